@@ -1,0 +1,55 @@
+// Whole-file reading and safe writing for the program's text and image files.
+//
+// Reads return the file as a list of lines (CR LF, CR alone or LF alone end a
+// line; a terminator at the very end does not start another line).
+// Writes never leave a half-written file behind: the data goes to a temporary
+// file in the target's folder, is flushed to disk and then renamed over the
+// target; on any failure the temporary file is removed and the previous file
+// is left as it was.
+//
+// Every failure returns false and a message of the form
+//   "unable to read <what> <path>: <system reason>"
+//   "unable to write <what> <path>: <system reason>"
+// where <what> names the kind of file ("configuration file", ...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mv {
+
+// Largest file the readers accept; anything longer is refused, not truncated.
+inline constexpr std::size_t kMaxReadFileSize = 64u * 1024u * 1024u;
+
+// Splits text into lines at CR LF, CR or LF; appends them to `lines`.
+void SplitLines(const std::string& text, std::vector<std::string>& lines);
+
+// Reads the whole file as bytes.
+bool readFileBytes(const std::string& path, std::string& bytes, std::string& err, const char* what = "file",
+                   std::size_t maxSize = kMaxReadFileSize);
+
+// Reads the whole file as lines; `lines` is replaced only on success.
+bool readTextLines(const std::string& path, std::vector<std::string>& lines, std::string& err,
+                   const char* what = "file");
+
+// Writes each line followed by CR LF, replacing the file atomically.
+bool writeTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& err,
+                          const char* what = "file");
+
+// Replaces the file atomically with the given bytes.
+bool writeFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& err,
+                     const char* what = "file");
+bool writeFileAtomic(const std::string& path, const std::string& bytes, std::string& err, const char* what = "file");
+bool writeFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+                     const char* what = "file");
+
+// Creates a new file holding the bytes, never replacing an existing one. When
+// the name is taken, returns false with `existed` set and the old file kept.
+bool writeNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& err,
+                           bool& existed, const char* what = "file");
+bool writeNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+                           bool& existed, const char* what = "file");
+
+}  // namespace mv

@@ -1,0 +1,157 @@
+#include "app/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace {
+
+using namespace mv;
+using mvtest::ReadFile;
+using mvtest::TempDir;
+using mvtest::WriteFile;
+
+std::vector<std::string> Split(const std::string& s) {
+  std::vector<std::string> v;
+  SplitLines(s, v);
+  return v;
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> v;
+  for (auto& e : std::filesystem::directory_iterator(folder)) v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(SplitLines, EveryTerminatorKindAndTheFinalOne) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Split(""), V{});
+  EXPECT_EQ(Split("a"), V{"a"});
+  EXPECT_EQ(Split("a\r\n"), V{"a"});
+  EXPECT_EQ(Split("a\r\nb\r\n"), (V{"a", "b"}));
+  EXPECT_EQ(Split("a\nb\n"), (V{"a", "b"}));
+  EXPECT_EQ(Split("a\rb\r"), (V{"a", "b"}));
+  EXPECT_EQ(Split("a\r\n\r\n"), (V{"a", ""}));  // a trailing empty line survives
+  EXPECT_EQ(Split("\r\n"), V{""});
+  EXPECT_EQ(Split("a\n\rb"), (V{"a", "", "b"}));  // LF CR is two terminators
+  EXPECT_EQ(Split("a\r\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Split(std::string("x\0y\n", 4)), V{std::string("x\0y", 3)});  // NUL is data
+}
+
+TEST(ReadTextLines, ReadsAndReportsTheSystemReason) {
+  TempDir dir;
+  WriteFile(dir.file("f.txt"), "one\r\ntwo\r\n");
+  std::vector<std::string> lines{"old"};
+  std::string err;
+  ASSERT_TRUE(readTextLines(dir.file("f.txt"), lines, err));
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+
+  lines = {"old"};
+  EXPECT_FALSE(readTextLines(dir.file("missing.txt"), lines, err, "configuration file"));
+  EXPECT_EQ(err, "unable to read configuration file " + dir.file("missing.txt") + ": No such file or directory");
+  EXPECT_EQ(lines, std::vector<std::string>{"old"});
+
+  EXPECT_FALSE(readTextLines(dir.path(), lines, err));
+  EXPECT_NE(err.find("Is a directory"), std::string::npos) << err;
+  EXPECT_FALSE(readTextLines("", lines, err));
+  EXPECT_EQ(lines, std::vector<std::string>{"old"});
+}
+
+TEST(ReadFileBytes, RefusesFilesAboveTheLimit) {
+  TempDir dir;
+  WriteFile(dir.file("big"), std::string(100, 'a'));
+  std::string bytes = "keep", err;
+  EXPECT_FALSE(readFileBytes(dir.file("big"), bytes, err, "file", 99));
+  EXPECT_NE(err.find("too large"), std::string::npos);
+  EXPECT_EQ(bytes, "keep");
+  EXPECT_TRUE(readFileBytes(dir.file("big"), bytes, err, "file", 100));
+  EXPECT_EQ(bytes.size(), 100u);
+}
+
+TEST(WriteFileAtomic, WritesCrLfLinesAndReplacesWithoutLeftovers) {
+  TempDir dir;
+  const std::string path = dir.file("out.ini");
+  std::string err;
+  ASSERT_TRUE(writeTextLinesAtomic(path, {"a", "", "b"}, err)) << err;
+  EXPECT_EQ(ReadFile(path), "a\r\n\r\nb\r\n");
+  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  EXPECT_EQ(ReadFile(path), "new\r\n");
+  ASSERT_TRUE(writeTextLinesAtomic(path, {}, err)) << err;
+  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.ini"});  // no temporary file left
+}
+
+TEST(WriteFileAtomic, KeepsPermissionsAndFollowsSymbolicLinks) {
+  TempDir dir;
+  const std::string real = dir.file("real.bin");
+  WriteFile(real, "old");
+  ::chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink(real, dir.file("link.bin"));
+  std::string err;
+  ASSERT_TRUE(writeFileAtomic(dir.file("link.bin"), std::vector<std::uint8_t>{1, 2, 3}, err)) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.bin")));
+  EXPECT_EQ(ReadFile(real), "\x01\x02\x03");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(WriteFileAtomic, FailuresNameTheFileAndLeaveTheOldOneIntact) {
+  TempDir dir;
+  std::string err;
+  // A folder that does not exist.
+  const std::string missing = dir.file("nofolder/out.ini");
+  EXPECT_FALSE(writeTextLinesAtomic(missing, {"x"}, err, "configuration file"));
+  EXPECT_EQ(err, "unable to write configuration file " + missing + ": No such file or directory");
+
+  // A plain file used as a folder.
+  WriteFile(dir.file("plain"), "data");
+  EXPECT_FALSE(writeFileAtomic(dir.file("plain/out.bin"), std::string("x"), err));
+  EXPECT_NE(err.find("Not a directory"), std::string::npos) << err;
+  EXPECT_EQ(ReadFile(dir.file("plain")), "data");
+
+  // The target is a folder: it is not replaced.
+  std::filesystem::create_directory(dir.file("sub"));
+  EXPECT_FALSE(writeFileAtomic(dir.file("sub"), std::string("x"), err));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("sub")));
+
+  // A device is not swapped for a plain file.
+  EXPECT_FALSE(writeFileAtomic("/dev/null", std::string("x"), err));
+  EXPECT_NE(err.find("not a regular file"), std::string::npos);
+
+  EXPECT_FALSE(writeFileAtomic("", std::string("x"), err));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"plain", "sub"}));
+}
+
+TEST(WriteNewFileExclusive, CreatesOnceAndNeverOverwrites) {
+  TempDir dir;
+  const std::string path = dir.file("image.spl");
+  std::string err;
+  bool existed = true;
+  ASSERT_TRUE(writeNewFileExclusive(path, std::vector<std::uint8_t>{0xAA, 0x55}, err, existed)) << err;
+  EXPECT_FALSE(existed);
+  EXPECT_EQ(ReadFile(path), "\xAA\x55");
+
+  EXPECT_FALSE(writeNewFileExclusive(path, std::vector<std::uint8_t>{1}, err, existed, "SPL file"));
+  EXPECT_TRUE(existed);
+  EXPECT_EQ(err, "unable to write SPL file " + path + ": File exists");
+  EXPECT_EQ(ReadFile(path), "\xAA\x55");
+
+  // A dangling symbolic link also occupies the name.
+  std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
+  EXPECT_FALSE(writeNewFileExclusive(dir.file("dangling"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_TRUE(existed);
+  EXPECT_FALSE(mvtest::FileExists(dir.file("nowhere")));
+
+  EXPECT_FALSE(writeNewFileExclusive(dir.file("no/such.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(existed);
+  EXPECT_NE(err.find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dangling", "image.spl"}));
+}
+
+}  // namespace
