@@ -1,0 +1,35 @@
+// The motor profile file: one MotorProfile as 55 fixed lines of text
+// (header, version 1.1, name, comment, every field, the V/F lists, checksum),
+// written with CR LF line ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "profiles/motor_profile.h"
+
+namespace mv {
+
+inline constexpr int kProfileFileLines = 55;
+inline constexpr const char* kProfileFileHeader = "Motor Profile Configuration File";
+
+// Reads and checks the whole file. On success fills all 222 bytes of `out`
+// (data built from the file, checksum as stored in it) and returns true. On
+// the first failed check returns false with the check's message and leaves
+// `out` untouched. A file that cannot be read gives
+// "ERROR: - unable to read motor profile file PATH: REASON".
+bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message);
+
+// The same checks on lines already in memory.
+bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message);
+
+// The 55 lines for a record; the stored checksum is written as it is and no
+// range is checked.
+std::vector<std::string> motorProfileFileLines(const MotorProfile& p);
+
+// Writes the 55 lines with CR LF, replacing any existing file atomically. On
+// failure the previous file is intact and `message` reads
+// "ERROR: - unable to write motor profile file PATH: REASON".
+bool writeMotorProfileFile(const std::string& path, const MotorProfile& p, std::string& message);
+
+}  // namespace mv
