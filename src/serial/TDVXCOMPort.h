@@ -1,0 +1,216 @@
+// The serial port component: owns one serial device, keeps its line settings,
+// opens it in a fixed sequence of stages, runs the status, receive and
+// transmit workers and closes everything again in reverse. Everything that
+// happens on the line reaches the application as an event on the GUI thread;
+// every failure is reported through OnReport. Nothing throws; refused
+// property writes are silent.
+//
+// All operations run on the GUI thread of the GuiCallQueue given to the
+// constructor (see gui_queue.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serial/gui_queue.h"
+#include "serial/indicator_link.h"
+#include "serial/platform.h"
+#include "serial/port_types.h"
+
+namespace PLKDVX {
+
+class TDVXCOMStatusThread;
+class TDVXCOMRxThread;
+class TDVXCOMTxThread;
+
+class TDVXCOMPort : public IndicatorLampObserver {
+ public:
+  // Sender is the port for OnReport, OnOpen and OnClose, and the worker
+  // thread object that raised it for the other events.
+  using TReportEvent = std::function<void(void* Sender, TReportType aReportType, const std::string& aSrcFunc,
+                                          const std::string& aDesc, const std::string& aSrcFile, int aSrcLine,
+                                          int aAPIErr)>;
+  using TNotifyEvent = std::function<void(void* Sender)>;
+  using TRxCharEvent = std::function<void(void* Sender, std::uint8_t aCh)>;
+  using TLineEvent = std::function<void(void* Sender, bool aLevel)>;
+  using TTxDataEvent = std::function<void(void* Sender, int aLen)>;
+
+  static constexpr int kMinQueueSize = 1024;
+  static constexpr int kMaxQueueSize = 512000;
+
+  // platform: null = the POSIX serial devices. designing: the component is
+  // being edited in a designer (COMMax and EnumMode writable; tests use it).
+  explicit TDVXCOMPort(mv::GuiCallQueue& queue, std::shared_ptr<mv::SerialPlatform> platform = nullptr,
+                       bool designing = false);
+  ~TDVXCOMPort();
+  TDVXCOMPort(const TDVXCOMPort&) = delete;
+  TDVXCOMPort& operator=(const TDVXCOMPort&) = delete;
+
+  // --- properties ---
+  const std::string& GetCopyright() const { return copyright_; }
+  void SetCopyright(const std::string&) {}
+  const std::string& GetVersion() const { return version_; }
+  void SetVersion(const std::string&) {}
+  int GetCOMMax() const { return comMax_; }
+  void SetCOMMax(int v);
+  TEnumMode GetEnumMode() const { return enumMode_; }
+  void SetEnumMode(int m);
+  int GetPort() const { return port_; }
+  void SetPort1(int n);
+  TBaudRate GetBaudRate() const { return baudRate_; }
+  void SetBaudRate(int v);
+  TDataBits GetDataBits() const { return dataBits_; }
+  void SetDataBits(int v);
+  TParity GetParity() const { return parity_; }
+  void SetParity(int v);
+  TStopBits GetStopBits() const { return stopBits_; }
+  void SetStopBits(int v);
+  int GetRxQueueSize() const;
+  void SetRxQueueSize(int n);
+  int GetTxQueueSize() const;
+  void SetTxQueueSize(int n);
+  bool GetOpened() const { return device_ != nullptr; }
+  bool GetRTSInitialLevel() const { return rtsInitialLevel_; }
+  void SetRTSInitialLevel(bool v) { rtsInitialLevel_ = v; }
+  bool GetDTRInitialLevel() const { return dtrInitialLevel_; }
+  void SetDTRInitialLevel(bool v) { dtrInitialLevel_ = v; }
+
+  bool Designing() const { return designing_; }
+  void SetDesigning(bool on) { designing_ = on; }
+
+  // Device path used by the next open instead of the port map's path for
+  // Port ("" = use the port map). Lets a tool open a device by its path.
+  void SetDevicePathOverride(const std::string& path) { pathOverride_ = path; }
+  const std::string& GetDevicePathOverride() const { return pathOverride_; }
+  // The path the next open uses.
+  std::string DevicePath() const;
+
+  // --- operations ---
+  bool Open();
+  bool Close();
+  bool OpenCOMPort();
+  bool CloseCOMPort();
+  bool IsPortPresent(int n) const;
+  int FirstCOMPort() const;
+  std::string GetPortStr() const { return std::to_string(port_); }
+  std::string GetBaudRateStr() const { return BaudRateStr(baudRate_); }
+  std::string GetDataBitsStr() const { return DataBitsStr(dataBits_); }
+  std::string GetParityStr() const { return ParityStr(parity_); }
+  std::string GetStopBitsStr() const { return StopBitsStr(stopBits_); }
+
+  bool SetTxBreak(bool on);
+  bool SetRTS(bool level);
+  bool SetDTR(bool level);
+  bool GetCTS(bool& level);
+  bool GetDSR(bool& level);
+  bool GetRI(bool& level);
+  bool GetCD(bool& level);
+
+  // Starts sending aLen bytes from buffer without copying them: the buffer
+  // must stay valid and unchanged until OnTxData or TxAbort.
+  bool TxData(const std::uint8_t* buffer, int aLen);
+  bool TxChar(std::uint8_t ch);
+  bool TxAbort();
+
+  void Indicator(int type, bool on);
+  void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,
+              int aAPIErr);
+
+  // --- lamp links ---
+  IndicatorLamp* GetCTSIndicator() const { return lamps_[itCTS]; }
+  IndicatorLamp* GetDSRIndicator() const { return lamps_[itDSR]; }
+  IndicatorLamp* GetRIIndicator() const { return lamps_[itRI]; }
+  IndicatorLamp* GetCDIndicator() const { return lamps_[itCD]; }
+  IndicatorLamp* GetRTSIndicator() const { return lamps_[itRTS]; }
+  IndicatorLamp* GetDTRIndicator() const { return lamps_[itDTR]; }
+  IndicatorLamp* GetBRKIndicator() const { return lamps_[itBRK]; }
+  IndicatorLamp* GetERRIndicator() const { return lamps_[itERR]; }
+  IndicatorLamp* GetRXIndicator() const { return lamps_[itRX]; }
+  IndicatorLamp* GetTXIndicator() const { return lamps_[itTX]; }
+  void SetCTSIndicator(IndicatorLamp* lamp) { SetLamp(itCTS, lamp); }
+  void SetDSRIndicator(IndicatorLamp* lamp) { SetLamp(itDSR, lamp); }
+  void SetRIIndicator(IndicatorLamp* lamp) { SetLamp(itRI, lamp); }
+  void SetCDIndicator(IndicatorLamp* lamp) { SetLamp(itCD, lamp); }
+  void SetRTSIndicator(IndicatorLamp* lamp) { SetLamp(itRTS, lamp); }
+  void SetDTRIndicator(IndicatorLamp* lamp) { SetLamp(itDTR, lamp); }
+  void SetBRKIndicator(IndicatorLamp* lamp) { SetLamp(itBRK, lamp); }
+  void SetERRIndicator(IndicatorLamp* lamp) { SetLamp(itERR, lamp); }
+  void SetRXIndicator(IndicatorLamp* lamp) { SetLamp(itRX, lamp); }
+  void SetTXIndicator(IndicatorLamp* lamp) { SetLamp(itTX, lamp); }
+  void Notification(IndicatorLamp* lamp) override;
+
+  // --- settings window size (measured by the desktop application) ---
+  int GetCOMDlgWidth() const { return dlgWidth_; }
+  int GetCOMDlgHeight() const { return dlgHeight_; }
+  void SetCOMDlgSize(int width, int height) {
+    dlgWidth_ = width;
+    dlgHeight_ = height;
+  }
+
+  mv::GuiCallQueue& Queue() { return queue_; }
+  int OpenStage() const { return openStage_; }
+
+  // --- events (all raised on the GUI thread) ---
+  TReportEvent OnReport;
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnClose;
+  TNotifyEvent OnRxError;
+  TNotifyEvent OnRxBreak;
+  TRxCharEvent OnRxChar;
+  TLineEvent OnCTS;
+  TLineEvent OnDSR;
+  TLineEvent OnRI;
+  TLineEvent OnCD;
+  TTxDataEvent OnTxData;
+
+ private:
+  static constexpr int kLampCount = 10;
+  void SetLamp(TIndicatorType type, IndicatorLamp* lamp);
+  bool ApplySetting(const char* srcFunc, mv::DeviceSettings& rec);
+  bool ModemBit(const char* srcFunc, std::uint32_t bit, bool& level);
+  bool Escape(const char* srcFunc, std::uint32_t func);
+  void BuildSettings(mv::DeviceSettings& rec) const;
+
+  mv::GuiCallQueue& queue_;
+  std::shared_ptr<mv::SerialPlatform> platform_;
+  bool designing_;
+
+  std::string copyright_;
+  std::string version_;
+  int comMax_ = 32;
+  TEnumMode enumMode_ = emPresent;
+  int port_ = 1;
+  TBaudRate baudRate_ = br9600;
+  TDataBits dataBits_ = db8;
+  TParity parity_ = paNone;
+  TStopBits stopBits_ = sb1;
+  int rxQueueSize_ = 20480;
+  int txQueueSize_ = 20480;
+  bool rtsInitialLevel_ = false;
+  bool dtrInitialLevel_ = false;
+  std::string pathOverride_;
+
+  mv::DeviceHandle device_ = nullptr;
+  int openStage_ = 0;
+  mv::CommTimeouts savedTimeouts_{};
+  mv::CommTimeouts workingTimeouts_{};
+  mv::DeviceSettings settings_{};
+  mv::CommProperties firstProps_{};
+  mv::CommProperties secondProps_{};
+  std::uint32_t savedEventMask_ = 0;
+  std::uint32_t eventMaskReadBack_ = 0;
+  std::unique_ptr<TDVXCOMStatusThread> statusThread_;
+  std::unique_ptr<TDVXCOMRxThread> rxThread_;
+  std::unique_ptr<TDVXCOMTxThread> txThread_;
+  bool dtrLevel_ = false;
+  bool rtsLevel_ = false;
+  std::uint8_t txCharBuf_ = 0;
+
+  IndicatorLamp* lamps_[kLampCount] = {};
+  int dlgWidth_ = 0;
+  int dlgHeight_ = 0;
+};
+
+}  // namespace PLKDVX
