@@ -1,0 +1,199 @@
+#include "app/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+using namespace mv;
+using namespace PLKDVX;
+using mvtest::ReadFile;
+using mvtest::TempDir;
+using mvtest::WriteFile;
+
+AppConfig Sample() {
+  AppConfig c;
+  c.com_port = 3;
+  c.baud_rate = br19200;
+  c.data_bits = db7;
+  c.parity = paEven;
+  c.stop_bits = sb2;
+  c.hex_file = "/home/eng/fw/main.hex";
+  c.app_start_address = 0x2800;
+  c.motor_profile_start_address = 0x4000;
+  c.spl_file_dir = "/home/eng/out dir";
+  return c;
+}
+
+std::vector<std::string> With(std::vector<std::string> lines, int number, const std::string& text) {
+  lines.at(static_cast<std::size_t>(number - 1)) = text;
+  return lines;
+}
+
+void ExpectRefused(const std::vector<std::string>& lines, const std::string& expected) {
+  AppConfig out = Sample();
+  std::string message;
+  EXPECT_FALSE(parseConfigLines(lines, out, message));
+  EXPECT_EQ(message, expected);
+  EXPECT_EQ(out, Sample()) << "settings changed by a refused load";
+}
+
+AppConfig ReadOk(const std::vector<std::string>& lines) {
+  AppConfig out;
+  std::string message;
+  EXPECT_TRUE(parseConfigLines(lines, out, message)) << message;
+  return out;
+}
+
+TEST(ConfigFile, SavedFileLoadsBackExactly) {
+  TempDir dir;
+  const std::string path = dir.file("host.ini");
+  std::string message;
+  ASSERT_TRUE(writeConfigFile(path, Sample(), message)) << message;
+  EXPECT_EQ(ReadFile(path),
+            "Morvane Controller Host Configuration File\r\n\r\nvers_major: 1\r\nvers_minor: 3\r\n\r\n"
+            "com_port: 3\r\nbaud_rate: 19200\r\ndata_bits: 7\r\nparity: even\r\nstop_bits: 2\r\n\r\n"
+            "hex_file: /home/eng/fw/main.hex\r\napp_start_address: 0x02800\r\n"
+            "motor_profile_start_address: 0x04000\r\nspl_file_dir: /home/eng/out dir\r\n\r\n");
+  AppConfig back;
+  ASSERT_TRUE(readConfigFile(path, back, message)) << message;
+  EXPECT_EQ(back, Sample());
+
+  // Defaults (no hex file, no folder) also round-trip.
+  ASSERT_TRUE(writeConfigFile(path, AppConfig{}, message));
+  back = Sample();
+  ASSERT_TRUE(readConfigFile(path, back, message)) << message;
+  EXPECT_EQ(back, AppConfig{});
+}
+
+TEST(ConfigFile, EveryReadableSettingMapsBack) {
+  const int bauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  for (int b : bauds) {
+    const AppConfig c = ReadOk(With(configFileLines(Sample()), 7, "baud_rate: " + std::to_string(b)));
+    EXPECT_EQ(BaudRateStr(c.baud_rate), std::to_string(b));
+  }
+  for (auto p : {paNone, paOdd, paEven}) {
+    AppConfig s = Sample();
+    s.parity = p;
+    EXPECT_EQ(ReadOk(configFileLines(s)).parity, p);
+  }
+  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 8, "data_bits: 8")).data_bits, db8);
+  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 10, "stop_bits: 1")).stop_bits, sb1);
+  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 6, "com_port: 32")).com_port, 32);
+}
+
+TEST(ConfigFile, SizeBlankLinesAndHeaderInOrder) {
+  auto lines = configFileLines(Sample());
+  lines.push_back("");
+  ExpectRefused(lines, "ERROR: - invalid confguration file size, got 17 lines, expected 16");
+  lines.pop_back();
+  lines.pop_back();
+  ExpectRefused(lines, "ERROR: - invalid confguration file size, got 15 lines, expected 16");
+
+  const auto good = configFileLines(Sample());
+  ExpectRefused(With(good, 2, " "), "ERROR: - line #1 not blank");
+  ExpectRefused(With(good, 5, "x"), "ERROR: - line #4 not blank");
+  ExpectRefused(With(good, 11, "\t"), "ERROR: - line #10 not blank");
+  ExpectRefused(With(good, 16, " "), "ERROR: - line #16 not blank");
+  // Blank lines come before the header, which comes before the version.
+  ExpectRefused(With(With(good, 1, "Header"), 11, "x"), "ERROR: - line #10 not blank");
+  ExpectRefused(With(With(good, 1, "Header"), 3, "vers_major: x"), "ERROR: - invalid header");
+}
+
+TEST(ConfigFile, Version) {
+  const auto good = configFileLines(Sample());
+  ExpectRefused(With(good, 4, "vers_minor: 2"), "ERROR: - invalid configuration file version, got V1.2, expected V1.3");
+  ExpectRefused(With(With(good, 3, "vers_major: 2"), 4, "vers_minor: 0"),
+                "ERROR: - invalid configuration file version, got V2.0, expected V1.3");
+  ExpectRefused(With(good, 3, "vers_major: -1"), "ERROR: - invalid vers_major: field");
+  ExpectRefused(With(good, 4, "vers_minor: 3 "), "ERROR: - invalid vers_minor: field");
+}
+
+TEST(ConfigFile, PortFields) {
+  const auto good = configFileLines(Sample());
+  ExpectRefused(With(good, 6, "com_port: 0"), "ERROR: - invalid com_port: field");
+  ExpectRefused(With(good, 6, "com_port: 33"), "ERROR: - invalid com_port: field");
+  ExpectRefused(With(good, 6, "com_port:3"), "ERROR: - invalid com_port: field");
+  ExpectRefused(With(good, 7, "baud_rate: 110"), "ERROR: - invalid baud_rate: field");
+  ExpectRefused(With(good, 7, "baud_rate: fast"), "ERROR: - invalid baud_rate: field");
+  ExpectRefused(With(good, 8, "data_bits: 5"), "ERROR: - invalid data_bits: field");
+  ExpectRefused(With(good, 9, "parity: Even"), "ERROR: - invalid parity: field");
+  ExpectRefused(With(good, 10, "stop_bits: 1.5"), "ERROR: - invalid stop_bits: field");
+  // Number syntax applies to numeric port fields.
+  EXPECT_EQ(ReadOk(With(good, 6, "com_port: $0A")).com_port, 10);
+}
+
+TEST(ConfigFile, SettingsThePortHasButTheFileCannotHoldAreWrittenThenRefused) {
+  AppConfig mark = Sample();
+  mark.parity = paMark;
+  const auto lines = configFileLines(mark);
+  EXPECT_EQ(lines[8], "parity: mark");
+  ExpectRefused(lines, "ERROR: - invalid parity: field");
+
+  AppConfig half = Sample();
+  half.stop_bits = sb1_5;
+  EXPECT_EQ(configFileLines(half)[9], "stop_bits: 1.5");
+  ExpectRefused(configFileLines(half), "ERROR: - invalid stop_bits: field");
+}
+
+TEST(ConfigFile, HexFileAndFolder) {
+  const auto good = configFileLines(Sample());
+  EXPECT_EQ(ReadOk(With(good, 12, "hex_file: ")).hex_file, "");
+  EXPECT_EQ(ReadOk(With(good, 12, "hex_file: a.h86")).hex_file, "a.h86");
+  EXPECT_EQ(ReadOk(With(good, 12, "hex_file: /x.y/fw.hex")).hex_file, "/x.y/fw.hex");
+  ExpectRefused(With(good, 12, "hex_file: /fw/MAIN.HEX"), "ERROR: - invalid hex file extension");
+  ExpectRefused(With(good, 12, "hex_file: /fw.hex/main"), "ERROR: - invalid hex file extension");
+  ExpectRefused(With(good, 12, "hex_file: main.hex "), "ERROR: - invalid hex file extension");
+  ExpectRefused(With(good, 12, "hex_file: /" + std::string(246, 'a') + ".hex"), "ERROR: - invalid hex_file: field");
+  EXPECT_EQ(ReadOk(With(good, 12, "hex_file: /" + std::string(245, 'a') + ".hex")).hex_file.size(), 250u);
+  ExpectRefused(With(good, 12, "hex_file:"), "ERROR: - invalid hex_file: field");
+  // The extension is checked right after line 12, before the addresses.
+  ExpectRefused(With(With(good, 12, "hex_file: a.txt"), 13, "app_start_address: 1"),
+                "ERROR: - invalid hex file extension");
+
+  EXPECT_EQ(ReadOk(With(good, 15, "spl_file_dir: ")).spl_file_dir, "");
+  ExpectRefused(With(good, 15, "spl_file_dir: " + std::string(251, 'd')), "ERROR: - spl_file_dir: field");
+  ExpectRefused(With(good, 15, "spl_file_dir:"), "ERROR: - spl_file_dir: field");
+}
+
+TEST(ConfigFile, AddressesAreMultiplesOfThePageSize) {
+  const auto good = configFileLines(Sample());
+  EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 0x02000")).app_start_address, 8192u);
+  EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 8192")).app_start_address, 8192u);
+  ExpectRefused(With(good, 13, "app_start_address: 0x02100"), "ERROR: - invalid app_start_address: field");
+  // Only the step is checked, not the nominal range.
+  EXPECT_EQ(ReadOk(With(good, 14, "motor_profile_start_address: 0x10000")).motor_profile_start_address, 0x10000u);
+  ExpectRefused(With(good, 14, "motor_profile_start_address: 100"),
+                "ERROR: - invalid motor_profile_start_address: field");
+  // A negative address would wrap to a huge one.
+  ExpectRefused(With(good, 13, "app_start_address: -2048"), "ERROR: - invalid app_start_address: field");
+  ExpectRefused(With(good, 14, "motor_profile_start_address: -$800"),
+                "ERROR: - invalid motor_profile_start_address: field");
+}
+
+TEST(ConfigFile, FileLevelFailures) {
+  TempDir dir;
+  AppConfig out = Sample();
+  std::string message;
+  EXPECT_FALSE(readConfigFile(dir.file("none.ini"), out, message));
+  EXPECT_EQ(message,
+            "ERROR: - unable to read configuration file " + dir.file("none.ini") + ": No such file or directory");
+  EXPECT_EQ(out, Sample());
+
+  // LF-only files read as well.
+  std::string text;
+  for (const auto& l : configFileLines(Sample())) text += l + "\n";
+  WriteFile(dir.file("lf.ini"), text);
+  EXPECT_TRUE(readConfigFile(dir.file("lf.ini"), out, message)) << message;
+
+  const std::string path = dir.file("host.ini");
+  ASSERT_TRUE(writeConfigFile(path, Sample(), message));
+  const std::string before = ReadFile(path);
+  EXPECT_FALSE(writeConfigFile(dir.file("no/host.ini"), AppConfig{}, message));
+  EXPECT_EQ(message, "ERROR: - unable to write configuration file " + dir.file("no/host.ini") +
+                         ": No such file or directory");
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+}  // namespace
