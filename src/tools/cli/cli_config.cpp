@@ -1,7 +1,20 @@
+#include <cstdio>
+#include <string>
+
+#include "app/config_file.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
 
-int Config(int, char**) { return Usage("config: not available yet"); }
+int Config(int argc, char** argv) {
+  if (argc != 2 || std::string(argv[0]) != "check") return Usage("config check FILE");
+  AppConfig c;
+  std::string message;
+  if (!readConfigFile(argv[1], c, message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+  }
+  return 0;
+}
 
 }  // namespace mv::cli
