@@ -1,0 +1,75 @@
+// Fakes for driving the request engine by hand: a port that records frames,
+// a timer the test fires, and a status bar that records what it was told.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/timer.h"
+#include "link/engine.h"
+
+namespace linktest {
+
+class FakePort : public mv::LinkPort {
+ public:
+  bool opened = true;
+  std::vector<std::vector<std::uint8_t>> frames;
+  std::vector<const std::uint8_t*> buffers;  // where each frame was sent from
+
+  bool GetOpened() const override { return opened; }
+  bool TxData(const std::uint8_t* buffer, int length) override {
+    frames.emplace_back(buffer, buffer + length);
+    buffers.push_back(buffer);
+    return opened;
+  }
+};
+
+class FakeTimer : public mv::Timer {
+ public:
+  int interval = 0;
+  bool enabled = false;
+  int restarts = 0;  // times it was enabled
+
+  void SetInterval(int ms) override { interval = ms; }
+  int Interval() const override { return interval; }
+  void SetEnabled(bool on) override {
+    if (on) ++restarts;
+    enabled = on;
+  }
+  bool Enabled() const override { return enabled; }
+  // The interval passes: fires only while enabled, as a real timer would.
+  void Expire() {
+    if (enabled && OnTimer) OnTimer();
+  }
+};
+
+class FakeStatusBar : public mv::LinkView {
+ public:
+  std::string panel0;
+  mv::LinkCounters counters{};
+  std::vector<mv::RequestOutcome> ended;
+
+  void SetPortStatusText(const char* text) override { panel0 = text; }
+  void CountersChanged(const mv::LinkCounters& c) override { counters = c; }
+  void RequestEnded(mv::RequestOutcome o) override { ended.push_back(o); }
+};
+
+// Port, timer, status bar and engine wired together.
+struct Rig {
+  FakePort port;
+  FakeTimer timer;
+  FakeStatusBar bar;
+  mv::RequestEngine engine{port, timer, &bar};
+
+  void Feed(const std::vector<std::uint8_t>& bytes) {
+    for (std::uint8_t b : bytes) engine.RxChar(b);
+  }
+  // A response: code followed by `payload`.
+  void Answer(std::uint8_t code, const std::vector<std::uint8_t>& payload) {
+    engine.RxChar(code);
+    Feed(payload);
+  }
+};
+
+}  // namespace linktest
