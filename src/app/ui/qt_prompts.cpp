@@ -1,0 +1,87 @@
+#include "app/ui/qt_prompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace mv {
+
+QString QtFilterFromSpec(const std::string& filter) {
+  const QStringList parts = QString::fromStdString(filter).split('|');
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    out << QStringLiteral("%1 (%2)").arg(parts[i].trimmed(), patterns.simplified());
+  }
+  if (parts.size() % 2 == 1 && !parts.back().isEmpty()) out << parts.back();
+  return out.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+QString AppTitle() { return QApplication::applicationName(); }
+
+QString StartPath(const FileDialogSpec& spec) {
+  QString file = QString::fromStdString(spec.initialFile);
+  const QString dir = QString::fromStdString(spec.initialDir);
+  if (file.isEmpty()) return dir;
+  if (QFileInfo(file).isAbsolute() || dir.isEmpty()) return file;
+  return QDir(dir).filePath(file);
+}
+
+// Adds the default extension to a name that has none.
+QString WithDefaultExt(const QString& path, const std::string& ext) {
+  if (ext.empty() || path.isEmpty()) return path;
+  if (!QFileInfo(path).suffix().isEmpty()) return path;
+  return path + '.' + QString::fromStdString(ext);
+}
+
+}  // namespace
+
+void QtPrompts::ShowMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Information, AppTitle(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+PromptAnswer QtPrompts::AskYesNoWarning(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, AppTitle(), QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                  parent_);
+  box.setTextFormat(Qt::PlainText);
+  return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
+}
+
+bool QtPrompts::OpenFile(const FileDialogSpec& spec, std::string& path) {
+  QFileDialog dlg(parent_, QString::fromStdString(spec.title), StartPath(spec), QtFilterFromSpec(spec.filter));
+  dlg.setAcceptMode(QFileDialog::AcceptOpen);
+  dlg.setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  if (!spec.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+  path = WithDefaultExt(dlg.selectedFiles().front(), spec.defaultExt).toStdString();
+  return true;
+}
+
+bool QtPrompts::SaveFile(const FileDialogSpec& spec, std::string& path) {
+  QFileDialog dlg(parent_, QString::fromStdString(spec.title), StartPath(spec), QtFilterFromSpec(spec.filter));
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setFileMode(QFileDialog::AnyFile);
+  if (!spec.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+  if (!spec.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+  path = WithDefaultExt(dlg.selectedFiles().front(), spec.defaultExt).toStdString();
+  return true;
+}
+
+bool QtPrompts::ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) {
+  const QString dir = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title),
+                                                        QString::fromStdString(startDir), QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return false;
+  path = dir.toStdString();
+  return true;
+}
+
+}  // namespace mv

@@ -1,0 +1,223 @@
+#include "serial/ui/TDVXCOMDlgFrm.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include "serial/port_map.h"
+
+namespace PLKDVX {
+
+namespace {
+
+QPixmap BlankImage() {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  return pm;
+}
+
+}  // namespace
+
+QIcon PortPresentImage() {
+  QPixmap pm = BlankImage();
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPen pen(QColor(0x00, 0x99, 0x00), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+  p.setPen(pen);
+  QPainterPath tick;
+  tick.moveTo(2.5, 8.5);
+  tick.lineTo(6.5, 12.5);
+  tick.lineTo(13.5, 3.5);
+  p.drawPath(tick);
+  p.end();
+  return QIcon(pm);
+}
+
+QIcon PortAbsentImage() {
+  QPixmap pm = BlankImage();
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(0xD0, 0x00, 0x00), 2.6, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
+  p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+  p.end();
+  return QIcon(pm);
+}
+
+void DropDownComboBox::showPopup() {
+  emit DropDown();
+  QComboBox::showPopup();
+}
+
+TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& caption,
+                             TCOMDlgReadOnlyAttribs readOnly, int numPorts, int& port, TBaudRate& baudRate,
+                             TDataBits& dataBits, TParity& parity, TStopBits& stopBits)
+    : QDialog(owner),
+      PortPresent(IsPortPres),
+      PortPath(mv::PortDevicePath),
+      left_(left),
+      top_(top),
+      caption_(caption),
+      readOnly_(readOnly),
+      numPorts_(numPorts >= 1 && numPorts <= kMaxListedPorts ? numPorts : kMaxListedPorts),
+      openPort_(port >= 1 && port <= numPorts_ ? port : 1),
+      openBaud_(static_cast<int>(baudRate) <= br115200 ? static_cast<int>(baudRate) : br9600),
+      openDataBits_(static_cast<int>(dataBits) <= db8 ? static_cast<int>(dataBits) : db8),
+      openParity_(static_cast<int>(parity) <= paSpace ? static_cast<int>(parity) : paNone),
+      openStopBits_(static_cast<int>(stopBits) <= sb2 ? static_cast<int>(stopBits) : sb1),
+      port_(port),
+      baudRate_(baudRate),
+      dataBits_(dataBits),
+      parity_(parity),
+      stopBits_(stopBits) {
+  setObjectName(QStringLiteral("DVXCOMDlgFrm"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setModal(true);
+
+  auto* group = new QGroupBox(this);
+  auto* grid = new QGridLayout(group);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(4);
+
+  auto addRow = [&](int row, QLabel*& label, const char* labelName, const QString& text, QComboBox* combo,
+                    const char* comboName) {
+    label = new QLabel(text, group);
+    label->setObjectName(QString::fromLatin1(labelName));
+    combo->setObjectName(QString::fromLatin1(comboName));
+    combo->setAccessibleName(text);
+    combo->setEditable(false);
+    label->setBuddy(combo);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(combo, row, 1);
+  };
+  COMPortComboBoxEx = new DropDownComboBox(group);
+  COMPortComboBoxEx->setMaxVisibleItems(8);
+  COMPortComboBoxEx->setIconSize(QSize(16, 16));
+  BaudRateComboBox = new QComboBox(group);
+  DataBitsComboBox = new QComboBox(group);
+  ParityComboBox = new QComboBox(group);
+  StopBitsComboBox = new QComboBox(group);
+  addRow(0, COMPortLabel, "COMPortLabel", QStringLiteral("COM Port"), COMPortComboBoxEx, "COMPortComboBoxEx");
+  addRow(1, BaudRateLabel, "BaudRateLabel", QStringLiteral("Baud Rate"), BaudRateComboBox, "BaudRateComboBox");
+  addRow(2, DataBitsLabel, "DataBitsLabel", QStringLiteral("Data Bits"), DataBitsComboBox, "DataBitsComboBox");
+  addRow(3, ParityLabel, "ParityLabel", QStringLiteral("Parity"), ParityComboBox, "ParityComboBox");
+  addRow(4, StopBitsLabel, "StopBitsLabel", QStringLiteral("Stop Bits"), StopBitsComboBox, "StopBitsComboBox");
+  BaudRateComboBox->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
+                              "115200"});
+  DataBitsComboBox->addItems({"5", "6", "7", "8"});
+  ParityComboBox->addItems({"None", "Odd", "Even", "Mark", "Space"});
+  StopBitsComboBox->addItems({"1", "1.5", "2"});
+
+  DeviceLabel = new QLabel(group);
+  DeviceLabel->setObjectName(QStringLiteral("DeviceLabel"));
+  DeviceLabel->setTextFormat(Qt::PlainText);
+  DeviceLabel->setAccessibleName(QStringLiteral("Device"));
+  DeviceLabel->setMinimumWidth(DeviceLabel->fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0 (absent)")));
+  grid->addWidget(DeviceLabel, 5, 0, 1, 2);
+
+  OKButton = new QPushButton(QStringLiteral("&OK"), this);
+  DefaultsButton = new QPushButton(QStringLiteral("&Defaults"), this);
+  CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
+  OKButton->setObjectName(QStringLiteral("OKButton"));
+  DefaultsButton->setObjectName(QStringLiteral("DefaultsButton"));
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  OKButton->setAccessibleName(QStringLiteral("OK"));
+  DefaultsButton->setAccessibleName(QStringLiteral("Defaults"));
+  CancelButton->setAccessibleName(QStringLiteral("Cancel"));
+  OKButton->setDefault(true);
+
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(OKButton);
+  buttons->addWidget(DefaultsButton);
+  buttons->addWidget(CancelButton);
+  buttons->addStretch(1);
+  auto* lay = new QHBoxLayout(this);
+  lay->setSizeConstraint(QLayout::SetFixedSize);
+  lay->addWidget(group);
+  lay->addLayout(buttons);
+
+  connect(COMPortComboBoxEx, &DropDownComboBox::DropDown, this, &TDVXCOMDlgFrm::COMPortComboBoxExDropDown);
+  connect(COMPortComboBoxEx, &QComboBox::currentIndexChanged, this, [this] { ShowDevice(); });
+  connect(OKButton, &QPushButton::clicked, this, &TDVXCOMDlgFrm::OKButtonClick);
+  connect(DefaultsButton, &QPushButton::clicked, this, &TDVXCOMDlgFrm::DefaultsButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TDVXCOMDlgFrm::CancelButtonClick);
+  adjustSize();
+  move(left_, top_);
+}
+
+void TDVXCOMDlgFrm::showEvent(QShowEvent* e) {
+  FormShow();
+  QDialog::showEvent(e);
+}
+
+void TDVXCOMDlgFrm::FormShow() {
+  move(left_, top_);
+  setWindowTitle(caption_);
+  COMPortComboBoxEx->blockSignals(true);
+  COMPortComboBoxEx->clear();
+  for (int n = 1; n <= numPorts_; ++n) COMPortComboBoxEx->addItem(QString::number(n));
+  COMPortComboBoxEx->blockSignals(false);
+  COMPortComboBoxExDropDown();
+  SelectOpeningValues();
+  COMPortComboBoxEx->setEnabled(!(readOnly_ & RoBit(roPort)));
+  BaudRateComboBox->setEnabled(!(readOnly_ & RoBit(roBaudRate)));
+  DataBitsComboBox->setEnabled(!(readOnly_ & RoBit(roDataBits)));
+  ParityComboBox->setEnabled(!(readOnly_ & RoBit(roParity)));
+  StopBitsComboBox->setEnabled(!(readOnly_ & RoBit(roStopBits)));
+}
+
+void TDVXCOMDlgFrm::COMPortComboBoxExDropDown() {
+  static const QIcon images[2] = {PortPresentImage(), PortAbsentImage()};
+  for (int n = 1; n <= COMPortComboBoxEx->count() && n <= numPorts_; ++n) {
+    const int image = (PortPresent && PortPresent(n)) ? 0 : 1;
+    const int i = n - 1;
+    COMPortComboBoxEx->setItemIcon(i, images[image]);
+    COMPortComboBoxEx->setItemData(i, image, kImageIndexRole);
+    const std::string path = PortPath ? PortPath(n) : std::string();
+    QString tip = QStringLiteral("COM%1: ").arg(n);
+    tip += path.empty() ? QStringLiteral("no device") : QString::fromStdString(path);
+    tip += image == 0 ? QStringLiteral(" (present)") : QStringLiteral(" (absent)");
+    COMPortComboBoxEx->setItemData(i, tip, Qt::ToolTipRole);
+  }
+  ShowDevice();
+}
+
+void TDVXCOMDlgFrm::ShowDevice() {
+  const int i = COMPortComboBoxEx->currentIndex();
+  if (i < 0) {
+    DeviceLabel->clear();
+    return;
+  }
+  QString tip = COMPortComboBoxEx->itemData(i, Qt::ToolTipRole).toString();
+  DeviceLabel->setText(tip);
+  DeviceLabel->setToolTip(tip);
+}
+
+void TDVXCOMDlgFrm::SelectOpeningValues() {
+  COMPortComboBoxEx->setCurrentIndex(openPort_ - 1);
+  BaudRateComboBox->setCurrentIndex(openBaud_);
+  DataBitsComboBox->setCurrentIndex(openDataBits_);
+  ParityComboBox->setCurrentIndex(openParity_);
+  StopBitsComboBox->setCurrentIndex(openStopBits_);
+}
+
+void TDVXCOMDlgFrm::OKButtonClick() {
+  const int i = COMPortComboBoxEx->currentIndex();
+  port_ = i >= 0 ? i + 1 : openPort_;
+  baudRate_ = static_cast<TBaudRate>(BaudRateComboBox->currentIndex());
+  dataBits_ = static_cast<TDataBits>(DataBitsComboBox->currentIndex());
+  parity_ = static_cast<TParity>(ParityComboBox->currentIndex());
+  stopBits_ = static_cast<TStopBits>(StopBitsComboBox->currentIndex());
+  accept();
+}
+
+void TDVXCOMDlgFrm::DefaultsButtonClick() { SelectOpeningValues(); }
+
+void TDVXCOMDlgFrm::CancelButtonClick() { reject(); }
+
+}  // namespace PLKDVX

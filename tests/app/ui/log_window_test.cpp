@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QTest>
+
+#include "app/report_line.h"
+#include "app/ui/log_window.h"
+#include "app/ui/qt_prompts.h"
+#include "app/ui/report_log_file.h"
+#include "support/test_support.h"
+
+namespace {
+
+QDateTime At(int sec) { return QDateTime(QDate(2024, 3, 1), QTime(10, 0, sec, 5)); }
+
+TEST(LogWindow, LinesGetAStampAndTheFileGetsTheSameLines) {
+  mvtest::TempDir dir;
+  const std::string path = dir.file("state/morvane-host/morvane-host.log");
+  {
+    TLogWindow w(nullptr, QString::fromStdString(path));
+    EXPECT_TRUE(w.LogFileStatus().contains(QString::fromStdString(path)));
+    w.AddReportLine(mv::ReportLine("1", 0, "TxData", "COM port not open", "TDVXCOMPort.cpp", 10, 0), At(1));
+    w.AddReportLine("second", At(2));
+    ASSERT_EQ(w.Lines().size(), 2u);
+    EXPECT_EQ(w.Lines()[0],
+              "2024-03-01 10:00:01.005  COM1: ERROR: TxData(): COM port not open. | TDVXCOMPort.cpp line 10.");
+    w.FlushFile();
+    EXPECT_EQ(mvtest::ReadFile(path),
+              "2024-03-01 10:00:01.005  COM1: ERROR: TxData(): COM port not open. | TDVXCOMPort.cpp line 10.\n"
+              "2024-03-01 10:00:02.005  second\n");
+    w.show();
+    EXPECT_EQ(w.LogMemo->blockCount(), 2);
+    EXPECT_TRUE(w.LogMemo->toPlainText().endsWith("second"));
+    w.AddReportLine("third", At(3));
+    w.FlushToView();
+    EXPECT_TRUE(w.LogMemo->toPlainText().endsWith("third"));  // newest last
+    w.ClearButtonClick();
+    EXPECT_TRUE(w.Lines().empty());
+    EXPECT_TRUE(w.LogMemo->toPlainText().isEmpty());
+  }
+  // A second run appends, it does not replace.
+  TLogWindow again(nullptr, QString::fromStdString(path));
+  again.AddReportLine("fourth", At(4));
+  again.FlushFile();
+  const std::string text = mvtest::ReadFile(path);
+  EXPECT_NE(text.find("second\n"), std::string::npos);
+  EXPECT_NE(text.find("third\n"), std::string::npos);
+  EXPECT_NE(text.find("fourth\n"), std::string::npos);
+}
+
+TEST(LogWindow, KeepsOnlyTheNewestLinesInTheListButAllInTheFile) {
+  mvtest::TempDir dir;
+  const std::string path = dir.file("burst.log");
+  TLogWindow w(nullptr, QString::fromStdString(path));
+  w.show();
+  const int n = TLogWindow::kMaxLines + 1500;
+  for (int i = 0; i < n; ++i) w.AddReportLine("line " + std::to_string(i), At(0));
+  w.FlushToView();
+  ASSERT_EQ(w.Lines().size(), static_cast<std::size_t>(TLogWindow::kMaxLines));
+  EXPECT_TRUE(w.Lines().front().endsWith("line 1500"));
+  EXPECT_TRUE(w.Lines().back().endsWith("line " + QString::number(n - 1)));
+  EXPECT_LE(w.LogMemo->blockCount(), TLogWindow::kMaxLines);
+  EXPECT_TRUE(w.LogMemo->toPlainText().endsWith("line " + QString::number(n - 1)));
+  w.FlushFile();
+  const std::string text = mvtest::ReadFile(path);
+  EXPECT_EQ(static_cast<int>(std::count(text.begin(), text.end(), '\n')), n);
+}
+
+TEST(LogWindow, UnwritableLogFolderLeavesTheListWorkingAndSaysWhy) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("afile"), "x");
+  TLogWindow w(nullptr, QString::fromStdString(dir.file("afile/sub/log.log")));
+  EXPECT_TRUE(w.LogFileStatus().startsWith("Log file not written: "));
+  w.AddReportLine("kept", At(0));
+  w.FlushFile();
+  EXPECT_EQ(w.Lines().size(), 1u);
+  EXPECT_EQ(mvtest::ReadFile(dir.file("afile")), "x");
+}
+
+TEST(LogWindow, LogPathFollowsXdgStateHome) {
+  const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+  const QByteArray oldHome = qgetenv("HOME");
+  qputenv("XDG_STATE_HOME", "/tmp/st");
+  EXPECT_EQ(mv::DefaultReportLogPath(), "/tmp/st/morvane-host/morvane-host.log");
+  qputenv("XDG_STATE_HOME", "relative/ignored");
+  qputenv("HOME", "/home/u");
+  EXPECT_EQ(mv::DefaultReportLogPath(), "/home/u/.local/state/morvane-host/morvane-host.log");
+  qunsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(mv::DefaultReportLogPath(), "/home/u/.local/state/morvane-host/morvane-host.log");
+  qputenv("HOME", oldHome);
+  if (!oldState.isNull()) qputenv("XDG_STATE_HOME", oldState);
+}
+
+TEST(QtPrompts, FiltersBecomeQtFilters) {
+  EXPECT_EQ(mv::QtFilterFromSpec("INI Files|*.ini"), "INI Files (*.ini)");
+  EXPECT_EQ(mv::QtFilterFromSpec("INI Files|*.ini|All Files|*.*"), "INI Files (*.ini);;All Files (*.*)");
+  EXPECT_EQ(mv::QtFilterFromSpec("Hex|*.hex;*.ihx"), "Hex (*.hex *.ihx)");
+  EXPECT_EQ(mv::QtFilterFromSpec(""), "");
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <set>
+
+#include "serial/ui/TDVXCOMDlg.h"
+#include "serial/ui/TDVXCOMDlgFrm.h"
+
+using namespace PLKDVX;
+
+namespace {
+
+// Runs `drive` on the settings window once it is up, then Execute returns.
+void ExecuteWith(TDVXCOMDlg& dlg, std::function<void(TDVXCOMDlgFrm&)> drive, std::function<bool(int)> present = {}) {
+  dlg.OnBeforeExecute = [drive, present](TDVXCOMDlgFrm& frm) {
+    frm.PortPresent = present ? present : [](int) { return false; };
+    frm.PortPath = [](int n) { return "/dev/fake" + std::to_string(n); };
+    QTimer::singleShot(0, &frm, [&frm, drive] {
+      drive(frm);
+      if (frm.isVisible()) frm.reject();
+    });
+  };
+  dlg.Execute(10, 20);
+}
+
+TEST(COMDlgProperties, DefaultsAndTexts) {
+  TDVXCOMDlg d;
+  EXPECT_EQ(d.GetVersion(), "1.00");
+  EXPECT_FALSE(d.GetCopyright().isEmpty());
+  EXPECT_TRUE(d.GetTitle().isEmpty());
+  EXPECT_EQ(d.GetCOMMax(), 32);
+  EXPECT_EQ(d.GetPort(), 1);
+  EXPECT_EQ(d.GetBaudRate(), br9600);
+  EXPECT_EQ(d.GetDataBits(), db8);
+  EXPECT_EQ(d.GetParity(), paNone);
+  EXPECT_EQ(d.GetStopBits(), sb1);
+  EXPECT_EQ(d.GetReadOnlyAttribs(), 0);
+  EXPECT_EQ(d.GetPortStr(), "1");
+  EXPECT_EQ(d.GetBaudRateStr(), "9600");
+  EXPECT_EQ(d.GetDataBitsStr(), "8");
+  EXPECT_EQ(d.GetParityStr(), "none");
+  EXPECT_EQ(d.GetStopBitsStr(), "1");
+  d.SetVersion("2");
+  d.SetCopyright("x");
+  EXPECT_EQ(d.GetVersion(), "1.00");
+  EXPECT_NE(d.GetCopyright(), "x");
+  EXPECT_GT(d.GetCOMDlgWidth(), 100);
+  EXPECT_GT(d.GetCOMDlgHeight(), 80);
+}
+
+TEST(COMDlgProperties, SetterRulesRefuseOutOfRangeSilently) {
+  TDVXCOMDlg d;
+  d.SetCOMMax(0);
+  d.SetCOMMax(300);
+  d.SetCOMMax(257);
+  EXPECT_EQ(d.GetCOMMax(), 32);
+  d.SetPort(40);
+  EXPECT_EQ(d.GetPort(), 1);
+  d.SetPort(7);
+  d.SetCOMMax(4);  // pulls the port down
+  EXPECT_EQ(d.GetCOMMax(), 4);
+  EXPECT_EQ(d.GetPort(), 4);
+  d.SetCOMMax(256);
+  EXPECT_EQ(d.GetCOMMax(), 256);
+  d.SetPort(0);
+  EXPECT_EQ(d.GetPort(), 0);
+  d.SetPort(-1);
+  EXPECT_EQ(d.GetPort(), 0);
+  d.SetBaudRate(11);
+  d.SetBaudRate(-1);
+  EXPECT_EQ(d.GetBaudRate(), br9600);
+  d.SetBaudRate(10);
+  EXPECT_EQ(d.GetBaudRateStr(), "115200");
+  d.SetDataBits(4);
+  d.SetParity(5);
+  d.SetStopBits(3);
+  EXPECT_EQ(d.GetDataBits(), db8);
+  EXPECT_EQ(d.GetParity(), paNone);
+  EXPECT_EQ(d.GetStopBits(), sb1);
+  d.SetDataBits(0);
+  d.SetParity(4);
+  d.SetStopBits(1);
+  EXPECT_EQ(d.GetDataBitsStr(), "5");
+  EXPECT_EQ(d.GetParityStr(), "space");
+  EXPECT_EQ(d.GetStopBitsStr(), "1.5");
+}
+
+TEST(COMDlgWindow, ListsAtMost32PortsAndPortZeroOpensWithPortOne) {
+  TDVXCOMDlg d;
+  d.SetCOMMax(100);
+  d.SetPort(0);
+  d.SetTitle("COM Port Settings");
+  bool ran = false;
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    ran = true;
+    EXPECT_EQ(f.windowTitle(), "COM Port Settings");
+    EXPECT_EQ(f.COMPortComboBoxEx->count(), 32);
+    EXPECT_EQ(f.COMPortComboBoxEx->itemText(0), "1");
+    EXPECT_EQ(f.COMPortComboBoxEx->itemText(31), "32");
+    EXPECT_EQ(f.COMPortComboBoxEx->currentIndex(), 0);
+    EXPECT_EQ(f.COMPortComboBoxEx->maxVisibleItems(), 8);
+    EXPECT_EQ(f.BaudRateComboBox->count(), 11);
+    EXPECT_EQ(f.BaudRateComboBox->currentText(), "9600");
+    EXPECT_EQ(f.ParityComboBox->itemText(3), "Mark");
+    EXPECT_EQ(f.StopBitsComboBox->itemText(1), "1.5");
+    EXPECT_EQ(f.pos(), QPoint(10, 20));
+  });
+  EXPECT_TRUE(ran);
+}
+
+TEST(COMDlgWindow, OkStoresTheChoiceCancelAndCloseKeepEverything) {
+  TDVXCOMDlg d;
+  d.SetPort(3);
+  auto change = [](TDVXCOMDlgFrm& f) {
+    f.COMPortComboBoxEx->setCurrentIndex(4);
+    f.BaudRateComboBox->setCurrentIndex(br115200);
+    f.DataBitsComboBox->setCurrentIndex(db7);
+    f.ParityComboBox->setCurrentIndex(paEven);
+    f.StopBitsComboBox->setCurrentIndex(sb2);
+  };
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    change(f);
+    f.CancelButton->click();
+  });
+  EXPECT_EQ(d.GetPort(), 3);
+  EXPECT_EQ(d.GetBaudRate(), br9600);
+  EXPECT_EQ(d.GetDataBits(), db8);
+  EXPECT_EQ(d.GetParity(), paNone);
+  EXPECT_EQ(d.GetStopBits(), sb1);
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) { change(f); });  // closed without a button
+  EXPECT_EQ(d.GetPort(), 3);
+  EXPECT_EQ(d.GetBaudRate(), br9600);
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    change(f);
+    f.OKButton->click();
+  });
+  EXPECT_EQ(d.GetPort(), 5);
+  EXPECT_EQ(d.GetBaudRate(), br115200);
+  EXPECT_EQ(d.GetDataBits(), db7);
+  EXPECT_EQ(d.GetParity(), paEven);
+  EXPECT_EQ(d.GetStopBits(), sb2);
+}
+
+TEST(COMDlgWindow, DefaultsShowsTheOpeningValuesAgainWithoutClosing) {
+  TDVXCOMDlg d;
+  d.SetPort(2);
+  d.SetBaudRate(br57600);
+  d.SetParity(paOdd);
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    f.COMPortComboBoxEx->setCurrentIndex(9);
+    f.BaudRateComboBox->setCurrentIndex(0);
+    f.ParityComboBox->setCurrentIndex(4);
+    f.StopBitsComboBox->setCurrentIndex(2);
+    f.DataBitsComboBox->setCurrentIndex(0);
+    f.DefaultsButton->click();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.COMPortComboBoxEx->currentIndex(), 1);
+    EXPECT_EQ(f.BaudRateComboBox->currentIndex(), br57600);
+    EXPECT_EQ(f.ParityComboBox->currentIndex(), paOdd);
+    EXPECT_EQ(f.StopBitsComboBox->currentIndex(), sb1);
+    EXPECT_EQ(f.DataBitsComboBox->currentIndex(), db8);
+    f.OKButton->click();
+  });
+  EXPECT_EQ(d.GetPort(), 2);
+  EXPECT_EQ(d.GetBaudRate(), br57600);
+}
+
+TEST(COMDlgWindow, ReadOnlyAttributesDisableOnlyTheirBoxes) {
+  TDVXCOMDlg d;
+  d.SetReadOnlyAttribs(RoBit(roPort) | RoBit(roBaudRate));
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    EXPECT_FALSE(f.COMPortComboBoxEx->isEnabled());
+    EXPECT_FALSE(f.BaudRateComboBox->isEnabled());
+    EXPECT_TRUE(f.DataBitsComboBox->isEnabled());
+    EXPECT_TRUE(f.ParityComboBox->isEnabled());
+    EXPECT_TRUE(f.StopBitsComboBox->isEnabled());
+  });
+}
+
+TEST(COMDlgWindow, PortMarksAreRefreshedOnEveryDropDown) {
+  TDVXCOMDlg d;
+  std::set<int> present = {1, 3};
+  ExecuteWith(
+      d,
+      [&](TDVXCOMDlgFrm& f) {
+        auto image = [&](int n) { return f.COMPortComboBoxEx->itemData(n - 1, TDVXCOMDlgFrm::kImageIndexRole).toInt(); };
+        EXPECT_EQ(image(1), 0);
+        EXPECT_EQ(image(2), 1);
+        EXPECT_EQ(image(3), 0);
+        EXPECT_EQ(image(32), 1);
+        EXPECT_TRUE(f.COMPortComboBoxEx->itemData(2, Qt::ToolTipRole).toString().contains("/dev/fake3"));
+        EXPECT_TRUE(f.DeviceLabel->text().contains("/dev/fake1"));
+        present.insert(5);  // an adapter is plugged in
+        f.COMPortComboBoxEx->showPopup();
+        EXPECT_EQ(image(5), 0);
+        f.COMPortComboBoxEx->hidePopup();
+        present.erase(1);
+        f.COMPortComboBoxExDropDown();
+        EXPECT_EQ(image(1), 1);
+      },
+      [&](int n) { return present.count(n) != 0; });
+}
+
+TEST(COMDlgWindow, OutOfRangeOpeningValuesAreBroughtIntoRange) {
+  int port = 40;
+  auto baud = static_cast<TBaudRate>(11);
+  auto dataBits = static_cast<TDataBits>(4);
+  auto parity = static_cast<TParity>(5);
+  auto stopBits = static_cast<TStopBits>(3);
+  TDVXCOMDlgFrm f(nullptr, 0, 0, "t", 0, 0, port, baud, dataBits, parity, stopBits);
+  f.PortPresent = [](int) { return false; };
+  EXPECT_EQ(f.NumPorts(), 32);
+  f.FormShow();
+  EXPECT_EQ(f.COMPortComboBoxEx->currentIndex(), 0);
+  EXPECT_EQ(f.BaudRateComboBox->currentIndex(), br9600);
+  EXPECT_EQ(f.DataBitsComboBox->currentIndex(), db8);
+  EXPECT_EQ(f.ParityComboBox->currentIndex(), paNone);
+  EXPECT_EQ(f.StopBitsComboBox->currentIndex(), sb1);
+  EXPECT_EQ(port, 40);  // nothing written before OK
+  f.OKButtonClick();
+  EXPECT_EQ(port, 1);
+  EXPECT_EQ(baud, br9600);
+}
+
+TEST(COMDlgWindow, MarksAreSixteenPixelImages) {
+  EXPECT_FALSE(PortPresentImage().pixmap(16, 16).isNull());
+  EXPECT_FALSE(PortAbsentImage().pixmap(16, 16).isNull());
+  const QImage tick = PortPresentImage().pixmap(16, 16).toImage();
+  const QImage cross = PortAbsentImage().pixmap(16, 16).toImage();
+  EXPECT_EQ(tick.size(), QSize(16, 16));
+  // The tick is green where the stroke is, the cross red.
+  const QColor t = tick.pixelColor(6, 12), c = cross.pixelColor(8, 8);
+  EXPECT_GT(t.green(), t.red());
+  EXPECT_GT(c.red(), c.green());
+}
+
+}  // namespace
