@@ -1,7 +1,153 @@
+// morvane-cli spl: building and reading SPL firmware images.
+//   spl build --hex FILE --out DIR/NAME [--app-start ADDR] [--profile-start ADDR]
+//             [--fw-version N] [--profile SLOT=FILE]...
+//   spl inspect FILE.spl [--app-start ADDR] [--profile-start ADDR]
+//
+// Addresses must be integers that are multiples of 0x800; unlike the window,
+// which falls back to the previous value, an unreadable address or version is
+// a usage error here. A version above 255 (or negative) becomes 255, as in the
+// window.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/field_parse.h"
+#include "app/text_file.h"
+#include "firmware/spl_builder.h"
+#include "profiles/profile_file.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
 
-int Spl(int, char**) { return Usage("spl: not available yet"); }
+namespace {
+
+const char* kBuildUsage =
+    "spl build --hex FILE --out DIR/NAME [--app-start ADDR] [--profile-start ADDR] [--fw-version N] "
+    "[--profile SLOT=FILE]...";
+const char* kInspectUsage = "spl inspect FILE.spl [--app-start ADDR] [--profile-start ADDR]";
+
+int BadAddress(const char* option, const char* value) {
+  std::fprintf(stderr,
+               "morvane-cli: usage: %s '%s' is not an address: give a non-negative multiple of 0x800 "
+               "(such as 0x2000)\n",
+               option, value);
+  return 2;
+}
+
+int Build(int argc, char** argv) {
+  SplBuildInput in;
+  for (int s = 0; s < kSlotCount; ++s) in.profiles[s] = MotorProfileDefaults(s);
+  std::string out;
+  for (int i = 0; i < argc; ++i) {
+    const char* opt = argv[i];
+    if (i + 1 >= argc) return Usage(kBuildUsage);
+    const char* value = argv[++i];
+    if (!std::strcmp(opt, "--hex")) {
+      in.hexPath = value;
+    } else if (!std::strcmp(opt, "--out")) {
+      out = value;
+    } else if (!std::strcmp(opt, "--app-start")) {
+      if (!ParseStartAddressStrict(value, in.appStartAddress)) return BadAddress(opt, value);
+    } else if (!std::strcmp(opt, "--profile-start")) {
+      if (!ParseStartAddressStrict(value, in.motorProfileStartAddress)) return BadAddress(opt, value);
+    } else if (!std::strcmp(opt, "--fw-version")) {
+      std::int64_t v = 0;
+      if (!StrToInt64(value, v)) return Usage("spl build: --fw-version takes a number 0..255");
+      in.firmwareVersion = static_cast<std::uint8_t>(ReadFirmwareVersionText(value, 0));
+    } else if (!std::strcmp(opt, "--profile")) {
+      const char* eq = std::strchr(value, '=');
+      if (!eq || eq - value != 1 || value[0] < '1' || value[0] > '6' || eq[1] == '\0')
+        return Usage("spl build: --profile takes SLOT=FILE with SLOT 1..6");
+      std::string message;
+      MotorProfile p;
+      if (!readMotorProfileFile(eq + 1, p, message)) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return 1;
+      }
+      in.profiles[value[0] - '1'] = p;
+    } else {
+      return Usage(kBuildUsage);
+    }
+  }
+  if (in.hexPath.empty() || out.empty()) return Usage(kBuildUsage);
+
+  const std::size_t slash = out.rfind('/');
+  in.splDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : out.substr(0, slash));
+  in.fileName = SplFileNameWithExtension(slash == std::string::npos ? out : out.substr(slash + 1));
+
+  const SplBuildResult r = BuildSplFile(in);
+  if (!r.error.empty()) std::fprintf(stderr, "%s\n", r.error.c_str());
+  // A file that could not be written still has its summary, as in the window.
+  if (!r.summary.empty()) {
+    std::printf("%s\n", r.deviceLabel.c_str());
+    for (const std::string& line : r.summary) std::printf("%s\n", line.c_str());
+  }
+  return r.ok() ? 0 : 1;
+}
+
+int Inspect(int argc, char** argv) {
+  if (argc < 1) return Usage(kInspectUsage);
+  const char* file = argv[0];
+  std::uint32_t appStart = kDefaultAppStartAddress;
+  std::uint32_t profileStart = kDefaultMotorProfileStartAddress;
+  for (int i = 1; i < argc; ++i) {
+    const char* opt = argv[i];
+    if (i + 1 >= argc) return Usage(kInspectUsage);
+    const char* value = argv[++i];
+    if (!std::strcmp(opt, "--app-start")) {
+      if (!ParseStartAddressStrict(value, appStart)) return BadAddress(opt, value);
+    } else if (!std::strcmp(opt, "--profile-start")) {
+      if (!ParseStartAddressStrict(value, profileStart)) return BadAddress(opt, value);
+    } else {
+      return Usage(kInspectUsage);
+    }
+  }
+
+  std::string bytes, err;
+  if (!readFileBytes(file, bytes, err, "SPL file")) {
+    std::fprintf(stderr, "morvane-cli: %s\n", err.c_str());
+    return 1;
+  }
+  const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
+  SplContents c;
+  std::string message;
+  if (!ReadSplContents(image, appStart, profileStart, c, message)) {
+    std::fprintf(stderr, "morvane-cli: %s: %s\n", file, message.c_str());
+    return 1;
+  }
+  bool good = true;
+  for (int s = 0; s < kSlotCount; ++s) {
+    const MotorProfile& p = c.profiles[s];
+    const bool sumOk = profileChecksumValid(p);
+    std::printf("profile %d: name \"%s\" comment \"%s\" checksum %s\n", s + 1, p.name().c_str(), p.comment().c_str(),
+                sumOk ? "ok" : "wrong");
+    if (!sumOk) {
+      std::fprintf(stderr, "morvane-cli: %s: profile %d checksum wrong (stored 0x%04X, computed 0x%04X)\n", file, s + 1,
+                   p.checksum(), profileChecksum(p));
+      good = false;
+    }
+  }
+  std::printf("profile words: %s\n", c.wordsPadded ? "ok" : "upper bytes not zero");
+  std::printf("marker: %s\n", c.markerOk ? "ok" : "missing");
+  std::printf("firmware version: %u\n", static_cast<unsigned>(c.firmwareVersion));
+  if (!c.markerOk) {
+    std::fprintf(stderr, "morvane-cli: %s: marker 55 AA 00 00 missing at offset 0x%X\n", file,
+                 c.profilePageOffset + kSplMarkerOffset);
+    good = false;
+  }
+  return good ? 0 : 1;
+}
+
+}  // namespace
+
+int Spl(int argc, char** argv) {
+  const char* usage = "spl build ... | spl inspect FILE.spl [--app-start ADDR] [--profile-start ADDR]";
+  if (argc < 1) return Usage(usage);
+  if (!std::strcmp(argv[0], "build")) return Build(argc - 1, argv + 1);
+  if (!std::strcmp(argv[0], "inspect")) return Inspect(argc - 1, argv + 1);
+  return Usage(usage);
+}
 
 }  // namespace mv::cli
