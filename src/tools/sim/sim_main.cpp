@@ -1,6 +1,291 @@
-#include <cstdio>
+// morvane-sim: a simulated drive on a pseudo-terminal.
+//
+// Prints the terminal's path (e.g. /dev/pts/5) on the first line of stdout,
+// optionally links it into the port map as COMn, and answers frames until
+// SIGINT or SIGTERM; then removes its link.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
-int main() {
-  std::fprintf(stderr, "morvane-sim: not available yet\n");
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "serial/port_map.h"
+#include "tools/sim/sim_drive.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: morvane-sim [--com N] [--trace] [--fault KIND[:COMMAND[:NTH]]]... [--fault-rate P] [--seed N]\n"
+    "                   [--supply DECIVOLT] [--serial N]\n"
+    "  --com N          link the terminal into the port map as COMN (1..255)\n"
+    "  --trace          log every received frame to stderr in hex\n"
+    "  --fault ...      none (no answer), late (first byte after 150 ms), gap (pause of 120 ms inside\n"
+    "                   the payload), badcode, badsum (profile with a wrong checksum), refuse (save\n"
+    "                   answered as not changed), garbage (random bytes); COMMAND limits it to one\n"
+    "                   command byte, NTH to the n-th frame of that command\n"
+    "  --fault-rate P   apply a matching fault with probability P (0..1, default 1)\n"
+    "  --seed N         seed of the random choices (default 1)\n"
+    "  --supply DV      supply voltage in 0.1 V (default 480)\n"
+    "  --serial N       serial number the drive reports (default 4242)\n";
+
+volatile sig_atomic_t gStop = 0;
+void OnSignal(int) { gStop = 1; }
+
+int UsageError(const std::string& msg) {
+  std::fprintf(stderr, "morvane-sim: %s\n%s", msg.c_str(), kUsage);
   return 2;
+}
+
+bool ParseLong(const char* s, long lo, long hi, long& out) {
+  if (s == nullptr || *s == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s, &end, 0);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool MakeFolders(const std::string& path) {
+  std::string partial;
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (partial.empty()) continue;
+    if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes all bytes to the non-blocking master, waiting while it is full.
+bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 100);
+      if (gStop) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mvsim::DriveOptions options;
+  int com = 0;
+  bool trace = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    long v = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--trace") {
+      trace = true;
+    } else if (a == "--com") {
+      if (!ParseLong(next, 1, 255, v)) return UsageError("--com takes a port number 1..255");
+      com = static_cast<int>(v);
+      ++i;
+    } else if (a == "--fault") {
+      if (next == nullptr) return UsageError("--fault takes KIND[:COMMAND[:NTH]]");
+      mvsim::Fault f;
+      std::string err;
+      if (!mvsim::ParseFault(next, f, err)) return UsageError(err);
+      options.faults.push_back(f);
+      ++i;
+    } else if (a == "--fault-rate") {
+      char* end = nullptr;
+      const double p = next ? std::strtod(next, &end) : -1;
+      if (next == nullptr || *end != '\0' || !(p >= 0 && p <= 1)) return UsageError("--fault-rate takes 0..1");
+      options.faultRate = p;
+      ++i;
+    } else if (a == "--seed") {
+      if (!ParseLong(next, 0, 0xFFFFFFFFL, v)) return UsageError("--seed takes a number 0..4294967295");
+      options.seed = static_cast<std::uint32_t>(v);
+      ++i;
+    } else if (a == "--supply") {
+      if (!ParseLong(next, 0, 1000, v)) return UsageError("--supply takes 0..1000 (0.1 V)");
+      options.supplyDeciVolt = static_cast<std::uint16_t>(v);
+      ++i;
+    } else if (a == "--serial") {
+      if (!ParseLong(next, 0, 65535, v)) return UsageError("--serial takes 0..65535");
+      options.serialNo = static_cast<std::uint16_t>(v);
+      ++i;
+    } else {
+      return UsageError("unknown argument '" + a + "'");
+    }
+  }
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    std::fprintf(stderr, "morvane-sim: cannot make a pseudo-terminal: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const char* name = ptsname(master);
+  if (name == nullptr) {
+    std::fprintf(stderr, "morvane-sim: cannot name the pseudo-terminal: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const std::string slavePath = name;
+  // Held open here too, so the terminal survives the host closing and
+  // reopening it.
+  const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+  if (slave < 0) {
+    std::fprintf(stderr, "morvane-sim: cannot open %s: %s\n", slavePath.c_str(), std::strerror(errno));
+    return 1;
+  }
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, B115200);
+  cfsetospeed(&tio, B115200);
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  std::string link;
+  if (com != 0) {
+    const std::string folder = mv::PortMapFolder();
+    if (!MakeFolders(folder)) {
+      std::fprintf(stderr, "morvane-sim: cannot make the port map folder %s: %s\n", folder.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    link = folder + "/COM" + std::to_string(com);
+    struct stat st{};
+    if (lstat(link.c_str(), &st) == 0) {
+      struct stat target{};
+      if (!S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "morvane-sim: %s exists and is not a link; not replaced\n", link.c_str());
+        return 1;
+      }
+      if (stat(link.c_str(), &target) == 0) {
+        std::fprintf(stderr, "morvane-sim: %s already leads to a device; not replaced\n", link.c_str());
+        return 1;
+      }
+      unlink(link.c_str());  // a stale link of an earlier run
+    }
+    if (symlink(slavePath.c_str(), link.c_str()) != 0) {
+      std::fprintf(stderr, "morvane-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
+  std::printf("%s\n", slavePath.c_str());
+  std::fflush(stdout);
+  if (!link.empty()) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
+
+  sigset_t block, waitMask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  sigprocmask(SIG_BLOCK, &block, &waitMask);
+  struct sigaction sa{};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  mvsim::SimDrive drive(options);
+  std::vector<mvsim::Chunk> pending;  // sorted by due time
+  std::vector<std::uint8_t> frame;
+  int need = -1;  // data bytes still expected for the frame in `frame`; -1 = none started
+  double frameStart = 0;
+  constexpr double kPartialFrameLimit = 0.2;
+
+  auto traceFrame = [&](const char* what) {
+    if (!trace) return;
+    std::string line = std::string("morvane-sim: ") + what;
+    char hex[4];
+    for (std::uint8_t b : frame) {
+      std::snprintf(hex, sizeof hex, " %02X", b);
+      line += hex;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+  };
+
+  std::uint8_t buf[4096];
+  while (!gStop) {
+    double now = Now();
+    while (!pending.empty() && pending.front().due <= now) {
+      WriteAll(master, pending.front().bytes);
+      pending.erase(pending.begin());
+    }
+    if (need > 0 && now - frameStart > kPartialFrameLimit) {
+      traceFrame("dropped partial frame");
+      frame.clear();
+      need = -1;
+    }
+    double wait = 1.0;
+    if (!pending.empty()) wait = std::min(wait, pending.front().due - now);
+    if (need > 0) wait = std::min(wait, frameStart + kPartialFrameLimit - now + 0.001);
+    wait = std::max(wait, 0.0);
+    timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<long>(wait)) * 1e9)};
+    pollfd p{master, POLLIN, 0};
+    const int r = ppoll(&p, 1, &ts, &waitMask);
+    if (r < 0) continue;  // a signal: the loop condition sees it
+    if (r == 0 || !(p.revents & POLLIN)) {
+      if (p.revents & (POLLHUP | POLLERR)) usleep(10000);
+      continue;
+    }
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) continue;
+    now = Now();
+    for (ssize_t i = 0; i < n; ++i) {
+      const std::uint8_t b = buf[i];
+      if (need < 0) {
+        frame.assign(1, b);
+        need = mvsim::CommandDataLength(b);
+        frameStart = now;
+      } else {
+        frame.push_back(b);
+        --need;
+      }
+      if (need == 0) {
+        traceFrame("rx");
+        std::vector<mvsim::Chunk> out;
+        drive.HandleFrame(frame[0], frame.data() + 1, static_cast<int>(frame.size()) - 1, now, out);
+        for (auto& c : out) {
+          auto at = std::upper_bound(pending.begin(), pending.end(), c.due,
+                                     [](double due, const mvsim::Chunk& x) { return due < x.due; });
+          pending.insert(at, std::move(c));
+        }
+        frame.clear();
+        need = -1;
+      }
+    }
+  }
+
+  if (!link.empty()) {
+    char target[4096];
+    const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+    if (len > 0 && slavePath == std::string(target, static_cast<std::size_t>(len))) unlink(link.c_str());
+  }
+  close(slave);
+  close(master);
+  return 0;
 }
