@@ -207,6 +207,8 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
   std::uint8_t txCharBuf_ = 0;
+  bool closing_ = false;
+  bool noCloseEvent_ = false;
 
   IndicatorLamp* lamps_[kLampCount] = {};
   int dlgWidth_ = 0;

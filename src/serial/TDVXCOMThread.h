@@ -28,7 +28,7 @@ class TDVXCOMThread {
 
   bool InitFailed() const { return initFailed_; }
   // Whether the platform made the thread (false: the creation failed).
-  bool Created() const { return thread_.Started(); }
+  bool Created() const { return created_; }
   bool Ended() const { return thread_.Ended(); }
   const std::string& ThreadName() const { return name_; }
 
@@ -69,6 +69,7 @@ class TDVXCOMThread {
 
  private:
   std::atomic<bool> terminated_{false};
+  bool created_ = false;
   mv::QueueThread thread_;
 };
 

@@ -149,6 +149,10 @@ class SerialPlatform {
   virtual PlatformResult ResetEvent(EventHandle e) = 0;
   virtual PlatformResult WaitForSingleObject(EventHandle e) = 0;  // no time limit
   virtual PlatformResult CloseEvent(EventHandle e) = 0;           // releases e even when it fails
+
+  // Asked before each worker thread is made; a refusal means the thread
+  // could not be created.
+  virtual PlatformResult CreateThread() { return PlatformResult::Ok(); }
 };
 
 // The termios/ioctl implementation, shared by every port of the process.

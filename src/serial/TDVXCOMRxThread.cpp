@@ -1,0 +1,56 @@
+#include "serial/TDVXCOMRxThread.h"
+
+#include "serial/TDVXCOMPort.h"
+
+namespace PLKDVX {
+
+TDVXCOMRxThread::TDVXCOMRxThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
+                                 TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port)
+    : TDVXCOMThread(" Rx Thread", queue, platform, device, std::move(indicator), std::move(report), port) {
+  if (const mv::PlatformResult r = platform_.CreateEvent(waitEvent_); !r) {
+    ReportNow(rtError, "TDVXCOMRxThread", "CreateEvent", __FILE__, __LINE__, r.err);
+    initFailed_ = true;
+    Terminate();
+  }
+  Start();
+}
+
+TDVXCOMRxThread::~TDVXCOMRxThread() {
+  Terminate();
+  if (const mv::PlatformResult r = platform_.PurgeComm(device_, mv::kPurgeRxAbort); !r)
+    ReportNow(rtError, "~TDVXCOMRxThread", "PurgeComm", __FILE__, __LINE__, r.err);
+  // Also wakes a worker that is just about to start a read.
+  if (waitEvent_) platform_.SetEvent(waitEvent_);
+  WaitFor();
+  if (waitEvent_) {
+    if (const mv::PlatformResult r = platform_.CloseEvent(waitEvent_); !r)
+      ReportNow(rtError, "~TDVXCOMRxThread", "CloseHandle", __FILE__, __LINE__, r.err);
+    waitEvent_ = nullptr;
+  }
+}
+
+void TDVXCOMRxThread::Execute() {
+  TDVXCOMPort* port = port_;
+  void* self = this;
+  for (;;) {
+    if (Terminated()) return;  // never start a read that nothing would end
+    std::uint32_t count = 0;
+    const mv::PlatformResult r = platform_.ReadFile(device_, waitEvent_, rxByte_, count);
+    if (Terminated()) return;
+    if (!r) {
+      // Includes the other end going away: said once, then the thread ends.
+      SyncReport(rtError, "Execute", "ReadFile", __FILE__, __LINE__, r.err);
+      return;
+    }
+    bytesRead_ = count;
+    if (count == 0) continue;
+    const std::uint8_t ch = rxByte_;
+    Synchronize([=] {
+      if (port->OnRxChar) port->OnRxChar(self, ch);
+      port->Indicator(itRX, true);
+      port->Indicator(itRX, false);
+    });
+  }
+}
+
+}  // namespace PLKDVX

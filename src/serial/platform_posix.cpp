@@ -1,0 +1,540 @@
+// Serial devices through termios and ioctl. Each blocking call polls the
+// device together with eventfds, so purges and shutdown can always end it.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "serial/platform.h"
+
+namespace mv {
+
+struct PlatformEvent {
+  int fd = -1;
+};
+
+struct PlatformDevice {
+  int fd = -1;
+  int rxAbortFd = -1;  // a receive purge ends the pending read
+  int txAbortFd = -1;  // a transmit purge ends the pending write
+  int statusFd = -1;   // the read path tells the status wait about breaks and errors
+  termios saved{};
+  CommTimeouts timeouts{};
+  std::atomic<std::uint32_t> eventMask{0};
+  std::atomic<std::uint32_t> pendingEvents{0};
+  std::atomic<std::uint32_t> errors{0};
+  std::atomic<bool> markErrors{false};  // PARMRK on: 0xFF starts a mark sequence
+
+  // Status wait only.
+  bool watchLines = true;
+  bool haveModem = false;
+  int lastModem = 0;
+  bool watchCounts = true;
+  bool haveCounts = false;
+  serial_icounter_struct lastCounts{};
+
+  // Read path only.
+  bool haveCarry = false;
+  std::uint8_t carry = 0;
+  bool haveReadCounts = false;
+  serial_icounter_struct readCounts{};
+};
+
+namespace {
+
+constexpr std::uint32_t kDriverQueue = 4096;  // what the tty layer buffers per direction
+
+void Signal(int fd) {
+  const std::uint64_t one = 1;
+  ssize_t r;
+  do r = ::write(fd, &one, sizeof one);
+  while (r < 0 && errno == EINTR);
+}
+
+void Drain(int fd) {
+  std::uint64_t v;
+  ssize_t r;
+  do r = ::read(fd, &v, sizeof v);
+  while (r < 0 && errno == EINTR);
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+speed_t SpeedCode(std::uint32_t baud, bool& ok) {
+  ok = true;
+  switch (baud) {
+    case 110: return B110;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: ok = false; return B0;
+  }
+}
+
+bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
+
+enum class Got { Byte, Woken, Aborted, Failed };
+
+// Reads one raw byte from the device, waiting for it. err is set on Failed.
+Got ReadRaw(PlatformDevice* d, EventHandle wake, std::uint8_t& b, int& err) {
+  for (;;) {
+    const ssize_t n = ::read(d->fd, &b, 1);
+    if (n == 1) return Got::Byte;
+    if (n == 0) {  // the other end has gone (hang-up)
+      err = EIO;
+      return Got::Failed;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      err = errno;
+      return Got::Failed;
+    }
+    pollfd p[3] = {{d->fd, POLLIN, 0}, {d->rxAbortFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
+    const int r = ::poll(p, 3, -1);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return Got::Failed;
+    }
+    if (p[2].revents & POLLIN) return Got::Woken;
+    if (p[1].revents & POLLIN) {
+      Drain(d->rxAbortFd);
+      return Got::Aborted;
+    }
+    if (p[0].revents & POLLNVAL) {
+      err = EBADF;
+      return Got::Failed;
+    }
+    // POLLIN or POLLHUP/POLLERR: the read above tells which.
+  }
+}
+
+void NoteLineEvent(PlatformDevice* d, std::uint32_t ev, std::uint32_t errors) {
+  if (errors) d->errors.fetch_or(errors);
+  d->pendingEvents.fetch_or(ev);
+  Signal(d->statusFd);
+}
+
+class PosixPlatform final : public SerialPlatform {
+ public:
+  PlatformResult CreateFile(const std::string& path, DeviceHandle& out) override {
+    out = nullptr;
+    auto* d = new PlatformDevice;
+    d->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (d->fd < 0) return Abandon(d, errno);
+    if (!::isatty(d->fd)) return Abandon(d, ENOTTY);
+    // Exclusive use: the advisory lock keeps other programs out (also when
+    // they run with privileges that ignore TIOCEXCL).
+    if (::flock(d->fd, LOCK_EX | LOCK_NB) != 0) return Abandon(d, errno == EWOULDBLOCK ? EBUSY : errno);
+    if (::ioctl(d->fd, TIOCEXCL) != 0) return Abandon(d, errno);
+    if (::tcgetattr(d->fd, &d->saved) != 0) {
+      const int e = errno;
+      ::ioctl(d->fd, TIOCNXCL);
+      return Abandon(d, e);
+    }
+    d->rxAbortFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    d->txAbortFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    d->statusFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d->rxAbortFd < 0 || d->txAbortFd < 0 || d->statusFd < 0) {
+      const int e = errno;
+      ::ioctl(d->fd, TIOCNXCL);
+      return Abandon(d, e);
+    }
+    out = d;
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult CloseHandle(DeviceHandle d) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    int err = 0;
+    if (::tcsetattr(d->fd, TCSANOW, &d->saved) != 0) err = errno;
+    ::ioctl(d->fd, TIOCNXCL);
+    if (::close(d->fd) != 0 && !err) err = errno;
+    d->fd = -1;
+    CloseFd(d->rxAbortFd);
+    CloseFd(d->txAbortFd);
+    CloseFd(d->statusFd);
+    delete d;
+    return err ? PlatformResult::Fail(err) : PlatformResult::Ok();
+  }
+
+  PlatformResult GetCommTimeouts(DeviceHandle d, CommTimeouts& out) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    out = d->timeouts;
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult SetCommTimeouts(DeviceHandle d, const CommTimeouts& t) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    d->timeouts = t;
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult GetCommProperties(DeviceHandle d, CommProperties& out) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    out.CurrentRxQueue = kDriverQueue;
+    out.CurrentTxQueue = kDriverQueue;
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult SetupComm(DeviceHandle d, std::uint32_t rxQueue, std::uint32_t txQueue) override {
+    // A request: the tty layer keeps its own fixed buffer sizes.
+    if (!d) return PlatformResult::Fail(EBADF);
+    if (rxQueue == 0 || txQueue == 0) return PlatformResult::Fail(EINVAL);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult GetCommMask(DeviceHandle d, std::uint32_t& mask) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    mask = d->eventMask.load();
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult SetCommMask(DeviceHandle d, std::uint32_t mask) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    d->eventMask.store(mask);
+    Signal(d->statusFd);  // a pending wait looks at the new mask
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult SetCommState(DeviceHandle d, const DeviceSettings& s) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    bool speedOk = false;
+    const speed_t speed = SpeedCode(s.BaudRate, speedOk);
+    // One and a half stop bits cannot be set on a Linux tty.
+    if (!speedOk || s.ByteSize < 5 || s.ByteSize > 8 || s.Parity > 4 || (s.StopBits != 0 && s.StopBits != 2))
+      return PlatformResult::Fail(EINVAL);
+    termios t{};
+    if (::tcgetattr(d->fd, &t) != 0) return PlatformResult::Fail(errno);
+    t.c_iflag = PARMRK | INPCK;  // breaks and bad characters are marked in the byte stream
+    if (s.fOutX) t.c_iflag |= IXON;
+    if (s.fInX) t.c_iflag |= IXOFF;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CREAD | CLOCAL;
+    static const tcflag_t kSize[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSize[s.ByteSize - 5];
+    switch (s.Parity) {
+      case 1: t.c_cflag |= PARENB | PARODD; break;
+      case 2: t.c_cflag |= PARENB; break;
+      case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+      case 4: t.c_cflag |= PARENB | CMSPAR; break;
+      default: break;
+    }
+    if (s.StopBits == 2) t.c_cflag |= CSTOPB;
+    if (s.fOutxCtsFlow) t.c_cflag |= CRTSCTS;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = s.XonChar;
+    t.c_cc[VSTOP] = s.XoffChar;
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    if (::tcsetattr(d->fd, TCSANOW, &t) != 0) return PlatformResult::Fail(errno);
+    // tcsetattr succeeds when any part took effect: check the parts that matter.
+    termios back{};
+    if (::tcgetattr(d->fd, &back) != 0) return PlatformResult::Fail(errno);
+    if (::cfgetospeed(&back) != speed || (back.c_cflag & CSIZE) != (t.c_cflag & CSIZE) ||
+        (back.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB)) != (t.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB)))
+      return PlatformResult::Fail(EINVAL);
+    d->markErrors.store((back.c_iflag & PARMRK) != 0);
+    // The output lines; a device without modem lines (a pseudo-terminal) has
+    // nothing to switch.
+    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    if (::ioctl(d->fd, s.fDtrControl ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !NoModemLines(errno))
+      return PlatformResult::Fail(errno);
+    if (::ioctl(d->fd, s.fRtsControl ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !NoModemLines(errno))
+      return PlatformResult::Fail(errno);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult EscapeCommFunction(DeviceHandle d, std::uint32_t func) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    int r;
+    int bits;
+    switch (func) {
+      case kSetBreak: r = ::ioctl(d->fd, TIOCSBRK); break;
+      case kClrBreak: r = ::ioctl(d->fd, TIOCCBRK); break;
+      case kSetRts: bits = TIOCM_RTS; r = ::ioctl(d->fd, TIOCMBIS, &bits); break;
+      case kClrRts: bits = TIOCM_RTS; r = ::ioctl(d->fd, TIOCMBIC, &bits); break;
+      case kSetDtr: bits = TIOCM_DTR; r = ::ioctl(d->fd, TIOCMBIS, &bits); break;
+      case kClrDtr: bits = TIOCM_DTR; r = ::ioctl(d->fd, TIOCMBIC, &bits); break;
+      default: return PlatformResult::Fail(EINVAL);
+    }
+    return r == 0 ? PlatformResult::Ok() : PlatformResult::Fail(errno);
+  }
+
+  PlatformResult GetCommModemStatus(DeviceHandle d, std::uint32_t& status) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    int bits = 0;
+    if (::ioctl(d->fd, TIOCMGET, &bits) != 0) return PlatformResult::Fail(errno);
+    status = ModemWord(bits);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult WaitCommEvent(DeviceHandle d, EventHandle wake, std::uint32_t& mask) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    mask = 0;
+    for (;;) {
+      std::uint32_t ev = d->pendingEvents.exchange(0);
+      if (d->watchLines) {
+        int bits = 0;
+        if (::ioctl(d->fd, TIOCMGET, &bits) != 0) {
+          const int e = errno;
+          // No modem lines (a pseudo-terminal): said once, then breaks and
+          // line errors are still watched, without lines.
+          if (NoModemLines(e)) d->watchLines = false;
+          d->pendingEvents.fetch_or(ev);
+          return PlatformResult::Fail(e);
+        }
+        if (d->haveModem) {
+          const int changed = bits ^ d->lastModem;
+          if (changed & TIOCM_CTS) ev |= kEvCts;
+          if (changed & TIOCM_DSR) ev |= kEvDsr;
+          if (changed & TIOCM_RNG) ev |= kEvRing;
+          if (changed & TIOCM_CAR) ev |= kEvRlsd;
+        }
+        d->lastModem = bits;
+        d->haveModem = true;
+        PollCounts(d, ev);
+      }
+      ev &= d->eventMask.load();
+      if (ev) {
+        mask = ev;
+        return PlatformResult::Ok();
+      }
+      // Modem lines are sampled every 10 ms; breaks and errors come from the
+      // read path through statusFd at once.
+      pollfd p[2] = {{d->statusFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
+      const int r = ::poll(p, 2, d->watchLines ? 10 : -1);
+      if (r < 0 && errno != EINTR) return PlatformResult::Fail(errno);
+      if (r > 0 && (p[1].revents & POLLIN)) return PlatformResult::Ok();  // woken: mask 0
+      if (r > 0 && (p[0].revents & POLLIN)) Drain(d->statusFd);
+    }
+  }
+
+  PlatformResult ReadFile(DeviceHandle d, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    count = 0;
+    if (d->haveCarry) {
+      d->haveCarry = false;
+      byte = d->carry;
+      count = 1;
+      return PlatformResult::Ok();
+    }
+    for (;;) {
+      int err = 0;
+      std::uint8_t b = 0;
+      Got g = ReadRaw(d, wake, b, err);
+      if (g == Got::Failed) return PlatformResult::Fail(err);
+      if (g != Got::Byte) return PlatformResult::Ok();  // woken or purged: nothing read
+      if (b != 0xFF || !d->markErrors.load()) {
+        byte = b;
+        count = 1;
+        return PlatformResult::Ok();
+      }
+      // 0xFF 0xFF is a data byte 0xFF; 0xFF 0x00 0x00 a break; 0xFF 0x00 c a
+      // character c received with a framing or parity error.
+      std::uint8_t second = 0;
+      g = ReadRaw(d, wake, second, err);
+      if (g == Got::Failed) return PlatformResult::Fail(err);
+      if (g != Got::Byte) return PlatformResult::Ok();
+      if (second == 0xFF) {
+        byte = 0xFF;
+        count = 1;
+        return PlatformResult::Ok();
+      }
+      if (second != 0x00) {  // not a mark: both are data
+        byte = 0xFF;
+        d->carry = second;
+        d->haveCarry = true;
+        count = 1;
+        return PlatformResult::Ok();
+      }
+      std::uint8_t c = 0;
+      g = ReadRaw(d, wake, c, err);
+      if (g == Got::Failed) return PlatformResult::Fail(err);
+      if (g != Got::Byte) return PlatformResult::Ok();
+      if (c == 0x00) {  // a NUL with a framing error reads the same: taken as a break
+        NoteLineEvent(d, kEvBreak, 0);
+        continue;
+      }
+      NoteLineEvent(d, kEvErr, CharErrorBits(d));
+      byte = c;
+      count = 1;
+      return PlatformResult::Ok();
+    }
+  }
+
+  PlatformResult WriteFile(DeviceHandle d, EventHandle wake, const std::uint8_t* data, std::uint32_t len,
+                           std::uint32_t& written) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    written = 0;
+    Drain(d->txAbortFd);  // an abort asked for before this write is not for it
+    while (written < len) {
+      const ssize_t n = ::write(d->fd, data + written, len - written);
+      if (n > 0) {
+        written += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return PlatformResult::Fail(errno);
+      pollfd p[3] = {{d->fd, POLLOUT, 0}, {d->txAbortFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
+      const int r = ::poll(p, 3, -1);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return PlatformResult::Fail(errno);
+      }
+      if (p[2].revents & POLLIN) return PlatformResult::Fail(ECANCELED);
+      if (p[1].revents & POLLIN) {
+        Drain(d->txAbortFd);
+        return PlatformResult::Fail(ECANCELED);
+      }
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL) && !(p[0].revents & POLLOUT))
+        return PlatformResult::Fail(EIO);
+    }
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult PurgeComm(DeviceHandle d, std::uint32_t flags) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    int err = 0;
+    if (flags & kPurgeTxAbort) {
+      // Abandon the transmission: what the driver still holds goes too.
+      if (::tcflush(d->fd, TCOFLUSH) != 0) err = errno;
+      Signal(d->txAbortFd);
+    }
+    if (flags & kPurgeRxAbort) Signal(d->rxAbortFd);
+    if ((flags & kPurgeTxClear) && ::tcflush(d->fd, TCOFLUSH) != 0) err = errno;
+    if ((flags & kPurgeRxClear) && ::tcflush(d->fd, TCIFLUSH) != 0) err = errno;
+    return err ? PlatformResult::Fail(err) : PlatformResult::Ok();
+  }
+
+  PlatformResult ClearCommError(DeviceHandle d, std::uint32_t& errors) override {
+    if (!d) return PlatformResult::Fail(EBADF);
+    errors = d->errors.exchange(0);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult CreateEvent(EventHandle& out) override {
+    out = nullptr;
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) return PlatformResult::Fail(errno);
+    out = new PlatformEvent{fd};
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult SetEvent(EventHandle e) override {
+    if (!e) return PlatformResult::Fail(EBADF);
+    Signal(e->fd);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult ResetEvent(EventHandle e) override {
+    if (!e) return PlatformResult::Fail(EBADF);
+    Drain(e->fd);
+    return PlatformResult::Ok();
+  }
+
+  PlatformResult WaitForSingleObject(EventHandle e) override {
+    if (!e) return PlatformResult::Fail(EBADF);
+    for (;;) {
+      pollfd p{e->fd, POLLIN, 0};
+      const int r = ::poll(&p, 1, -1);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return PlatformResult::Fail(errno);
+      if (p.revents & POLLIN) return PlatformResult::Ok();
+      if (p.revents & POLLNVAL) return PlatformResult::Fail(EBADF);
+    }
+  }
+
+  PlatformResult CloseEvent(EventHandle e) override {
+    if (!e) return PlatformResult::Fail(EBADF);
+    const int r = ::close(e->fd);
+    const int err = errno;
+    delete e;
+    return r == 0 ? PlatformResult::Ok() : PlatformResult::Fail(err);
+  }
+
+ private:
+  static PlatformResult Abandon(PlatformDevice* d, int err) {
+    CloseFd(d->fd);
+    CloseFd(d->rxAbortFd);
+    CloseFd(d->txAbortFd);
+    CloseFd(d->statusFd);
+    delete d;
+    return PlatformResult::Fail(err);
+  }
+
+  static std::uint32_t ModemWord(int bits) {
+    std::uint32_t w = 0;
+    if (bits & TIOCM_CTS) w |= kMsCtsOn;
+    if (bits & TIOCM_DSR) w |= kMsDsrOn;
+    if (bits & TIOCM_RNG) w |= kMsRingOn;
+    if (bits & TIOCM_CAR) w |= kMsRlsdOn;
+    return w;
+  }
+
+  // Overruns are only counted by the driver, not marked in the data.
+  static void PollCounts(PlatformDevice* d, std::uint32_t& ev) {
+    if (!d->watchCounts) return;
+    serial_icounter_struct c{};
+    if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) {
+      d->watchCounts = false;
+      return;
+    }
+    if (d->haveCounts) {
+      std::uint32_t e = 0;
+      if (c.overrun != d->lastCounts.overrun) e |= kCeOverrun;
+      if (c.buf_overrun != d->lastCounts.buf_overrun) e |= kCeRxOver;
+      if (e) {
+        d->errors.fetch_or(e);
+        ev |= kEvErr;
+      }
+    }
+    d->lastCounts = c;
+    d->haveCounts = true;
+  }
+
+  // Which error a marked character had, from the driver's counters where it
+  // keeps them; a framing error otherwise.
+  static std::uint32_t CharErrorBits(PlatformDevice* d) {
+    serial_icounter_struct c{};
+    if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) return kCeFrame;
+    std::uint32_t bits = 0;
+    if (d->haveReadCounts) {
+      if (c.parity != d->readCounts.parity) bits |= kCeRxParity;
+      if (c.frame != d->readCounts.frame) bits |= kCeFrame;
+    }
+    d->readCounts = c;
+    d->haveReadCounts = true;
+    return bits ? bits : kCeFrame;
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<SerialPlatform> PosixSerialPlatform() {
+  static std::shared_ptr<SerialPlatform> platform = std::make_shared<PosixPlatform>();
+  return platform;
+}
+
+}  // namespace mv
