@@ -1,0 +1,193 @@
+// End-to-end runs of `morvane-cli hex ...` and `morvane-cli spl ...`.
+#include <gtest/gtest.h>
+
+#include "firmware/hex_gen.h"
+#include "profiles/motor_profile.h"
+#include "profiles/profile_file.h"
+#include "support/test_support.h"
+
+using mvtest::CliPath;
+
+
+namespace {
+
+constexpr std::uint32_t kPage = 4096;
+
+// A small dsPIC33EP64 application: pages 4-5 and 9 in use, the last device page 21 set.
+std::string SmallFirmware() {
+  hexgen::Image img;
+  img.FillWords(4 * kPage, 2 * kPage);
+  img.FillWords(9 * kPage, 100);
+  img.FillWords(21 * kPage, 16);
+  return img.ToHex();
+}
+
+}  // namespace
+
+TEST(CliHex, InfoPrintsTheSummaryOrTheError) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("ok.hex"), hexgen::Join({hexgen::Linear(1), hexgen::Record(0x10, 0, {1, 2, 3, 4}),
+                                                      hexgen::Record(0, 3, {0, 0, 0, 0}), hexgen::Eof()}));
+  auto r = mvtest::Run({CliPath(), "hex", "info", dir.file("ok.hex")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "error: 0 no\nline: 0\ncounts: 1 1 0 1 1 0\nlowest: 0x00010010\nhighest: 0x00010013\ntotal: 4\n"
+            "mode: 2\nlimit: 0xFFFFFFFF\nlongest: 4\n");
+
+  mvtest::WriteFile(dir.file("bad.hex"), hexgen::Join({hexgen::Record(0x10, 0, {1}), ":0001", hexgen::Eof()}));
+  r = mvtest::Run({CliPath(), "hex", "info", dir.file("bad.hex")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.substr(0, 47), "error: 2 record length too short\nline: 2\ntext: ");
+  EXPECT_NE(r.out.find("text: :0001\ncounts: 0 0 0 0 0 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("record length too short"), std::string::npos);
+
+  r = mvtest::Run({CliPath(), "hex", "info", dir.file("missing.hex")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("error: 1 no such file\nline: 0\ntext: <not available>\n"), std::string::npos) << r.out;
+
+  EXPECT_EQ(mvtest::Run({CliPath(), "hex", "info"}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({CliPath(), "hex", "frobnicate", "x"}).exitCode, 2);
+}
+
+TEST(CliHex, ImageWritesTheWindowOrRefusesIt) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("in.hex"), hexgen::Join({hexgen::Record(0x0100, 0, {0xAA, 0xBB, 0x00}), hexgen::Eof()}));
+  auto r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFE", "--size", "6", "--fill", "0",
+                "--out", dir.file("win.bin")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "fill-count: 4\n");
+  EXPECT_EQ(mvtest::ReadFile(dir.file("win.bin")), std::string("\0\0\xAA\xBB\0\0", 6));
+
+  r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFFF0", "--size", "0x20", "--out",
+           dir.file("far.bin")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("outside"), std::string::npos) << r.err;
+  EXPECT_FALSE(mvtest::FileExists(dir.file("far.bin")));
+
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--start", "0", "--size", "0", "--out", "x"},
+           {"--start", "zz", "--size", "4", "--out", "x"},
+           {"--start", "0", "--size", "4", "--fill", "256", "--out", "x"},
+           {"--start", "0", "--size", "4"},
+           {"--start", "0", "--size"}}) {
+    std::vector<std::string> args = {CliPath(), "hex", "image", dir.file("in.hex")};
+    args.insert(args.end(), bad.begin(), bad.end());
+    EXPECT_EQ(mvtest::Run(args).exitCode, 2) << bad[1];
+  }
+}
+
+TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
+  mv::MotorProfile custom = mv::MotorProfileDefaults(1);
+  custom.setName("Grinder");
+  custom.setComment("line 4");
+  mv::updateChecksum(custom);
+  std::string msg;
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("p2.txt"), custom, msg)) << msg;
+
+  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.bin"), "--fw-version",
+                "300", "--profile", "2=" + dir.file("p2.txt")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "Device Type: dsPIC33EP64\n"
+            "Bootloader flash pages = 0 to 3.\n"
+            "Motor profile flash page = 8.\n"
+            "App. start address (in hex file) = 0x04000.\n"
+            "Motor profile start address (in hex file) = 0x08000.\n"
+            "Device flash pages = 22.\n"
+            "App. flash pages used = 4 to 9 (6).\n"
+            "App. last flash page usage = 100 bytes.\n"
+            "App. flash size = 20580 bytes.\n"
+            "App. padding = 4 bytes.\n"
+            "SPL Image size = 20584 bytes.\n");
+  ASSERT_TRUE(mvtest::FileExists(dir.file("fw.spl"))) << "the name gets the .spl extension";
+  EXPECT_FALSE(mvtest::FileExists(dir.file("fw.bin")));
+  EXPECT_EQ(mvtest::ReadFile(dir.file("fw.spl")).size(), 20584u);
+
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("fw.spl")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("profile 1: name \"P01\" comment \"Default\" checksum ok\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("profile 2: name \"Grinder\" comment \"line 4\" checksum ok\n"), std::string::npos);
+  EXPECT_NE(r.out.find("marker: ok\nfirmware version: 255\n"), std::string::npos) << r.out;
+
+  // The same name again: refused, the file kept.
+  const std::string before = mvtest::ReadFile(dir.file("fw.spl"));
+  r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.spl")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "ERROR: - SPL file name already exists.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(mvtest::ReadFile(dir.file("fw.spl")), before);
+}
+
+TEST(CliSpl, InspectFindsDamage) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
+  ASSERT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("a.spl")}).exitCode, 0);
+  std::string image = mvtest::ReadFile(dir.file("a.spl"));
+
+  std::string badSum = image;
+  badSum[0x4000 + 4 * 3] ^= 0x01;  // profile 1, byte 6
+  mvtest::WriteFile(dir.file("sum.spl"), badSum);
+  auto r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("sum.spl")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("profile 1: name \"P01\" comment \"Default\" checksum wrong"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("profile 1 checksum wrong"), std::string::npos) << r.err;
+
+  std::string badMarker = image;
+  badMarker[0x4FF9] = 0x00;
+  mvtest::WriteFile(dir.file("marker.spl"), badMarker);
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("marker.spl")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("marker: missing"), std::string::npos);
+  EXPECT_NE(r.err.find("marker"), std::string::npos);
+
+  mvtest::WriteFile(dir.file("short.spl"), image.substr(0, 0x4800));
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("short.spl")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
+
+  // Read with other page settings, the marker is not where it is looked for.
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("a.spl"), "--profile-start", "0x3800"});
+  EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST(CliSpl, BadArgumentsAndRefusedBuilds) {
+  mvtest::TempDir dir;
+  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
+  const std::string hex = dir.file("fw.hex");
+  const std::string out = dir.file("x");
+  for (const char* bad : {"0x2100", "abc", "-2048", ""}) {
+    auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--app-start", bad});
+    EXPECT_EQ(r.exitCode, 2) << bad;
+    EXPECT_NE(r.err.find("multiple of 0x800"), std::string::npos) << r.err;
+    EXPECT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile-start", bad}).exitCode, 2);
+  }
+  EXPECT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--fw-version", "one"}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "7=" + hex}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", hex}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({CliPath(), "spl", "build", "--out", out}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({CliPath(), "spl", "inspect"}).exitCode, 2);
+
+  // A profile file that does not pass its checks stops the build before anything is written.
+  mvtest::WriteFile(dir.file("bad.txt"), "not a profile\r\n");
+  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "1=" + dir.file("bad.txt")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("ERROR: - "), std::string::npos) << r.err;
+  EXPECT_FALSE(mvtest::FileExists(out + ".spl"));
+
+  // A refused build prints its message alone.
+  r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile-start", "0x2000"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "ERROR: - Motor profile flash page 4 must be blank.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(mvtest::FileExists(out + ".spl"));
+
+  // A folder that cannot take the file: the message, and the summary still follows.
+  mvtest::WriteFile(dir.file("plain"), "x");
+  r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", dir.file("plain") + "/sub/fw"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "ERROR: - Unable to create SPL file.\n");
+  EXPECT_NE(r.out.find("SPL Image size = 20584 bytes."), std::string::npos);
+}
