@@ -1,7 +1,413 @@
+// morvane-cli drive: talks to a drive through the same request engine, port
+// component and request tables as the desktop application, on a headless loop.
+#include <sys/stat.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/field_parse.h"
+#include "app/report_line.h"
+#include "control/control_rules.h"
+#include "control/status_requests.h"
+#include "link/engine.h"
+#include "link/main_requests.h"
+#include "profiles/motor_profile.h"
+#include "profiles/profile_file.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
 
-int Drive(int, char**) { return Usage("drive: not available yet"); }
+namespace {
+
+constexpr const char* kDriveUsage =
+    "drive (--port N | --device PATH) [--baud B] [--counters] COMMAND\n"
+    "  info | get-profile SLOT OUT | get-all DIR | save-profile SLOT FILE | save-all F1..F6 |\n"
+    "  activate SLOT|none | start | stop | reset | speed RPM | status [--every MS --count N]\n"
+    "  (SLOT is 1 to 6)";
+
+// Longest a single request may take before the tool gives up waiting on the
+// loop (the engine's own timeouts end every request far earlier).
+constexpr std::chrono::milliseconds kRequestLimit{30000};
+
+bool ParseSlot(const std::string& text, int& slotIndex) {
+  if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kSlotCount) return false;
+  slotIndex = text[0] - '1';
+  return true;
+}
+
+std::string OneLine(std::string text) {
+  for (std::size_t p = text.find('\n'); p != std::string::npos; p = text.find('\n', p)) text.replace(p, 1, ": ");
+  return text;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Everything the handlers and the engine tell the tool.
+class CliWindow final : public MainRequestsView, public ControlStatusView, public LinkView {
+ public:
+  std::string name, version, serialNo, hardwareId;
+  std::vector<std::string> messages;
+  std::array<MotorProfile, kSlotCount> slots;
+  std::array<bool, kSlotCount> received{};
+  int strayIndex = -1;  // a profile answered for a slot outside 0..5
+  std::array<std::string, kStatusFieldCount> fields;
+  std::string portText;
+  RequestOutcome firstFailure = RequestOutcome::None;
+  int failures = 0;
+  int pollsPrinted = 0;
+
+  CliWindow() {
+    for (int i = 0; i < kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
+    fields.fill("0");
+  }
+
+  // MainRequestsView
+  void SetDriveName(const char* t) override { name = t; }
+  void SetDriveVersion(const char* t) override { version = t; }
+  void SetDriveSerialNo(const char* t) override { serialNo = t; }
+  void SetDriveHardwareId(const char* t) override { hardwareId = t; }
+  void ShowMessage(const char* t) override { messages.emplace_back(t); }
+  const MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
+  void SetProfileSlot(int i, const MotorProfile& p) override {
+    if (i < 0 || i >= kSlotCount) {
+      strayIndex = i;
+      return;
+    }
+    slots[static_cast<std::size_t>(i)] = p;
+    received[static_cast<std::size_t>(i)] = true;
+  }
+
+  // ControlStatusView
+  void SetStatusFieldText(StatusField f, const char* t) override { fields[static_cast<std::size_t>(f)] = t; }
+  void SetStatusLamps(std::uint16_t) override {}
+  void SetInternalStatusLamps(std::uint16_t) override {}
+  void StatusPollDone(const StatusValues& v) override {
+    if (pollsPrinted++ > 0) std::printf("\n");
+    for (const StatusFieldInfo& f : kStatusFields)
+      std::printf("%s: %s\n", f.label, fields[static_cast<std::size_t>(f.field)].c_str());
+    PrintLamps(kStatusLampGroup, kStatusLamps.data(), kStatusLamps.size(), v.Has(StatusField::Status),
+               v.StatusWord());
+    PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(),
+               v.Has(StatusField::InternalStatus), v.InternalStatusWord());
+    std::fflush(stdout);
+  }
+
+  // LinkView
+  void SetPortStatusText(const char* t) override { portText = t; }
+  void CountersChanged(const LinkCounters&) override {}
+  void RequestEnded(RequestOutcome o) override {
+    if (o == RequestOutcome::Completed) return;
+    if (failures++ == 0) firstFailure = o;
+  }
+
+ private:
+  static void PrintLamps(const char* group, const LampInfo* lamps, std::size_t n, bool known, std::uint16_t word) {
+    std::string lit;
+    for (std::size_t i = 0; i < n; ++i) {
+      if ((word & lamps[i].mask) == 0) continue;
+      if (!lit.empty()) lit += ", ";
+      lit += lamps[i].label;
+    }
+    std::printf("%s: %s\n", group, !known ? "(no value)" : lit.empty() ? "(none lit)" : lit.c_str());
+  }
+};
+
+struct DriveArgs {
+  int port = 0;
+  std::string device;
+  int baud = PLKDVX::br115200;
+  bool counters = false;
+  std::vector<std::string> command;  // command word and its arguments
+};
+
+int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
+  int i = 0;
+  for (; i < argc; ++i) {
+    const std::string s = argv[i];
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    std::int64_t v = 0;
+    if (s == "--port") {
+      if (next == nullptr || !StrToInt64(next, v) || v < 1 || v > 32)
+        return Usage("drive --port N: N is a port number 1 to 32");
+      a.port = static_cast<int>(v);
+      ++i;
+    } else if (s == "--device") {
+      if (next == nullptr || *next == '\0') return Usage("drive --device PATH: PATH is a serial device");
+      a.device = next;
+      ++i;
+    } else if (s == "--baud") {
+      int found = -1;
+      if (next != nullptr && StrToInt64(next, v))
+        for (int b = 0; b < PLKDVX::kBaudRateCount; ++b)
+          if (PLKDVX::kBaudRateValues[b] == v) found = b;
+      if (found < 0)
+        return Usage("drive --baud B: B is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200");
+      a.baud = found;
+      ++i;
+    } else if (s == "--counters") {
+      a.counters = true;
+    } else {
+      break;
+    }
+  }
+  if ((a.port != 0) == !a.device.empty()) return Usage("drive needs one of --port N or --device PATH");
+  for (; i < argc; ++i) a.command.emplace_back(argv[i]);
+  if (a.command.empty()) return Usage(kDriveUsage);
+  return 0;
+}
+
+// The port, the engine and both request sets on one headless loop.
+class DriveSession {
+ public:
+  explicit DriveSession(const DriveArgs& args)
+      : port_(loop_.Queue()),
+        adapter_(port_),
+        timer_(loop_.CreateTimer()),
+        engine_(adapter_, *timer_, &window_),
+        main_(engine_.Sender(), window_),
+        control_(window_) {
+    control_.SetRequestSender(engine_.Sender());
+    port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                            const std::string& file, int line, int err) {
+      if (type != PLKDVX::rtError) return;
+      lastReport_ = ReportLine(port_.GetPortStr(), type, func, desc, file, line, err);
+      const std::size_t cr = lastReport_.find('\r');
+      if (cr != std::string::npos) lastReport_.erase(cr);
+    };
+    port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };
+    port_.OnRxError = [this](void*) { engine_.RxError(); };
+    port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
+    port_.SetBaudRate(args.baud);
+    if (!args.device.empty())
+      port_.SetDevicePathOverride(args.device);
+    else
+      port_.SetPort1(args.port);
+    counters_ = args.counters;
+  }
+
+  ~DriveSession() {
+    if (port_.GetOpened()) port_.Close();
+    if (counters_) {
+      const LinkCounters& c = engine_.Counters();
+      std::fprintf(stderr, "Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n", c.tx, c.rx, c.to, c.errs, c.busy);
+    }
+  }
+
+  bool Open() {
+    if (port_.Open()) return true;
+    std::fprintf(stderr, "morvane-cli: cannot open %s%s%s\n", port_.DevicePath().c_str(),
+                 lastReport_.empty() ? "" : ": ", lastReport_.c_str());
+    return false;
+  }
+
+  // Runs until the request that `send` started has ended; false (with the
+  // reason on stderr) when it was refused or abandoned.
+  template <class Send>
+  bool Run(const char* what, Send send) {
+    const int failuresBefore = window_.failures;
+    if (!send()) {
+      std::fprintf(stderr, "morvane-cli: %s: request refused%s%s\n", what, window_.portText.empty() ? "" : ": ",
+                   window_.portText.c_str());
+      return false;
+    }
+    if (!loop_.RunUntil([this] { return !engine_.Busy(); }, kRequestLimit)) {
+      std::fprintf(stderr, "morvane-cli: %s: the request did not end\n", what);
+      return false;
+    }
+    if (window_.failures != failuresBefore) {
+      std::fprintf(stderr, "morvane-cli: %s: request abandoned at step %u: %s\n", what, engine_.StepIndex() + 1,
+                   RequestOutcomeText(engine_.LastOutcome()));
+      return false;
+    }
+    return true;
+  }
+
+  // Prints the messages the window would have shown; true when there were any.
+  bool ReportMessages() {
+    for (const std::string& m : window_.messages) std::fprintf(stderr, "%s\n", OneLine(m).c_str());
+    return !window_.messages.empty();
+  }
+
+  int Status(int periodMs, int count);
+
+  CliWindow& Window() { return window_; }
+  MainRequests& Main() { return main_; }
+  ControlStatusRequests& Control() { return control_; }
+
+ private:
+  HeadlessLoop loop_;
+  PLKDVX::TDVXCOMPort port_;
+  LinkPortAdapter<PLKDVX::TDVXCOMPort> adapter_;
+  std::unique_ptr<Timer> timer_;
+  CliWindow window_;
+  RequestEngine engine_;
+  MainRequests main_;
+  ControlStatusRequests control_;
+  std::string lastReport_;
+  bool counters_ = false;
+};
+
+int DriveSession::Status(int periodMs, int count) {
+  // The first poll at once, then one per period; a tick that finds the
+  // previous poll still running is lost, as in the window.
+  int polls = 1;
+  std::unique_ptr<Timer> pollTimer = loop_.CreateTimer();
+  pollTimer->SetInterval(periodMs);
+  pollTimer->OnTimer = [&] {
+    if (polls >= count) {
+      pollTimer->SetEnabled(false);
+      return;
+    }
+    ++polls;
+    control_.TimerStatus();
+  };
+  if (!control_.GetStatus()) {
+    std::fprintf(stderr, "morvane-cli: status: request refused%s%s\n", window_.portText.empty() ? "" : ": ",
+                 window_.portText.c_str());
+    return 1;
+  }
+  if (count > 1) pollTimer->SetEnabled(true);
+  const auto limit = std::chrono::milliseconds(static_cast<long long>(periodMs) * count) + kRequestLimit;
+  loop_.RunUntil([&] { return polls >= count && !engine_.Busy(); }, limit);
+  pollTimer->SetEnabled(false);
+  if (window_.failures > 0) {
+    std::fprintf(stderr, "morvane-cli: status: %d of %d polls abandoned, first: %s\n", window_.failures, polls,
+                 RequestOutcomeText(window_.firstFailure));
+    return 1;
+  }
+  return 0;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int Drive(int argc, char** argv) {
+  DriveArgs args;
+  if (int rc = ParseDriveArgs(argc, argv, args); rc != 0) return rc;
+  const std::string cmd = args.command[0];
+  const std::vector<std::string> rest(args.command.begin() + 1, args.command.end());
+  auto want = [&](std::size_t n, const char* usage) { return rest.size() == n ? 0 : Usage(usage); };
+
+  // Every argument and input file is checked before the port is opened, so a
+  // refused command sends nothing.
+  int slot = 0;
+  std::string message;
+  std::array<MotorProfile, kSlotCount> files{};
+  std::int32_t rpm = 0, periodMs = kPeriodDefaultMs, count = 1;
+  if (cmd == "info" || cmd == "start" || cmd == "stop" || cmd == "reset") {
+    if (int rc = want(0, kDriveUsage)) return rc;
+  } else if (cmd == "get-profile") {
+    if (int rc = want(2, "drive ... get-profile SLOT OUT")) return rc;
+    if (!ParseSlot(rest[0], slot)) return Usage("drive ... get-profile SLOT OUT (SLOT is 1 to 6)");
+  } else if (cmd == "get-all") {
+    if (int rc = want(1, "drive ... get-all DIR")) return rc;
+    if (!IsFolder(rest[0])) return Fail("morvane-cli: get-all: " + rest[0] + " is not a folder");
+  } else if (cmd == "save-profile") {
+    if (int rc = want(2, "drive ... save-profile SLOT FILE")) return rc;
+    if (!ParseSlot(rest[0], slot)) return Usage("drive ... save-profile SLOT FILE (SLOT is 1 to 6)");
+    if (!readMotorProfileFile(rest[1], files[static_cast<std::size_t>(slot)], message)) return Fail(message);
+  } else if (cmd == "save-all") {
+    if (int rc = want(6, "drive ... save-all F1 F2 F3 F4 F5 F6")) return rc;
+    for (std::size_t i = 0; i < kSlotCount; ++i)
+      if (!readMotorProfileFile(rest[i], files[i], message)) return Fail(message);
+  } else if (cmd == "activate") {
+    if (int rc = want(1, "drive ... activate SLOT|none")) return rc;
+    if (rest[0] == "none")
+      slot = kNoProfileIndex;
+    else if (!ParseSlot(rest[0], slot))
+      return Usage("drive ... activate SLOT|none (SLOT is 1 to 6)");
+  } else if (cmd == "speed") {
+    if (int rc = want(1, "drive ... speed RPM")) return rc;
+    std::int64_t v = 0;
+    if (!StrToInt64(rest[0], v)) return Usage("drive ... speed RPM (RPM is a whole number)");
+    rpm = ClampSpeed(v);
+    if (rpm != v) std::fprintf(stderr, "morvane-cli: speed %s RPM taken as %d RPM\n", rest[0].c_str(), rpm);
+  } else if (cmd == "status") {
+    for (std::size_t i = 0; i < rest.size(); i += 2) {
+      std::int64_t v = 0;
+      if (i + 1 >= rest.size() || !StrToInt64(rest[i + 1], v))
+        return Usage("drive ... status [--every MS --count N]");
+      if (rest[i] == "--every") {
+        periodMs = ClampPeriod(v);
+      } else if (rest[i] == "--count") {
+        if (v < 1 || v > 1000000) return Usage("drive ... status --count N (N is 1 to 1000000)");
+        count = static_cast<std::int32_t>(v);
+      } else {
+        return Usage("drive ... status [--every MS --count N]");
+      }
+    }
+  } else {
+    return Usage(kDriveUsage);
+  }
+
+  DriveSession s(args);
+  if (!s.Open()) return 1;
+  CliWindow& w = s.Window();
+
+  if (cmd == "info") {
+    if (!s.Run("info", [&] { return s.Main().GetDriveData(); })) return 1;
+    std::printf("Name: %s\nVersion: %s\nSerial No: %s\nHardware ID: %s\n", w.name.c_str(), w.version.c_str(),
+                w.serialNo.c_str(), w.hardwareId.c_str());
+    return 0;
+  }
+  if (cmd == "get-profile") {
+    if (!s.Run("get-profile", [&] { return s.Main().GetProfile(slot); })) return 1;
+    if (s.ReportMessages()) return 1;
+    if (!w.received[static_cast<std::size_t>(slot)])
+      return Fail("morvane-cli: get-profile: the drive answered with another slot's profile; nothing written");
+    if (!writeMotorProfileFile(rest[1], w.slots[static_cast<std::size_t>(slot)], message)) return Fail(message);
+    return 0;
+  }
+  if (cmd == "get-all") {
+    const bool completed = s.Run("get-all", [&] { return s.Main().GetAllProfiles(); });
+    // The good profiles are written even when another one failed.
+    bool written = true;
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+      if (!w.received[i]) continue;
+      char name[16];
+      std::snprintf(name, sizeof name, "P%02zu.ini", i + 1);
+      if (!writeMotorProfileFile(rest[0] + "/" + name, w.slots[i], message)) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        written = false;
+      }
+    }
+    const bool messages = s.ReportMessages();
+    return completed && written && !messages ? 0 : 1;
+  }
+  if (cmd == "save-profile") {
+    w.slots[static_cast<std::size_t>(slot)] = files[static_cast<std::size_t>(slot)];
+    if (!s.Run("save-profile", [&] { return s.Main().SaveProfile(slot); })) return 1;
+    return s.ReportMessages() ? 1 : 0;
+  }
+  if (cmd == "save-all") {
+    w.slots = files;
+    return s.Run("save-all", [&] { return s.Main().SaveAllProfiles(); }) ? 0 : 1;
+  }
+  if (cmd == "activate") {
+    const bool ok = slot == kNoProfileIndex ? s.Run("activate", [&] { return s.Main().DeactivateAll(); })
+                                            : s.Run("activate", [&] { return s.Main().Activate(slot); });
+    return ok ? 0 : 1;
+  }
+  if (cmd == "start") return s.Run("start", [&] { return s.Control().Start(); }) ? 0 : 1;
+  if (cmd == "stop") return s.Run("stop", [&] { return s.Control().Stop(); }) ? 0 : 1;
+  if (cmd == "reset") return s.Run("reset", [&] { return s.Control().Reset(); }) ? 0 : 1;
+  if (cmd == "speed")
+    return s.Run("speed", [&] { return s.Control().Speed(static_cast<std::uint32_t>(rpm)); }) ? 0 : 1;
+  return s.Status(periodMs, count);
+}
 
 }  // namespace mv::cli
