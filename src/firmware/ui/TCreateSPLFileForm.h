@@ -1,0 +1,107 @@
+// The SPL file window: picks the firmware's Intel HEX file, the two start
+// addresses, the SPL folder, file name and firmware version, and builds a new
+// SPL file holding the six motor profiles. It works on copies of the main
+// window's image-builder settings and copies them back after a build.
+//
+// Made for each use and shown modally:
+//   TCreateSPLFileForm form(this, {hex_file, app_start_address,
+//                           motor_profile_start_address, spl_file_dir},
+//                           profileSlots, Prompts());
+//   form.exec();
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/prompts.h"
+#include "profiles/motor_profile.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace mv {
+
+// The main window's four image-builder settings, by reference.
+struct ImageBuilderSettingsRef {
+  std::string& hex_file;                       // full path, "" = none
+  std::uint32_t& app_start_address;            // program address
+  std::uint32_t& motor_profile_start_address;  // program address
+  std::string& spl_file_dir;                   // "" = none
+};
+
+// The same settings held by value (tests, tools).
+struct ImageBuilderSettings {
+  std::string hex_file;
+  std::uint32_t app_start_address = 0x2000;
+  std::uint32_t motor_profile_start_address = 0x4000;
+  std::string spl_file_dir;
+
+  ImageBuilderSettingsRef Ref() { return {hex_file, app_start_address, motor_profile_start_address, spl_file_dir}; }
+};
+
+}  // namespace mv
+
+class TCreateSPLFileForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsRef settings,
+                     const std::array<mv::MotorProfile, mv::kSlotCount>& profiles, mv::Prompts& prompts);
+  ~TCreateSPLFileForm() override;
+
+  // Working values (what a build would use now).
+  const std::string& HexFilePath() const { return hexFile_; }
+  std::uint32_t AppStartAddress() const { return appStartAddress_; }
+  std::uint32_t MotorProfileStartAddress() const { return motorProfileStartAddress_; }
+  const std::string& SplFileDir() const { return splFileDir_; }
+  std::uint32_t FirmwareVersion() const { return firmwareVersion_; }
+
+ public slots:
+  void FormShow();
+  void SelectHexFileButtonClick();
+  void AppStartAddressLabeledEditExit();
+  void MotorProfileStartAddressLabeledEditExit();
+  void SelectSPLFileButtonClick();
+  void SPLFileNameEditExit();
+  void FirmwareVersionEditExit();
+  void DefaultsButtonClick();
+  void CreateLSRFileButtonClick();
+  void CloseButtonClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void TakeSettings();
+  void ShowSettings();
+  void CentreOverOwner();
+
+  mv::ImageBuilderSettingsRef settings_;
+  const std::array<mv::MotorProfile, mv::kSlotCount>& profiles_;
+  mv::Prompts& prompts_;
+
+  std::string hexFile_;
+  std::uint32_t appStartAddress_ = 0x2000;
+  std::uint32_t motorProfileStartAddress_ = 0x4000;
+  std::string splFileDir_;
+  std::uint32_t firmwareVersion_ = 0;
+
+  QLineEdit* HexFileEdit = nullptr;
+  QPushButton* SelectHexFileButton = nullptr;
+  QLineEdit* AppStartAddressLabeledEdit = nullptr;
+  QLineEdit* MotorProfileStartAddressLabeledEdit = nullptr;
+  QLineEdit* SPLFileDirEdit = nullptr;
+  QPushButton* SelectSPLFileButton = nullptr;
+  QLineEdit* SPLFileNameEdit = nullptr;
+  QLineEdit* FirmwareVersionEdit = nullptr;
+  QLabel* LSRStartAddrLabel = nullptr;
+  QLabel* LSRSizeLabel = nullptr;
+  QLabel* DeviceTypeLabel = nullptr;
+  QPushButton* DefaultsButton = nullptr;
+  QPushButton* CreateLSRFileButton = nullptr;
+  QPushButton* CloseButton = nullptr;
+};
