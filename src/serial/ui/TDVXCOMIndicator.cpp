@@ -1,0 +1,74 @@
+#include "serial/ui/TDVXCOMIndicator.h"
+
+#include <QPainter>
+#include <QTimer>
+
+namespace PLKDVX {
+
+namespace {
+
+// The one-shot on-time timer on a QTimer (the lamp disables it when it fires).
+class LampTimer final : public mv::Timer {
+ public:
+  LampTimer() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (OnTimer) OnTimer();
+    });
+  }
+  void SetInterval(int ms) override { timer_.setInterval(ms < 0 ? 0 : ms); }
+  int Interval() const override { return timer_.interval(); }
+  void SetEnabled(bool on) override {
+    if (on)
+      timer_.start();
+    else
+      timer_.stop();
+  }
+  bool Enabled() const override { return timer_.isActive(); }
+
+ private:
+  QTimer timer_;
+};
+
+std::unique_ptr<mv::Timer> MakeLampTimer() { return std::make_unique<LampTimer>(); }
+
+}  // namespace
+
+QColor ColourToQColor(TColour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+TColour QColorToColour(const QColor& c) {
+  return static_cast<TColour>(c.red()) | (static_cast<TColour>(c.green()) << 8) |
+         (static_cast<TColour>(c.blue()) << 16);
+}
+
+TDVXCOMIndicator::TDVXCOMIndicator(QWidget* owner) : QWidget(owner), state_(MakeLampTimer) {
+  setObjectName(QStringLiteral("DVXCOMIndicator"));
+  resize(IndicatorState::kDefaultSize, IndicatorState::kDefaultSize);
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  state_.OnRepaint = [this] {
+    update();
+    setAccessibleDescription(state_.GetStateOn() ? QStringLiteral("on") : QStringLiteral("off"));
+  };
+  setAccessibleName(QStringLiteral("Lamp"));
+  setAccessibleDescription(QStringLiteral("off"));
+}
+
+TDVXCOMIndicator::~TDVXCOMIndicator() { state_.OnRepaint = nullptr; }
+
+void TDVXCOMIndicator::paintEvent(QPaintEvent*) {
+  // The lamp's own colours in every palette state, disabled included.
+  QPainter p(this);
+  const QColor fill = ColourToQColor(state_.FillColour());
+  const QColor outline = ColourToQColor(state_.OutlineColour());
+  p.setPen(QPen(outline, 1));
+  p.setBrush(fill);
+  const QRect r(0, 0, width() - 1, height() - 1);
+  if (state_.GetShape() == isCircle) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.drawEllipse(QRectF(0.5, 0.5, width() - 1.0, height() - 1.0));
+  } else {
+    p.drawRect(r);
+  }
+}
+
+}  // namespace PLKDVX
