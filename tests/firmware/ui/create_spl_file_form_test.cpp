@@ -1,0 +1,339 @@
+// The SPL file window with scripted dialogs: what each edit turns typed text
+// into, which dialogs it opens, and what a build shows, writes and hands back
+// to the caller's settings.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <string>
+
+#include "firmware/hex_gen.h"
+#include "firmware/ui/TCreateSPLFileForm.h"
+#include "support/scripted_prompts.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Records the start folder the window asks the folder chooser for.
+class Prompts : public mvtest::ScriptedPrompts {
+ public:
+  std::vector<std::string> folderStarts;
+  bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) override {
+    folderStarts.push_back(startDir);
+    return ScriptedPrompts::ChooseFolder(title, startDir, path);
+  }
+};
+
+// A dsPIC33EP256 firmware: application in pages 4..7 and 9..40 (page 40 used
+// up to byte 1500), the motor profile page 8 blank, data in the last page 85.
+std::string Firmware256(bool dataInProfilePage = false) {
+  hexgen::Image img;
+  img.FillWords(4 * 4096, 4 * 4096);
+  img.FillWords(9 * 4096, 31 * 4096 + 1500);
+  img.FillWords(85 * 4096, 16);
+  if (dataInProfilePage) img.FillWords(8 * 4096 + 64, 4);
+  return img.ToHex();
+}
+
+class CreateSPLFileFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < mv::kSlotCount; ++i) profiles[static_cast<std::size_t>(i)] = mv::MotorProfileDefaults(i);
+    mvtest::WriteFile(dir.file("fw.hex"), Firmware256());
+    std::filesystem::create_directory(dir.file("out"));
+  }
+
+  // Opens the window as the main window does and keeps it for the test.
+  TCreateSPLFileForm& Open() {
+    form = std::make_unique<TCreateSPLFileForm>(nullptr, settings.Ref(), profiles, prompts);
+    form->show();
+    QApplication::processEvents();
+    return *form;
+  }
+
+  template <class T>
+  T* Child(const char* name) {
+    T* w = form->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QLineEdit* EditNamed(const char* name) { return Child<QLineEdit>(name); }
+  QString Text(const char* name) { return EditNamed(name)->text(); }
+  QString LabelText(const char* name) { return Child<QLabel>(name)->text(); }
+  void Type(const char* name, const char* text) {
+    QLineEdit* e = EditNamed(name);
+    e->setText(QString::fromLatin1(text));
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(e, &out);
+  }
+  void Click(const char* name) { Child<QPushButton>(name)->click(); }
+
+  // Chooses the hex file, the output folder and a name through the window.
+  void Prepare(const std::string& folder, const char* name) {
+    prompts.paths = {dir.file("fw.hex"), folder};
+    Click("SelectHexFileButton");
+    Click("SelectSPLFileButton");
+    Type("SPLFileNameEdit", name);
+  }
+
+  mvtest::TempDir dir;
+  Prompts prompts;
+  mv::ImageBuilderSettings settings;
+  std::array<mv::MotorProfile, mv::kSlotCount> profiles{};
+  std::unique_ptr<TCreateSPLFileForm> form;
+};
+
+TEST_F(CreateSPLFileFormTest, OpensWithTheCallersSettings) {
+  settings.hex_file = "/some/where/app.hex";
+  settings.app_start_address = 0x2800;
+  settings.spl_file_dir = "/tmp/spl";
+  Open();
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Create SPL File"));
+  EXPECT_EQ(Text("HexFileEdit"), QStringLiteral("app.hex"));
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x02800"));
+  EXPECT_EQ(Text("MotorProfileStartAddressLabeledEdit"), QStringLiteral("0x04000"));
+  EXPECT_EQ(Text("SPLFileDirEdit"), QStringLiteral("/tmp/spl"));
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("0"));
+  EXPECT_EQ(Text("SPLFileNameEdit"), QString());
+  EXPECT_EQ(LabelText("LSRStartAddrLabel"), QStringLiteral("Start Address: 0x00000"));
+  EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 0 bytes"));
+  EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type:"));
+  EXPECT_TRUE(EditNamed("HexFileEdit")->isReadOnly());
+  EXPECT_TRUE(EditNamed("SPLFileDirEdit")->isReadOnly());
+  for (QLineEdit* e : form->findChildren<QLineEdit*>()) EXPECT_FALSE(e->accessibleName().isEmpty());
+  int buddies = 0;
+  for (QLabel* l : form->findChildren<QLabel*>())
+    if (l->buddy()) ++buddies;
+  EXPECT_EQ(buddies, 6);
+}
+
+TEST_F(CreateSPLFileFormTest, EditsNormaliseWhatIsTyped) {
+  Open();
+  const std::pair<const char*, const char*> names[] = {
+      {"fw", "fw.spl"}, {"fw.SPL", "fw.spl"}, {"fw.bin", "fw.spl"}, {"fw.spl", "fw.spl"}, {"", ""}};
+  for (const auto& [typed, shown] : names) {
+    Type("SPLFileNameEdit", typed);
+    EXPECT_EQ(Text("SPLFileNameEdit"), QString::fromLatin1(shown)) << typed;
+  }
+
+  Type("FirmwareVersionEdit", "300");
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("255"));
+  Type("FirmwareVersionEdit", "7");
+  Type("FirmwareVersionEdit", "-1");
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("255"));
+  Type("FirmwareVersionEdit", "9");
+  Type("FirmwareVersionEdit", "abc");
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("9"));
+  EXPECT_EQ(form->FirmwareVersion(), 9u);
+  // Enter does nothing in the version edit.
+  EditNamed("FirmwareVersionEdit")->setText(QStringLiteral("300"));
+  QTest::keyClick(EditNamed("FirmwareVersionEdit"), Qt::Key_Return);
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("300"));
+  EXPECT_TRUE(form->isVisible());
+
+  Type("AppStartAddressLabeledEdit", "0x2800");
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x02800"));
+  Type("AppStartAddressLabeledEdit", "0x2900");
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x02800"));
+  Type("AppStartAddressLabeledEdit", "0x800");
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x00800")) << "only the step binds typed values";
+  EXPECT_EQ(form->AppStartAddress(), 0x800u);
+  Type("AppStartAddressLabeledEdit", "start");
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x01800")) << "fallback brought into range";
+  Type("AppStartAddressLabeledEdit", "12288");
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x03000"));
+
+  EditNamed("MotorProfileStartAddressLabeledEdit")->setText(QStringLiteral("0x4800"));
+  QTest::keyClick(EditNamed("MotorProfileStartAddressLabeledEdit"), Qt::Key_Enter);
+  EXPECT_EQ(Text("MotorProfileStartAddressLabeledEdit"), QStringLiteral("0x04800"));
+  Type("MotorProfileStartAddressLabeledEdit", "0x4801");
+  EXPECT_EQ(Text("MotorProfileStartAddressLabeledEdit"), QStringLiteral("0x04800"));
+  EXPECT_TRUE(form->isVisible()) << "Enter in an address edit must not close the window";
+
+  // Nothing typed reaches the caller before a build.
+  EXPECT_EQ(settings.app_start_address, 0x2000u);
+  EXPECT_EQ(settings.motor_profile_start_address, 0x4000u);
+}
+
+TEST_F(CreateSPLFileFormTest, ChoosersUseTheirTitlesAndStartFolders) {
+  Open();
+  prompts.paths = {""};  // cancelled
+  Click("SelectHexFileButton");
+  ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+  EXPECT_EQ(prompts.fileDialogs[0].title, "Select Intel Hex File");
+  EXPECT_EQ(prompts.fileDialogs[0].filter, "Intel Hex Files|*.hex;*.h86");
+  EXPECT_EQ(prompts.fileDialogs[0].initialDir, ".");
+  EXPECT_TRUE(prompts.fileDialogs[0].mustExist);
+  EXPECT_EQ(Text("HexFileEdit"), QString());
+  EXPECT_EQ(form->HexFilePath(), "");
+
+  prompts.paths = {dir.file("fw.hex")};
+  Click("SelectHexFileButton");
+  EXPECT_EQ(Text("HexFileEdit"), QStringLiteral("fw.hex"));
+  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex"));
+  prompts.paths = {""};
+  Click("SelectHexFileButton");
+  EXPECT_EQ(prompts.fileDialogs.back().initialDir, dir.path()) << "starts in the chosen file's folder";
+  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex")) << "cancel keeps the file";
+
+  prompts.paths = {""};
+  Click("SelectSPLFileButton");
+  ASSERT_EQ(prompts.folderTitles.size(), 1u);
+  EXPECT_EQ(prompts.folderTitles[0], "Select SPL File Directory");
+  EXPECT_EQ(prompts.folderStarts[0], std::filesystem::current_path().string());
+  EXPECT_EQ(Text("SPLFileDirEdit"), QString());
+
+  prompts.paths = {dir.file("out")};
+  Click("SelectSPLFileButton");
+  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.file("out")));
+  EXPECT_EQ(form->SplFileDir(), dir.file("out"));
+  prompts.paths = {""};
+  Click("SelectSPLFileButton");
+  EXPECT_EQ(prompts.folderStarts.back(), dir.path() + "/") << "the chosen folder's parent, with its separator";
+  EXPECT_EQ(form->SplFileDir(), dir.file("out"));
+}
+
+TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBackSettings) {
+  Open();
+  Prepare(dir.file("out"), "fw");
+  Type("FirmwareVersionEdit", "3");
+  Click("CreateLSRFileButton");
+
+  ASSERT_EQ(prompts.messages.size(), 1u) << prompts.LastMessage();
+  EXPECT_EQ(prompts.messages[0],
+            "Bootloader flash pages = 0 to 3.\n"
+            "Motor profile flash page = 8.\n"
+            "App. start address (in hex file) = 0x04000.\n"
+            "Motor profile start address (in hex file) = 0x08000.\n"
+            "Device flash pages = 86.\n"
+            "App. flash pages used = 4 to 40 (37).\n"
+            "App. last flash page usage = 1500 bytes.\n"
+            "App. flash size = 148956 bytes.\n"
+            "App. padding = 4 bytes.\n"
+            "SPL Image size = 148960 bytes.");
+  EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type: dsPIC33EP256"));
+  EXPECT_EQ(LabelText("LSRStartAddrLabel"), QStringLiteral("Start Address: 0x02000"));
+  EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 148956 bytes"));
+
+  const std::string ours = mvtest::ReadFile(dir.file("out/fw.spl"));
+  ASSERT_EQ(ours.size(), 148960u);
+  EXPECT_EQ(static_cast<std::uint8_t>(ours[0x4FFC]), 3);
+  std::filesystem::create_directory(dir.file("cli"));
+  const auto r = mvtest::Run({mvtest::CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out",
+                              dir.file("cli/fw.spl"), "--fw-version", "3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(ours == mvtest::ReadFile(dir.file("cli/fw.spl"))) << "window and command line lay out the same bytes";
+
+  EXPECT_EQ(settings.hex_file, dir.file("fw.hex"));
+  EXPECT_EQ(settings.spl_file_dir, dir.file("out"));
+  EXPECT_EQ(settings.app_start_address, 0x2000u);
+  EXPECT_EQ(settings.motor_profile_start_address, 0x4000u);
+}
+
+TEST_F(CreateSPLFileFormTest, BuildPlacesTheSlotsAndTheShownVersion) {
+  profiles[2].setName("Spindle");
+  mv::updateChecksum(profiles[2]);
+  Open();
+  Prepare(dir.file("out"), "fw");
+  Type("AppStartAddressLabeledEdit", "0x2000");
+  // Typed but not left (Create reached by its access key): what is shown is used.
+  EditNamed("FirmwareVersionEdit")->setText(QStringLiteral("12"));
+  Click("CreateLSRFileButton");
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("12"));
+  const std::string spl = mvtest::ReadFile(dir.file("out/fw.spl"));
+  ASSERT_EQ(spl.size(), 148960u) << prompts.LastMessage();
+  const std::size_t p = 0x4000;
+  for (std::size_t k = 0; k < 666; ++k) {
+    const std::size_t slot = (2 * k) / mv::kProfileSize, at = (2 * k) % mv::kProfileSize;
+    ASSERT_EQ(static_cast<std::uint8_t>(spl[p + 4 * k]), profiles[slot].bytes[at]) << k;
+    ASSERT_EQ(static_cast<std::uint8_t>(spl[p + 4 * k + 1]), profiles[slot].bytes[at + 1]) << k;
+    ASSERT_EQ(spl[p + 4 * k + 2], 0);
+    ASSERT_EQ(spl[p + 4 * k + 3], 0);
+  }
+  EXPECT_EQ(spl.substr(p + 4088, 8), std::string("\x55\xAA\x00\x00\x0C\x00\x00\x00", 8));
+}
+
+TEST_F(CreateSPLFileFormTest, RefusedBuildsChangeNothing) {
+  settings.hex_file = "/keep/old.hex";
+  Open();
+  Click("CreateLSRFileButton");
+  EXPECT_EQ(prompts.LastMessage(), "ERROR: - SPL file directory not selected.");
+
+  settings.hex_file.clear();
+  Open();
+  Click("CreateLSRFileButton");
+  EXPECT_EQ(prompts.LastMessage(), "ERROR: - Hex file not selected.");
+  Prepare(dir.file("out"), "");
+  Click("CreateLSRFileButton");
+  EXPECT_EQ(prompts.LastMessage(), "ERROR: - SPL file name not selected.");
+
+  // An existing file is never replaced, and nothing is handed back.
+  mvtest::WriteFile(dir.file("out/keep.spl"), "precious");
+  Type("SPLFileNameEdit", "keep");
+  Type("AppStartAddressLabeledEdit", "0x2800");
+  Click("CreateLSRFileButton");
+  EXPECT_EQ(prompts.LastMessage(), "ERROR: - SPL file name already exists.");
+  EXPECT_EQ(mvtest::ReadFile(dir.file("out/keep.spl")), "precious");
+  EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type:"));
+
+  // A firmware with data in the motor profile page.
+  mvtest::WriteFile(dir.file("bad.hex"), Firmware256(true));
+  prompts.paths = {dir.file("bad.hex")};
+  Click("SelectHexFileButton");
+  Type("AppStartAddressLabeledEdit", "0x2000");
+  Type("SPLFileNameEdit", "new");
+  const std::size_t shown = prompts.messages.size();
+  Click("CreateLSRFileButton");
+  ASSERT_EQ(prompts.messages.size(), shown + 1);
+  EXPECT_EQ(prompts.LastMessage(), "ERROR: - Motor profile flash page 8 must be blank.");
+  EXPECT_FALSE(mvtest::FileExists(dir.file("out/new.spl")));
+  EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 0 bytes"));
+
+  EXPECT_EQ(settings.hex_file, "");
+  EXPECT_EQ(settings.spl_file_dir, "");
+  EXPECT_EQ(settings.app_start_address, 0x2000u);
+}
+
+TEST_F(CreateSPLFileFormTest, UnwritableFileShowsErrorThenSummaryAndStillHandsBack) {
+  Open();
+  Prepare(dir.file("no/such/folder"), "fw");
+  Click("CreateLSRFileButton");
+  ASSERT_EQ(prompts.messages.size(), 2u);
+  EXPECT_EQ(prompts.messages[0], "ERROR: - Unable to create SPL file.");
+  EXPECT_EQ(prompts.messages[1].rfind("Bootloader flash pages = 0 to 3.\n", 0), 0u);
+  EXPECT_FALSE(mvtest::FileExists(dir.file("no")));
+  EXPECT_EQ(settings.spl_file_dir, dir.file("no/such/folder"));
+  EXPECT_EQ(settings.hex_file, dir.file("fw.hex"));
+}
+
+TEST_F(CreateSPLFileFormTest, DefaultsTakeTheCallersSettingsAgain) {
+  settings.hex_file = dir.file("fw.hex");
+  settings.spl_file_dir = dir.file("out");
+  Open();
+  prompts.paths = {dir.file("other.hex"), dir.path()};
+  Click("SelectHexFileButton");
+  Click("SelectSPLFileButton");
+  Type("AppStartAddressLabeledEdit", "0x3000");
+  Type("MotorProfileStartAddressLabeledEdit", "0x5000");
+  Type("SPLFileNameEdit", "keep");
+  Type("FirmwareVersionEdit", "42");
+  Click("DefaultsButton");
+  EXPECT_EQ(Text("HexFileEdit"), QStringLiteral("fw.hex"));
+  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.file("out")));
+  EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x02000"));
+  EXPECT_EQ(Text("MotorProfileStartAddressLabeledEdit"), QStringLiteral("0x04000"));
+  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex"));
+  EXPECT_EQ(form->MotorProfileStartAddress(), 0x4000u);
+  EXPECT_EQ(Text("SPLFileNameEdit"), QStringLiteral("keep.spl"));
+  EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("42"));
+
+  Click("CloseButton");
+  EXPECT_FALSE(form->isVisible());
+}
+
+}  // namespace
