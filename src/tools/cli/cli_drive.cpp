@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/field_parse.h"
@@ -166,6 +167,32 @@ int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
   return 0;
 }
 
+// The engine's view of the port. The transmit worker marks itself idle only
+// after the end of a transmission has been handed over, so a frame sent right
+// after an answer completes can find it still "busy" for a few microseconds;
+// such a refusal is retried briefly instead of costing the request a timeout.
+class CliLinkPort final : public LinkPort {
+ public:
+  explicit CliLinkPort(PLKDVX::TDVXCOMPort& port) : port_(port) {}
+  bool GetOpened() const override { return port_.GetOpened(); }
+  bool TxData(const std::uint8_t* buffer, int length) override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    retrying_ = true;
+    bool ok = port_.TxData(buffer, length);
+    while (!ok && port_.GetOpened() && length > 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      ok = port_.TxData(buffer, length);
+    }
+    retrying_ = false;
+    return ok || port_.TxData(buffer, length);  // the last try reports its failure
+  }
+  bool Retrying() const { return retrying_; }
+
+ private:
+  PLKDVX::TDVXCOMPort& port_;
+  bool retrying_ = false;
+};
+
 // The port, the engine and both request sets on one headless loop.
 class DriveSession {
  public:
@@ -181,12 +208,17 @@ class DriveSession {
                             const std::string& file, int line, int err) {
       if (type != PLKDVX::rtError) return;
       lastReport_ = ReportLine(port_.GetPortStr(), type, func, desc, file, line, err);
+      if (!device_.empty()) lastReport_.replace(0, 3 + port_.GetPortStr().size(), device_);
       const std::size_t cr = lastReport_.find('\r');
       if (cr != std::string::npos) lastReport_.erase(cr);
+      // A frame the port could not send explains the timeout that follows.
+      if (port_.GetOpened() && !adapter_.Retrying() && (func == "TxData" || desc == "WriteFile"))
+        std::fprintf(stderr, "morvane-cli: %s\n", lastReport_.c_str());
     };
     port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };
     port_.OnRxError = [this](void*) { engine_.RxError(); };
     port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
+    device_ = args.device;
     port_.SetBaudRate(args.baud);
     if (!args.device.empty())
       port_.SetDevicePathOverride(args.device);
@@ -247,13 +279,14 @@ class DriveSession {
  private:
   HeadlessLoop loop_;
   PLKDVX::TDVXCOMPort port_;
-  LinkPortAdapter<PLKDVX::TDVXCOMPort> adapter_;
+  CliLinkPort adapter_;
   std::unique_ptr<Timer> timer_;
   CliWindow window_;
   RequestEngine engine_;
   MainRequests main_;
   ControlStatusRequests control_;
   std::string lastReport_;
+  std::string device_;
   bool counters_ = false;
 };
 

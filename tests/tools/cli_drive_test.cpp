@@ -1,0 +1,294 @@
+// morvane-cli drive against morvane-sim on a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "profiles/motor_profile.h"
+#include "profiles/profile_file.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+using mvtest::RunResult;
+using mvtest::TempDir;
+
+namespace {
+
+// A running simulator: its terminal path, and its stderr (the frame trace).
+class Sim {
+ public:
+  explicit Sim(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{mvtest::SimPath(), "--trace"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    errPath_ = dir_.file("sim.err");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    // The first line is the terminal's path.
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(out[0]);
+  }
+  ~Sim() { Stop(); }
+  Sim(const Sim&) = delete;
+  Sim& operator=(const Sim&) = delete;
+
+  // Ends the simulator as a user would (SIGTERM) and returns its exit code.
+  int Stop() {
+    if (pid_ <= 0) return exitCode_;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitCode_;
+  }
+  const std::string& path() const { return path_; }
+  std::string Trace() const { return mvtest::ReadFile(errPath_); }
+
+  // morvane-cli drive --device <terminal> --counters ARGS...
+  RunResult Drive(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", path_, "--counters"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return mvtest::Run(argv);
+  }
+
+ private:
+  TempDir dir_;
+  std::string errPath_;
+  std::string path_;
+  pid_t pid_ = -1;
+  int exitCode_ = -1;
+};
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+  return n;
+}
+
+mv::MotorProfile Custom(int slot, const char* name, std::uint16_t maxSpeed) {
+  mv::MotorProfile p = mv::MotorProfileDefaults(slot);
+  p.setName(name);
+  p.setU16(mv::off::motor_speed_max, maxSpeed);
+  mv::updateChecksum(p);
+  return p;
+}
+
+void WriteProfile(const std::string& path, const mv::MotorProfile& p) {
+  std::string msg;
+  ASSERT_TRUE(mv::writeMotorProfileFile(path, p, msg)) << msg;
+}
+
+mv::MotorProfile ReadProfile(const std::string& path) {
+  mv::MotorProfile p;
+  std::string msg;
+  EXPECT_TRUE(mv::readMotorProfileFile(path, p, msg)) << msg;
+  return p;
+}
+
+}  // namespace
+
+TEST(CliDrive, InfoShowsTheDriveIdentity) {
+  Sim sim({"--serial", "65535"});
+  ASSERT_FALSE(sim.path().empty());
+  RunResult r = sim.Drive({"info"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Name: Morvane SIM-1\nVersion: S0001-03, H0002-01\nSerial No: 65535\nHardware ID: 0xC1 0x12 0xAB\n");
+  EXPECT_TRUE(Contains(r.err, "Tx=4 Rx=4 TO=0 Errs=0 Busy=0")) << r.err;
+  EXPECT_TRUE(Contains(sim.Trace(), "rx 77\nmorvane-sim: rx 0D\nmorvane-sim: rx 78\nmorvane-sim: rx 10 00 00\n"))
+      << sim.Trace();
+}
+
+TEST(CliDrive, ProfilesTravelBothWaysUnchanged) {
+  TempDir dir;
+  Sim sim;
+  const mv::MotorProfile p3 = Custom(2, "Spindle3", 9000);
+  WriteProfile(dir.file("in3.ini"), p3);
+  RunResult r = sim.Drive({"save-profile", "3", dir.file("in3.ini")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string trace = sim.Trace();
+  ASSERT_TRUE(Contains(trace, "rx 34 02 53 70 69")) << trace;  // slot index 2, then the name
+  // One frame of 224 bytes: command, slot, 222 record bytes.
+  const std::size_t line = trace.find("rx 34");
+  EXPECT_EQ(Count(trace.substr(line, trace.find('\n', line) - line), " "), 224);
+
+  r = sim.Drive({"get-profile", "3", dir.file("out3.ini")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadProfile(dir.file("out3.ini")), p3);
+  EXPECT_TRUE(Contains(sim.Trace(), "rx 35 02\n"));
+
+  // All six, written into the folder as P01.ini .. P06.ini.
+  std::vector<std::string> saveAll{"save-all"};
+  for (int i = 0; i < 6; ++i) {
+    const std::string f = dir.file("all" + std::to_string(i) + ".ini");
+    WriteProfile(f, Custom(i, ("All" + std::to_string(i)).c_str(), static_cast<std::uint16_t>(5000 + i)));
+    saveAll.push_back(f);
+  }
+  r = sim.Drive(saveAll);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6"));
+  mkdir(dir.file("got").c_str(), 0755);
+  r = sim.Drive({"get-all", dir.file("got")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(ReadProfile(dir.file("got/P0" + std::to_string(i + 1) + ".ini")),
+              Custom(i, ("All" + std::to_string(i)).c_str(), static_cast<std::uint16_t>(5000 + i)));
+}
+
+TEST(CliDrive, RefusedSavesAndBadChecksumsAreReportedAndWriteNothingWrong) {
+  TempDir dir;
+  Sim sim({"--fault", "refuse", "--fault", "badsum:0x35:2"});
+  WriteProfile(dir.file("p.ini"), Custom(1, "Refused", 6000));
+  RunResult r = sim.Drive({"save-profile", "3", dir.file("p.ini")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "ERROR: Motor profile 3 not changed\n")) << r.err;
+
+  // First get: fine. Second get: a corrupted block.
+  r = sim.Drive({"get-profile", "4", dir.file("first.ini")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = sim.Drive({"get-profile", "4", dir.file("second.ini")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
+  EXPECT_FALSE(mvtest::FileExists(dir.file("second.ini")));
+  EXPECT_EQ(ReadProfile(dir.file("first.ini")), mv::MotorProfileDefaults(3));  // the refused save changed nothing
+}
+
+TEST(CliDrive, GetAllWritesTheGoodProfilesBeforeReportingABadOne) {
+  TempDir dir;
+  Sim sim({"--fault", "badsum:0x35:4"});
+  RunResult r = sim.Drive({"get-all", dir.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6 TO=0 Errs=0"));
+  for (int i = 1; i <= 6; ++i)
+    EXPECT_EQ(mvtest::FileExists(dir.file("P0" + std::to_string(i) + ".ini")), i != 4) << i;
+}
+
+TEST(CliDrive, BadArgumentsAndFilesAreRefusedBeforeAnythingIsSent) {
+  TempDir dir;
+  Sim sim;
+  mvtest::WriteFile(dir.file("broken.ini"), "Motor Profile Configuration File\r\n");
+  RunResult r = sim.Drive({"save-profile", "2", dir.file("broken.ini")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "ERROR: - ")) << r.err;
+  WriteProfile(dir.file("ok.ini"), mv::MotorProfileDefaults(0));
+  r = sim.Drive({"save-all", dir.file("ok.ini"), dir.file("ok.ini"), dir.file("ok.ini"), dir.file("ok.ini"),
+                 dir.file("ok.ini"), dir.file("missing.ini")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(sim.Drive({"get-profile", "7", dir.file("x.ini")}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"activate", "0"}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"speed", "fast"}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"status", "--every"}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"launch"}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"get-all", dir.file("no-such-folder")}).exitCode, 1);
+  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "info"}).exitCode, 2);  // no port given
+  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--port", "1", "--device", sim.path(), "info"}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--device", sim.path(), "--baud", "1234", "info"}).exitCode, 2);
+  EXPECT_FALSE(Contains(sim.Trace(), "rx ")) << sim.Trace();
+
+  r = mvtest::Run({mvtest::CliPath(), "drive", "--device", dir.file("no-such-tty"), "info"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "cannot open")) << r.err;
+}
+
+TEST(CliDrive, ControlCommandsDriveTheMotorAndStatusShowsIt) {
+  Sim sim;
+  ASSERT_EQ(sim.Drive({"activate", "2"}).exitCode, 0);
+  ASSERT_EQ(sim.Drive({"activate", "none"}).exitCode, 0);
+  ASSERT_EQ(sim.Drive({"activate", "1"}).exitCode, 0);
+  RunResult r = sim.Drive({"speed", "120000"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "taken as 100000 RPM"));
+  ASSERT_EQ(sim.Drive({"speed", "6000"}).exitCode, 0);
+  ASSERT_EQ(sim.Drive({"start"}).exitCode, 0);
+
+  r = sim.Drive({"status", "--every", "50", "--count", "3"});  // 50 ms is taken as 200
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "Phase Current (A): "), 3);
+  EXPECT_EQ(Count(r.out, "Bus Voltage (V): "), 3);
+  EXPECT_TRUE(Contains(r.out, "Status Bits: Start/Stop, Motor Connect"));
+  EXPECT_TRUE(Contains(r.out, "Internal Status Bits: (none lit)"));
+  EXPECT_TRUE(Contains(r.err, "Tx=27 Rx=27 TO=0 Errs=0")) << r.err;
+
+  ASSERT_EQ(sim.Drive({"stop"}).exitCode, 0);
+  ASSERT_EQ(sim.Drive({"reset"}).exitCode, 0);
+  const std::string trace = sim.Trace();
+  for (const char* frame : {"rx 90 01\n", "rx 90 06\n", "rx 90 00\n", "rx 01 10 27\n", "rx 01 58 02\n", "rx 24\n",
+                            "rx F1 00 00\n", "rx 25\n", "rx 39 07 77\n"})
+    EXPECT_TRUE(Contains(trace, frame)) << frame;
+}
+
+TEST(CliDrive, UnderVoltageLightsItsLampsUntilTheSupplyRecovers) {
+  Sim sim({"--supply", "300"});
+  RunResult r = sim.Drive({"status"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Status: 00C4\n")) << r.out;  // motor connect, stopped, under voltage
+  EXPECT_TRUE(Contains(r.out, "Status Bits: Motor Connect, Stopped, Under Voltage\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Internal Status Bits: Under Voltage\n")) << r.out;
+  ASSERT_EQ(sim.Drive({"start"}).exitCode, 0);  // refused by the drive, not by the link
+}
+
+TEST(CliDrive, EachLineFaultAbandonsTheRequestWithAReason) {
+  struct Case {
+    const char* fault;
+    const char* counter;
+  };
+  for (const Case& c : {Case{"none", "TO=1"}, Case{"late", "TO=1"}, Case{"gap", "TO=1"},
+                        Case{"badcode", "Errs=1"}, Case{"garbage", "Errs="}}) {
+    SCOPED_TRACE(c.fault);
+    Sim sim({"--fault", std::string(c.fault) + ":0x0D", "--seed", "7"});
+    RunResult r = sim.Drive({"info"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "request abandoned at step 2")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Tx=2 Rx=1")) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.counter)) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    // The drive still answers the next request.
+    EXPECT_EQ(sim.Drive({"start"}).exitCode, 0);
+  }
+}
+
+TEST(CliDrive, PortNumberThroughThePortMapAndTheLinkIsRemovedAtTheEnd) {
+  TempDir dir;
+  const std::string map = dir.file("ports");
+  setenv("MORVANE_PORT_MAP", map.c_str(), 1);
+  {
+    Sim sim({"--com", "7"});
+    ASSERT_FALSE(sim.path().empty());
+    struct stat st{};
+    ASSERT_EQ(lstat((map + "/COM7").c_str(), &st), 0);
+    RunResult r = mvtest::Run({mvtest::CliPath(), "drive", "--port", "7", "info"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // A second simulator does not take over a live link.
+    Sim second({"--com", "7"});
+    EXPECT_EQ(second.Stop(), 1);
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_NE(lstat((map + "/COM7").c_str(), &st), 0);
+  }
+  unsetenv("MORVANE_PORT_MAP");
+}
