@@ -110,11 +110,6 @@ TEST(IntelHexErrors, MissingFileAndFolderAreNoSuchFile) {
   EXPECT_EQ(hex.Load(""), mv::heNone);
   EXPECT_EQ(hex.ErrorText(true), "No");
   EXPECT_EQ(hex.DataRecordCount(), 0u);
-}
-
-TEST(IntelHexErrors, TextsOfEveryCode) {
-  EXPECT_STREQ(mv::HexFileErrorText(14), "segment/extended address records in same file");
-  EXPECT_STREQ(mv::HexFileErrorText(15), "data beyond EOF record");
   EXPECT_STREQ(mv::HexFileErrorText(16), "<unknown error>");
   EXPECT_STREQ(mv::HexFileErrorText(200), "<unknown error>");
 }

@@ -296,26 +296,4 @@ TEST(SplEditRules, AddressAndVersionEdits) {
   EXPECT_EQ(mv::ReadFirmwareVersionText("-1", 7), 255u);
   EXPECT_EQ(mv::ReadFirmwareVersionText("abc", 7), 7u);
   EXPECT_EQ(mv::ReadFirmwareVersionText("12", 7), 12u);
-
-  std::uint32_t v = 1;
-  EXPECT_TRUE(mv::ParseStartAddressStrict("0x2000", v));
-  EXPECT_EQ(v, 0x2000u);
-  for (const char* bad : {"0x2100", "abc", "", "-0x800", "0x2000 "}) {
-    v = 1;
-    EXPECT_FALSE(mv::ParseStartAddressStrict(bad, v)) << bad;
-    EXPECT_EQ(v, 1u);
-  }
-}
-
-TEST(SplContents, RefusesImagesWithoutRoomForTheProfilePage) {
-  std::vector<std::uint8_t> image(0x4FFF, 0xFF);
-  mv::SplContents c;
-  std::string msg;
-  EXPECT_FALSE(mv::ReadSplContents(image, 0x2000, 0x4000, c, msg));
-  EXPECT_NE(msg.find("too short"), std::string::npos);
-  image.resize(0x5000, 0xFF);
-  EXPECT_TRUE(mv::ReadSplContents(image, 0x2000, 0x4000, c, msg));
-  EXPECT_FALSE(c.markerOk);
-  EXPECT_FALSE(c.wordsPadded);
-  EXPECT_FALSE(mv::ReadSplContents(image, 0x2000, 0x2000, c, msg));
 }
