@@ -1,0 +1,142 @@
+// The control/status window end to end: its buttons drive the request engine
+// over a real serial port to the simulated drive on a pseudo-terminal, whose
+// frame trace shows what arrived at the drive.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "control/ui/TControlStatusForm.h"
+#include "control/ui/round_lamp.h"
+#include "link/engine.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace {
+
+// morvane-sim --trace in the background: its terminal path and its trace.
+class Sim {
+ public:
+  Sim() {
+    std::string sim = mvtest::SimPath(), trace = "--trace";
+    char* argv[] = {sim.data(), trace.data(), nullptr};
+    int out[2];
+    if (pipe(out) != 0) return;
+    errPath_ = dir_.file("sim.err");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(out[0]);
+  }
+  ~Sim() { Stop(); }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+  const std::string& path() const { return path_; }
+  std::string Trace() const { return mvtest::ReadFile(errPath_); }
+
+ private:
+  mvtest::TempDir dir_;
+  std::string errPath_;
+  std::string path_;
+  pid_t pid_ = -1;
+};
+
+// The engine's port. A frame sent the moment an answer completes can find the
+// transmit worker not yet idle; it is tried again for a short while.
+class Port final : public mv::LinkPort {
+ public:
+  explicit Port(PLKDVX::TDVXCOMPort& port) : port_(port) {}
+  bool GetOpened() const override { return port_.GetOpened(); }
+  bool TxData(const std::uint8_t* buffer, int length) override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    bool ok = port_.TxData(buffer, length);
+    while (!ok && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      ok = port_.TxData(buffer, length);
+    }
+    return ok;
+  }
+
+ private:
+  PLKDVX::TDVXCOMPort& port_;
+};
+
+TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
+  Sim sim;
+  ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
+
+  mv::HeadlessLoop loop;
+  PLKDVX::TDVXCOMPort serial(loop.Queue());
+  Port port(serial);
+  std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
+  mv::RequestEngine engine(port, *timer, nullptr);
+  serial.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
+  serial.OnRxError = [&](void*) { engine.RxError(); };
+  serial.OnRxBreak = [&](void*) { engine.RxBreak(); };
+  serial.SetDevicePathOverride(sim.path());
+  ASSERT_TRUE(serial.Open());
+
+  TControlStatusForm form;
+  form.SetRequestSender(engine.Sender());
+  form.show();
+  auto click = [&](const char* name) {
+    form.findChild<QPushButton*>(QString::fromLatin1(name))->click();
+    ASSERT_TRUE(loop.RunUntil([&] { return !engine.Busy(); }, std::chrono::seconds(3))) << name;
+  };
+
+  click("MotorSpeedButton");
+  click("StartButton");
+  loop.RunFor(std::chrono::milliseconds(100));
+  click("GetStatusButton");
+  EXPECT_EQ(engine.LastOutcome(), mv::RequestOutcome::Completed);
+  const mv::LinkCounters c = engine.Counters();
+  EXPECT_EQ(c.tx, 11u);
+  EXPECT_EQ(c.rx, 11u);
+  EXPECT_EQ(c.to + c.errs + c.busy, 0u);
+
+  // The started drive reports Start/Stop and a connected motor.
+  const QString status = form.findChild<QLineEdit*>(QStringLiteral("StatusLabeledEdit"))->text();
+  bool ok = false;
+  const unsigned word = status.toUInt(&ok, 16);
+  ASSERT_TRUE(ok) << status.toStdString();
+  EXPECT_EQ(status.size(), 4);
+  EXPECT_TRUE(word & 0x0002) << status.toStdString();
+  EXPECT_EQ(form.findChild<mv::RoundLamp*>(QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
+
+  serial.Close();
+  sim.Stop();
+  const std::string trace = sim.Trace();
+  EXPECT_NE(trace.find("rx 01 58 02\n"), std::string::npos) << "6000 RPM arrives as 0x58 0x02\n" << trace;
+  EXPECT_NE(trace.find("rx 24\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("rx F1 00 00\n"), std::string::npos) << trace;
+}
+
+}  // namespace
