@@ -62,6 +62,7 @@ TEST(CliHex, ImageWritesTheWindowOrRefusesIt) {
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"--start", "0", "--size", "0", "--out", "x"},
+           {"--start", "0", "--size", "0x10000001", "--out", "x"},
            {"--start", "0", "--size", "4", "--fill", "256", "--out", "x"},
            {"--start", "0", "--size", "4"}}) {
     std::vector<std::string> args = {CliPath(), "hex", "image", dir.file("in.hex")};

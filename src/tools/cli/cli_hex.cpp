@@ -75,8 +75,9 @@ int Image(int argc, char** argv) {
       if (!ReadNumber(value, 0xFFFFFFFFu, start)) return Usage("hex image: --start takes an address 0..0xFFFFFFFF");
       haveStart = true;
     } else if (!std::strcmp(opt, "--size")) {
-      if (!ReadNumber(value, 0xFFFFFFFFu, size) || size == 0)
-        return Usage("hex image: --size takes a byte count 1..0xFFFFFFFF");
+      // The window is held in memory: 256 MiB is far more than any flash image.
+      if (!ReadNumber(value, 0x10000000u, size) || size == 0)
+        return Usage("hex image: --size takes a byte count 1..0x10000000");
       haveSize = true;
     } else if (!std::strcmp(opt, "--fill")) {
       if (!ReadNumber(value, 0xFF, fill)) return Usage("hex image: --fill takes a byte 0..255");
