@@ -141,9 +141,12 @@ void TControlStatusForm::BuildCommandsGroup() {
   grid->addWidget(StartButton, 1, 0);
   grid->addWidget(StopButton, 2, 0);
   grid->addWidget(ResetButton, 3, 0);
+  auto* speedRow = new QHBoxLayout;
+  speedRow->addWidget(MotorSpeedEdit);
+  speedRow->addWidget(rpmLabel);
+  speedRow->addStretch(1);
   grid->addWidget(MotorSpeedButton, 4, 0);
-  grid->addWidget(MotorSpeedEdit, 4, 1, 1, 2);
-  grid->addWidget(rpmLabel, 4, 3);
+  grid->addLayout(speedRow, 4, 1, 1, 2);
   grid->setRowStretch(5, 1);
 }
 
