@@ -113,8 +113,12 @@ HexFileError ReadWholeFile(const std::string& path, std::string& out) {
     ::close(fd);
     return heNoSuchFile;
   }
+  // Far above any firmware file; a bigger one is refused as not fitting in
+  // memory instead of being read until the machine runs out.
+  constexpr std::size_t kMaxFileBytes = std::size_t{1} << 30;
   try {
     std::size_t want = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    if (want > kMaxFileBytes) throw std::bad_alloc();
     out.resize(want + 1);  // one spare byte shows the end without another grow
     std::size_t have = 0;
     for (;;) {
@@ -127,6 +131,7 @@ HexFileError ReadWholeFile(const std::string& path, std::string& out) {
       }
       if (r == 0) break;
       have += static_cast<std::size_t>(r);
+      if (have > kMaxFileBytes) throw std::bad_alloc();
     }
     out.resize(have);
   } catch (const std::bad_alloc&) {
