@@ -1,0 +1,469 @@
+#include "app/ui/main_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/report_line.h"
+#include "app/ui/about_form.h"
+#include "app/ui/gui_queue_pump.h"
+#include "app/ui/log_window.h"
+#include "app/ui/qt_prompts.h"
+
+namespace {
+
+constexpr int kPanelWidths[TMainForm::kPanelCount] = {140, 20, 50, 20, 50, 22, 50, 27, 50, 33, 50};
+const char* const kPanelTexts[TMainForm::kPanelCount] = {"COM Closed", "Tx", "0",    "Rx", "0", "TO",
+                                                         "0",          "Errs", "0", "Busy", "0"};
+
+QString SlotTag(int slotIndex) { return QStringLiteral("P%1").arg(slotIndex + 1, 2, 10, QLatin1Char('0')); }
+
+}  // namespace
+
+TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> platform, const QString& logFilePath)
+    : QMainWindow(nullptr),
+      DVXCOMPort(GuiQueue, std::move(platform)),
+      prompts_(prompts),
+      linkPort_(DVXCOMPort),
+      engine_(linkPort_, RxICTOTimer, this),
+      requests_(engine_.Sender(), *this) {
+  setObjectName(QStringLiteral("MainForm"));
+  if (!prompts_) {
+    ownPrompts_ = std::make_unique<mv::QtPrompts>(this);
+    prompts_ = ownPrompts_.get();
+  }
+  pump_ = std::make_unique<mv::GuiQueuePump>(GuiQueue, this);
+
+  // The port with its stored settings; the settings window's size for centring.
+  DVXCOMPort.SetBaudRate(PLKDVX::br115200);
+  const QSize dlgSize = PLKDVX::MeasureCOMDlg();
+  DVXCOMPort.SetCOMDlgSize(dlgSize.width(), dlgSize.height());
+  DVXCOMDlg = new PLKDVX::TDVXCOMDlg(this);
+  DVXCOMDlg->setObjectName(QStringLiteral("DVXCOMDlg"));
+  DVXCOMDlg->SetTitle(QStringLiteral("COM Port Settings"));
+  DVXCOMDlg->SetPort(1);
+
+  RxICTOTimer.SetEnabled(false);
+  LogWindow = new TLogWindow(this, logFilePath);
+  BindPort();
+
+  for (int i = 0; i < mv::kSlotCount; ++i) profileSlots[i] = mv::MotorProfileDefaults(i);
+  savedPort = DVXCOMPort.GetPort();
+  savedBaudRate = DVXCOMPort.GetBaudRate();
+  savedParity = DVXCOMPort.GetParity();
+  hex_file.clear();
+  app_start_address = saved_app_start_address = 0x2000;
+  motor_profile_start_address = saved_motor_profile_start_address = 0x4000;
+  spl_file_dir.clear();
+  saved_hex_file.clear();
+  saved_spl_file_dir.clear();
+  configFileName.clear();
+
+  BuildMenus();
+  BuildStatusBar();
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("ClientArea"));
+  auto* lay = new QVBoxLayout(central);
+  lay->setContentsMargins(8, 8, 8, 8);
+  lay->setSpacing(6);
+  lay->addWidget(BuildDriveInfo(central));
+  for (int i = 0; i < mv::kSlotCount; ++i) lay->addWidget(BuildSlot(central, i));
+  lay->addWidget(BuildProfilesGroup(central));
+  setCentralWidget(central);
+
+  // Single fixed border: system menu and minimise only, no resizing.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  adjustSize();
+  setFixedSize(sizeHint());
+}
+
+TMainForm::~TMainForm() {
+  // The port goes last among the members: close it while the engine and the
+  // log still exist, then stop its events from reaching them.
+  if (!closed_) DVXCOMPort.Close();
+  DVXCOMPort.OnRxChar = nullptr;
+  DVXCOMPort.OnRxError = nullptr;
+  DVXCOMPort.OnRxBreak = nullptr;
+  DVXCOMPort.OnReport = nullptr;
+  RxICTOTimer.OnTimer = nullptr;
+  RxICTOTimer.SetEnabled(false);
+}
+
+void TMainForm::BindPort() {
+  DVXCOMPort.OnRxChar = [this](void*, std::uint8_t ch) { DVXCOMPortRxChar(ch); };
+  DVXCOMPort.OnRxError = [this](void*) { DVXCOMPortRxError(); };
+  DVXCOMPort.OnRxBreak = [this](void*) { DVXCOMPortRxBreak(); };
+  DVXCOMPort.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                               const std::string& file, int line, int err) {
+    DVXCOMPortReport(type, func, desc, file, line, err);
+  };
+  RxICTOTimer.OnTimer = [this] { RxICTOTimerTimer(); };
+}
+
+// ---------------------------------------------------------------- building
+
+void TMainForm::BuildMenus() {
+  MainMenu = menuBar();
+  MainMenu->setObjectName(QStringLiteral("MainMenu"));
+  auto action = [this](QMenu* menu, const char* name, const QString& text, void (TMainForm::*slot)()) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  File1 = MainMenu->addMenu(QStringLiteral("&File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  LoadConfig1 = action(File1, "LoadConfig1", QStringLiteral("&Load Config"), &TMainForm::LoadConfig1Click);
+  SaveConfig1 = action(File1, "SaveConfig1", QStringLiteral("&Save Config"), &TMainForm::SaveConfig1Click);
+  CreateSPLFile1 = action(File1, "CreateSPLFile1", QStringLiteral("&Create SPL File"), &TMainForm::CreateSPLFile1Click);
+  Exit1 = action(File1, "Exit1", QStringLiteral("E&xit"), &TMainForm::Exit1Click);
+  COM1 = MainMenu->addMenu(QStringLiteral("&COM"));
+  COM1->setObjectName(QStringLiteral("COM1"));
+  Settings1 = action(COM1, "Settings1", QStringLiteral("&Settings"), &TMainForm::Settings1Click);
+  Open1 = action(COM1, "Open1", QStringLiteral("&Open"), &TMainForm::Open1Click);
+  Close1 = action(COM1, "Close1", QStringLiteral("&Close"), &TMainForm::Close1Click);
+  View1 = MainMenu->addMenu(QStringLiteral("&View"));
+  View1->setObjectName(QStringLiteral("View1"));
+  ControlStatus1 = action(View1, "ControlStatus1", QStringLiteral("Control/Status"), &TMainForm::ControlStatus1Click);
+  Log1 = action(View1, "Log1", QStringLiteral("&Log"), &TMainForm::Log1Click);
+  Help1 = MainMenu->addMenu(QStringLiteral("&Help"));
+  Help1->setObjectName(QStringLiteral("Help1"));
+  About1 = action(Help1, "About1", QStringLiteral("&About"), &TMainForm::About1Click);
+}
+
+void TMainForm::BuildStatusBar() {
+  StatusBar = statusBar();
+  StatusBar->setObjectName(QStringLiteral("StatusBar"));
+  StatusBar->setSizeGripEnabled(false);
+  StatusBar->installEventFilter(this);
+  StatusBar->setAccessibleName(QStringLiteral("Status"));
+  const QFontMetrics fm = StatusBar->fontMetrics();
+  // Widest texts each panel shows; the given widths grow when the font needs it.
+  const QString widest[kPanelCount] = {QStringLiteral("COM32: 115200 8 space 1.5"),
+                                       QStringLiteral("Tx"),
+                                       QStringLiteral("9999999"),
+                                       QStringLiteral("Rx"),
+                                       QStringLiteral("9999999"),
+                                       QStringLiteral("TO"),
+                                       QStringLiteral("9999999"),
+                                       QStringLiteral("Errs"),
+                                       QStringLiteral("9999999"),
+                                       QStringLiteral("Busy"),
+                                       QStringLiteral("9999999")};
+  static const char* const names[kPanelCount] = {"Port status", "Tx caption",   "Tx count",   "Rx caption",
+                                                 "Rx count",    "TO caption",   "TO count",   "Errs caption",
+                                                 "Errs count",  "Busy caption", "Busy count"};
+  for (int i = 0; i < kPanelCount; ++i) {
+    auto* panel = new QLabel(QString::fromLatin1(kPanelTexts[i]), StatusBar);
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    panel->setTextFormat(Qt::PlainText);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAccessibleName(QString::fromLatin1(names[i]));
+    panel->setFixedWidth(std::max(kPanelWidths[i], fm.horizontalAdvance(widest[i]) + 10));
+    panel->installEventFilter(this);
+    StatusBar->addWidget(panel);
+    StatusPanels[i] = panel;
+  }
+}
+
+QWidget* TMainForm::BuildDriveInfo(QWidget* parent) {
+  DriveInfoGroupBox = new QGroupBox(QStringLiteral("Drive Information"), parent);
+  DriveInfoGroupBox->setObjectName(QStringLiteral("DriveInfoGroupBox"));
+  auto* grid = new QGridLayout(DriveInfoGroupBox);
+  grid->setHorizontalSpacing(6);
+  auto field = [&](QLineEdit*& edit, const char* name, const QString& caption, int row, int col) {
+    edit = new QLineEdit(DriveInfoGroupBox);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setReadOnly(true);
+    edit->setAccessibleName(caption);
+    edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("S00000-00, H00000-000")) + 12);
+    auto* label = new QLabel(caption, DriveInfoGroupBox);
+    label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Label"));
+    label->setBuddy(edit);
+    grid->addWidget(edit, row, col);
+    grid->addWidget(label, row, col + 1);
+  };
+  field(NameLabeledEdit, "NameLabeledEdit", QStringLiteral("Name"), 0, 0);
+  field(VersionLabeledEdit, "VersionLabeledEdit", QStringLiteral("Version"), 0, 2);
+  field(SerialNoLabeledEdit, "SerialNoLabeledEdit", QStringLiteral("Serial No"), 1, 0);
+  field(HardwareIdentifierLabeledEdit, "HardwareIdentifierLabeledEdit", QStringLiteral("Hardware ID"), 1, 2);
+  GetDriveDataButton = new QPushButton(QStringLiteral("Get"), DriveInfoGroupBox);
+  GetDriveDataButton->setObjectName(QStringLiteral("GetDriveDataButton"));
+  GetDriveDataButton->setAccessibleName(QStringLiteral("Get drive information"));
+  connect(GetDriveDataButton, &QPushButton::clicked, this, &TMainForm::GetDriveDataButtonClick);
+  grid->addWidget(GetDriveDataButton, 0, 4, 2, 1, Qt::AlignVCenter);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  return DriveInfoGroupBox;
+}
+
+QWidget* TMainForm::BuildSlot(QWidget* parent, int i) {
+  SlotControls& s = Slots[i];
+  const QString tag = SlotTag(i);
+  s.GroupBox = new QGroupBox(QStringLiteral("Motor Profile ") + tag, parent);
+  s.GroupBox->setObjectName(tag + QStringLiteral("GroupBox"));
+  auto* row = new QHBoxLayout(s.GroupBox);
+  row->setSpacing(4);
+  auto button = [&](QPushButton*& b, const char* suffix, const QString& text, const QString& what) {
+    b = new QPushButton(text, s.GroupBox);
+    b->setObjectName(tag + QString::fromLatin1(suffix));
+    b->setAccessibleName(what + QStringLiteral(" ") + tag);
+    row->addWidget(b);
+  };
+  button(s.LoadFromINIButton, "LoadFromINIButton", QStringLiteral("Load INI"), QStringLiteral("Load file into"));
+  button(s.SaveToINIButton, "SaveToINIButton", QStringLiteral("Save INI"), QStringLiteral("Save to file"));
+  button(s.EditButton, "EditButton", QStringLiteral("Edit"), QStringLiteral("Edit"));
+  button(s.LoadContButton, "LoadContButton", QStringLiteral("Get Cont"), QStringLiteral("Get from controller"));
+  button(s.SaveContButton, "SaveContButton", QStringLiteral("Save Cont"), QStringLiteral("Save to controller"));
+  s.ActivedRadioButton = new QRadioButton(QStringLiteral("Activate"), s.GroupBox);
+  s.ActivedRadioButton->setObjectName(tag + QStringLiteral("ActivedRadioButton"));
+  s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate ") + tag);
+  s.ActivedRadioButton->setAutoExclusive(false);
+  row->addSpacing(6);
+  row->addWidget(s.ActivedRadioButton);
+  s.NameLabel = new QLabel(QString::fromLatin1(kUndefinedSlotText), s.GroupBox);
+  s.NameLabel->setObjectName(tag + QStringLiteral("NameLabel"));
+  s.NameLabel->setTextFormat(Qt::PlainText);
+  s.NameLabel->setAccessibleName(tag + QStringLiteral(" profile name"));
+  // Room for an 11-character name, ": " and a 17-character comment.
+  s.NameLabel->setMinimumWidth(s.NameLabel->fontMetrics().averageCharWidth() * 31);
+  row->addSpacing(6);
+  row->addWidget(s.NameLabel, 1);
+
+  connect(s.LoadFromINIButton, &QPushButton::clicked, this, [this, i] { LoadFromINIButtonClick(i); });
+  connect(s.SaveToINIButton, &QPushButton::clicked, this, [this, i] { SaveToINIButtonClick(i); });
+  connect(s.EditButton, &QPushButton::clicked, this, [this, i] { EditButtonClick(i); });
+  connect(s.LoadContButton, &QPushButton::clicked, this, [this, i] { LoadContButtonClick(i); });
+  connect(s.SaveContButton, &QPushButton::clicked, this, [this, i] { SaveContButtonClick(i); });
+  connect(s.ActivedRadioButton, &QRadioButton::clicked, this, [this, i] { ActivedRadioButtonClick(i); });
+  return s.GroupBox;
+}
+
+QWidget* TMainForm::BuildProfilesGroup(QWidget* parent) {
+  P01P06GroupBox = new QGroupBox(QStringLiteral("Motor Profiles"), parent);
+  P01P06GroupBox->setObjectName(QStringLiteral("P01P06GroupBox"));
+  auto* row = new QHBoxLayout(P01P06GroupBox);
+  auto button = [&](QPushButton*& b, const char* name, const QString& text, void (TMainForm::*slot)()) {
+    b = new QPushButton(text, P01P06GroupBox);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAccessibleName(text);
+    connect(b, &QPushButton::clicked, this, slot);
+    row->addWidget(b);
+  };
+  button(GetP01P06ContButton, "GetP01P06ContButton", QStringLiteral("Get all from Controller"),
+         &TMainForm::GetP01P06ContButtonClick);
+  button(SetP01P06ContButton, "SetP01P06ContButton", QStringLiteral("Save all to Controller"),
+         &TMainForm::SetP01P06ContButtonClick);
+  row->addStretch(1);
+  button(DeactivateAllButton, "DeactivateAllButton", QStringLiteral("Deactive All"),
+         &TMainForm::DeactivateAllButtonClick);
+  return P01P06GroupBox;
+}
+
+// ---------------------------------------------------------------- window
+
+QString TMainForm::Caption() {
+  return QString::asprintf("%s V%d.%dA", kApplicationName, kVersionMajor, kVersionMinor);
+}
+
+void TMainForm::FormShow() { setWindowTitle(Caption()); }
+
+void TMainForm::showEvent(QShowEvent* e) {
+  FormShow();
+  if (!e->spontaneous() && !property("mvCentred").toBool()) {
+    setProperty("mvCentred", true);
+    if (QScreen* s = screen()) {
+      const QRect avail = s->availableGeometry();
+      move(avail.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    }
+  }
+  QMainWindow::showEvent(e);
+}
+
+bool TMainForm::FormCloseQuery() { return true; }
+
+void TMainForm::FormClose() {
+  DVXCOMPort.Close();
+  closed_ = true;
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  if (!FormCloseQuery()) {
+    e->ignore();
+    return;
+  }
+  FormClose();
+  LogWindow->close();
+  e->accept();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::MouseButtonDblClick &&
+      (watched == StatusBar || (watched->parent() == StatusBar && qobject_cast<QLabel*>(watched)))) {
+    StatusBarDblClick();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, e);
+}
+
+// ---------------------------------------------------------------- status bar
+
+QString TMainForm::PanelText(int panel) const {
+  return panel >= 0 && panel < kPanelCount ? StatusPanels[panel]->text() : QString();
+}
+
+void TMainForm::SetPanelText(int panel, const QString& text) {
+  if (panel >= 0 && panel < kPanelCount) StatusPanels[panel]->setText(text);
+}
+
+void TMainForm::SetPortStatusText(const char* text) { SetPanelText(0, QString::fromLatin1(text)); }
+
+void TMainForm::CountersChanged(const mv::LinkCounters& c) {
+  SetPanelText(2, QString::number(c.tx));
+  SetPanelText(4, QString::number(c.rx));
+  SetPanelText(6, QString::number(c.to));
+  SetPanelText(8, QString::number(c.errs));
+  SetPanelText(10, QString::number(c.busy));
+}
+
+void TMainForm::StatusBarDblClick() { engine_.ResetCounters(); }
+
+// ---------------------------------------------------------------- port and engine
+
+bool TMainForm::SendRequest(const mv::RequestStep* steps, std::uint32_t count) {
+  return engine_.SendRequest(steps, count);
+}
+
+void TMainForm::DVXCOMPortRxChar(std::uint8_t ch) { engine_.RxChar(ch); }
+void TMainForm::DVXCOMPortRxError() { engine_.RxError(); }
+void TMainForm::DVXCOMPortRxBreak() { engine_.RxBreak(); }
+void TMainForm::RxICTOTimerTimer() { engine_.RxTimeout(); }
+
+void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::string& aSrcFunc,
+                                 const std::string& aDesc, const std::string& aSrcFile, int aSrcLine, int aAPIErr) {
+  LogWindow->AddReportLine(
+      mv::ReportLine(DVXCOMPort.GetPortStr(), aReportType, aSrcFunc, aDesc, aSrcFile, aSrcLine, aAPIErr));
+}
+
+// ---------------------------------------------------------------- menu
+
+void TMainForm::Open1Click() {
+  if (DVXCOMPort.GetOpened()) return;
+  DVXCOMPort.Open();
+  if (DVXCOMPort.GetOpened()) {
+    SetPanelText(0, QString::asprintf("COM%d: %s %s %s %s", DVXCOMPort.GetPort(), DVXCOMPort.GetBaudRateStr().c_str(),
+                                      DVXCOMPort.GetDataBitsStr().c_str(), DVXCOMPort.GetParityStr().c_str(),
+                                      DVXCOMPort.GetStopBitsStr().c_str()));
+  } else {
+    SetPanelText(0, QStringLiteral("COM Closed"));
+    prompts_->ShowMessage(QString::asprintf("ERROR: - unable to open COM%d", DVXCOMPort.GetPort()).toStdString());
+  }
+}
+
+void TMainForm::Close1Click() {
+  if (!DVXCOMPort.GetOpened()) return;
+  DVXCOMPort.Close();
+  SetPanelText(0, QStringLiteral("COM closed"));
+}
+
+void TMainForm::Settings1Click() {
+  DVXCOMDlg->SetPort(DVXCOMPort.GetPort());
+  DVXCOMDlg->SetBaudRate(DVXCOMPort.GetBaudRate());
+  DVXCOMDlg->SetDataBits(DVXCOMPort.GetDataBits());
+  DVXCOMDlg->SetParity(DVXCOMPort.GetParity());
+  DVXCOMDlg->SetStopBits(DVXCOMPort.GetStopBits());
+  const QRect frame = frameGeometry();
+  const int x = frame.left() + frame.width() / 2 - DVXCOMPort.GetCOMDlgWidth() / 2;
+  const int y = frame.top() + frame.height() / 2 - DVXCOMPort.GetCOMDlgHeight() / 2;
+  DVXCOMDlg->Execute(x, y);
+  DVXCOMPort.SetPort1(DVXCOMDlg->GetPort());
+  DVXCOMPort.SetBaudRate(DVXCOMDlg->GetBaudRate());
+  DVXCOMPort.SetDataBits(DVXCOMDlg->GetDataBits());
+  DVXCOMPort.SetParity(DVXCOMDlg->GetParity());
+  DVXCOMPort.SetStopBits(DVXCOMDlg->GetStopBits());
+}
+
+void TMainForm::Exit1Click() { close(); }
+
+void TMainForm::Log1Click() {
+  LogWindow->show();
+  LogWindow->raise();
+  LogWindow->activateWindow();
+}
+
+void TMainForm::About1Click() {
+  TAboutForm about(this);
+  about.SetCompanyName(QStringLiteral("Morvane"));
+  about.SetApplicationName(QString::fromLatin1(kApplicationName));
+  about.SetIdentity(QStringLiteral("QRX410Host"));
+  about.SetVersion(QString::asprintf("V%d.%dA", kVersionMajor, kVersionMinor));
+  about.SetBuildTime(QStringLiteral("16:00"));
+  about.SetBuildDate(QStringLiteral("6th April 2023"));
+  about.SetNoticeYear(QStringLiteral("2023"));
+  about.exec();
+}
+
+// The configuration file, the SPL window and the control/status window.
+void TMainForm::LoadConfig1Click() {}
+void TMainForm::SaveConfig1Click() {}
+void TMainForm::CreateSPLFile1Click() {}
+void TMainForm::ControlStatus1Click() {}
+
+// ---------------------------------------------------------------- drive and slots
+
+void TMainForm::GetDriveDataButtonClick() { requests_.GetDriveData(); }
+void TMainForm::GetP01P06ContButtonClick() { requests_.GetAllProfiles(); }
+void TMainForm::SetP01P06ContButtonClick() { requests_.SaveAllProfiles(); }
+
+void TMainForm::DeactivateAllButtonClick() {
+  for (auto& s : Slots) s.ActivedRadioButton->setChecked(false);
+  requests_.DeactivateAll();
+}
+
+void TMainForm::ActivedRadioButtonClick(int slotIndex) {
+  if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
+  for (int i = 0; i < mv::kSlotCount; ++i)
+    if (i != slotIndex) Slots[i].ActivedRadioButton->setChecked(false);
+  requests_.Activate(slotIndex);
+}
+
+void TMainForm::LoadContButtonClick(int slotIndex) {
+  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) requests_.GetProfile(slotIndex);
+}
+
+void TMainForm::SaveContButtonClick(int slotIndex) {
+  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) requests_.SaveProfile(slotIndex);
+}
+
+// Profile files and the editor.
+void TMainForm::LoadFromINIButtonClick(int) {}
+void TMainForm::SaveToINIButtonClick(int) {}
+void TMainForm::EditButtonClick(int) {}
+
+void TMainForm::setProfileSlot(int index, const mv::MotorProfile& profile) {
+  if (index < 0 || index >= mv::kSlotCount) return;
+  profileSlots[index] = profile;
+  QString text = QString::fromLatin1(profile.name().c_str());
+  const std::string comment = profile.comment();
+  if (!comment.empty()) text += QStringLiteral(": ") + QString::fromLatin1(comment.c_str());
+  Slots[index].NameLabel->setText(text);
+}
+
+const mv::MotorProfile& TMainForm::ProfileSlot(int index) const {
+  return profileSlots[index >= 0 && index < mv::kSlotCount ? index : 0];
+}
+
+// ---------------------------------------------------------------- drive fields and messages
+
+void TMainForm::SetDriveName(const char* text) { NameLabeledEdit->setText(QString::fromLatin1(text)); }
+void TMainForm::SetDriveVersion(const char* text) { VersionLabeledEdit->setText(QString::fromLatin1(text)); }
+void TMainForm::SetDriveSerialNo(const char* text) { SerialNoLabeledEdit->setText(QString::fromLatin1(text)); }
+void TMainForm::SetDriveHardwareId(const char* text) {
+  HardwareIdentifierLabeledEdit->setText(QString::fromLatin1(text));
+}
+void TMainForm::ShowMessage(const char* text) { prompts_->ShowMessage(text); }
