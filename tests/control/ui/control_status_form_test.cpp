@@ -321,12 +321,4 @@ TEST_F(ControlStatusFormTest, ShowingAgainRereadsTheEditsAndKeepsValues) {
   EXPECT_EQ(PeriodEdit()->text(), QStringLiteral("1500"));
 }
 
-TEST_F(ControlStatusFormTest, WithoutSenderNothingHappens) {
-  TControlStatusForm lone;
-  lone.show();
-  lone.findChild<QPushButton*>(QStringLiteral("StartButton"))->click();
-  lone.findChild<QPushButton*>(QStringLiteral("GetStatusButton"))->click();
-  EXPECT_TRUE(lone.isVisible());
-}
-
 }  // namespace
