@@ -125,7 +125,7 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
     const int n = used[t]++;
     const int row = (n / kPageColumns) * 2, column = n % kPageColumns;
     if (label) grids[t]->addWidget(label, row, column);
-    grids[t]->addWidget(w, row + 1, column);
+    grids[t]->addWidget(w, row + 1, column, Qt::AlignLeft);
   };
 
   const auto addNumeric = [&](const mv::NumericEdit& def) {
