@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/field_parse.h"
@@ -17,6 +16,7 @@
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
+#include "link/serial_link_port.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
 #include "serial/TDVXCOMPort.h"
@@ -167,32 +167,6 @@ int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
   return 0;
 }
 
-// The engine's view of the port. The transmit worker marks itself idle only
-// after the end of a transmission has been handed over, so a frame sent right
-// after an answer completes can find it still "busy" for a few microseconds;
-// such a refusal is retried briefly instead of costing the request a timeout.
-class CliLinkPort final : public LinkPort {
- public:
-  explicit CliLinkPort(PLKDVX::TDVXCOMPort& port) : port_(port) {}
-  bool GetOpened() const override { return port_.GetOpened(); }
-  bool TxData(const std::uint8_t* buffer, int length) override {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-    retrying_ = true;
-    bool ok = port_.TxData(buffer, length);
-    while (!ok && port_.GetOpened() && length > 0 && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-      ok = port_.TxData(buffer, length);
-    }
-    retrying_ = false;
-    return ok || port_.TxData(buffer, length);  // the last try reports its failure
-  }
-  bool Retrying() const { return retrying_; }
-
- private:
-  PLKDVX::TDVXCOMPort& port_;
-  bool retrying_ = false;
-};
-
 // The port, the engine and both request sets on one headless loop.
 class DriveSession {
  public:
@@ -279,7 +253,7 @@ class DriveSession {
  private:
   HeadlessLoop loop_;
   PLKDVX::TDVXCOMPort port_;
-  CliLinkPort adapter_;
+  SerialLinkPort adapter_;
   std::unique_ptr<Timer> timer_;
   CliWindow window_;
   RequestEngine engine_;

@@ -1,0 +1,150 @@
+// Link throughput against morvane-sim on a pseudo-terminal, through the real
+// port component, the request engine and the main window's request tables:
+//  1. "Get all" (six profile requests) repeated: requests per second and host
+//     CPU time per request, next to the time the frames would take on a
+//     115200-baud line (6 x (2 + 224) bytes x 10 bits = 118 ms).
+//  2. 10000 consecutive status polls (nine steps each), ending with TO=0 and
+//     Errs=0.
+// Usage: bench_link_getall [GETALL_REPEATS [STATUS_POLLS]]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "control/status_requests.h"
+#include "link/engine.h"
+#include "link/main_requests.h"
+#include "link/serial_link_port.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
+
+extern char** environ;
+
+namespace {
+
+struct Window final : mv::MainRequestsView, mv::ControlStatusView {
+  std::array<mv::MotorProfile, mv::kSlotCount> slots{};
+  int messages = 0;
+  void SetDriveName(const char*) override {}
+  void SetDriveVersion(const char*) override {}
+  void SetDriveSerialNo(const char*) override {}
+  void SetDriveHardwareId(const char*) override {}
+  void ShowMessage(const char*) override { ++messages; }
+  const mv::MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
+  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
+    if (i >= 0 && i < mv::kSlotCount) slots[static_cast<std::size_t>(i)] = p;
+  }
+  void SetStatusFieldText(mv::StatusField, const char*) override {}
+  void SetStatusLamps(std::uint16_t) override {}
+  void SetInternalStatusLamps(std::uint16_t) override {}
+};
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+pid_t StartSim(std::string& path) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  char* argv[] = {const_cast<char*>(MV_SIM_PATH), nullptr};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv, environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  char c;
+  pollfd p{out[0], POLLIN, 0};
+  while (pid > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path += c;
+  close(out[0]);
+  return pid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int repeats = argc > 1 ? std::atoi(argv[1]) : 200;
+  const int polls = argc > 2 ? std::atoi(argv[2]) : 10000;
+  std::string path;
+  const pid_t sim = StartSim(path);
+  if (sim <= 0 || path.empty()) {
+    std::fprintf(stderr, "bench_link_getall: cannot start %s\n", MV_SIM_PATH);
+    return 1;
+  }
+  int rc = 0;
+  {
+    mv::HeadlessLoop loop;
+    PLKDVX::TDVXCOMPort port(loop.Queue());
+    mv::SerialLinkPort link(port);
+    std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
+    mv::RequestEngine engine(link, *timer, nullptr);
+    Window window;
+    mv::MainRequests main(engine.Sender(), window);
+    mv::ControlStatusRequests control(window);
+    control.SetRequestSender(engine.Sender());
+    port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                        const std::string&, int line, int err) {
+      if (type == PLKDVX::rtError && !link.Retrying() && (func == "TxData" || desc == "WriteFile"))
+        std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", func.c_str(), desc.c_str(), err, line);
+    };
+    port.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
+    port.OnRxError = [&](void*) { engine.RxError(); };
+    port.OnRxBreak = [&](void*) { engine.RxBreak(); };
+    port.SetBaudRate(PLKDVX::br115200);
+    port.SetDevicePathOverride(path);
+    if (!port.Open()) {
+      std::fprintf(stderr, "bench_link_getall: cannot open %s\n", path.c_str());
+      rc = 1;
+    } else {
+      auto idle = [&] { return !engine.Busy(); };
+      const auto t0 = std::chrono::steady_clock::now();
+      const double c0 = CpuSeconds();
+      for (int i = 0; i < repeats; ++i) {
+        main.GetAllProfiles();
+        loop.RunUntil(idle, std::chrono::seconds(10));
+      }
+      const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      const double cpu = CpuSeconds() - c0;
+      const mv::LinkCounters g = engine.Counters();
+      const double lineMs = 6.0 * (2 + 224) * 10 / 115200.0 * 1000.0;
+      std::printf("get-all x%d: %.1f get-all/s (%.0f profile requests/s), %.2f ms wall and %.2f ms host CPU per "
+                  "get-all, line time at 115200 baud %.0f ms; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
+                  repeats, repeats / wall, 6 * repeats / wall, wall / repeats * 1000, cpu / repeats * 1000, lineMs,
+                  g.tx, g.rx, g.to, g.errs, g.busy);
+      if (g.to != 0 || g.errs != 0 || window.messages != 0) rc = 1;
+
+      engine.ResetCounters();
+      const auto t1 = std::chrono::steady_clock::now();
+      const double c1 = CpuSeconds();
+      for (int i = 0; i < polls; ++i) {
+        control.GetStatus();
+        loop.RunUntil(idle, std::chrono::seconds(10));
+      }
+      const double wall2 = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+      const double cpu2 = CpuSeconds() - c1;
+      const mv::LinkCounters s = engine.Counters();
+      std::printf("status polls x%d: %.0f polls/s, %.3f ms host CPU per poll; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
+                  polls, polls / wall2, cpu2 / polls * 1000, s.tx, s.rx, s.to, s.errs, s.busy);
+      if (s.to != 0 || s.errs != 0) rc = 1;
+      port.Close();
+    }
+  }
+  kill(sim, SIGTERM);
+  waitpid(sim, nullptr, 0);
+  return rc;
+}
