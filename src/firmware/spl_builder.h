@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/config_file.h"
 #include "profiles/motor_profile.h"
 
 namespace mv {
@@ -30,8 +31,8 @@ inline constexpr std::uint32_t kAppStartAddressMax = 0x3000;
 inline constexpr std::uint32_t kMotorProfileStartAddressMin = 0x3800;
 inline constexpr std::uint32_t kMotorProfileStartAddressMax = 0x5000;
 inline constexpr std::uint32_t kStartAddressStep = 0x800;
-inline constexpr std::uint32_t kDefaultAppStartAddress = 0x2000;
-inline constexpr std::uint32_t kDefaultMotorProfileStartAddress = 0x4000;
+// The default start addresses (kDefaultAppStartAddress, kDefaultMotorProfileStartAddress)
+// are those of the image-builder settings in app/config_file.h.
 
 struct SplDeviceType {
   const char* label;         // "Device Type: dsPIC33EP512"
