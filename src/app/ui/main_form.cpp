@@ -346,6 +346,9 @@ void TMainForm::RxICTOTimerTimer() { engine_.RxTimeout(); }
 
 void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::string& aSrcFunc,
                                  const std::string& aDesc, const std::string& aSrcFile, int aSrcLine, int aAPIErr) {
+  // A frame refused only because the transmitter has not yet seen the end of
+  // the previous one is sent again at once; those refusals are not news.
+  if (linkPort_.Retrying()) return;
   LogWindow->AddReportLine(
       mv::ReportLine(DVXCOMPort.GetPortStr(), aReportType, aSrcFunc, aDesc, aSrcFile, aSrcLine, aAPIErr));
 }

@@ -24,6 +24,7 @@
 #include "app/ui/qt_timer.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
+#include "link/serial_link_port.h"
 #include "profiles/motor_profile.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/gui_queue.h"
@@ -251,7 +252,7 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   std::unique_ptr<mv::Prompts> ownPrompts_;
   mv::Prompts* prompts_;
   std::unique_ptr<mv::GuiQueuePump> pump_;
-  mv::LinkPortAdapter<PLKDVX::TDVXCOMPort> linkPort_;
+  mv::SerialLinkPort linkPort_;
   mv::RequestEngine engine_;
   mv::MainRequests requests_;
   bool closed_ = false;

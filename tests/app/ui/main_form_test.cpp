@@ -405,7 +405,20 @@ TEST_F(MainFormTest, GetFromTheSimulatedDriveFillsTheFieldsAndCounts) {
   EXPECT_EQ(form->PanelText(4), "5");
   EXPECT_NE(form->Slots[1].NameLabel->text(), "<undefined>");
   EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
+
+  // Six-step requests back to back: every step is sent and answered.
+  form->StatusBarDblClick();
+  for (int round = 0; round < 5; ++round) {
+    form->GetP01P06ContButton->click();
+    ASSERT_TRUE(WaitFor([&] { return !form->Engine().Busy(); }));
+    form->SetP01P06ContButton->click();
+    ASSERT_TRUE(WaitFor([&] { return !form->Engine().Busy(); }));
+  }
+  EXPECT_EQ(Panels().mid(1), QStringList({"Tx", "60", "Rx", "60", "TO", "0", "Errs", "0", "Busy", "0"}));
+  for (const auto& s : form->Slots) EXPECT_NE(s.NameLabel->text(), "<undefined>");
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
   form->Close1Click();
+  EXPECT_EQ(form->PanelText(0), "COM closed");
 }
 
 }  // namespace
