@@ -2,8 +2,13 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_PARALLEL ?= 1
 
-.PHONY: all deps configure build test test-asan test-tsan run bench clean
+.PHONY: all deps configure build test test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench clean
 
 all: build
 
@@ -25,19 +30,41 @@ run: build
 bench: build
 	@scripts/run-bench $(BUILD)
 
-# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks included; known leaks of system libraries in scripts/lsan.supp).
 test-asan: deps
-	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build build-asan -j $(JOBS)
-	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -LE soak -j $(JOBS)
 
-# The serial component's tests with ThreadSanitizer.
+# The serial component's threaded tests with ThreadSanitizer.
 test-tsan: deps
-	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DMV_TSAN=ON -DMV_WITH_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build build-tsan -j $(JOBS) --target test_serial
-	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -R '^(Serial|Port|Gui|Headless)' -j 1
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMV_TSAN=ON -DMV_WITH_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_serial test_link
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -R '^(Serial|Port|Gui|Headless|Worker|Fake|Posix|Pty|Loop|Com|Tx|Rx|Status|Link)' -j 1
+
+# libFuzzer targets for every reader of outside input (clang, ASan + UBSan).
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DMV_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+
+# Each target for FUZZ_SECONDS (default 60), FUZZ_PARALLEL at a time.
+fuzz: fuzz-build
+	@fuzz/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_PARALLEL)
+
+# Each target for 20 s: a quick check that no known input crashes.
+fuzz-smoke: fuzz-build
+	@fuzz/run-fuzz.sh $(FUZZ_BUILD) 20 $(FUZZ_PARALLEL)
+
+# Long runs against the simulated drive, fault injection and port cycling
+# (not part of `make test`).
+soak: build
+	@cmake --build $(BUILD) -j $(JOBS) --target test_soak
+	@cd $(BUILD) && ctest --output-on-failure -L soak
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
