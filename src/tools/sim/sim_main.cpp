@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -216,6 +217,12 @@ int main(int argc, char** argv) {
   int need = -1;  // data bytes still expected for the frame in `frame`; -1 = none started
   double frameStart = 0;
   constexpr double kPartialFrameLimit = 0.2;
+  // Answers nobody reads: on a real line bytes sent while the host has the
+  // port closed are lost; here the terminal (held open by this program too)
+  // would keep them for the host's next session. Bytes still unread this long
+  // after they were sent are discarded.
+  constexpr double kUnreadLimit = 0.25;
+  double unreadCheck = -1;  // when to look for unread bytes; -1 = nothing sent since the last look
 
   auto traceFrame = [&](const char* what) {
     if (!trace) return;
@@ -234,6 +241,15 @@ int main(int argc, char** argv) {
     while (!pending.empty() && pending.front().due <= now) {
       WriteAll(master, pending.front().bytes);
       pending.erase(pending.begin());
+      unreadCheck = now + kUnreadLimit;
+    }
+    if (unreadCheck >= 0 && now >= unreadCheck) {
+      int unread = 0;
+      if (ioctl(slave, TIOCINQ, &unread) == 0 && unread > 0) {
+        tcflush(slave, TCIFLUSH);
+        if (trace) std::fprintf(stderr, "morvane-sim: discarded %d unread bytes\n", unread);
+      }
+      unreadCheck = -1;
     }
     if (need > 0 && now - frameStart > kPartialFrameLimit) {
       traceFrame("dropped partial frame");
@@ -243,6 +259,7 @@ int main(int argc, char** argv) {
     double wait = 1.0;
     if (!pending.empty()) wait = std::min(wait, pending.front().due - now);
     if (need > 0) wait = std::min(wait, frameStart + kPartialFrameLimit - now + 0.001);
+    if (unreadCheck >= 0) wait = std::min(wait, unreadCheck - now);
     wait = std::max(wait, 0.0);
     timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<long>(wait)) * 1e9)};
     pollfd p{master, POLLIN, 0};
