@@ -40,8 +40,7 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
 
   // The port with its stored settings; the settings window's size for centring.
   DVXCOMPort.SetBaudRate(PLKDVX::br115200);
-  const QSize dlgSize = PLKDVX::MeasureCOMDlg();
-  DVXCOMPort.SetCOMDlgSize(dlgSize.width(), dlgSize.height());
+  PLKDVX::MeasureCOMDlgInto(DVXCOMPort);
   DVXCOMDlg = new PLKDVX::TDVXCOMDlg(this);
   DVXCOMDlg->setObjectName(QStringLiteral("DVXCOMDlg"));
   DVXCOMDlg->SetTitle(QStringLiteral("COM Port Settings"));

@@ -23,6 +23,29 @@ QSize MeasureCOMDlg() {
   return QSize(client.width() + 2, client.height() + titleBar + 2);
 }
 
+void COMDlg(TDVXCOMPort& port, int x, int y, QWidget* owner,
+            const std::function<void(TDVXCOMDlgFrm&)>& onBeforeExec) {
+  int n = port.GetPort();
+  TBaudRate baud = port.GetBaudRate();
+  TDataBits dataBits = port.GetDataBits();
+  TParity parity = port.GetParity();
+  TStopBits stopBits = port.GetStopBits();
+  TDVXCOMDlgFrm frm(owner, x, y, QStringLiteral("COM Port Settings"), 0, port.GetCOMMax(), n, baud, dataBits,
+                    parity, stopBits);
+  if (onBeforeExec) onBeforeExec(frm);
+  if (frm.exec() != QDialog::Accepted) return;
+  port.SetPort1(n);
+  port.SetBaudRate(baud);
+  port.SetDataBits(dataBits);
+  port.SetParity(parity);
+  port.SetStopBits(stopBits);
+}
+
+void MeasureCOMDlgInto(TDVXCOMPort& port) {
+  const QSize size = MeasureCOMDlg();
+  port.SetCOMDlgSize(size.width(), size.height());
+}
+
 TDVXCOMDlg::TDVXCOMDlg(QObject* owner)
     : QObject(owner), copyright_(QStringLiteral("Port settings dialog, Morvane serial components")),
       version_(QStringLiteral("1.00")) {

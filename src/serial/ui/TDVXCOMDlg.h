@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "serial/TDVXCOMPort.h"
 #include "serial/port_types.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 
@@ -13,6 +14,16 @@ namespace PLKDVX {
 // The outer size of a settings window made with the default settings, a list
 // of one port, an empty caption at 0, 0 (made, measured, destroyed unshown).
 QSize MeasureCOMDlg();
+
+// The port object's own settings window: "COM Port Settings" at x, y with the
+// port's COMMax and its five settings; only OK applies the chosen values,
+// through the port's setters and their rules (no port change while open).
+// onBeforeExec, when given, sees the window before it runs.
+void COMDlg(TDVXCOMPort& port, int x, int y, QWidget* owner = nullptr,
+            const std::function<void(TDVXCOMDlgFrm&)>& onBeforeExec = {});
+
+// Gives the port the settings window's size, for centring it.
+void MeasureCOMDlgInto(TDVXCOMPort& port);
 
 class TDVXCOMDlg : public QObject {
   Q_OBJECT

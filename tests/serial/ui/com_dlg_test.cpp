@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <set>
 
+#include "serial/gui_queue.h"
 #include "serial/ui/TDVXCOMDlg.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 
@@ -233,6 +234,42 @@ TEST(COMDlgWindow, MarksAreSixteenPixelImages) {
   const QColor t = tick.pixelColor(6, 12), c = cross.pixelColor(8, 8);
   EXPECT_GT(t.green(), t.red());
   EXPECT_GT(c.red(), c.green());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PortCOMDlg, OnlyOkAppliesAndThePortsOwnRulesStillHold) {
+  mv::GuiCallQueue queue;
+  TDVXCOMPort port(queue);
+  MeasureCOMDlgInto(port);
+  EXPECT_GT(port.GetCOMDlgWidth(), 100);
+  EXPECT_GT(port.GetCOMDlgHeight(), 80);
+  port.SetPort1(2);
+  port.SetBaudRate(br57600);
+  auto pick = [](bool ok) {
+    return [ok](TDVXCOMDlgFrm& f) {
+      f.PortPresent = [](int) { return false; };
+      QTimer::singleShot(0, &f, [&f, ok] {
+        EXPECT_EQ(f.windowTitle(), "COM Port Settings");
+        EXPECT_EQ(f.COMPortComboBoxEx->currentIndex(), 1);
+        EXPECT_TRUE(f.COMPortComboBoxEx->isEnabled());
+        f.COMPortComboBoxEx->setCurrentIndex(5);
+        f.BaudRateComboBox->setCurrentIndex(br1200);
+        f.StopBitsComboBox->setCurrentIndex(sb2);
+        (ok ? f.OKButton : f.CancelButton)->click();
+      });
+    };
+  };
+  COMDlg(port, 0, 0, nullptr, pick(false));
+  EXPECT_EQ(port.GetPort(), 2);
+  EXPECT_EQ(port.GetBaudRate(), br57600);
+  EXPECT_EQ(port.GetStopBits(), sb1);
+  COMDlg(port, 0, 0, nullptr, pick(true));
+  EXPECT_EQ(port.GetPort(), 6);
+  EXPECT_EQ(port.GetBaudRate(), br1200);
+  EXPECT_EQ(port.GetStopBits(), sb2);
 }
 
 }  // namespace
