@@ -1,5 +1,6 @@
 #include "link/engine.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace mv {
@@ -85,6 +86,11 @@ const char* RequestOutcomeText(RequestOutcome outcome) {
   return "unknown";
 }
 
+std::int64_t SteadyClockNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 RequestEngine::RequestEngine(LinkPort& port, Timer& timer, LinkView* view)
     : port_(port), timer_(timer), view_(view) {
   parser_.BindResponse(&lastResponse_);
@@ -96,7 +102,8 @@ RequestSender RequestEngine::Sender() {
   return RequestSender{[](void* o, const RequestStep* steps, std::uint32_t count) {
                          return static_cast<RequestEngine*>(o)->SendRequest(steps, count);
                        },
-                       this, [](const void* o) { return static_cast<const RequestEngine*>(o)->Busy(); }};
+                       this, [](const void* o) { return static_cast<const RequestEngine*>(o)->Busy(); },
+                       [](const void* o) { return static_cast<const RequestEngine*>(o)->LastRoundTripNs(); }};
 }
 
 void RequestEngine::Changed() {
@@ -129,6 +136,7 @@ bool RequestEngine::SendRequest(const RequestStep* steps, std::uint32_t count) {
   }
 
   busy_ = true;
+  requestStartNs_ = clock_();
   steps_ = steps;
   stepCount_ = count;
   stepIndex_ = 0;
@@ -162,6 +170,7 @@ void RequestEngine::OnComplete() {
   // answer to an abandoned request, or noise that happened to parse) is
   // counted and dropped: no handler runs and nothing is sent.
   if (busy_ && stepIndex_ < stepCount_) {
+    if (stepIndex_ + 1 == stepCount_) lastRoundTripNs_ = clock_() - requestStartNs_;
     const RequestStep& step = steps_[stepIndex_];
     if (step.handler) step.handler(step, lastResponse_);
     ++stepIndex_;

@@ -205,13 +205,21 @@ inline constexpr int kInterByteTimeoutMs = 80;
 struct RequestSender {
   using Fn = bool (*)(void* owner, const RequestStep* steps, std::uint32_t count);
   using BusyFn = bool (*)(const void* owner);
+  using RoundTripFn = std::int64_t (*)(const void* owner);
   Fn fn = nullptr;
   void* owner = nullptr;
   BusyFn busy = nullptr;
+  RoundTripFn roundTrip = nullptr;  // optional: the engine's LastRoundTripNs
   explicit operator bool() const { return fn != nullptr; }
   bool operator()(const RequestStep* steps, std::uint32_t count) const { return fn && fn(owner, steps, count); }
   bool Busy() const { return busy != nullptr && busy(owner); }
+  // Round trip of the last completed request in nanoseconds, -1 when unknown.
+  std::int64_t LastRoundTripNs() const { return roundTrip != nullptr ? roundTrip(owner) : -1; }
 };
+
+// Nanoseconds on a monotonic clock; the engine's default reads steady_clock.
+using MonotonicClock = std::int64_t (*)();
+std::int64_t SteadyClockNs();
 
 class RequestEngine {
  public:
@@ -243,6 +251,13 @@ class RequestEngine {
   const ResponseParser& Parser() const { return parser_; }
   std::uint32_t StepIndex() const { return stepIndex_; }
 
+  // Link health: the time from an accepted SendRequest to the completion of
+  // its last step's response (before that step's handler runs), for the last
+  // request that completed; -1 until one has. Abandoned requests leave it.
+  std::int64_t LastRoundTripNs() const { return lastRoundTripNs_; }
+  // Replaces the clock the round trip is measured with (tests).
+  void SetClock(MonotonicClock clock) { clock_ = clock != nullptr ? clock : &SteadyClockNs; }
+
  private:
   void Abandon(RequestOutcome outcome, std::uint32_t& counter, bool resetParser);
   void OnComplete();
@@ -260,6 +275,9 @@ class RequestEngine {
   std::uint32_t stepIndex_ = 0;
   LinkCounters counters_{};
   RequestOutcome lastOutcome_ = RequestOutcome::None;
+  MonotonicClock clock_ = &SteadyClockNs;
+  std::int64_t requestStartNs_ = 0;
+  std::int64_t lastRoundTripNs_ = -1;
   std::array<std::uint8_t, kFrameBufferSize> firstFrame_{};
   std::array<std::uint8_t, kFrameBufferSize> nextFrame_{};
 };
