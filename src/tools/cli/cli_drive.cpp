@@ -13,6 +13,7 @@
 #include "app/field_parse.h"
 #include "app/report_line.h"
 #include "control/control_rules.h"
+#include "control/status_csv.h"
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
@@ -30,7 +31,7 @@ namespace {
 constexpr const char* kDriveUsage =
     "drive (--port N | --device PATH) [--baud B] [--counters] COMMAND\n"
     "  info | get-profile SLOT OUT | get-all DIR | save-profile SLOT FILE | save-all F1..F6 |\n"
-    "  activate SLOT|none | start | stop | reset | speed RPM | status [--every MS --count N]\n"
+    "  activate SLOT|none | start | stop | reset | speed RPM | status [--every MS --count N] [--csv FILE]\n"
     "  (SLOT is 1 to 6)";
 
 // Longest a single request may take before the tool gives up waiting on the
@@ -66,6 +67,8 @@ class CliWindow final : public MainRequestsView, public ControlStatusView, publi
   RequestOutcome firstFailure = RequestOutcome::None;
   int failures = 0;
   int pollsPrinted = 0;
+  StatusCsvWriter* csv = nullptr;  // status --csv: one line per completed poll
+  std::string csvError;
 
   CliWindow() {
     for (int i = 0; i < kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
@@ -101,6 +104,8 @@ class CliWindow final : public MainRequestsView, public ControlStatusView, publi
     PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(),
                v.Has(StatusField::InternalStatus), v.InternalStatusWord());
     std::fflush(stdout);
+    if (csv != nullptr && csv->IsOpen() && !csv->Append(WallClockMs(), v, csvError))
+      std::fprintf(stderr, "%s\n", csvError.c_str());
   }
 
   // LinkView
@@ -315,6 +320,8 @@ int Drive(int argc, char** argv) {
   std::string message;
   std::array<MotorProfile, kSlotCount> files{};
   std::int32_t rpm = 0, periodMs = kPeriodDefaultMs, count = 1;
+  std::string csvPath;
+  StatusCsvWriter csv;
   if (cmd == "info" || cmd == "start" || cmd == "stop" || cmd == "reset") {
     if (int rc = want(0, kDriveUsage)) return rc;
   } else if (cmd == "get-profile") {
@@ -346,15 +353,19 @@ int Drive(int argc, char** argv) {
   } else if (cmd == "status") {
     for (std::size_t i = 0; i < rest.size(); i += 2) {
       std::int64_t v = 0;
+      if (rest[i] == "--csv" && i + 1 < rest.size() && !rest[i + 1].empty()) {
+        csvPath = rest[i + 1];
+        continue;
+      }
       if (i + 1 >= rest.size() || !StrToInt64(rest[i + 1], v))
-        return Usage("drive ... status [--every MS --count N]");
+        return Usage("drive ... status [--every MS --count N] [--csv FILE]");
       if (rest[i] == "--every") {
         periodMs = ClampPeriod(v);
       } else if (rest[i] == "--count") {
         if (v < 1 || v > 1000000) return Usage("drive ... status --count N (N is 1 to 1000000)");
         count = static_cast<std::int32_t>(v);
       } else {
-        return Usage("drive ... status [--every MS --count N]");
+        return Usage("drive ... status [--every MS --count N] [--csv FILE]");
       }
     }
   } else {
@@ -364,6 +375,9 @@ int Drive(int argc, char** argv) {
   DriveSession s(args);
   if (!s.Open()) return 1;
   CliWindow& w = s.Window();
+  // Opened once the port is: a port that cannot be opened leaves no log file.
+  if (!csvPath.empty() && !csv.Open(csvPath, message)) return Fail(message);
+  if (csv.IsOpen()) w.csv = &csv;
 
   if (cmd == "info") {
     if (!s.Run("info", [&] { return s.Main().GetDriveData(); })) return 1;
@@ -414,7 +428,10 @@ int Drive(int argc, char** argv) {
   if (cmd == "reset") return s.Run("reset", [&] { return s.Control().Reset(); }) ? 0 : 1;
   if (cmd == "speed")
     return s.Run("speed", [&] { return s.Control().Speed(static_cast<std::uint32_t>(rpm)); }) ? 0 : 1;
-  return s.Status(periodMs, count);
+  const int rc = s.Status(periodMs, count);
+  if (!csv.IsOpen() && !w.csvError.empty()) return 1;  // a write failed and closed the log
+  if (!csv.Close(message)) return Fail(message);
+  return rc;
 }
 
 }  // namespace mv::cli
