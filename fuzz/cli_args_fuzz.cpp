@@ -117,6 +117,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::abort();
   }
   MakeFixtures();
+  setenv("MORVANE_PORT_MAP", dir, 1);  // an empty port map
   static std::string scratch = dir;
   std::atexit([] {
     if (chdir("/") == 0) RemoveTree(scratch);
@@ -126,7 +127,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const int group = data[0] % 4;
+  const int group = data[0] % 5;
   std::vector<std::string> args;
   std::string cur;
   for (std::size_t i = 1; i < size; ++i) {
@@ -141,6 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (args.size() < 24) args.push_back(cur);
   if (AsksForHugeWindow(args)) return 0;
+  // The drive group only ever gets a device path inside the scratch folder
+  // (where no terminal exists), never a port number that maps to real hardware.
+  if (group == 4) {
+    bool device = false;
+    for (const auto& a : args) {
+      if (a == "--port") return 0;
+      device = device || a == "--device";
+    }
+    if (!device) return 0;
+  }
 
   std::vector<std::vector<char>> storage;
   std::vector<char*> argv;
@@ -155,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 1: rc = mv::cli::Config(argc, argv.data()); break;
     case 2: rc = mv::cli::Hex(argc, argv.data()); break;
     case 3: rc = mv::cli::Spl(argc, argv.data()); break;
+    case 4: rc = mv::cli::Drive(argc, argv.data()); break;
   }
   FUZZ_CHECK(rc == 0 || rc == 1 || rc == 2);
   std::fflush(stdout);
