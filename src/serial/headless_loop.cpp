@@ -76,17 +76,17 @@ Clock::time_point HeadlessLoop::NextDeadline(Clock::time_point limit) const {
 
 bool HeadlessLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const Clock::time_point end = Clock::now() + timeout;
+  // done() is asked once per check; its last answer is the result.
   for (;;) {
-    if (done && done()) break;
-    if (quit_.exchange(false)) return done ? done() : false;
+    if (done && done()) return true;
+    if (quit_.exchange(false)) return false;
     bool worked = queue_->ServePending() > 0;
     worked = FireDueTimers() || worked;
     const Clock::time_point now = Clock::now();
-    if (now >= end) break;
+    if (now >= end) return done ? done() : false;
     if (worked) continue;  // re-check done() before sleeping
     queue_->WaitForWork(NextDeadline(end));
   }
-  return done ? done() : false;
 }
 
 void HeadlessLoop::RunFor(std::chrono::milliseconds duration) { RunUntil(nullptr, duration); }

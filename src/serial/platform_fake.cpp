@@ -69,10 +69,10 @@ void FakeSerialPlatform::InjectBreak() {
   cv_.notify_all();
 }
 
-void FakeSerialPlatform::InjectLineErrors(std::uint32_t ceBits) {
+void FakeSerialPlatform::InjectLineErrors(std::uint32_t ceBits, bool withBreak) {
   std::lock_guard<std::mutex> lock(mu_);
   lineErrors_ |= ceBits;
-  pendingEvents_ |= kEvErr;
+  pendingEvents_ |= kEvErr | (withBreak ? kEvBreak : 0);
   cv_.notify_all();
 }
 

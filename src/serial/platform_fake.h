@@ -30,7 +30,8 @@ class FakeSerialPlatform final : public SerialPlatform {
   void InjectBytes(const std::vector<std::uint8_t>& bytes);
   // Status events: break, line errors (ClearCommError bits) and modem lines.
   void InjectBreak();
-  void InjectLineErrors(std::uint32_t ceBits);
+  // Line errors, optionally together with a break in the same status event.
+  void InjectLineErrors(std::uint32_t ceBits, bool withBreak = false);
   void SetModemStatus(std::uint32_t msBits);  // raises the matching change events
   // The next ReadFile (once the injected bytes are used up) fails with err.
   void InjectReadFailure(int err);

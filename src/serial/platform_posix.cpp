@@ -165,7 +165,8 @@ class PosixPlatform final : public SerialPlatform {
   PlatformResult CloseHandle(DeviceHandle d) override {
     if (!d) return PlatformResult::Fail(EBADF);
     int err = 0;
-    if (::tcsetattr(d->fd, TCSANOW, &d->saved) != 0) err = errno;
+    // A device whose other end has gone (EIO) has no settings left to restore.
+    if (::tcsetattr(d->fd, TCSANOW, &d->saved) != 0 && errno != EIO) err = errno;
     ::ioctl(d->fd, TIOCNXCL);
     if (::close(d->fd) != 0 && !err) err = errno;
     d->fd = -1;
@@ -418,8 +419,9 @@ class PosixPlatform final : public SerialPlatform {
     if (!d) return PlatformResult::Fail(EBADF);
     int err = 0;
     if (flags & kPurgeTxAbort) {
-      // Abandon the transmission: what the driver still holds goes too.
-      if (::tcflush(d->fd, TCOFLUSH) != 0) err = errno;
+      // Abandon the transmission: what the driver still holds goes too (a
+      // hung-up line, EIO, holds nothing).
+      if (::tcflush(d->fd, TCOFLUSH) != 0 && errno != EIO) err = errno;
       Signal(d->txAbortFd);
     }
     if (flags & kPurgeRxAbort) Signal(d->rxAbortFd);

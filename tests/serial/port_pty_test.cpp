@@ -1,0 +1,291 @@
+// The port on real pseudo-terminals, mapped as COMn through a temporary port
+// map folder: data paths, shutdown while streaming, leaks and hang-ups.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
+#include "serial/port_map.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using PLKDVX::TDVXCOMPort;
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = ::opendir(dir)) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// A pseudo-terminal whose terminal end is linked into a fresh port map as COM7.
+class PtyPort : public ::testing::Test {
+ protected:
+  static constexpr int kCom = 7;
+
+  void SetUp() override {
+    if (const char* old = std::getenv("MORVANE_PORT_MAP")) savedMap_ = old, hadMap_ = true;
+    ::setenv("MORVANE_PORT_MAP", dir.path().c_str(), 1);
+    OpenPty();
+    port = std::make_unique<TDVXCOMPort>(loop.Queue());
+    port->SetPort1(kCom);
+    port->SetBaudRate(PLKDVX::br115200);
+    port->OnReport = [this](void*, PLKDVX::TReportType, const std::string& f, const std::string& d,
+                            const std::string&, int, int err) {
+      reports.push_back(f + "/" + d);
+      errs.push_back(err);
+    };
+  }
+
+  void TearDown() override {
+    if (HasFailure())
+      for (size_t i = 0; i < reports.size(); ++i) std::fprintf(stderr, "report %s %d\n", reports[i].c_str(), errs[i]);
+    port.reset();
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+    if (hadMap_)
+      ::setenv("MORVANE_PORT_MAP", savedMap_.c_str(), 1);
+    else
+      ::unsetenv("MORVANE_PORT_MAP");
+  }
+
+  void OpenPty() {
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    termios t{};
+    ::tcgetattr(master, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master, TCSANOW, &t);
+    slavePath = ::ttyname(slave);
+    const std::string link = dir.file("COM" + std::to_string(kCom));
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(slavePath.c_str(), link.c_str()), 0);
+  }
+
+  int Count(const std::string& what) const {
+    int n = 0;
+    for (const auto& r : reports) n += r == what;
+    return n;
+  }
+
+  mvtest::TempDir dir;
+  mv::HeadlessLoop loop;
+  std::unique_ptr<TDVXCOMPort> port;
+  int master = -1, slave = -1;
+  std::string slavePath;
+  std::vector<std::string> reports;
+  std::vector<int> errs;
+
+ private:
+  std::string savedMap_;
+  bool hadMap_ = false;
+};
+
+TEST_F(PtyPort, PortMapAndPresence) {
+  EXPECT_EQ(mv::PortDevicePath(kCom), slavePath);
+  EXPECT_TRUE(PLKDVX::IsPortPres(kCom));
+  EXPECT_TRUE(port->IsPortPresent(kCom));
+  EXPECT_FALSE(PLKDVX::IsPortPres(0));
+  EXPECT_FALSE(PLKDVX::IsPortPres(256));
+  EXPECT_EQ(mv::PortDevicePath(256), "");
+  EXPECT_EQ(mv::PortDevicePath(1), "/dev/ttyUSB0");
+  EXPECT_EQ(mv::PortDevicePath(9), "/dev/ttyACM0");
+  EXPECT_EQ(mv::PortDevicePath(32), "/dev/ttyS15");
+  EXPECT_EQ(mv::PortDevicePath(40), "");
+  // Entries beyond the fixed table and relative links work too.
+  ASSERT_EQ(::symlink(slavePath.c_str(), dir.file("COM40").c_str()), 0);
+  EXPECT_TRUE(PLKDVX::IsPortPres(40));
+  // A regular file and a dangling link are not ports.
+  mvtest::WriteFile(dir.file("plain"), "x");
+  ASSERT_EQ(::symlink("plain", dir.file("COM41").c_str()), 0);
+  EXPECT_EQ(mv::PortDevicePath(41), dir.file("plain"));
+  EXPECT_FALSE(PLKDVX::IsPortPres(41));
+  ASSERT_EQ(::symlink("/dev/null", dir.file("COM42").c_str()), 0);
+  EXPECT_FALSE(PLKDVX::IsPortPres(42));  // a character device, but no terminal
+  ::unlink(dir.file("COM" + std::to_string(kCom)).c_str());
+  EXPECT_FALSE(PLKDVX::IsPortPres(kCom));  // checked afresh
+  EXPECT_FALSE(port->Open());
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports[0], "OpenCOMPort/CreateFile");
+}
+
+TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
+  constexpr int kBytes = 20000;
+  std::vector<std::uint8_t> got;
+  got.reserve(kBytes);
+  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  ASSERT_TRUE(port->Open());
+  std::vector<std::uint8_t> sent(kBytes);
+  for (int i = 0; i < kBytes; ++i) sent[i] = static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF);
+  std::thread writer([&] {
+    size_t off = 0;
+    while (off < sent.size()) {
+      const ssize_t n = ::write(master, sent.data() + off, sent.size() - off);
+      if (n > 0) off += static_cast<size_t>(n);
+      else if (errno != EINTR && errno != EAGAIN) break;
+    }
+  });
+  std::this_thread::sleep_for(200ms);  // the GUI side is busy elsewhere
+  EXPECT_TRUE(loop.RunUntil([&] { return got.size() >= sent.size(); }, 30s));
+  writer.join();
+  EXPECT_EQ(got, sent);  // includes 0xFF and 0x00 bytes unchanged
+  EXPECT_TRUE(port->Close());
+}
+
+TEST_F(PtyPort, TransmitLongBufferAbortAndNextBuffer) {
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  // Nobody reads the other end: the write fills the line's buffers and waits.
+  std::vector<std::uint8_t> big(4 << 20, 0x55);
+  ASSERT_TRUE(port->TxData(big.data(), static_cast<int>(big.size())));
+  loop.RunFor(50ms);
+  EXPECT_TRUE(txLens.empty());
+  EXPECT_TRUE(port->TxAbort());
+  loop.RunFor(50ms);
+  EXPECT_TRUE(txLens.empty());
+  // Drain what reached the other end, then a short frame goes through.
+  std::uint8_t buf[4096];
+  while (::read(master, buf, sizeof buf) > 0) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) break;
+  }
+  static const std::uint8_t frame[] = {0x10, 0x01, 0x02};
+  bool accepted = false;
+  ASSERT_TRUE(loop.RunUntil([&] { return accepted || (accepted = port->TxData(frame, 3)); }, 5s));
+  ASSERT_TRUE(loop.RunUntil([&] { return !txLens.empty(); }, 5s));
+  EXPECT_EQ(txLens, std::vector<int>{3});
+  EXPECT_TRUE(port->Close());
+}
+
+TEST_F(PtyPort, OpenCloseWhileStreamingNeverHangsAndLeavesNothingBehind) {
+  long received = 0;
+  port->OnRxChar = [&](void*, std::uint8_t) { ++received; };
+  static const std::uint8_t frame[] = {1, 2, 3, 4};
+  // Warm up once so that lazily made process resources are not counted.
+  ASSERT_TRUE(port->Open());
+  loop.RunFor(5ms);
+  ASSERT_TRUE(port->Close());
+  const int fds = CountEntries("/proc/self/fd");
+  const int tasks = CountEntries("/proc/self/task");
+
+  std::atomic<bool> stop{false};
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  std::thread writer([&] {
+    std::uint8_t chunk[64];
+    for (int i = 0; i < 64; ++i) chunk[i] = static_cast<std::uint8_t>(i);
+    while (!stop) {
+      if (::write(master, chunk, sizeof chunk) < 0) std::this_thread::sleep_for(100us);
+      std::uint8_t sink[256];
+      while (::read(master, sink, sizeof sink) > 0) {
+      }
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(port->Open()) << i;
+    port->TxData(frame, 4);
+    loop.RunFor(std::chrono::milliseconds(i % 3));
+    ASSERT_TRUE(port->Close()) << i;
+  }
+  stop = true;
+  writer.join();
+  EXPECT_GT(received, 0);
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(CountEntries("/proc/self/task"), tasks);
+  // Only the pseudo-terminal's missing modem lines were reported.
+  for (const auto& r : reports)
+    EXPECT_TRUE(r == "Execute/WaitCommEvent" || r.find("GetCommModemStatus") != std::string::npos) << r;
+}
+
+TEST_F(PtyPort, OtherEndClosedGivesOneReportFromTheReceiverAndNoSpin) {
+  ASSERT_TRUE(port->Open());
+  loop.RunFor(20ms);
+  reports.clear();
+  errs.clear();
+  ::close(master);
+  master = -1;
+  ASSERT_TRUE(loop.RunUntil([&] { return Count("Execute/ReadFile") > 0; }, 5s));
+  // Let it run: a spinning worker would keep reporting or burn the CPU.
+  const clock_t cpu0 = std::clock();
+  loop.RunFor(300ms);
+  const double cpuSeconds = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
+  EXPECT_EQ(Count("Execute/ReadFile"), 1);
+  EXPECT_EQ(errs[0], EIO);
+  EXPECT_LT(cpuSeconds, 0.2);
+  EXPECT_TRUE(port->GetOpened());
+  EXPECT_TRUE(port->Close());
+}
+
+TEST_F(PtyPort, DeviceIsHeldExclusivelyAndBadSettingsAreRefused) {
+  ASSERT_TRUE(port->Open());
+  TDVXCOMPort second(loop.Queue());
+  std::vector<int> secondErrs;
+  second.OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d, const std::string&,
+                        int, int err) {
+    if (d == "CreateFile") secondErrs.push_back(err);
+  };
+  second.SetPort1(kCom);
+  EXPECT_FALSE(second.Open());
+  EXPECT_EQ(secondErrs, std::vector<int>{EBUSY});
+  // The pseudo-terminal reports no modem lines: said once by the status worker.
+  loop.RunFor(50ms);
+  EXPECT_EQ(Count("Execute/WaitCommEvent"), 1);
+  EXPECT_TRUE(port->Close());
+
+  // One and a half stop bits cannot be set here: the open fails at the
+  // settings step and is undone; the device's own settings are back.
+  termios before{};
+  ::tcgetattr(slave, &before);
+  reports.clear();
+  errs.clear();
+  port->SetStopBits(PLKDVX::sb1_5);
+  EXPECT_FALSE(port->Open());
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], "OpenCOMPort/SetCommState");
+  EXPECT_EQ(errs.back(), EINVAL);
+  // A pseudo-terminal always carries whole bytes without parity: asking for
+  // mark parity is refused, not taken as done.
+  port->SetStopBits(PLKDVX::sb2);
+  port->SetParity(PLKDVX::paMark);
+  EXPECT_FALSE(port->Open());
+  EXPECT_EQ(reports.back(), "OpenCOMPort/SetCommState");
+  port->SetParity(PLKDVX::paNone);
+  ASSERT_TRUE(port->Open());
+  termios during{};
+  ::tcgetattr(slave, &during);
+  EXPECT_EQ(during.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(during.c_cflag & CSTOPB);
+  EXPECT_FALSE(during.c_lflag & ICANON);
+  EXPECT_EQ(::cfgetospeed(&during), static_cast<speed_t>(B115200));
+  // A settings change while open goes to the device at once.
+  port->SetBaudRate(PLKDVX::br9600);
+  ::tcgetattr(slave, &during);
+  EXPECT_EQ(::cfgetospeed(&during), static_cast<speed_t>(B9600));
+  EXPECT_TRUE(port->Close());
+  termios after{};
+  ::tcgetattr(slave, &after);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+}
+
+}  // namespace
