@@ -35,7 +35,7 @@ TEST(GuiCallQueue, WorkerCallsRunOnTheGuiThreadInOrderAndBlockTheWorker) {
         // The call has run when Invoke returns: the worker never runs ahead.
         if (!ran) ++wrongThread;
       }
-      ++finished;
+      q.Invoke(rec, [&finished] { ++finished; });
     });
   }
   EXPECT_TRUE(loop.RunUntil([&] { return finished == kWorkers; }, 10s));
