@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,16 @@ class PortFake : public ::testing::Test {
           calls[i] == "CloseHandle")
         out.push_back(calls[i]);
     return out;
+  }
+
+  // For states that change on a worker without a hand-off (nothing wakes the
+  // loop): run the loop in short slices until pred holds.
+  bool Poll(const std::function<bool()>& pred) {
+    for (int i = 0; i < 5000; ++i) {
+      if (pred()) return true;
+      loop.RunFor(1ms);
+    }
+    return pred();
   }
 
   mv::HeadlessLoop loop;
@@ -347,7 +358,7 @@ TEST_F(PortFake, TransmitRulesBusyAndAbort) {
   // A second request while the first is on its way is refused; the first goes on.
   fake->HoldWrites(true);
   ASSERT_TRUE(port->TxData(a, 3));
-  ASSERT_TRUE(loop.RunUntil([&] { return fake->WriteInProgress(); }, 5s));
+  ASSERT_TRUE(Poll([&] { return fake->WriteInProgress(); }));
   EXPECT_FALSE(port->TxData(b, 1));
   EXPECT_FALSE(port->TxChar(7));
   EXPECT_EQ(Descs(), (std::vector<std::string>{"TDVXCOMTxThread/Tx is busy", "TxData/Tx error",
@@ -360,17 +371,11 @@ TEST_F(PortFake, TransmitRulesBusyAndAbort) {
   // Abort during a write: no OnTxData for it, the next request is taken.
   fake->HoldWrites(true);
   ASSERT_TRUE(port->TxData(b, 1));
-  ASSERT_TRUE(loop.RunUntil([&] { return fake->WriteInProgress(); }, 5s));
+  ASSERT_TRUE(Poll([&] { return fake->WriteInProgress(); }));
   EXPECT_TRUE(port->TxAbort());
   loop.RunFor(20ms);
   fake->HoldWrites(false);
-  // The worker frees itself without a hand-off: poll for it.
-  bool sent = false;
-  for (int i = 0; i < 5000 && !sent; ++i) {
-    loop.RunFor(1ms);
-    sent = port->TxChar(0x42);
-  }
-  ASSERT_TRUE(sent);
+  ASSERT_TRUE(Poll([&] { return port->TxChar(0x42); }));
   ASSERT_TRUE(loop.RunUntil([&] { return txLens.size() == 2; }, 5s));
   EXPECT_EQ(txLens[1], 1);
   EXPECT_EQ(fake->Written(), (std::vector<std::uint8_t>{1, 2, 3, 0x42}));
