@@ -1,20 +1,29 @@
 #include "control/ui/TControlStatusForm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <chrono>
 
+#include "app/prompts.h"
 #include "control/control_rules.h"
 #include "control/ui/round_lamp.h"
+#include "control/ui/status_plot.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/ui/TDVXCOMIndicator.h"
 
 namespace {
 
@@ -37,6 +46,92 @@ QPushButton* Button(const char* caption, const char* objectName, QWidget* parent
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 QColor ToQColor(mv::LampColour c) { return QColor(c.r, c.g, c.b); }
+
+// The port's lamps in the link health row: activity first, then the lines.
+// Colours are 0xBBGGRR.
+struct PortLampInfo {
+  const char* objectName;
+  const char* caption;
+  const char* accessibleName;
+  PLKDVX::TIndicatorType type;
+  bool activity;  // a pulse per event: lit for kActivityOnTimeMs
+  PLKDVX::TColour onColour;
+};
+constexpr PLKDVX::TColour kLampGreenOn = 0x00FF00;
+constexpr PLKDVX::TColour kLampAmberOn = 0x00BFFF;
+constexpr PLKDVX::TColour kLampRedOn = 0x0000FF;
+constexpr std::array<PortLampInfo, 10> kPortLamps{{
+    {"RXIndicator", "RX", "Received byte", PLKDVX::itRX, true, kLampGreenOn},
+    {"TXIndicator", "TX", "Transmitting", PLKDVX::itTX, true, kLampAmberOn},
+    {"ERRIndicator", "ERR", "Receive error", PLKDVX::itERR, true, kLampRedOn},
+    {"BRKIndicator", "BRK", "Break received", PLKDVX::itBRK, true, kLampRedOn},
+    {"CTSIndicator", "CTS", "CTS line", PLKDVX::itCTS, false, kLampGreenOn},
+    {"DSRIndicator", "DSR", "DSR line", PLKDVX::itDSR, false, kLampGreenOn},
+    {"CDIndicator", "CD", "Carrier detect line", PLKDVX::itCD, false, kLampGreenOn},
+    {"RIIndicator", "RI", "Ring indicator line", PLKDVX::itRI, false, kLampGreenOn},
+    {"RTSIndicator", "RTS", "RTS line", PLKDVX::itRTS, false, kLampGreenOn},
+    {"DTRIndicator", "DTR", "DTR line", PLKDVX::itDTR, false, kLampGreenOn},
+}};
+// Long enough for a single received byte to be seen.
+constexpr int kActivityOnTimeMs = 100;
+
+PLKDVX::IndicatorLamp* LinkedLamp(const PLKDVX::TDVXCOMPort& port, PLKDVX::TIndicatorType type) {
+  switch (type) {
+    case PLKDVX::itBRK: return port.GetBRKIndicator();
+    case PLKDVX::itCD: return port.GetCDIndicator();
+    case PLKDVX::itCTS: return port.GetCTSIndicator();
+    case PLKDVX::itDSR: return port.GetDSRIndicator();
+    case PLKDVX::itDTR: return port.GetDTRIndicator();
+    case PLKDVX::itERR: return port.GetERRIndicator();
+    case PLKDVX::itRI: return port.GetRIIndicator();
+    case PLKDVX::itRTS: return port.GetRTSIndicator();
+    case PLKDVX::itRX: return port.GetRXIndicator();
+    case PLKDVX::itTX: return port.GetTXIndicator();
+  }
+  return nullptr;
+}
+
+void LinkLamp(PLKDVX::TDVXCOMPort& port, PLKDVX::TIndicatorType type, PLKDVX::IndicatorLamp* lamp) {
+  switch (type) {
+    case PLKDVX::itBRK: port.SetBRKIndicator(lamp); break;
+    case PLKDVX::itCD: port.SetCDIndicator(lamp); break;
+    case PLKDVX::itCTS: port.SetCTSIndicator(lamp); break;
+    case PLKDVX::itDSR: port.SetDSRIndicator(lamp); break;
+    case PLKDVX::itDTR: port.SetDTRIndicator(lamp); break;
+    case PLKDVX::itERR: port.SetERRIndicator(lamp); break;
+    case PLKDVX::itRI: port.SetRIIndicator(lamp); break;
+    case PLKDVX::itRTS: port.SetRTSIndicator(lamp); break;
+    case PLKDVX::itRX: port.SetRXIndicator(lamp); break;
+    case PLKDVX::itTX: port.SetTXIndicator(lamp); break;
+  }
+}
+
+// Qt's own dialogs, when the owner hands no prompts.
+class FallbackPrompts final : public mv::Prompts {
+ public:
+  explicit FallbackPrompts(QWidget* parent) : parent_(parent) {}
+  void ShowMessage(const std::string& text) override {
+    QMessageBox::information(parent_, QApplication::applicationName(), QString::fromStdString(text));
+  }
+  mv::PromptAnswer AskYesNoWarning(const std::string&) override { return mv::PromptAnswer::No; }
+  bool OpenFile(const mv::FileDialogSpec&, std::string&) override { return false; }
+  bool SaveFile(const mv::FileDialogSpec& spec, std::string& path) override {
+    QString filter = QString::fromStdString(spec.filter);
+    const int bar = filter.indexOf(QLatin1Char('|'));
+    if (bar >= 0) filter = filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+    QFileDialog dialog(parent_, QString::fromStdString(spec.title), QString::fromStdString(spec.initialFile), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+    if (!spec.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = dialog.selectedFiles().front().toStdString();
+    return true;
+  }
+  bool ChooseFolder(const std::string&, const std::string&, std::string&) override { return false; }
+
+ private:
+  QWidget* parent_;
+};
 
 }  // namespace
 
@@ -73,7 +168,14 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   pollRow->addWidget(GetStatusButton, 1, 0);
   pollRow->addWidget(StatusUpdatePerLabeledEdit, 1, 1);
   pollRow->addWidget(RepeatEnableCheckBox, 1, 2);
-  pollRow->setColumnStretch(3, 1);
+  RecordCheckBox = new QCheckBox(QStringLiteral("Record"), this);
+  RecordCheckBox->setObjectName(QStringLiteral("RecordCheckBox"));
+  RecordCheckBox->setAccessibleName(QStringLiteral("Record status log"));
+  RecordCheckBox->setToolTip(QStringLiteral("Append every completed poll to a CSV file"));
+  PlotButton = Button("Plot...", "PlotButton", this);
+  pollRow->addWidget(RecordCheckBox, 1, 3);
+  pollRow->addWidget(PlotButton, 1, 4);
+  pollRow->setColumnStretch(5, 1);
 
   auto* lampRow = new QHBoxLayout;
   lampRow->addWidget(StatusBitsGroupBox);
@@ -87,6 +189,7 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   root->addLayout(top);
   root->addLayout(lampRow);
   root->addLayout(pollRow);
+  root->addLayout(BuildLinkHealthGroup());
   root->setSizeConstraint(QLayout::SetFixedSize);
 
   Timer.setObjectName(QStringLiteral("Timer"));
@@ -102,6 +205,8 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   connect(&Timer, &QTimer::timeout, this, &TControlStatusForm::TimerTimer);
   MotorSpeedEdit->installEventFilter(this);
   StatusUpdatePerLabeledEdit->installEventFilter(this);
+  connect(PlotButton, &QPushButton::clicked, this, &TControlStatusForm::PlotButtonClick);
+  connect(RecordCheckBox, &QCheckBox::clicked, this, &TControlStatusForm::RecordCheckBoxClick);
 }
 
 TControlStatusForm::~TControlStatusForm() = default;
@@ -198,7 +303,165 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
   return group;
 }
 
-void TControlStatusForm::SetRequestSender(mv::RequestSender sender) { requests_->SetRequestSender(sender); }
+void TControlStatusForm::SetRequestSender(mv::RequestSender sender) {
+  sender_ = sender;
+  requests_->SetRequestSender(sender);
+}
+
+QLayout* TControlStatusForm::BuildLinkHealthGroup() {
+  LinkHealthGroupBox = new QGroupBox(QStringLiteral("Link"), this);
+  LinkHealthGroupBox->setObjectName(QStringLiteral("LinkHealthGroupBox"));
+  auto* grid = new QGridLayout(LinkHealthGroupBox);
+
+  auto value = [this](const char* objectName, const char* accessible) {
+    auto* label = PlainLabel(QStringLiteral("-"), LinkHealthGroupBox);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setAccessibleName(QString::fromLatin1(accessible));
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("00.0 /s of 5.0 /s")));
+    return label;
+  };
+  RoundTripLabel = value("RoundTripLabel", "Round trip of the last request");
+  PollRateLabel = value("PollRateLabel", "Achieved poll rate");
+  auto* rttCaption = PlainLabel(QStringLiteral("Round trip:"), LinkHealthGroupBox);
+  rttCaption->setObjectName(QStringLiteral("RoundTripCaptionLabel"));
+  auto* rateCaption = PlainLabel(QStringLiteral("Poll rate:"), LinkHealthGroupBox);
+  rateCaption->setObjectName(QStringLiteral("PollRateCaptionLabel"));
+  grid->addWidget(rttCaption, 0, 0);
+  grid->addWidget(RoundTripLabel, 0, 1);
+  grid->addWidget(rateCaption, 0, 2);
+  grid->addWidget(PollRateLabel, 0, 3);
+  grid->setColumnStretch(4, 1);
+
+  auto* lamps = new QHBoxLayout;
+  for (std::size_t i = 0; i < kPortLamps.size(); ++i) {
+    const PortLampInfo& info = kPortLamps[i];
+    auto* lamp = new PLKDVX::TDVXCOMIndicator(LinkHealthGroupBox);
+    lamp->setObjectName(QString::fromLatin1(info.objectName));
+    lamp->setAccessibleName(QString::fromLatin1(info.accessibleName));
+    lamp->setFixedSize(13, 13);
+    lamp->SetOnColour(info.onColour);
+    if (info.activity) lamp->SetOnTime(kActivityOnTimeMs);
+    auto* caption = PlainLabel(QString::fromLatin1(info.caption), LinkHealthGroupBox);
+    caption->setObjectName(QString::fromLatin1(info.objectName).replace(QStringLiteral("Indicator"),
+                                                                         QStringLiteral("IndicatorLabel")));
+    if (i == 4) lamps->addSpacing(12);  // activity | lines
+    lamps->addWidget(lamp);
+    lamps->addWidget(caption);
+    lamps->addSpacing(4);
+    portLamps_[i] = lamp;
+  }
+  lamps->addStretch(1);
+  grid->addLayout(lamps, 1, 0, 1, 5);
+
+  auto* row = new QVBoxLayout;
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(LinkHealthGroupBox);
+  return row;
+}
+
+void TControlStatusForm::SetPort(PLKDVX::TDVXCOMPort* port) {
+  if (port == port_) return;
+  if (port_ != nullptr)
+    for (std::size_t i = 0; i < kPortLamps.size(); ++i)
+      if (LinkedLamp(*port_, kPortLamps[i].type) == portLamps_[i]) LinkLamp(*port_, kPortLamps[i].type, nullptr);
+  port_ = port;
+  if (port_ != nullptr)
+    for (std::size_t i = 0; i < kPortLamps.size(); ++i) LinkLamp(*port_, kPortLamps[i].type, portLamps_[i]);
+}
+
+void TControlStatusForm::SetPrompts(mv::Prompts* prompts) { prompts_ = prompts; }
+
+double TControlStatusForm::MonotonicSeconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void TControlStatusForm::PlotButtonClick() {
+  if (plot_ == nullptr) {
+    // A child of this window, so it takes input while this window is modal.
+    plot_ = new TStatusPlotForm(history_, this);
+    connect(plot_, &TStatusPlotForm::ClearRequested, this, [this] {
+      history_.Clear();
+      plot_->HistoryCleared();
+    });
+  }
+  plot_->show();
+  plot_->raise();
+  plot_->activateWindow();
+}
+
+void TControlStatusForm::RecordCheckBoxClick(bool checked) {
+  if (!prompts_) {
+    if (!ownPrompts_) ownPrompts_ = std::make_unique<FallbackPrompts>(this);
+    prompts_ = ownPrompts_.get();
+  }
+  std::string error;
+  if (!checked) {
+    if (!csv_.Close(error)) prompts_->ShowMessage(error);
+    return;
+  }
+  mv::FileDialogSpec spec;
+  spec.title = "Record Status Log";
+  spec.filter = "CSV Files|*.csv";
+  spec.initialFile = "status.csv";
+  spec.defaultExt = "csv";
+  spec.confirmOverwrite = false;  // polls are appended, nothing is replaced
+  std::string path;
+  if (!prompts_->SaveFile(spec, path)) {
+    RecordCheckBox->setChecked(false);
+    return;
+  }
+  if (!csv_.Open(path, error)) {
+    RecordCheckBox->setChecked(false);
+    prompts_->ShowMessage(error);
+  }
+}
+
+void TControlStatusForm::StopRecording(const std::string& message) {
+  std::string ignored;
+  csv_.Close(ignored);
+  RecordCheckBox->setChecked(false);
+  // Called from a step handler: the message box waits until the engine is done.
+  if (!message.empty())
+    QTimer::singleShot(0, this, [this, message] {
+      if (!prompts_) {
+        if (!ownPrompts_) ownPrompts_ = std::make_unique<FallbackPrompts>(this);
+        prompts_ = ownPrompts_.get();
+      }
+      prompts_->ShowMessage(message);
+    });
+}
+
+void TControlStatusForm::ShowRateIdle() {
+  pollRate_.Reset();
+  PollRateLabel->setText(QStringLiteral("-"));
+}
+
+void TControlStatusForm::StatusPollDone(const mv::StatusValues& values) {
+  const double now = MonotonicSeconds();
+  history_.Add(now, values);
+  if (plot_ != nullptr) plot_->DataAdded();
+
+  const std::int64_t rtt = sender_.LastRoundTripNs();
+  RoundTripLabel->setText(rtt < 0 ? QStringLiteral("-")
+                                  : QStringLiteral("%1 ms").arg(static_cast<double>(rtt) / 1e6, 0, 'f', 1));
+  if (Timer.isActive()) {
+    pollRate_.Completed(now);
+    const double rate = pollRate_.Rate(now);
+    if (rate > 0)
+      PollRateLabel->setText(
+          QStringLiteral("%1 /s of %2 /s").arg(rate, 0, 'f', 1).arg(1000.0 / Timer.interval(), 0, 'f', 1));
+  }
+
+  if (csv_.IsOpen()) {
+    std::string error;
+    if (!csv_.Append(mv::WallClockMs(), values, error)) StopRecording(error);
+  }
+}
+
+void TControlStatusForm::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (plot_ != nullptr && !event->spontaneous()) plot_->hide();
+}
 
 void TControlStatusForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -272,14 +535,17 @@ void TControlStatusForm::GetStatusButtonClick() {
     StatusUpdatePerLabeledEditExit();
     Timer.setInterval(period_);
     Timer.start();
+    ShowRateIdle();  // the rate counts from this start
   }
 }
 
 void TControlStatusForm::TimerTimer() {
-  if (RepeatEnableCheckBox->isChecked())
+  if (RepeatEnableCheckBox->isChecked()) {
     requests_->TimerStatus();  // refused while a request runs: this poll is lost
-  else
+  } else {
     Timer.stop();
+    ShowRateIdle();
+  }
 }
 
 void TControlStatusForm::StatusUpdatePerLabeledEditExit() {

@@ -11,17 +11,27 @@
 #include <cstdint>
 #include <memory>
 
+#include "control/status_csv.h"
+#include "control/status_history.h"
 #include "control/status_requests.h"
 
 class QCheckBox;
+class QLabel;
+class TStatusPlotForm;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
 namespace mv {
+class Prompts;
 class RoundLamp;
-}
+}  // namespace mv
+
+namespace PLKDVX {
+class TDVXCOMPort;
+class TDVXCOMIndicator;
+}  // namespace PLKDVX
 
 class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   Q_OBJECT
@@ -41,6 +51,21 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   // The request tables, so a caller can recognise the window's requests.
   const mv::ControlStatusRequests& Requests() const { return *requests_; }
 
+  // Link health: the port whose activity and line lamps the window shows.
+  // The window links its ten lamps through the port's lamp links (and takes
+  // them back from a port set before); null unlinks. The port must outlive
+  // the window or be replaced by null first.
+  void SetPort(PLKDVX::TDVXCOMPort* port);
+  // The message boxes and file dialogs of "Record"; Qt's own when not set.
+  void SetPrompts(mv::Prompts* prompts);
+
+  // Recent completed polls (the plot's data), the status log and the plot.
+  const mv::StatusHistory& History() const { return history_; }
+  const mv::StatusCsvWriter& StatusLog() const { return csv_; }
+  TStatusPlotForm* PlotForm() const { return plot_; }
+  // Seconds on the monotonic clock the history and the poll rate use.
+  double MonotonicSeconds() const;
+
  public slots:
   void FormShow();
   // True when the window may close: false (and "Continuous Get" unchecked)
@@ -58,23 +83,33 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   void GetStatusButtonClick();
   void TimerTimer();
   void StatusUpdatePerLabeledEditExit();
+  // "Plot...": shows the plot window (made on first use).
+  void PlotButtonClick();
+  // "Record" toggled: on asks for a CSV file and starts the status log, off
+  // closes it.
+  void RecordCheckBoxClick(bool checked);
 
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void reject() override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   // mv::ControlStatusView
   void SetStatusFieldText(mv::StatusField field, const char* text) override;
   void SetStatusLamps(std::uint16_t statusWord) override;
   void SetInternalStatusLamps(std::uint16_t internalStatusWord) override;
+  void StatusPollDone(const mv::StatusValues& values) override;
 
   void BuildCommandsGroup();
   void BuildStatusGroup();
   QGroupBox* BuildLampGroup(const char* title, const char* objectName, const mv::LampInfo* lamps,
                             std::size_t count, mv::RoundLamp** out);
   void CentreOverOwner();
+  QLayout* BuildLinkHealthGroup();
+  void StopRecording(const std::string& message);
+  void ShowRateIdle();
 
   std::unique_ptr<mv::ControlStatusRequests> requests_;
 
@@ -99,6 +134,22 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   QLineEdit* StatusUpdatePerLabeledEdit = nullptr;
   QCheckBox* RepeatEnableCheckBox = nullptr;
   QTimer Timer;
+
+  // Additions: live plot, status log and link health.
+  QPushButton* PlotButton = nullptr;
+  QCheckBox* RecordCheckBox = nullptr;
+  QGroupBox* LinkHealthGroupBox = nullptr;
+  QLabel* RoundTripLabel = nullptr;  // value of the last request's round trip
+  QLabel* PollRateLabel = nullptr;   // achieved polls per second
+  std::array<PLKDVX::TDVXCOMIndicator*, 10> portLamps_{};
+  PLKDVX::TDVXCOMPort* port_ = nullptr;
+  mv::Prompts* prompts_ = nullptr;
+  std::unique_ptr<mv::Prompts> ownPrompts_;
+  mv::StatusHistory history_;
+  mv::PollRateMeter pollRate_;
+  mv::StatusCsvWriter csv_;
+  TStatusPlotForm* plot_ = nullptr;
+  mv::RequestSender sender_{};
 
   std::int32_t speed_ = 6000;
   std::int32_t previousSpeed_ = 6000;

@@ -1,0 +1,434 @@
+// The control window's additions: the status log ("Record"), the live plot,
+// the link health row with the port's lamps, and an unclipped layout. Polls
+// are answered by calling the step handlers of the requests a fake sender
+// recorded; the last test runs continuous polling against the simulated drive.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/ui/TControlStatusForm.h"
+#include "control/ui/status_plot.h"
+#include "link/engine.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
+#include "serial/ui/TDVXCOMIndicator.h"
+#include "support/scripted_prompts.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct FakeSender {
+  std::vector<std::pair<const mv::RequestStep*, std::uint32_t>> sent;
+  std::int64_t roundTripNs = -1;
+  static bool Send(void* o, const mv::RequestStep* steps, std::uint32_t count) {
+    static_cast<FakeSender*>(o)->sent.emplace_back(steps, count);
+    return true;
+  }
+  static bool Busy(const void*) { return false; }
+  static std::int64_t RoundTrip(const void* o) { return static_cast<const FakeSender*>(o)->roundTripNs; }
+  mv::RequestSender Sender() { return mv::RequestSender{&Send, this, &Busy, &RoundTrip}; }
+};
+
+std::size_t CountLines(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
+
+class ControlAdditionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form.SetRequestSender(fake.Sender());
+    form.SetPrompts(&prompts);
+    form.show();
+    QApplication::processEvents();
+  }
+
+  template <class T>
+  T* Child(const char* name) {
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+
+  // One "Get" answered: the first `steps` steps get two-byte values, the
+  // speed step (raw) carries `speedRaw`.
+  void Poll(std::uint16_t speedRaw, std::uint32_t steps = 9) {
+    Child<QPushButton>("GetStatusButton")->click();
+    AnswerLast(speedRaw, steps);
+  }
+  void AnswerLast(std::uint16_t speedRaw, std::uint32_t steps = 9) {
+    ASSERT_FALSE(fake.sent.empty());
+    const mv::RequestStep* table = fake.sent.back().first;
+    for (std::uint32_t i = 0; i < steps; ++i) {
+      const std::uint16_t v = i == 1 ? speedRaw : static_cast<std::uint16_t>(10 + i);
+      const Bytes payload{static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)};
+      table[i].handler(table[i], mv::Response{0x07, payload.data(), 2});
+    }
+  }
+
+  FakeSender fake;
+  mvtest::ScriptedPrompts prompts;
+  TControlStatusForm form;
+};
+
+}  // namespace
+
+TEST_F(ControlAdditionsTest, LayoutKeepsEveryControlWholeAndNamed) {
+  for (QWidget* w : form.findChildren<QWidget*>()) {
+    if (!w->isVisible() || w->isWindow()) continue;
+    const QString name = w->objectName();
+    // Inside its parent, and at least as large as it asks to be.
+    EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name.toStdString();
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_GE(w->width(), w->sizeHint().width()) << name.toStdString();
+    }
+  }
+  for (const char* lamp : {"RXIndicator", "TXIndicator", "ERRIndicator", "BRKIndicator", "CTSIndicator",
+                           "DSRIndicator", "CDIndicator", "RIIndicator", "RTSIndicator", "DTRIndicator"}) {
+    auto* l = Child<PLKDVX::TDVXCOMIndicator>(lamp);
+    EXPECT_FALSE(l->accessibleName().isEmpty()) << lamp;
+    EXPECT_EQ(l->size(), QSize(13, 13)) << lamp;
+  }
+  EXPECT_EQ(Child<QLabel>("RoundTripLabel")->textFormat(), Qt::PlainText);
+  EXPECT_EQ(Child<QLabel>("PollRateLabel")->textFormat(), Qt::PlainText);
+  EXPECT_TRUE(fake.sent.empty()) << "the additions send nothing by themselves";
+  // The link row lies below the original controls, so nothing of them moved up or left.
+  EXPECT_GT(Child<QGroupBox>("LinkHealthGroupBox")->geometry().top(),
+            Child<QPushButton>("GetStatusButton")->geometry().bottom());
+}
+
+TEST_F(ControlAdditionsTest, RecordLogsEachCompletedPollAndStopsCleanly) {
+  mvtest::TempDir dir;
+  const std::string log = dir.file("status.csv");
+  auto* record = Child<QCheckBox>("RecordCheckBox");
+
+  prompts.paths.push_back(log);
+  record->click();
+  ASSERT_TRUE(record->isChecked()) << prompts.LastMessage();
+  ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+  EXPECT_FALSE(prompts.fileDialogs[0].confirmOverwrite);
+  EXPECT_EQ(prompts.fileDialogs[0].defaultExt, "csv");
+
+  Poll(600);
+  Poll(700, 5);  // a poll abandoned after five steps is not a line
+  Poll(800);
+  std::string text = mvtest::ReadFile(log);
+  ASSERT_EQ(CountLines(text), 3u) << text;
+  EXPECT_NE(text.find(",6000,"), std::string::npos) << text;
+  EXPECT_NE(text.find(",8000,"), std::string::npos) << text;
+  EXPECT_EQ(text.find(",7000,"), std::string::npos) << text;
+
+  record->click();  // off: the log is closed, later polls are not logged
+  EXPECT_FALSE(form.StatusLog().IsOpen());
+  Poll(900);
+  EXPECT_EQ(mvtest::ReadFile(log), text);
+
+  // Cancel in the file dialog: nothing recorded, the box stays off.
+  record->click();
+  EXPECT_FALSE(record->isChecked());
+  EXPECT_FALSE(form.StatusLog().IsOpen());
+
+  // A file that is not a status log: message, box off, file untouched.
+  const std::string other = dir.file("notes.csv");
+  mvtest::WriteFile(other, "a,b\n1,2\n");
+  prompts.paths.push_back(other);
+  record->click();
+  EXPECT_FALSE(record->isChecked());
+  EXPECT_NE(prompts.LastMessage().find("is not a status log"), std::string::npos) << prompts.LastMessage();
+  Poll(600);
+  EXPECT_EQ(mvtest::ReadFile(other), "a,b\n1,2\n");
+}
+
+TEST_F(ControlAdditionsTest, RecordWriteFailureTurnsRecordingOffWithAMessage) {
+  mvtest::TempDir dir;
+  const std::string log = dir.file("status.csv");
+  prompts.paths.push_back(log);
+  auto* record = Child<QCheckBox>("RecordCheckBox");
+  record->click();
+  ASSERT_TRUE(record->isChecked());
+  // A file size limit at the current size makes the next line's write fail.
+  Poll(600);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit low = old;
+  low.rlim_cur = mvtest::ReadFile(log).size();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  Poll(700);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(record->isChecked());
+  EXPECT_FALSE(form.StatusLog().IsOpen());
+  EXPECT_TRUE(prompts.messages.empty()) << "no message box inside the step handler";
+  QApplication::processEvents();
+  EXPECT_NE(prompts.LastMessage().find("cannot write to the status log"), std::string::npos) << prompts.LastMessage();
+  EXPECT_EQ(CountLines(mvtest::ReadFile(log)), 2u);
+}
+
+TEST_F(ControlAdditionsTest, PlotShowsTheHistoryWithWindowPauseAndAutoscale) {
+  for (std::uint16_t raw : {300, 450, 600}) Poll(raw);
+  EXPECT_EQ(form.History().Size(), 3u);
+
+  Child<QPushButton>("PlotButton")->click();
+  TStatusPlotForm* plotForm = form.PlotForm();
+  ASSERT_NE(plotForm, nullptr);
+  EXPECT_TRUE(plotForm->isVisible());
+  mv::StatusPlotWidget* plot = plotForm->Plot();
+  mv::ValueRange r = plot->LaneRange(mv::PlotSeries::Speed);
+  EXPECT_LE(r.min, 3000);
+  EXPECT_GE(r.max, 6000);
+  EXPECT_LT(r.max - r.min, 4000) << "the lane spans the values, not a fixed full scale";
+
+  // Window choices from 10 s to 10 min.
+  auto* window = plotForm->findChild<QComboBox*>(QStringLiteral("TimeWindowComboBox"));
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(window->count(), 6);
+  window->setCurrentIndex(0);
+  EXPECT_EQ(plot->WindowSeconds(), 10);
+  window->setCurrentIndex(5);
+  EXPECT_EQ(plot->WindowSeconds(), 600);
+
+  // Repaints are throttled: many polls, one pending repaint.
+  Poll(650);
+  EXPECT_TRUE(plotForm->RepaintTimer().isActive());
+  EXPECT_EQ(plotForm->RepaintTimer().interval(), TStatusPlotForm::kRepaintMs);
+
+  // Pause holds the view; autoscale off holds the scales.
+  plotForm->findChild<QCheckBox*>(QStringLiteral("PauseCheckBox"))->click();
+  const double end = plot->EndTime();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Poll(2000);
+  EXPECT_EQ(plot->EndTime(), end);
+  EXPECT_LT(plot->LaneRange(mv::PlotSeries::Speed).max, 20000) << "points after the pause do not scale the lane";
+  plotForm->findChild<QCheckBox*>(QStringLiteral("PauseCheckBox"))->click();
+  EXPECT_GE(plot->LaneRange(mv::PlotSeries::Speed).max, 20000);
+  plotForm->findChild<QCheckBox*>(QStringLiteral("AutoscaleCheckBox"))->click();
+  const mv::ValueRange held = plot->LaneRange(mv::PlotSeries::Speed);
+  Poll(5000);
+  EXPECT_EQ(plot->LaneRange(mv::PlotSeries::Speed).max, held.max);
+
+  // The drawing shows the speed line in its colour (antialiased) in its lane.
+  window->setCurrentIndex(0);
+  const QImage image = plot->grab().toImage();
+  int speedPixels = 0;
+  for (int y = 0; y < image.height() / 6; ++y)
+    for (int x = 128; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.blue() > 150 && c.red() < 100 && c.green() < 160) ++speedPixels;
+    }
+  EXPECT_GT(speedPixels, 0);
+
+  // Clear empties the history; closing the control window hides the plot.
+  plotForm->findChild<QPushButton*>(QStringLiteral("ClearButton"))->click();
+  EXPECT_TRUE(form.History().Empty());
+  form.close();
+  EXPECT_FALSE(plotForm->isVisible());
+}
+
+TEST_F(ControlAdditionsTest, RoundTripAndPollRateAreShown) {
+  fake.roundTripNs = 12'345'678;
+  Poll(600);
+  EXPECT_EQ(Child<QLabel>("RoundTripLabel")->text(), QStringLiteral("12.3 ms"));
+  EXPECT_EQ(Child<QLabel>("PollRateLabel")->text(), QStringLiteral("-")) << "no rate without continuous polling";
+
+  Child<QCheckBox>("RepeatEnableCheckBox")->setChecked(true);
+  Poll(600);  // "Get" starts the timer
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  form.TimerTimer();
+  AnswerLast(600);
+  const QString rate = Child<QLabel>("PollRateLabel")->text();
+  EXPECT_TRUE(rate.endsWith(QStringLiteral(" /s of 4.0 /s"))) << rate.toStdString();
+  Child<QCheckBox>("RepeatEnableCheckBox")->setChecked(false);
+  form.TimerTimer();  // the next tick stops the timer
+  EXPECT_EQ(Child<QLabel>("PollRateLabel")->text(), QStringLiteral("-"));
+}
+
+TEST(ControlPortLamps, LinkedThroughThePortWithAVisiblePulse) {
+  mv::HeadlessLoop loop;
+  PLKDVX::TDVXCOMPort port(loop.Queue());
+  auto form = std::make_unique<TControlStatusForm>();
+  form->SetPort(&port);
+  auto* rx = form->findChild<PLKDVX::TDVXCOMIndicator*>(QStringLiteral("RXIndicator"));
+  auto* cts = form->findChild<PLKDVX::TDVXCOMIndicator*>(QStringLiteral("CTSIndicator"));
+  ASSERT_NE(rx, nullptr);
+  EXPECT_EQ(port.GetRXIndicator(), rx);
+  EXPECT_EQ(port.GetCTSIndicator(), cts);
+  EXPECT_NE(port.GetDTRIndicator(), nullptr);
+  EXPECT_NE(port.GetBRKIndicator(), nullptr);
+
+  // A single received byte: on then off at once; the lamp stays lit a while.
+  port.Indicator(PLKDVX::itRX, true);
+  port.Indicator(PLKDVX::itRX, false);
+  EXPECT_TRUE(rx->GetStateOn());
+  QTest::qWait(250);
+  EXPECT_FALSE(rx->GetStateOn());
+  // Line lamps follow their level.
+  port.Indicator(PLKDVX::itCTS, true);
+  EXPECT_TRUE(cts->GetStateOn());
+  port.Indicator(PLKDVX::itCTS, false);
+  EXPECT_FALSE(cts->GetStateOn());
+
+  // Another port takes the lamps; the first one is unlinked.
+  PLKDVX::TDVXCOMPort other(loop.Queue());
+  form->SetPort(&other);
+  EXPECT_EQ(port.GetRXIndicator(), nullptr);
+  EXPECT_EQ(other.GetRXIndicator(), rx);
+  // The window going first clears the port's links.
+  form.reset();
+  EXPECT_EQ(other.GetRXIndicator(), nullptr);
+  EXPECT_EQ(other.GetDTRIndicator(), nullptr);
+}
+
+namespace {
+
+// morvane-sim in the background: its terminal path.
+class Sim {
+ public:
+  Sim() {
+    std::string sim = mvtest::SimPath();
+    char* argv[] = {sim.data(), nullptr};
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(out[0]);
+  }
+  ~Sim() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  Sim(const Sim&) = delete;
+  Sim& operator=(const Sim&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  pid_t pid_ = -1;
+};
+
+// A frame sent the moment an answer completes can find the transmit worker
+// not yet idle; it is tried again for a short while.
+class RetryPort final : public mv::LinkPort {
+ public:
+  explicit RetryPort(PLKDVX::TDVXCOMPort& port) : port_(port) {}
+  bool GetOpened() const override { return port_.GetOpened(); }
+  bool TxData(const std::uint8_t* buffer, int length) override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    bool ok = port_.TxData(buffer, length);
+    while (!ok && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      ok = port_.TxData(buffer, length);
+    }
+    return ok;
+  }
+
+ private:
+  PLKDVX::TDVXCOMPort& port_;
+};
+
+}  // namespace
+
+// Continuous polling while the simulated motor ramps up: the plot's speed
+// lane rises, the link row shows a round trip and a rate, the log gets lines.
+// With MV_SCREENSHOT_DIR set, the plot and the control window are saved there.
+TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
+  Sim sim;
+  ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
+  mv::HeadlessLoop loop;
+  PLKDVX::TDVXCOMPort serial(loop.Queue());
+  RetryPort port(serial);
+  std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
+  mv::RequestEngine engine(port, *timer, nullptr);
+  serial.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
+  serial.OnRxError = [&](void*) { engine.RxError(); };
+  serial.OnRxBreak = [&](void*) { engine.RxBreak(); };
+  serial.SetDevicePathOverride(sim.path());
+
+  mvtest::TempDir dir;
+  mvtest::ScriptedPrompts prompts;
+  prompts.paths.push_back(dir.file("ramp.csv"));
+  TControlStatusForm form;
+  form.SetRequestSender(engine.Sender());
+  form.SetPrompts(&prompts);
+  form.SetPort(&serial);
+  ASSERT_TRUE(serial.Open());
+  form.show();
+  // Both loops turn: the port's events on the headless loop, timers on Qt's.
+  auto pump = [&](std::chrono::milliseconds d) {
+    const auto until = std::chrono::steady_clock::now() + d;
+    while (std::chrono::steady_clock::now() < until) {
+      loop.RunFor(std::chrono::milliseconds(2));
+      QApplication::processEvents();
+    }
+  };
+
+  form.findChild<QPushButton*>(QStringLiteral("MotorSpeedButton"))->click();
+  pump(std::chrono::milliseconds(60));
+  form.findChild<QPushButton*>(QStringLiteral("StartButton"))->click();
+  pump(std::chrono::milliseconds(60));
+  form.findChild<QCheckBox*>(QStringLiteral("RecordCheckBox"))->click();
+  form.findChild<QPushButton*>(QStringLiteral("PlotButton"))->click();
+  form.PlotForm()->findChild<QComboBox*>(QStringLiteral("TimeWindowComboBox"))->setCurrentIndex(0);
+  auto* periodEdit = form.findChild<QLineEdit*>(QStringLiteral("StatusUpdatePerLabeledEdit"));
+  periodEdit->setText(QStringLiteral("200"));
+  form.StatusUpdatePerLabeledEditExit();
+  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(true);
+  form.findChild<QPushButton*>(QStringLiteral("GetStatusButton"))->click();
+  pump(std::chrono::milliseconds(2500));
+
+  const mv::StatusHistory& h = form.History();
+  ASSERT_GE(h.Size(), 8u);
+  EXPECT_GT(h.ValueAt(mv::PlotSeries::Speed, h.Size() - 1), h.ValueAt(mv::PlotSeries::Speed, 0));
+  EXPECT_NE(form.findChild<QLabel*>(QStringLiteral("RoundTripLabel"))->text(), QStringLiteral("-"));
+  EXPECT_TRUE(form.findChild<QLabel*>(QStringLiteral("PollRateLabel"))->text().endsWith(QStringLiteral("of 5.0 /s")));
+  EXPECT_EQ(mvtest::ReadFile(dir.file("ramp.csv")).size() > 0, true);
+  EXPECT_EQ(form.StatusLog().LinesWritten(), h.Size());
+
+  if (const char* shots = std::getenv("MV_SCREENSHOT_DIR"); shots != nullptr && *shots != '\0') {
+    form.PlotForm()->resize(760, 520);
+    pump(std::chrono::milliseconds(250));
+    form.PlotForm()->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/status_plot.png"));
+    form.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/control_status.png"));
+  }
+
+  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(false);
+  pump(std::chrono::milliseconds(300));
+  form.SetPort(nullptr);
+  serial.Close();
+}
