@@ -191,7 +191,8 @@ TEST_F(PortFake, OpenAndCloseTwiceWarnAndSucceed) {
   EXPECT_TRUE(port->Open());
   EXPECT_TRUE(port->OpenCOMPort());  // never a second device over the first
   EXPECT_EQ(Descs(), (std::vector<std::string>{"Open/COM port already open", "Open/COM port already open"}));
-  EXPECT_TRUE(fake->Calls().empty());
+  for (const auto& c : fake->Calls())  // only the workers' own waits, no open step
+    EXPECT_TRUE(c == "ReadFile" || c == "WaitCommEvent" || c == "WaitForSingleObject") << c;
   EXPECT_EQ(fake->OpenDevices(), 1);
   EXPECT_EQ(opens, 1);
 }
