@@ -86,9 +86,6 @@ TEST(StatusHistory, PollValuesAreTakenInDisplayUnitsAndMissingOnesAreGaps) {
   EXPECT_DOUBLE_EQ(h.ValueAt(PlotSeries::ControllerTemp, 0), 41);
   EXPECT_TRUE(std::isnan(h.ValueAt(PlotSeries::MotorTemp, 0)));
   EXPECT_FALSE(h.RangeSince(PlotSeries::MotorTemp, 0).valid);
-  // Every series names a different status field.
-  for (std::size_t a = 0; a < mv::kPlotSeriesCount; ++a)
-    for (std::size_t b = a + 1; b < mv::kPlotSeriesCount; ++b) EXPECT_NE(mv::kPlotSeries[a].field, mv::kPlotSeries[b].field);
 }
 
 TEST(PollRateMeter, RateOverRecentCompletionsOnly) {
@@ -161,11 +158,4 @@ TEST(LinkRoundTrip, FromSendRequestToTheLastStepsResponse) {
   fakeNow += 100'000'000;
   engine.RxTimeout();
   EXPECT_EQ(sender.LastRoundTripNs(), 7'500'000);
-  // A sender without the accessor reports no round trip.
-  EXPECT_EQ(mv::RequestSender{}.LastRoundTripNs(), -1);
-  engine.SetClock(nullptr);  // back to the steady clock
-  ASSERT_TRUE(engine.SendRequest(steps, 1));
-  for (std::uint8_t b : {0x07, 0x01, 0x00}) engine.RxChar(b);
-  EXPECT_GE(engine.LastRoundTripNs(), 0);
-  EXPECT_LT(engine.LastRoundTripNs(), 1'000'000'000);
 }
