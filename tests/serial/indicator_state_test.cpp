@@ -58,16 +58,11 @@ class Lamp : public ::testing::Test {
   int repaints = 0;
 };
 
-TEST_F(Lamp, StartsAsTheDefaultLamp) {
-  EXPECT_EQ(lamp.GetVersion(), "1.00");
-  EXPECT_FALSE(lamp.GetCopyright().empty());
-  EXPECT_EQ(lamp.GetBorderColour(), 0x000000u);
-  EXPECT_TRUE(lamp.GetBorderOn());
-  EXPECT_EQ(lamp.GetShape(), PLKDVX::isCircle);
-  EXPECT_EQ(lamp.GetOnTime(), 0);
-  EXPECT_EQ(lamp.GetOffColour(), 0xFFFFFFu);
-  EXPECT_EQ(lamp.GetOnColour(), 0x00FF00u);
+TEST_F(Lamp, StartsOffAsAWhiteCircleWithFixedTexts) {
   EXPECT_FALSE(lamp.GetStateOn());
+  EXPECT_EQ(lamp.FillColour(), 0xFFFFFFu);
+  EXPECT_EQ(lamp.OutlineColour(), 0x000000u);
+  EXPECT_EQ(lamp.GetShape(), PLKDVX::isCircle);
   lamp.SetVersion("9.99");
   lamp.SetCopyright("mine");
   EXPECT_EQ(lamp.GetVersion(), "1.00");

@@ -224,18 +224,6 @@ TEST(COMDlgWindow, OutOfRangeOpeningValuesAreBroughtIntoRange) {
   EXPECT_EQ(baud, br9600);
 }
 
-TEST(COMDlgWindow, MarksAreSixteenPixelImages) {
-  EXPECT_FALSE(PortPresentImage().pixmap(16, 16).isNull());
-  EXPECT_FALSE(PortAbsentImage().pixmap(16, 16).isNull());
-  const QImage tick = PortPresentImage().pixmap(16, 16).toImage();
-  const QImage cross = PortAbsentImage().pixmap(16, 16).toImage();
-  EXPECT_EQ(tick.size(), QSize(16, 16));
-  // The tick is green where the stroke is, the cross red.
-  const QColor t = tick.pixelColor(6, 12), c = cross.pixelColor(8, 8);
-  EXPECT_GT(t.green(), t.red());
-  EXPECT_GT(c.red(), c.green());
-}
-
 }  // namespace
 
 namespace {
