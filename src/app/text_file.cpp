@@ -145,7 +145,8 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string& err
     err = ReadError(what, "\"\"", Reason(ENOENT));
     return false;
   }
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking open: a FIFO without a writer must not hang the caller.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     err = ReadError(what, path, Reason(errno));
     return false;
@@ -157,6 +158,11 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string& err
   }
   if (S_ISDIR(st.st_mode)) {
     err = ReadError(what, path, Reason(EISDIR));
+    return false;
+  }
+  // Devices and FIFOs may never end (or block); only plain files are read.
+  if (!S_ISREG(st.st_mode)) {
+    err = ReadError(what, path, "not a regular file");
     return false;
   }
   std::string data;
