@@ -105,11 +105,13 @@ HexFileError CheckLine(std::string_view line, unsigned& type) {
 // Reads the whole file. 0 on success, heNoSuchFile when it cannot be opened or
 // read, heNoMemory when it does not fit in memory.
 HexFileError ReadWholeFile(const std::string& path, std::string& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking open and plain files only: a FIFO without a writer would
+  // hang here, and a device such as /dev/zero would be read until memory ends.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return heNoSuchFile;
   HexFileError result = heNone;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return heNoSuchFile;
   }
