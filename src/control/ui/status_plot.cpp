@@ -184,8 +184,8 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
     auto yOf = [&](double v) { return lane.bottom() - 2 - (std::clamp(v, r.min, r.max) - r.min) * yScale; };
     p.save();
     p.setClipRect(lane);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(QPen(kSeriesColours[s], 1.5));
+    // A plain 2-pixel line: antialiasing costs several times more per repaint.
+    p.setPen(QPen(kSeriesColours[s], 2));
     points_.clear();
     auto flush = [&] {
       if (points_.size() == 1) p.drawPoint(points_.front());
