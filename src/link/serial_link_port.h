@@ -8,12 +8,13 @@
 
 namespace mv {
 
-// The port's transmit worker marks itself idle only after the end of a
-// transmission has been handed to this thread (and that hand-off may still be
-// queued behind the answer's last byte), so a frame sent right after an answer
-// completes can find it busy. Such a refusal is retried for up to 20 ms,
+// The port's transmit worker marks itself free as soon as a write is over, so
+// a frame sent right after an answer completes is normally accepted. In the
+// short moment between the end of the write and the worker marking itself
+// free (the answer can overtake it on a fast line when the worker is not
+// scheduled) the frame is refused; such a refusal is retried for up to 20 ms,
 // serving the queued hand-offs meanwhile, instead of costing the request a
-// timeout; while retrying, Retrying() is true so that the refusals' reports
+// timeout. While retrying, Retrying() is true so that the refusals' reports
 // can be ignored.
 class SerialLinkPort final : public LinkPort {
  public:

@@ -125,13 +125,20 @@ void TDVXCOMTxThread::Execute() {
     }
     bytesWritten_ = written;
     const int len = static_cast<int>(written);
+    {
+      // The transmission is over: the transmitter is free from now on, before
+      // its end is handed to the GUI thread. A frame sent from a handler that
+      // runs before that hand-off (the answer to this frame can be delivered
+      // first) is accepted, and waits in the request event for this loop.
+      std::lock_guard<std::mutex> lock(mu_);
+      txBusy_ = false;
+      txAborting_ = false;
+    }
+    TDVXCOMTxThread* thread = this;
     Synchronize([=] {
       if (port->OnTxData) port->OnTxData(self, len);
-      port->Indicator(itTX, false);
+      if (!thread->TxBusy()) port->Indicator(itTX, false);  // a newer frame may be on its way
     });
-    std::lock_guard<std::mutex> lock(mu_);
-    txBusy_ = false;
-    txAborting_ = false;  // an abort that came after the write had ended
   }
 }
 

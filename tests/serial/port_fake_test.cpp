@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/TDVXCOMPort.h"
@@ -380,6 +381,27 @@ TEST_F(PortFake, TransmitRulesBusyAndAbort) {
   ASSERT_TRUE(loop.RunUntil([&] { return txLens.size() == 2; }, 5s));
   EXPECT_EQ(txLens[1], 1);
   EXPECT_EQ(fake->Written(), (std::vector<std::uint8_t>{1, 2, 3, 0x42}));
+}
+
+// The answer to a frame can be delivered before the end of that frame's
+// transmission is: a frame sent from the answer's handler must not find the
+// transmitter busy once its write is over.
+TEST_F(PortFake, FrameSentBeforeThePreviousEndOfSendIsHandedOverIsAccepted) {
+  static const std::uint8_t a[] = {1, 2, 3};
+  static const std::uint8_t b[] = {4, 5};
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  ASSERT_TRUE(port->TxData(a, 3));
+  // Wait for the write without serving the GUI side: the end-of-send hand-off stays queued.
+  for (int i = 0; i < 5000 && fake->Written().size() < 3; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(fake->Written().size(), 3u);
+  for (int i = 0; i < 5000 && !loop.Queue().HasPending(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(port->TxData(b, 2));
+  ASSERT_TRUE(loop.RunUntil([&] { return txLens.size() == 2; }, 5s));
+  EXPECT_EQ(txLens, (std::vector<int>{3, 2}));
+  EXPECT_EQ(fake->Written(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(PortFake, StatusEventsReachTheirHandlersInOrderWithLampPulses) {
