@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "app/ui/report_log_file.h"
@@ -90,6 +91,7 @@ void TLogWindow::Reload() {
   for (const QString& l : lines_) all.push_back(l);
   LogMemo->setPlainText(all.join(QLatin1Char('\n')));
   LogMemo->moveCursor(QTextCursor::End);
+  LogMemo->horizontalScrollBar()->setValue(0);
 }
 
 void TLogWindow::ClearButtonClick() {
