@@ -54,6 +54,10 @@ void VfDataGrid::keyPressEvent(QKeyEvent* event) {
   QTableWidget::keyPressEvent(event);
 }
 
+// The grid goes first, while the form is still whole: an open cell editor
+// that closes with it commits its text through the form.
+TVFDataEditForm::~TVFDataEditForm() { delete ACMotorVFDataStringGrid; }
+
 TVFDataEditForm::TVFDataEditForm(QWidget* owner, const mv::VfTable& source)
     : QDialog(owner), source_(source), table_(source) {
   setObjectName(QStringLiteral("VFDataEditForm"));

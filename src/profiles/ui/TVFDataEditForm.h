@@ -31,6 +31,7 @@ class TVFDataEditForm : public QDialog {
  public:
   // `source` is the opener's table; the window edits its own copy of it.
   TVFDataEditForm(QWidget* owner, const mv::VfTable& source);
+  ~TVFDataEditForm() override;
 
   // The working table: read it after an OK close.
   const mv::VfTable& Table() const { return table_; }
