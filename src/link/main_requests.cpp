@@ -77,6 +77,7 @@ MainRequests::MainRequests(RequestSender sender, MainRequestsView& view) : sende
                        StepHandler::Bind<&MainRequests::ProfileSaved>(this)};
     saveAll_[i] = {CmdSaveProfile, saveAllBlocks_[i].data(), kSlotBlockSize, StepHandler{}};
     activate_[i] = {CmdActivateProfile, index, 1, StepHandler{}};
+    getScratch_[i] = {CmdGetProfile, index, 1, StepHandler::Bind<&MainRequests::ScratchProfileReceived>(this)};
   }
   deactivateAll_ = {CmdActivateProfile, &slotIndexBytes_[kNoProfileIndex], 1, StepHandler{}};
 }
@@ -114,6 +115,18 @@ bool MainRequests::SaveAllProfiles() {
       fillSlotProfileBlock(saveAllBlocks_[i], static_cast<std::uint8_t>(i), view_.ProfileSlot(static_cast<int>(i)));
   }
   return sender_(saveAll_.data(), kSlotCount);
+}
+
+bool MainRequests::GetProfileToScratch(int slotIndex) {
+  if (!ValidSlot(slotIndex)) return false;
+  const ScratchProfile before = scratch_;
+  scratch_.state = ScratchProfile::State::Pending;
+  scratch_.askedSlot = slotIndex;
+  scratch_.answeredSlot = -1;
+  scratch_.checksumValid = false;
+  if (sender_(&getScratch_[static_cast<std::size_t>(slotIndex)], 1)) return true;
+  scratch_ = before;
+  return false;
 }
 
 void MainRequests::ShowDriveName(const RequestStep&, const Response& r) {
@@ -157,6 +170,17 @@ void MainRequests::ProfileReceived(const RequestStep& step, const Response& r) {
     return;
   }
   view_.SetProfileSlot(r.payload[0], profile);
+}
+
+void MainRequests::ScratchProfileReceived(const RequestStep&, const Response& r) {
+  if (r.length < kSlotBlockSize) {
+    scratch_.state = ScratchProfile::State::Short;
+    return;
+  }
+  std::memcpy(scratch_.profile.bytes.data(), r.payload + 1, kProfileSize);
+  scratch_.answeredSlot = r.payload[0];
+  scratch_.checksumValid = profileChecksumValid(scratch_.profile);
+  scratch_.state = ScratchProfile::State::Received;
 }
 
 void MainRequests::ProfileSaved(const RequestStep& step, const Response& r) {

@@ -50,6 +50,22 @@ void FormatDriveVersion(const std::uint8_t* payload, std::uint32_t length, char*
 void FormatDriveSerialNo(const std::uint8_t* payload, std::uint32_t length, char* out);
 void FormatDriveHardwareId(std::uint8_t code, const std::uint8_t* payload, std::uint32_t length, char* out);
 
+// A profile fetched from the drive for comparison only: it never goes into a
+// slot. `state` tells how the last scratch request went.
+struct ScratchProfile {
+  enum class State : std::uint8_t {
+    Empty,     // nothing asked yet
+    Pending,   // asked; no answer yet (an engine that is idle again means none came)
+    Received,  // a complete block arrived (checksumValid tells whether it is intact)
+    Short,     // the answer was shorter than a slot block
+  };
+  State state = State::Empty;
+  int askedSlot = -1;     // 0..5
+  int answeredSlot = -1;  // byte 0 of the block as the drive sent it
+  bool checksumValid = false;
+  MotorProfile profile{};
+};
+
 class MainRequests {
  public:
   // The request tables live as long as this object; handlers are bound to it.
@@ -67,6 +83,12 @@ class MainRequests {
   bool SaveProfile(int slotIndex); // "Save Cont": the slot as it is now
   bool GetAllProfiles();           // "Get all from Controller"
   bool SaveAllProfiles();          // "Save all to Controller"
+  // Get profile of a slot into Scratch(), leaving the slots alone (compare).
+  // A refused request leaves Scratch() as it was.
+  bool GetProfileToScratch(int slotIndex);
+  const ScratchProfile& Scratch() const { return scratch_; }
+  // Whether a request of any kind is running on the engine.
+  bool LinkBusy() const { return sender_.Busy(); }
 
   // The tables themselves (constant apart from the block buffers).
   const RequestStep* DriveInfoRequest() const { return driveInfo_.data(); }
@@ -84,6 +106,7 @@ class MainRequests {
   void ShowDriveHardwareId(const RequestStep& step, const Response& response);
   void ProfileReceived(const RequestStep& step, const Response& response);
   void ProfileSaved(const RequestStep& step, const Response& response);
+  void ScratchProfileReceived(const RequestStep& step, const Response& response);
 
  private:
   static bool ValidSlot(int slotIndex) { return slotIndex >= 0 && slotIndex < kSlotCount; }
@@ -103,6 +126,8 @@ class MainRequests {
   std::array<RequestStep, kSlotCount> saveAll_{};
   std::array<RequestStep, kSlotCount> activate_{};
   RequestStep deactivateAll_{};
+  std::array<RequestStep, kSlotCount> getScratch_{};
+  ScratchProfile scratch_{};
 };
 
 }  // namespace mv
