@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
   HostApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(TMainForm::kApplicationTitle));
   TMainForm MainForm(nullptr, nullptr, QString::fromStdString(mv::DefaultReportLogPath()));
+  // The control/status window lives hidden for the whole run.
+  MainForm.CreateControlStatusForm();
   MainForm.show();
   // Start-up benchmark (bench/startup.cpp): say when the window is shown and
   // leave without closing it, so no close handling (and no question) runs.

@@ -2,17 +2,23 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/config_file.h"
 #include "app/report_line.h"
 #include "app/ui/about_form.h"
 #include "app/ui/gui_queue_pump.h"
 #include "app/ui/log_window.h"
 #include "app/ui/qt_prompts.h"
+#include "control/ui/TControlStatusForm.h"
+#include "firmware/ui/TCreateSPLFileForm.h"
+#include "profiles/profile_file.h"
+#include "profiles/ui/TMotorProfileEditForm.h"
 
 namespace {
 
@@ -21,6 +27,13 @@ const char* const kPanelTexts[TMainForm::kPanelCount] = {"COM Closed", "Tx", "0"
                                                          "0",          "Errs", "0", "Busy", "0"};
 
 QString SlotTag(int slotIndex) { return QStringLiteral("P%1").arg(slotIndex + 1, 2, 10, QLatin1Char('0')); }
+
+constexpr const char* kIniFilter = "INI Files|*.ini";
+
+// A full path for a name a dialog returned (already absolute from Qt's own dialogs).
+std::string AbsolutePath(const std::string& path) {
+  return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+}
 
 }  // namespace
 
@@ -82,6 +95,13 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
 }
 
 TMainForm::~TMainForm() {
+  // The control/status window links its lamps to the port and sends through
+  // the engine: it goes before either of them.
+  if (ControlStatusForm) {
+    ControlStatusForm->SetPort(nullptr);
+    delete ControlStatusForm;
+    ControlStatusForm = nullptr;
+  }
   // The port goes last among the members: close it while the engine and the
   // log still exist, then stop its events from reaching them.
   if (!closed_) DVXCOMPort.Close();
@@ -284,7 +304,18 @@ void TMainForm::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
 }
 
-bool TMainForm::FormCloseQuery() { return true; }
+bool TMainForm::FormCloseQuery() {
+  std::string question;
+  if (configFileName.empty())
+    question = "Create a configuration file?";
+  else if (ConfigChanged())
+    question = "Update configuration file " +
+               QFileInfo(QString::fromStdString(configFileName)).fileName().toStdString() + "?";
+  if (!question.empty() && prompts_->AskYesNoWarning(question) == mv::PromptAnswer::Yes) SaveConfig();
+  // The program closes whatever the answer and whether the save went through
+  // (a failed save has shown why and left the previous file as it was).
+  return true;
+}
 
 void TMainForm::FormClose() {
   DVXCOMPort.Close();
@@ -356,6 +387,10 @@ void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::str
 
 void TMainForm::Open1Click() {
   if (DVXCOMPort.GetOpened()) return;
+  OpenPortAndShowState();
+}
+
+void TMainForm::OpenPortAndShowState() {
   DVXCOMPort.Open();
   if (DVXCOMPort.GetOpened()) {
     SetPanelText(0, QString::asprintf("COM%d: %s %s %s %s", DVXCOMPort.GetPort(), DVXCOMPort.GetBaudRateStr().c_str(),
@@ -410,11 +445,118 @@ void TMainForm::About1Click() {
   about.exec();
 }
 
-// The configuration file, the SPL window and the control/status window.
-void TMainForm::LoadConfig1Click() {}
-void TMainForm::SaveConfig1Click() {}
-void TMainForm::CreateSPLFile1Click() {}
-void TMainForm::ControlStatus1Click() {}
+// ---------------------------------------------------------------- configuration file
+
+void TMainForm::LoadConfig1Click() {
+  mv::FileDialogSpec spec;
+  spec.title = "Load Configuration File";
+  spec.filter = kIniFilter;
+  spec.initialDir = ".";
+  spec.mustExist = true;
+  std::string path;
+  if (!prompts_->OpenFile(spec, path)) return;
+  LoadConfigFile(path);
+}
+
+bool TMainForm::LoadConfigFile(const std::string& path) {
+  mv::AppConfig c;
+  std::string message;
+  if (!mv::readConfigFile(path, c, message)) {
+    prompts_->ShowMessage(message);
+    return false;
+  }
+  configFileName = AbsolutePath(path);
+  savedPort = c.com_port;
+  savedBaudRate = c.baud_rate;
+  savedParity = c.parity;
+  hex_file = saved_hex_file = c.hex_file;
+  app_start_address = saved_app_start_address = c.app_start_address;
+  motor_profile_start_address = saved_motor_profile_start_address = c.motor_profile_start_address;
+  spl_file_dir = saved_spl_file_dir = c.spl_file_dir;
+  // A request still waiting for its answer ends by its timeout.
+  DVXCOMPort.Close();
+  DVXCOMPort.SetPort1(c.com_port);
+  DVXCOMPort.SetBaudRate(c.baud_rate);
+  DVXCOMPort.SetDataBits(c.data_bits);
+  DVXCOMPort.SetParity(c.parity);
+  DVXCOMPort.SetStopBits(c.stop_bits);
+  OpenPortAndShowState();
+  return true;
+}
+
+void TMainForm::SaveConfig1Click() { SaveConfig(); }
+
+bool TMainForm::SaveConfig() {
+  std::string path = configFileName;
+  if (path.empty()) {
+    mv::FileDialogSpec spec;
+    spec.title = "Save Configuration File";
+    spec.filter = kIniFilter;
+    spec.initialDir = ".";
+    spec.initialFile = configFileName;
+    spec.defaultExt = "ini";
+    spec.confirmOverwrite = false;
+    if (!prompts_->SaveFile(spec, path)) return false;
+    path = AbsolutePath(path);
+  }
+  mv::AppConfig c;
+  c.com_port = DVXCOMPort.GetPort();
+  c.baud_rate = DVXCOMPort.GetBaudRate();
+  c.data_bits = DVXCOMPort.GetDataBits();
+  c.parity = DVXCOMPort.GetParity();
+  c.stop_bits = DVXCOMPort.GetStopBits();
+  c.hex_file = hex_file;
+  c.app_start_address = app_start_address;
+  c.motor_profile_start_address = motor_profile_start_address;
+  c.spl_file_dir = spl_file_dir;
+  std::string message;
+  if (!mv::writeConfigFile(path, c, message)) {
+    // Nothing was written: the name and the saved copies stay as they were,
+    // so the exit question still offers the save.
+    prompts_->ShowMessage(message);
+    return false;
+  }
+  configFileName = path;
+  savedPort = c.com_port;
+  savedBaudRate = c.baud_rate;
+  savedParity = c.parity;
+  saved_hex_file = hex_file;
+  saved_app_start_address = app_start_address;
+  saved_motor_profile_start_address = motor_profile_start_address;
+  saved_spl_file_dir = spl_file_dir;
+  return true;
+}
+
+bool TMainForm::ConfigChanged() const {
+  return DVXCOMPort.GetPort() != savedPort || DVXCOMPort.GetBaudRate() != savedBaudRate ||
+         DVXCOMPort.GetParity() != savedParity || hex_file != saved_hex_file ||
+         app_start_address != saved_app_start_address ||
+         motor_profile_start_address != saved_motor_profile_start_address || spl_file_dir != saved_spl_file_dir;
+}
+
+// ---------------------------------------------------------------- other windows
+
+void TMainForm::CreateSPLFile1Click() {
+  TCreateSPLFileForm form(
+      this, mv::ImageBuilderSettingsRef{hex_file, app_start_address, motor_profile_start_address, spl_file_dir},
+      profileSlots, *prompts_);
+  form.exec();
+}
+
+void TMainForm::CreateControlStatusForm() {
+  if (ControlStatusForm) return;
+  ControlStatusForm = new TControlStatusForm(this);
+  ControlStatusForm->setObjectName(QStringLiteral("ControlStatusForm"));
+  ControlStatusForm->SetPort(&DVXCOMPort);
+  ControlStatusForm->SetPrompts(prompts_);
+  ControlStatusForm->hide();
+}
+
+void TMainForm::ControlStatus1Click() {
+  CreateControlStatusForm();
+  ControlStatusForm->SetRequestSender(engine_.Sender());
+  ControlStatusForm->exec();
+}
 
 // ---------------------------------------------------------------- drive and slots
 
@@ -442,10 +584,55 @@ void TMainForm::SaveContButtonClick(int slotIndex) {
   if (slotIndex >= 0 && slotIndex < mv::kSlotCount) requests_.SaveProfile(slotIndex);
 }
 
-// Profile files and the editor.
-void TMainForm::LoadFromINIButtonClick(int) {}
-void TMainForm::SaveToINIButtonClick(int) {}
-void TMainForm::EditButtonClick(int) {}
+// ---------------------------------------------------------------- profile files and the editor
+
+std::string TMainForm::SlotTitle(const char* verb, int slotIndex) {
+  return std::string(verb) + " Motor Profile " + SlotTag(slotIndex).toStdString();
+}
+
+void TMainForm::LoadFromINIButtonClick(int slotIndex) {
+  if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
+  mv::FileDialogSpec spec;
+  spec.title = SlotTitle("Load", slotIndex);
+  spec.filter = kIniFilter;
+  spec.defaultExt = "ini";
+  spec.initialDir = ".";
+  spec.mustExist = true;
+  std::string path;
+  if (!prompts_->OpenFile(spec, path)) return;
+  mv::MotorProfile record;
+  std::string message;
+  if (!mv::readMotorProfileFile(path, record, message)) {
+    prompts_->ShowMessage(message);
+    return;
+  }
+  setProfileSlot(slotIndex, record);
+}
+
+void TMainForm::SaveToINIButtonClick(int slotIndex) {
+  if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
+  mv::FileDialogSpec spec;
+  spec.title = SlotTitle("Save", slotIndex);
+  spec.defaultExt = "ini";
+  spec.confirmOverwrite = true;
+  std::string path;
+  if (!prompts_->SaveFile(spec, path)) return;
+  std::string message;
+  if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message))
+    prompts_->ShowMessage(message);
+}
+
+void TMainForm::EditButtonClick(int slotIndex) {
+  if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
+  const auto i = static_cast<std::size_t>(slotIndex);
+  // The editor reads the slot itself (its "Defaults" sees a profile that
+  // arrived from the drive meanwhile) and never writes to it.
+  mv::ui::TMotorProfileEditForm editor(this, slotIndex + 1, profileSlots[i]);
+  if (editor.exec() != QDialog::Accepted) return;
+  profileSlots[i] = editor.EditedProfile();
+  Slots[i].NameLabel->setText(QString::fromLatin1(profileSlots[i].name().c_str()) + QStringLiteral(": ") +
+                              QString::fromLatin1(profileSlots[i].comment().c_str()));
+}
 
 void TMainForm::setProfileSlot(int index, const mv::MotorProfile& profile) {
   if (index < 0 || index >= mv::kSlotCount) return;

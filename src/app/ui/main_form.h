@@ -31,6 +31,7 @@
 #include "serial/ui/TDVXCOMDlg.h"
 
 class TLogWindow;
+class TControlStatusForm;
 
 namespace mv {
 class GuiQueuePump;
@@ -139,6 +140,24 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QPushButton* DeactivateAllButton;
 
   TLogWindow* LogWindow;
+  // Made once at start-up (CreateControlStatusForm) and only hidden after use.
+  TControlStatusForm* ControlStatusForm = nullptr;
+
+  // Makes the control/status window (hidden) unless it exists; the program
+  // entry calls it right after making the main window.
+  void CreateControlStatusForm();
+
+  // --- configuration file ---
+  // The save shared by "&Save Config" and the exit question: asks for a file
+  // when no configuration file name is known. False when cancelled or when
+  // the file could not be written (the reason was shown, nothing changed).
+  bool SaveConfig();
+  // Whether the port number, baud rate, parity or an image-builder setting
+  // differs from what was last loaded or saved (data and stop bits are not compared).
+  bool ConfigChanged() const;
+  // Loads a configuration file: all or nothing, then reopens the port with it.
+  // False with the reason shown when the file is refused.
+  bool LoadConfigFile(const std::string& path);
 
  public slots:
   // Menu.
@@ -248,6 +267,8 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QWidget* BuildSlot(QWidget* parent, int slotIndex);
   QWidget* BuildProfilesGroup(QWidget* parent);
   void BindPort();
+  void OpenPortAndShowState();
+  static std::string SlotTitle(const char* verb, int slotIndex);
 
   std::unique_ptr<mv::Prompts> ownPrompts_;
   mv::Prompts* prompts_;
