@@ -134,7 +134,7 @@ std::string OpenFailureExplanation(const std::string& devicePath, int err, const
     case ENODEV:
     case ENXIO:
       return "There is no device at " + dev + ": the USB serial adapter may be unplugged.\n"
-                                               "Plug it in, or choose another port under COM > Settings.";
+                                               "Plug it in, or choose another port.";
     case ENOTTY:
       return dev + " is not a serial device.";
     default:

@@ -1,0 +1,213 @@
+// morvane-cli profile diff, end to end: files against files and against the
+// simulated drive; "field: A -> B" in display units; exit 0 equal, 1 different,
+// 2 usage or a side that cannot be read.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "profiles/motor_profile.h"
+#include "profiles/profile_file.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace {
+
+using mvtest::CliPath;
+using mvtest::RunResult;
+using mvtest::TempDir;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// morvane-sim with extra arguments and its frame trace.
+class TracedSim {
+ public:
+  explicit TracedSim(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{mvtest::SimPath(), "--trace"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    trace_ = dir_.file("trace");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, trace_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(out[0]);
+  }
+  ~TracedSim() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  TracedSim(const TracedSim&) = delete;
+  TracedSim& operator=(const TracedSim&) = delete;
+  const std::string& path() const { return path_; }
+  std::string Trace() const { return mvtest::ReadFile(trace_); }
+
+ private:
+  TempDir dir_;
+  std::string trace_;
+  std::string path_;
+  pid_t pid_ = -1;
+};
+
+RunResult Diff(std::vector<std::string> args) {
+  args.insert(args.begin(), {CliPath(), "profile", "diff"});
+  return mvtest::Run(args);
+}
+
+std::string Write(const TempDir& dir, const std::string& name, const mv::MotorProfile& p) {
+  const std::string path = dir.file(name);
+  std::string message;
+  EXPECT_TRUE(mv::writeMotorProfileFile(path, p, message)) << message;
+  return path;
+}
+
+// Slot P01's defaults with four fields changed, one of each kind of display.
+mv::MotorProfile Edited() {
+  mv::MotorProfile p = mv::MotorProfileDefaults(0);
+  p.setComment("Bench");
+  p.setU16(mv::off::cont_under_voltage_trip, 360);
+  p.setU16(mv::off::motor_speed_max, 7000);
+  p.setVf(mv::off::motor_ac_vf_data_voltage_no_load, 2, 65);
+  mv::updateChecksum(p);
+  return p;
+}
+
+std::string EditedLines(const std::string& arrow) {
+  const std::string sum = std::to_string(Edited().checksum());
+  auto line = [&](const std::string& key, const std::string& a, const std::string& b) {
+    return key + ": " + (arrow == "->" ? a + " -> " + b : b + " -> " + a) + "\n";
+  };
+  return line("comment", "\"Default\"", "\"Bench\"") + line("cont_under_voltage_trip", "35.0 V", "36.0 V") +
+         line("motor_speed_max", "75000 RPM", "70000 RPM") +
+         line("motor_ac_vf_data_voltage_no_load[2]", "6.0 Volts", "6.5 Volts") + line("checksum", "54716", sum);
+}
+
+TEST(CliProfileDiff, FilesPrintTheDifferingFieldsInDisplayUnits) {
+  TempDir dir;
+  const std::string a = Write(dir, "a.ini", mv::MotorProfileDefaults(0));
+  const std::string b = Write(dir, "b.ini", Edited());
+
+  RunResult r = Diff({a, b});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, EditedLines("->"));
+  EXPECT_EQ(r.err, "");
+  r = Diff({b, a});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, EditedLines("<-"));
+
+  r = Diff({a, Write(dir, "same.ini", mv::MotorProfileDefaults(0))});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(CliProfileDiff, BadArgumentsAndUnreadableSidesAreTroubleNotDifferences) {
+  TempDir dir;
+  const std::string a = Write(dir, "a.ini", mv::MotorProfileDefaults(0));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {},
+           {a},
+           {a, a, a},
+           {a, "drive:7"},
+           {a, "drive:"},
+           {a, "drive:1"},                                      // no port
+           {a, a, "--port", "1"},                               // port without a drive side
+           {a, "drive:1", "--port", "1", "--device", "/dev/null"},
+           {a, "drive:1", "--port", "33"},
+           {a, "drive:1", "--device"},
+           {a, "drive:1", "--device", "/dev/null", "--baud", "1234"}}) {
+    const RunResult r = Diff(args);
+    EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(Contains(r.err, "usage")) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+
+  RunResult r = Diff({a, dir.file("missing.ini")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Contains(r.err, "ERROR: - unable to read motor profile file")) << r.err;
+
+  std::string text = mvtest::ReadFile(a);
+  text.replace(text.find("cont_pwm_freq: 90"), 17, "cont_pwm_freq: 91");
+  mvtest::WriteFile(dir.file("stale.ini"), text);
+  r = Diff({dir.file("stale.ini"), a});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Contains(r.err, "ERROR: - Invalid checksum got 54716")) << r.err;
+
+  // A bad file is found before the drive is asked: the port is never opened.
+  r = Diff({dir.file("missing.ini"), "drive:1", "--device", dir.file("no-tty")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_FALSE(Contains(r.err, "cannot open")) << r.err;
+
+  r = Diff({a, "drive:1", "--device", dir.file("no-tty")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Contains(r.err, "cannot open " + dir.file("no-tty"))) << r.err;
+  EXPECT_TRUE(Contains(r.err, "unplugged")) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(CliProfileDiff, DriveSidesAreReadWithGetProfileOnly) {
+  TempDir dir;
+  TracedSim sim;
+  ASSERT_FALSE(sim.path().empty());
+  const std::string p01 = Write(dir, "p01.ini", mv::MotorProfileDefaults(0));
+  const std::string edited = Write(dir, "edited.ini", Edited());
+
+  RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+
+  r = Diff({"--device", sim.path(), "drive:1", edited});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, EditedLines("->"));
+
+  r = Diff({"drive:2", "drive:1", "--device", sim.path(), "--baud", "115200"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "name: \"P02\" -> \"P01\"\nchecksum: 54715 -> 54716\n");
+
+  // Only reads went to the drive: 0x35 with the slot index, nothing saved.
+  const std::string trace = sim.Trace();
+  EXPECT_FALSE(Contains(trace, " 34 ")) << trace;
+  EXPECT_TRUE(Contains(trace, " 35 00")) << trace;
+  EXPECT_TRUE(Contains(trace, " 35 01")) << trace;
+}
+
+TEST(CliProfileDiff, DriveFaultsAreToldAndABadChecksumIsShownNotHidden) {
+  TempDir dir;
+  const std::string p01 = Write(dir, "p01.ini", mv::MotorProfileDefaults(0));
+  {
+    TracedSim sim({"--fault", "badsum:0x35"});
+    const RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "drive:1: Motor profile 1: Invalid Checksum")) << r.err;
+    EXPECT_TRUE(Contains(r.out, "cont_under_voltage_trip: 35.0 V -> ")) << r.out;
+  }
+  {
+    TracedSim sim({"--fault", "none:0x35"});
+    const RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(Contains(r.err, "drive:1: no answer from the drive (timeout)")) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+}  // namespace
