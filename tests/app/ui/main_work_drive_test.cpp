@@ -131,31 +131,5 @@ TEST_F(DriveTest, SaveAllThenGetAllRoundTripsSixEditedProfiles) {
   EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
 }
 
-TEST_F(DriveTest, RefusedSaveIsReportedForOneSlotButNotForAll) {
-  StartDrive(6, {"--fault", "refuse:0x34"});
-  form->Slots[1].SaveContButton->click();
-  ASSERT_TRUE(Idle());
-  ASSERT_EQ(prompts.messages.size(), 1u);
-  EXPECT_EQ(prompts.messages[0], "ERROR: Motor profile 2 not changed");
-  form->SetP01P06ContButton->click();
-  ASSERT_TRUE(Idle());
-  EXPECT_EQ(Counters(), "Tx 7 Rx 7 TO 0 Errs 0 Busy 0");
-  EXPECT_EQ(prompts.messages.size(), 1u);
-}
-
-TEST_F(DriveTest, ActivateAndDeactivateSendTheSlotIndexOrNone) {
-  StartDrive(7, {"--trace"});
-  form->Slots[2].ActivedRadioButton->click();
-  ASSERT_TRUE(Idle());
-  form->Slots[0].ActivedRadioButton->click();
-  ASSERT_TRUE(Idle());
-  for (int i = 0; i < mv::kSlotCount; ++i) EXPECT_EQ(form->Slots[i].ActivedRadioButton->isChecked(), i == 0) << i;
-  form->DeactivateAllButton->click();
-  ASSERT_TRUE(Idle());
-  for (const auto& s : form->Slots) EXPECT_FALSE(s.ActivedRadioButton->isChecked());
-  EXPECT_EQ(ReceivedFrames(), (std::vector<std::string>{" 90 02", " 90 00", " 90 06"}));
-  EXPECT_TRUE(prompts.messages.empty());
-}
-
 }  // namespace
 }  // namespace mainwork
