@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
+#include "serial/port_info.h"
 #include "serial/port_map.h"
 
 namespace PLKDVX {
@@ -59,6 +60,7 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
     : QDialog(owner),
       PortPresent(IsPortPres),
       PortPath(mv::PortDevicePath),
+      AdapterOf([](const std::string& path) { return mv::PortAdapterDescription(path); }),
       left_(left),
       top_(top),
       caption_(caption),
@@ -119,6 +121,13 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
   DeviceLabel->setAccessibleName(QStringLiteral("Device"));
   DeviceLabel->setMinimumWidth(DeviceLabel->fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0 (absent)")));
   grid->addWidget(DeviceLabel, 5, 0, 1, 2);
+  AdapterLabel = new QLabel(group);
+  AdapterLabel->setObjectName(QStringLiteral("AdapterLabel"));
+  AdapterLabel->setTextFormat(Qt::PlainText);
+  AdapterLabel->setAccessibleName(QStringLiteral("Adapter"));
+  AdapterLabel->setWordWrap(true);
+  AdapterLabel->setMinimumWidth(DeviceLabel->minimumWidth());
+  grid->addWidget(AdapterLabel, 6, 0, 1, 2);
 
   OKButton = new QPushButton(QStringLiteral("&OK"), this);
   DefaultsButton = new QPushButton(QStringLiteral("&Defaults"), this);
@@ -182,6 +191,10 @@ void TDVXCOMDlgFrm::COMPortComboBoxExDropDown() {
     QString tip = QStringLiteral("COM%1: ").arg(n);
     tip += path.empty() ? QStringLiteral("no device") : QString::fromStdString(path);
     tip += image == 0 ? QStringLiteral(" (present)") : QStringLiteral(" (absent)");
+    // Only a present device has an adapter to describe.
+    const std::string adapter = (image == 0 && !path.empty() && AdapterOf) ? AdapterOf(path) : std::string();
+    COMPortComboBoxEx->setItemData(i, QString::fromStdString(adapter), kAdapterRole);
+    if (!adapter.empty()) tip += QStringLiteral("\n") + QString::fromStdString(adapter);
     COMPortComboBoxEx->setItemData(i, tip, Qt::ToolTipRole);
   }
   ShowDevice();
@@ -191,11 +204,15 @@ void TDVXCOMDlgFrm::ShowDevice() {
   const int i = COMPortComboBoxEx->currentIndex();
   if (i < 0) {
     DeviceLabel->clear();
+    AdapterLabel->clear();
     return;
   }
   QString tip = COMPortComboBoxEx->itemData(i, Qt::ToolTipRole).toString();
-  DeviceLabel->setText(tip);
+  DeviceLabel->setText(tip.section(QLatin1Char('\n'), 0, 0));
   DeviceLabel->setToolTip(tip);
+  const QString adapter = COMPortComboBoxEx->itemData(i, kAdapterRole).toString();
+  AdapterLabel->setText(adapter);
+  AdapterLabel->setToolTip(adapter);
 }
 
 void TDVXCOMDlgFrm::SelectOpeningValues() {

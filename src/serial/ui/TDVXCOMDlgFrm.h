@@ -42,6 +42,8 @@ class TDVXCOMDlgFrm : public QDialog {
   static constexpr int kMaxListedPorts = 32;
   // Item data role holding a port item's image index (0 present, 1 absent).
   static constexpr int kImageIndexRole = Qt::UserRole + 1;
+  // Item data role holding the USB adapter behind a present port ("" for none).
+  static constexpr int kAdapterRole = Qt::UserRole + 2;
 
   TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& caption, TCOMDlgReadOnlyAttribs readOnly,
                 int numPorts, int& port, TBaudRate& baudRate, TDataBits& dataBits, TParity& parity,
@@ -50,6 +52,8 @@ class TDVXCOMDlgFrm : public QDialog {
   // The presence test and the device path shown per port; tests replace them.
   std::function<bool(int)> PortPresent;
   std::function<std::string(int)> PortPath;
+  // The USB adapter description of a device path (sysfs); tests replace it.
+  std::function<std::string(const std::string&)> AdapterOf;
 
   int NumPorts() const { return numPorts_; }
 
@@ -71,6 +75,7 @@ class TDVXCOMDlgFrm : public QDialog {
   QLabel* ParityLabel;
   QLabel* StopBitsLabel;
   QLabel* DeviceLabel;  // the device the selected port number stands for
+  QLabel* AdapterLabel;  // the USB adapter of that device, when it is one
   QPushButton* OKButton;
   QPushButton* DefaultsButton;
   QPushButton* CancelButton;
