@@ -9,7 +9,7 @@ SOAK_BUILD ?= build-soak
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 
-.PHONY: all deps configure build test test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench clean
+.PHONY: all deps configure build test test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
 
 all: build
 
@@ -30,6 +30,17 @@ run: build
 
 bench: build
 	@scripts/run-bench $(BUILD)
+
+# Installs the programs, the desktop entry and the icon under PREFIX (default
+# /usr/local); DESTDIR stages the files elsewhere, as packagers do.
+PREFIX ?= /usr/local
+install: build
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package (morvane-host_<version>_<arch>.deb in the build folder),
+# with its library dependencies worked out by dpkg-shlibdeps.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer
 # (leaks included; known leaks of system libraries in scripts/lsan.supp).
