@@ -146,18 +146,22 @@ std::string OpenFailureExplanation(const std::string& devicePath, int err) {
   return OpenFailureExplanation(devicePath, err, (err == EACCES || err == EPERM) ? GroupOf(devicePath) : "");
 }
 
+std::string OpenFailureDetails(int port, const std::string& devicePath, int err) {
+  if (err == 0) return {};
+  if (devicePath.empty())
+    return "COM" + std::to_string(port) + " stands for no device: link it to one as " + PortMapFolder() + "/COM" +
+           std::to_string(port) + ".";
+  return OpenFailureExplanation(devicePath, err);
+}
+
+bool IsMissingDeviceError(int err) { return err == ENOENT || err == ENODEV || err == ENXIO; }
+
 std::string OpenFailureMessage(int port, const std::string& devicePath, int err) {
   char first[64];
   std::snprintf(first, sizeof first, "ERROR: - unable to open COM%d", port);
   std::string text = first;
-  if (err == 0) return text;
-  std::string more;
-  if (devicePath.empty()) {
-    more = "COM" + std::to_string(port) + " stands for no device: link it to one as " + PortMapFolder() + "/COM" +
-           std::to_string(port) + ".";
-  } else {
-    more = OpenFailureExplanation(devicePath, err);
-  }
+  if (IsMissingDeviceError(err)) return text;
+  const std::string more = OpenFailureDetails(port, devicePath, err);
   if (!more.empty()) text += "\n\n" + more;
   return text;
 }

@@ -42,9 +42,16 @@ std::string OpenFailureExplanation(const std::string& devicePath, int err, const
 // The same, with the group read from the device node.
 std::string OpenFailureExplanation(const std::string& devicePath, int err);
 
+// The explanation for port n, also when the port stands for no device path.
+std::string OpenFailureDetails(int port, const std::string& devicePath, int err);
+
+// A device that is not there (no such file, no such device): the case of a
+// port number that does not exist, whose box keeps its one line.
+bool IsMissingDeviceError(int err);
+
 // The message box text for a failed open: "ERROR: - unable to open COM<n>",
-// then (for a failure of the device open itself, err != 0) a blank line and
-// the explanation.
+// then, when the device exists but could not be had (no permission, in use,
+// not a terminal), a blank line and the explanation.
 std::string OpenFailureMessage(int port, const std::string& devicePath, int err);
 
 // The errors with which reading or waiting on an open device fails once its

@@ -121,12 +121,16 @@ TEST(OpenFailureMessage, SaysWhatWentWrongAndHowToPutItRight) {
     const std::string busy = mv::OpenFailureMessage(1, "/dev/ttyUSB0", err);
     EXPECT_TRUE(Contains(busy, "/dev/ttyUSB0 is in use by another program")) << busy;
   }
+  // A device that is not there: the box keeps its one line (a port that does
+  // not exist); the details name the path tried.
   for (int err : {ENOENT, ENODEV, ENXIO}) {
-    const std::string gone = mv::OpenFailureMessage(2, "/dev/ttyUSB1", err);
+    EXPECT_EQ(mv::OpenFailureMessage(2, "/dev/ttyUSB1", err), "ERROR: - unable to open COM2");
+    const std::string gone = mv::OpenFailureDetails(2, "/dev/ttyUSB1", err);
     EXPECT_TRUE(Contains(gone, "/dev/ttyUSB1")) << gone;
     EXPECT_TRUE(Contains(gone, "unplugged")) << gone;
   }
-  EXPECT_TRUE(Contains(mv::OpenFailureMessage(40, "", ENOENT), "COM40 stands for no device"));
+  EXPECT_TRUE(Contains(mv::OpenFailureDetails(40, "", ENOENT), "COM40 stands for no device"));
+  EXPECT_EQ(mv::OpenFailureDetails(40, "/dev/ttyS9", 0), "");
 
   // Nothing useful to add: the box says what it always said.
   EXPECT_EQ(mv::OpenFailureMessage(7, "/dev/ttyS6", 0), "ERROR: - unable to open COM7");

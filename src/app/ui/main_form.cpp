@@ -19,6 +19,8 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
+#include "profiles/ui/TProfileCompareForm.h"
+#include "serial/port_info.h"
 
 namespace {
 
@@ -150,6 +152,9 @@ void TMainForm::BuildMenus() {
   View1->setObjectName(QStringLiteral("View1"));
   ControlStatus1 = action(View1, "ControlStatus1", QStringLiteral("Control/Status"), &TMainForm::ControlStatus1Click);
   Log1 = action(View1, "Log1", QStringLiteral("&Log"), &TMainForm::Log1Click);
+  Tools1 = MainMenu->addMenu(QStringLiteral("&Tools"));
+  Tools1->setObjectName(QStringLiteral("Tools1"));
+  Compare1 = action(Tools1, "Compare1", QStringLiteral("Co&mpare Profiles..."), &TMainForm::Compare1Click);
   Help1 = MainMenu->addMenu(QStringLiteral("&Help"));
   Help1->setObjectName(QStringLiteral("Help1"));
   About1 = action(Help1, "About1", QStringLiteral("&About"), &TMainForm::About1Click);
@@ -379,6 +384,10 @@ void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::str
   // A frame refused only because the transmitter has not yet seen the end of
   // the previous one is sent again at once; those refusals are not news.
   if (linkPort_.Retrying()) return;
+  if (aSrcFunc == "OpenCOMPort" && aDesc == "CreateFile") lastOpenError_ = aAPIErr;
+  // The receive worker ends when the device has gone (adapter unplugged).
+  if (aSrcFunc == "Execute" && aDesc == "ReadFile" && mv::IsDeviceGoneError(aAPIErr) && DVXCOMPort.GetOpened())
+    SetPanelText(0, QString::fromStdString(mv::DeviceRemovedText(DVXCOMPort.GetPort())));
   LogWindow->AddReportLine(
       mv::ReportLine(DVXCOMPort.GetPortStr(), aReportType, aSrcFunc, aDesc, aSrcFile, aSrcLine, aAPIErr));
 }
@@ -391,6 +400,8 @@ void TMainForm::Open1Click() {
 }
 
 void TMainForm::OpenPortAndShowState() {
+  lastOpenError_ = 0;
+  StatusPanels[0]->setToolTip(QString());
   DVXCOMPort.Open();
   if (DVXCOMPort.GetOpened()) {
     SetPanelText(0, QString::asprintf("COM%d: %s %s %s %s", DVXCOMPort.GetPort(), DVXCOMPort.GetBaudRateStr().c_str(),
@@ -398,7 +409,11 @@ void TMainForm::OpenPortAndShowState() {
                                       DVXCOMPort.GetStopBitsStr().c_str()));
   } else {
     SetPanelText(0, QStringLiteral("COM Closed"));
-    prompts_->ShowMessage(QString::asprintf("ERROR: - unable to open COM%d", DVXCOMPort.GetPort()).toStdString());
+    // Why, and what to do: below the box's first line when the device is
+    // there but could not be had, and always on panel 0's tooltip.
+    StatusPanels[0]->setToolTip(QString::fromStdString(
+        mv::OpenFailureDetails(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_)));
+    prompts_->ShowMessage(mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
   }
 }
 
@@ -426,6 +441,20 @@ void TMainForm::Settings1Click() {
 }
 
 void TMainForm::Exit1Click() { close(); }
+
+void TMainForm::Compare1Click() {
+  mv::ui::ProfileCompareHooks h;
+  h.Slot = [this](int i) -> const mv::MotorProfile& { return ProfileSlot(i); };
+  h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { setProfileSlot(i, p); };
+  h.SaveCont = [this](int i) { SaveContButtonClick(i); };
+  h.SaveINI = [this](int i) { SaveToINIButtonClick(i); };
+  h.ReadDrive = [this](int i) { return requests_.GetProfileToScratch(i); };
+  h.DriveResult = [this]() -> const mv::ScratchProfile& { return requests_.Scratch(); };
+  h.LinkBusy = [this] { return engine_.Busy(); };
+  h.prompts = prompts_;
+  mv::ui::TProfileCompareForm form(this, std::move(h), 0);
+  form.exec();
+}
 
 void TMainForm::Log1Click() {
   LogWindow->show();

@@ -111,6 +111,8 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QAction* Close1;
   QAction* ControlStatus1;
   QAction* Log1;
+  QMenu* Tools1;      // "&Tools": additions beyond the drive's own menus
+  QAction* Compare1;  // Tools > Compare Profiles...: a slot against the drive and a file
   QAction* About1;
   QStatusBar* StatusBar;
   std::array<QLabel*, kPanelCount> StatusPanels{};
@@ -170,6 +172,7 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   void Close1Click();
   void ControlStatus1Click();
   void Log1Click();
+  void Compare1Click();
   void About1Click();
 
   // Drive information and the profile group.
@@ -277,4 +280,5 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   mv::RequestEngine engine_;
   mv::MainRequests requests_;
   bool closed_ = false;
+  int lastOpenError_ = 0;  // error of the last failed device open, for the open-failure box
 };

@@ -1,0 +1,140 @@
+// Main window additions: the explanation of a failed open, the notice when
+// the open port's adapter is pulled out, and the Compare window from the
+// Tools menu.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTableWidget>
+#include <QEventLoop>
+#include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "app/ui/main_form.h"
+#include "profiles/ui/TProfileCompareForm.h"
+#include "serial/platform_fake.h"
+#include "support/scripted_prompts.h"
+#include "support/test_support.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer tick;
+  QTimer deadline;
+  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  deadline.setSingleShot(true);
+  tick.start(5);
+  deadline.start(ms);
+  loop.exec();
+  return done();
+}
+
+class MainFormExtras : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MORVANE_PORT_MAP", map.path().c_str(), 1);
+    fake = std::make_shared<mv::FakeSerialPlatform>();
+    form = std::make_unique<TMainForm>(&prompts, fake, QString::fromStdString(logs.file("host.log")));
+  }
+  void TearDown() override {
+    form.reset();
+    unsetenv("MORVANE_PORT_MAP");
+  }
+
+  mvtest::TempDir map;
+  mvtest::TempDir logs;
+  mvtest::ScriptedPrompts prompts;
+  std::shared_ptr<mv::FakeSerialPlatform> fake;
+  std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormExtras, FailedOpenKeepsItsFirstLineAndSaysWhyUnderIt) {
+  fake->FailCall("CreateFile", EACCES);
+  form->Open1Click();
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  const std::string& text = prompts.messages[0];
+  const std::string first = "ERROR: - unable to open COM" + std::to_string(form->DVXCOMPort.GetPort());
+  EXPECT_EQ(text.substr(0, text.find('\n')), first);
+  EXPECT_NE(text.find(form->DVXCOMPort.DevicePath()), std::string::npos) << text;
+  EXPECT_NE(text.find("dialout"), std::string::npos) << text;
+  EXPECT_EQ(form->PanelText(0), "COM Closed");
+  EXPECT_NE(form->StatusPanels[0]->toolTip().indexOf("dialout"), -1);
+
+  // A failure past the device open itself: the box as it always was.
+  fake->FailCall("SetCommState", EINVAL);
+  form->Open1Click();
+  ASSERT_EQ(prompts.messages.size(), 2u);
+  EXPECT_EQ(prompts.messages[1], first);
+
+  fake->FailCall("CreateFile", EBUSY);
+  form->Open1Click();
+  ASSERT_EQ(prompts.messages.size(), 3u);
+  EXPECT_NE(prompts.messages[2].find("in use by another program"), std::string::npos) << prompts.messages[2];
+
+  // A port whose device is not there: the one-line box of a port that does
+  // not exist; the path tried and the likely cause on panel 0's tooltip.
+  fake->FailCall("CreateFile", ENOENT);
+  form->Open1Click();
+  ASSERT_EQ(prompts.messages.size(), 4u);
+  EXPECT_EQ(prompts.messages[3], first);
+  const QString tip = form->StatusPanels[0]->toolTip();
+  EXPECT_NE(tip.indexOf(QString::fromStdString(form->DVXCOMPort.DevicePath())), -1) << tip.toStdString();
+  EXPECT_NE(tip.indexOf("unplugged"), -1) << tip.toStdString();
+  // A successful open clears it.
+  form->Open1Click();
+  EXPECT_TRUE(form->DVXCOMPort.GetOpened());
+  EXPECT_EQ(form->StatusPanels[0]->toolTip(), "");
+}
+
+TEST_F(MainFormExtras, UnpluggedAdapterIsToldOnPanelZeroAndTheUserCanReopen) {
+  form->Open1Click();
+  ASSERT_TRUE(form->DVXCOMPort.GetOpened());
+  const QString opened = form->PanelText(0);
+  fake->InjectReadFailure(ENXIO);
+  ASSERT_TRUE(WaitFor([&] { return form->PanelText(0) != opened; }));
+  EXPECT_EQ(form->PanelText(0), QStringLiteral("COM%1: device removed").arg(form->DVXCOMPort.GetPort()));
+  EXPECT_TRUE(form->DVXCOMPort.GetOpened());  // the port stays open until the user closes it
+  form->Close1Click();
+  EXPECT_EQ(form->PanelText(0), "COM closed");
+  form->Open1Click();
+  EXPECT_TRUE(form->DVXCOMPort.GetOpened());
+  EXPECT_EQ(form->PanelText(0), opened);
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(MainFormExtras, CompareOpensFromTheToolsMenuOnTheSlots) {
+  ASSERT_NE(form->Compare1, nullptr);
+  EXPECT_EQ(form->Compare1->objectName(), "Compare1");
+  EXPECT_EQ(form->Tools1->title(), "&Tools");
+  EXPECT_TRUE(form->Tools1->actions().contains(form->Compare1));
+  mv::MotorProfile p = mv::MotorProfileDefaults(0);
+  p.setU16(mv::off::cont_pwm_freq, 100);
+  mv::updateChecksum(p);
+  form->setProfileSlot(0, p);
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* w = qobject_cast<mv::ui::TProfileCompareForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(w, nullptr);
+    seen = true;
+    EXPECT_EQ(w->SlotIndex(), 0);
+    const int row = static_cast<int>(mv::FindCompareField("cont_pwm_freq") - mv::CompareFields().data());
+    EXPECT_EQ(w->CompareTable->item(row, mv::ui::TProfileCompareForm::SlotColumn)->text(), "100");
+    // The port is closed: reading the drive is refused and says so.
+    w->ReadDriveButtonClick();
+    EXPECT_NE(w->StatusLabel->text().indexOf("not open"), -1);
+    w->reject();
+  });
+  form->Compare1->trigger();
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(form->ProfileSlot(0), p);
+}
+
+}  // namespace
