@@ -1,11 +1,5 @@
 // morvane-cli drive against morvane-sim on a pseudo-terminal.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,71 +9,25 @@
 
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 using mvtest::RunResult;
 using mvtest::TempDir;
 
 namespace {
 
-// A running simulator: its terminal path, and its stderr (the frame trace).
-class Sim {
+// The simulator with its frame trace, and morvane-cli drive aimed at it.
+class Sim : public mvtest::TracedSim {
  public:
-  explicit Sim(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args{mvtest::SimPath(), "--trace"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    errPath_ = dir_.file("sim.err");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    // The first line is the terminal's path.
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~Sim() { Stop(); }
-  Sim(const Sim&) = delete;
-  Sim& operator=(const Sim&) = delete;
-
-  // Ends the simulator as a user would (SIGTERM) and returns its exit code.
-  int Stop() {
-    if (pid_ <= 0) return exitCode_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return exitCode_;
-  }
-  const std::string& path() const { return path_; }
-  std::string Trace() const { return mvtest::ReadFile(errPath_); }
+  using TracedSim::TracedSim;
 
   // morvane-cli drive --device <terminal> --counters ARGS...
   RunResult Drive(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", path_, "--counters"};
+    std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", path(), "--counters"};
     argv.insert(argv.end(), args.begin(), args.end());
     return mvtest::Run(argv);
   }
-
- private:
-  TempDir dir_;
-  std::string errPath_;
-  std::string path_;
-  pid_t pid_ = -1;
-  int exitCode_ = -1;
 };
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -1,13 +1,6 @@
 // morvane-cli profile diff, end to end: files against files and against the
 // simulated drive; "field: A -> B" in display units; exit 0 equal, 1 different,
 // 2 usage or a side that cannot be read.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,60 +8,17 @@
 
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace {
 
 using mvtest::CliPath;
 using mvtest::RunResult;
 using mvtest::TempDir;
+using mvtest::TracedSim;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// morvane-sim with extra arguments and its frame trace.
-class TracedSim {
- public:
-  explicit TracedSim(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{mvtest::SimPath(), "--trace"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    trace_ = dir_.file("trace");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, trace_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~TracedSim() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  TracedSim(const TracedSim&) = delete;
-  TracedSim& operator=(const TracedSim&) = delete;
-  const std::string& path() const { return path_; }
-  std::string Trace() const { return mvtest::ReadFile(trace_); }
-
- private:
-  TempDir dir_;
-  std::string trace_;
-  std::string path_;
-  pid_t pid_ = -1;
-};
 
 RunResult Diff(std::vector<std::string> args) {
   args.insert(args.begin(), {CliPath(), "profile", "diff"});

@@ -1,13 +1,6 @@
 // The control/status window end to end: its buttons drive the request engine
 // over a real serial port to the simulated drive on a pseudo-terminal, whose
 // frame trace shows what arrived at the drive.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,51 +16,13 @@
 #include "link/engine.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace {
 
 // morvane-sim --trace in the background: its terminal path and its trace.
-class Sim {
- public:
-  Sim() {
-    std::string sim = mvtest::SimPath(), trace = "--trace";
-    char* argv[] = {sim.data(), trace.data(), nullptr};
-    int out[2];
-    if (pipe(out) != 0) return;
-    errPath_ = dir_.file("sim.err");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~Sim() { Stop(); }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-  const std::string& path() const { return path_; }
-  std::string Trace() const { return mvtest::ReadFile(errPath_); }
-
- private:
-  mvtest::TempDir dir_;
-  std::string errPath_;
-  std::string path_;
-  pid_t pid_ = -1;
-};
+using Sim = mvtest::TracedSim;
 
 // The engine's port. A frame sent the moment an answer completes can find the
 // transmit worker not yet idle; it is tried again for a short while.
