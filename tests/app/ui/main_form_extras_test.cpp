@@ -6,14 +6,12 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTableWidget>
-#include <QEventLoop>
 #include <QTimer>
 #include <cerrno>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 
 #include "app/ui/main_form.h"
+#include "app/ui/main_form_fixture.h"
 #include "profiles/ui/TProfileCompareForm.h"
 #include "serial/platform_fake.h"
 #include "support/scripted_prompts.h"
@@ -21,39 +19,18 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer tick;
-  QTimer deadline;
-  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  deadline.setSingleShot(true);
-  tick.start(5);
-  deadline.start(ms);
-  loop.exec();
-  return done();
-}
+using mainform::WaitFor;
 
-class MainFormExtras : public ::testing::Test {
+// The window on fake serial devices.
+class MainFormExtras : public mainform::MainFormFixture {
  protected:
   void SetUp() override {
-    setenv("MORVANE_PORT_MAP", map.path().c_str(), 1);
     fake = std::make_shared<mv::FakeSerialPlatform>();
-    form = std::make_unique<TMainForm>(&prompts, fake, QString::fromStdString(logs.file("host.log")));
-  }
-  void TearDown() override {
-    form.reset();
-    unsetenv("MORVANE_PORT_MAP");
+    platform = fake;
+    MainFormFixture::SetUp();
   }
 
-  mvtest::TempDir map;
-  mvtest::TempDir logs;
-  mvtest::ScriptedPrompts prompts;
   std::shared_ptr<mv::FakeSerialPlatform> fake;
-  std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(MainFormExtras, FailedOpenKeepsItsFirstLineAndSaysWhyUnderIt) {

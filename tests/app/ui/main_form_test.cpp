@@ -1,42 +1,24 @@
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMouseEvent>
 #include <QTest>
 #include <QTimer>
-#include <cstdio>
 #include <gtest/gtest.h>
 
 #include "app/ui/about_form.h"
 #include "app/ui/log_window.h"
 #include "app/ui/main_form.h"
+#include "app/ui/main_form_fixture.h"
 #include "support/scripted_prompts.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
 
 namespace {
 
-// Runs the event loop, as the application does, until done() or the time is up.
-bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer tick;
-  QTimer deadline;
-  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  deadline.setSingleShot(true);
-  tick.start(5);
-  deadline.start(ms);
-  loop.exec();
-  return done();
-}
+using mainform::WaitFor;
 
 // A pseudo-terminal whose terminal end is mapped as COMn; nothing answers.
 class MappedPty {
@@ -65,27 +47,12 @@ class MappedPty {
   std::string link_;
 };
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public mainform::MainFormFixture {
  protected:
-  void SetUp() override {
-    setenv("MORVANE_PORT_MAP", map.path().c_str(), 1);
-    form = std::make_unique<TMainForm>(&prompts, nullptr, QString::fromStdString(logs.file("host.log")));
-  }
-  void TearDown() override {
-    form.reset();
-    unsetenv("MORVANE_PORT_MAP");
-  }
   QStringList Panels() const {
     QStringList out;
     for (int i = 0; i < TMainForm::kPanelCount; ++i) out << form->PanelText(i);
     return out;
-  }
-  // Panels 1..10 as one line, for readable comparisons.
-  std::string Counters() const { return Panels().mid(1).join(' ').toStdString(); }
-  std::string LogText() const {
-    QStringList all;
-    for (const QString& l : form->LogWindow->Lines()) all << l;
-    return all.join('\n').toStdString();
   }
   // Opens COM n through the menu, on a pty mapped as COMn.
   void OpenMapped(MappedPty& pty, int n) {
@@ -94,11 +61,6 @@ class MainFormTest : public ::testing::Test {
     form->Open1Click();
     ASSERT_TRUE(form->DVXCOMPort.GetOpened()) << prompts.LastMessage();
   }
-
-  mvtest::TempDir map;
-  mvtest::TempDir logs;
-  mvtest::ScriptedPrompts prompts;
-  std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(MainFormTest, StartsClosedWithDefaultsAndZeroCounters) {
@@ -355,38 +317,10 @@ TEST_F(MainFormTest, ExitClosesTheWindowAndThePort) {
   EXPECT_FALSE(form->DVXCOMPort.GetOpened());
 }
 
-// The whole road of a request against the simulated drive.
-class SimulatedDrive {
+// The whole road of a request against the simulated drive, mapped as COMn.
+class SimulatedDrive : public mvtest::SimProcess {
  public:
-  explicit SimulatedDrive(int com) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      const std::string c = std::to_string(com);
-      execl(mvtest::SimPath().c_str(), "morvane-sim", "--com", c.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[256] = {};
-    if (f && fgets(line, sizeof line, f)) path_ = line;
-    if (f) fclose(f);
-  }
-  ~SimulatedDrive() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Ok() const { return pid_ > 0 && !path_.empty(); }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
+  explicit SimulatedDrive(int com) : SimProcess({"--com", std::to_string(com)}, mvtest::SimStderr::Inherit) {}
 };
 
 TEST_F(MainFormTest, GetFromTheSimulatedDriveFillsTheFieldsAndCounts) {
