@@ -11,9 +11,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,9 +36,8 @@
 #include "profiles/profile_file.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -65,39 +61,10 @@ int SettledThreads(int expected) {
   return Threads();
 }
 
-// morvane-sim with the given options; its terminal's path from its first line.
-class Sim {
+// morvane-sim with the given options; its messages go to this program's stderr.
+class Sim : public mvtest::SimProcess {
  public:
-  explicit Sim(const std::vector<std::string>& options) {
-    std::vector<std::string> args = {mvtest::SimPath()};
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~Sim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
+  explicit Sim(const std::vector<std::string>& options) : SimProcess(options, mvtest::SimStderr::Inherit) {}
 };
 
 // The main window and the control window as far as the requests see them.
