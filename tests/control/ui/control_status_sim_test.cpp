@@ -9,11 +9,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/round_lamp.h"
 #include "link/engine.h"
+#include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "support/sim_process.h"
@@ -24,33 +24,13 @@ namespace {
 // morvane-sim --trace in the background: its terminal path and its trace.
 using Sim = mvtest::TracedSim;
 
-// The engine's port. A frame sent the moment an answer completes can find the
-// transmit worker not yet idle; it is tried again for a short while.
-class Port final : public mv::LinkPort {
- public:
-  explicit Port(PLKDVX::TDVXCOMPort& port) : port_(port) {}
-  bool GetOpened() const override { return port_.GetOpened(); }
-  bool TxData(const std::uint8_t* buffer, int length) override {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-    bool ok = port_.TxData(buffer, length);
-    while (!ok && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-      ok = port_.TxData(buffer, length);
-    }
-    return ok;
-  }
-
- private:
-  PLKDVX::TDVXCOMPort& port_;
-};
-
 TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   Sim sim;
   ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
 
   mv::HeadlessLoop loop;
   PLKDVX::TDVXCOMPort serial(loop.Queue());
-  Port port(serial);
+  mv::SerialLinkPort port(serial);
   std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
   mv::RequestEngine engine(port, *timer, nullptr);
   serial.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
