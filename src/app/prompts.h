@@ -8,7 +8,7 @@ namespace mv {
 
 enum class PromptAnswer { Ok, Yes, No, Cancel };
 
-struct FileDialogSpec {
+struct FileDialogOptions {
   std::string title;
   std::string filter;       // "INI Files|*.ini" style: description|patterns
   std::string initialDir;   // "" = no initial folder
@@ -26,8 +26,8 @@ class Prompts {
   // A warning box with Yes and No.
   virtual PromptAnswer AskYesNoWarning(const std::string& text) = 0;
   // File dialogs: true and the chosen path, or false when cancelled.
-  virtual bool OpenFile(const FileDialogSpec& spec, std::string& path) = 0;
-  virtual bool SaveFile(const FileDialogSpec& spec, std::string& path) = 0;
+  virtual bool OpenFile(const FileDialogOptions& options, std::string& path) = 0;
+  virtual bool SaveFile(const FileDialogOptions& options, std::string& path) = 0;
   virtual bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) = 0;
 };
 

@@ -20,7 +20,7 @@ class ScriptedPrompts : public mv::Prompts {
 
   std::vector<std::string> messages;   // ShowMessage texts, in order
   std::vector<std::string> questions;  // AskYesNoWarning texts, in order
-  std::vector<mv::FileDialogSpec> fileDialogs;
+  std::vector<mv::FileDialogOptions> fileDialogs;
   std::vector<std::string> folderTitles;
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
@@ -33,12 +33,12 @@ class ScriptedPrompts : public mv::Prompts {
     return a;
   }
 
-  bool OpenFile(const mv::FileDialogSpec& spec, std::string& path) override {
-    fileDialogs.push_back(spec);
+  bool OpenFile(const mv::FileDialogOptions& options, std::string& path) override {
+    fileDialogs.push_back(options);
     return Next(path);
   }
-  bool SaveFile(const mv::FileDialogSpec& spec, std::string& path) override {
-    fileDialogs.push_back(spec);
+  bool SaveFile(const mv::FileDialogOptions& options, std::string& path) override {
+    fileDialogs.push_back(options);
     return Next(path);
   }
   bool ChooseFolder(const std::string& title, const std::string&, std::string& path) override {

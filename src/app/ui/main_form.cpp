@@ -477,13 +477,13 @@ void TMainForm::About1Click() {
 // ---------------------------------------------------------------- configuration file
 
 void TMainForm::LoadConfig1Click() {
-  mv::FileDialogSpec spec;
-  spec.title = "Load Configuration File";
-  spec.filter = kIniFilter;
-  spec.initialDir = ".";
-  spec.mustExist = true;
+  mv::FileDialogOptions options;
+  options.title = "Load Configuration File";
+  options.filter = kIniFilter;
+  options.initialDir = ".";
+  options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(spec, path)) return;
+  if (!prompts_->OpenFile(options, path)) return;
   LoadConfigFile(path);
 }
 
@@ -518,14 +518,14 @@ void TMainForm::SaveConfig1Click() { SaveConfig(); }
 bool TMainForm::SaveConfig() {
   std::string path = configFileName;
   if (path.empty()) {
-    mv::FileDialogSpec spec;
-    spec.title = "Save Configuration File";
-    spec.filter = kIniFilter;
-    spec.initialDir = ".";
-    spec.initialFile = configFileName;
-    spec.defaultExt = "ini";
-    spec.confirmOverwrite = false;
-    if (!prompts_->SaveFile(spec, path)) return false;
+    mv::FileDialogOptions options;
+    options.title = "Save Configuration File";
+    options.filter = kIniFilter;
+    options.initialDir = ".";
+    options.initialFile = configFileName;
+    options.defaultExt = "ini";
+    options.confirmOverwrite = false;
+    if (!prompts_->SaveFile(options, path)) return false;
     path = AbsolutePath(path);
   }
   mv::AppConfig c;
@@ -621,14 +621,14 @@ std::string TMainForm::SlotTitle(const char* verb, int slotIndex) {
 
 void TMainForm::LoadFromINIButtonClick(int slotIndex) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
-  mv::FileDialogSpec spec;
-  spec.title = SlotTitle("Load", slotIndex);
-  spec.filter = kIniFilter;
-  spec.defaultExt = "ini";
-  spec.initialDir = ".";
-  spec.mustExist = true;
+  mv::FileDialogOptions options;
+  options.title = SlotTitle("Load", slotIndex);
+  options.filter = kIniFilter;
+  options.defaultExt = "ini";
+  options.initialDir = ".";
+  options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(spec, path)) return;
+  if (!prompts_->OpenFile(options, path)) return;
   mv::MotorProfile record;
   std::string message;
   if (!mv::readMotorProfileFile(path, record, message)) {
@@ -640,12 +640,12 @@ void TMainForm::LoadFromINIButtonClick(int slotIndex) {
 
 void TMainForm::SaveToINIButtonClick(int slotIndex) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
-  mv::FileDialogSpec spec;
-  spec.title = SlotTitle("Save", slotIndex);
-  spec.defaultExt = "ini";
-  spec.confirmOverwrite = true;
+  mv::FileDialogOptions options;
+  options.title = SlotTitle("Save", slotIndex);
+  options.defaultExt = "ini";
+  options.confirmOverwrite = true;
   std::string path;
-  if (!prompts_->SaveFile(spec, path)) return;
+  if (!prompts_->SaveFile(options, path)) return;
   std::string message;
   if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message))
     prompts_->ShowMessage(message);

@@ -9,7 +9,7 @@
 
 namespace mv {
 
-QString QtFilterFromSpec(const std::string& filter) {
+QString QtFilterText(const std::string& filter) {
   const QStringList parts = QString::fromStdString(filter).split('|');
   QStringList out;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
@@ -25,9 +25,9 @@ namespace {
 
 QString AppTitle() { return QApplication::applicationName(); }
 
-QString StartPath(const FileDialogSpec& spec) {
-  QString file = QString::fromStdString(spec.initialFile);
-  const QString dir = QString::fromStdString(spec.initialDir);
+QString StartPath(const FileDialogOptions& options) {
+  QString file = QString::fromStdString(options.initialFile);
+  const QString dir = QString::fromStdString(options.initialDir);
   if (file.isEmpty()) return dir;
   if (QFileInfo(file).isAbsolute() || dir.isEmpty()) return file;
   return QDir(dir).filePath(file);
@@ -55,24 +55,24 @@ PromptAnswer QtPrompts::AskYesNoWarning(const std::string& text) {
   return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
 }
 
-bool QtPrompts::OpenFile(const FileDialogSpec& spec, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(spec.title), StartPath(spec), QtFilterFromSpec(spec.filter));
+bool QtPrompts::OpenFile(const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
-  dlg.setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  if (!spec.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+  dlg.setFileMode(options.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  if (!options.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(options.defaultExt));
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
-  path = WithDefaultExt(dlg.selectedFiles().front(), spec.defaultExt).toStdString();
+  path = WithDefaultExt(dlg.selectedFiles().front(), options.defaultExt).toStdString();
   return true;
 }
 
-bool QtPrompts::SaveFile(const FileDialogSpec& spec, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(spec.title), StartPath(spec), QtFilterFromSpec(spec.filter));
+bool QtPrompts::SaveFile(const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptSave);
   dlg.setFileMode(QFileDialog::AnyFile);
-  if (!spec.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
-  if (!spec.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+  if (!options.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+  if (!options.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(options.defaultExt));
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
-  path = WithDefaultExt(dlg.selectedFiles().front(), spec.defaultExt).toStdString();
+  path = WithDefaultExt(dlg.selectedFiles().front(), options.defaultExt).toStdString();
   return true;
 }
 

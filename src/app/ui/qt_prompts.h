@@ -11,7 +11,7 @@ namespace mv {
 
 // "INI Files|*.ini" (description|patterns, pairs separated by '|') becomes
 // Qt's "INI Files (*.ini)"; several pairs become lines joined by ";;".
-QString QtFilterFromSpec(const std::string& filter);
+QString QtFilterText(const std::string& filter);
 
 class QtPrompts : public Prompts {
  public:
@@ -20,8 +20,8 @@ class QtPrompts : public Prompts {
 
   void ShowMessage(const std::string& text) override;
   PromptAnswer AskYesNoWarning(const std::string& text) override;
-  bool OpenFile(const FileDialogSpec& spec, std::string& path) override;
-  bool SaveFile(const FileDialogSpec& spec, std::string& path) override;
+  bool OpenFile(const FileDialogOptions& options, std::string& path) override;
+  bool SaveFile(const FileDialogOptions& options, std::string& path) override;
   bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) override;
 
  private:

@@ -114,15 +114,15 @@ class FallbackPrompts final : public mv::Prompts {
     QMessageBox::information(parent_, QApplication::applicationName(), QString::fromStdString(text));
   }
   mv::PromptAnswer AskYesNoWarning(const std::string&) override { return mv::PromptAnswer::No; }
-  bool OpenFile(const mv::FileDialogSpec&, std::string&) override { return false; }
-  bool SaveFile(const mv::FileDialogSpec& spec, std::string& path) override {
-    QString filter = QString::fromStdString(spec.filter);
+  bool OpenFile(const mv::FileDialogOptions&, std::string&) override { return false; }
+  bool SaveFile(const mv::FileDialogOptions& options, std::string& path) override {
+    QString filter = QString::fromStdString(options.filter);
     const int bar = filter.indexOf(QLatin1Char('|'));
     if (bar >= 0) filter = filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
-    QFileDialog dialog(parent_, QString::fromStdString(spec.title), QString::fromStdString(spec.initialFile), filter);
+    QFileDialog dialog(parent_, QString::fromStdString(options.title), QString::fromStdString(options.initialFile), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
-    if (!spec.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setDefaultSuffix(QString::fromStdString(options.defaultExt));
+    if (!options.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     path = dialog.selectedFiles().front().toStdString();
     return true;
@@ -399,14 +399,14 @@ void TControlStatusForm::RecordCheckBoxClick(bool checked) {
     if (!csv_.Close(error)) prompts_->ShowMessage(error);
     return;
   }
-  mv::FileDialogSpec spec;
-  spec.title = "Record Status Log";
-  spec.filter = "CSV Files|*.csv";
-  spec.initialFile = "status.csv";
-  spec.defaultExt = "csv";
-  spec.confirmOverwrite = false;  // polls are appended, nothing is replaced
+  mv::FileDialogOptions options;
+  options.title = "Record Status Log";
+  options.filter = "CSV Files|*.csv";
+  options.initialFile = "status.csv";
+  options.defaultExt = "csv";
+  options.confirmOverwrite = false;  // polls are appended, nothing is replaced
   std::string path;
-  if (!prompts_->SaveFile(spec, path)) {
+  if (!prompts_->SaveFile(options, path)) {
     RecordCheckBox->setChecked(false);
     return;
   }

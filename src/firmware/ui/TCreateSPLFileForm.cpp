@@ -217,17 +217,17 @@ void TCreateSPLFileForm::FormShow() {
 }
 
 void TCreateSPLFileForm::SelectHexFileButtonClick() {
-  mv::FileDialogSpec spec;
-  spec.title = "Select Intel Hex File";
-  spec.filter = "Intel Hex Files|*.hex;*.h86";
-  spec.initialDir = ".";
+  mv::FileDialogOptions options;
+  options.title = "Select Intel Hex File";
+  options.filter = "Intel Hex Files|*.hex;*.h86";
+  options.initialDir = ".";
   if (!hexFile_.empty()) {
     const std::string folder = std::filesystem::path(hexFile_).parent_path().string();
-    if (!folder.empty()) spec.initialDir = folder;
+    if (!folder.empty()) options.initialDir = folder;
   }
-  spec.mustExist = true;
+  options.mustExist = true;
   std::string path;
-  if (!prompts_.OpenFile(spec, path)) return;
+  if (!prompts_.OpenFile(options, path)) return;
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::absolute(path, ec);
   hexFile_ = ec ? path : full.lexically_normal().string();

@@ -253,14 +253,14 @@ void TProfileCompareForm::DriveReadEnded() {
 
 void TProfileCompareForm::OpenFileButtonClick() {
   if (hooks_.prompts == nullptr) return;
-  FileDialogSpec spec;
-  spec.title = "Compare Motor Profile " + Tag().toStdString() + " with File";
-  spec.filter = "INI Files|*.ini";
-  spec.initialDir = ".";
-  spec.defaultExt = "ini";
-  spec.mustExist = true;
+  FileDialogOptions options;
+  options.title = "Compare Motor Profile " + Tag().toStdString() + " with File";
+  options.filter = "INI Files|*.ini";
+  options.initialDir = ".";
+  options.defaultExt = "ini";
+  options.mustExist = true;
   std::string path;
-  if (!hooks_.prompts->OpenFile(spec, path)) return;
+  if (!hooks_.prompts->OpenFile(options, path)) return;
   MotorProfile p;
   std::string message;
   if (!readMotorProfileFile(path, p, message)) {

@@ -92,10 +92,10 @@ TEST(LogWindow, LogPathFollowsXdgStateHome) {
 }
 
 TEST(QtPrompts, FiltersBecomeQtFilters) {
-  EXPECT_EQ(mv::QtFilterFromSpec("INI Files|*.ini"), "INI Files (*.ini)");
-  EXPECT_EQ(mv::QtFilterFromSpec("INI Files|*.ini|All Files|*.*"), "INI Files (*.ini);;All Files (*.*)");
-  EXPECT_EQ(mv::QtFilterFromSpec("Hex|*.hex;*.ihx"), "Hex (*.hex *.ihx)");
-  EXPECT_EQ(mv::QtFilterFromSpec(""), "");
+  EXPECT_EQ(mv::QtFilterText("INI Files|*.ini"), "INI Files (*.ini)");
+  EXPECT_EQ(mv::QtFilterText("INI Files|*.ini|All Files|*.*"), "INI Files (*.ini);;All Files (*.*)");
+  EXPECT_EQ(mv::QtFilterText("Hex|*.hex;*.ihx"), "Hex (*.hex *.ihx)");
+  EXPECT_EQ(mv::QtFilterText(""), "");
 }
 
 }  // namespace

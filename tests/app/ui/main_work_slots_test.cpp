@@ -51,7 +51,7 @@ TEST_F(SlotsTest, SaveIniRightAfterStartUpWritesTheDefaultRecord) {
   prompts.paths = {dir.file("p03.ini")};
   form->Slots[2].SaveToINIButton->click();
   ASSERT_EQ(prompts.fileDialogs.size(), 1u);
-  const mv::FileDialogSpec& d = prompts.fileDialogs[0];
+  const mv::FileDialogOptions& d = prompts.fileDialogs[0];
   EXPECT_EQ(d.title, "Save Motor Profile P03");
   EXPECT_EQ(d.defaultExt, "ini");
   EXPECT_TRUE(d.confirmOverwrite);
@@ -80,7 +80,7 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
   prompts.paths = {WriteProfile("grinder.ini", p)};
   form->Slots[4].LoadFromINIButton->click();
   ASSERT_EQ(prompts.fileDialogs.size(), 1u);
-  const mv::FileDialogSpec& d = prompts.fileDialogs[0];
+  const mv::FileDialogOptions& d = prompts.fileDialogs[0];
   EXPECT_EQ(d.title, "Load Motor Profile P05");
   EXPECT_EQ(d.filter, "INI Files|*.ini");
   EXPECT_EQ(d.defaultExt, "ini");

@@ -31,12 +31,12 @@ class ScriptedPrompts : public mv::Prompts {
   std::string nextPath;  // "" = the user cancels
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   mv::PromptAnswer AskYesNoWarning(const std::string&) override { return mv::PromptAnswer::No; }
-  bool OpenFile(const mv::FileDialogSpec& spec, std::string& path) override {
-    titles.push_back(spec.title);
+  bool OpenFile(const mv::FileDialogOptions& options, std::string& path) override {
+    titles.push_back(options.title);
     path = nextPath;
     return !path.empty();
   }
-  bool SaveFile(const mv::FileDialogSpec&, std::string&) override { return false; }
+  bool SaveFile(const mv::FileDialogOptions&, std::string&) override { return false; }
   bool ChooseFolder(const std::string&, const std::string&, std::string&) override { return false; }
 };
 
