@@ -24,6 +24,12 @@
 //    the object (the port) whose event it is handling.
 //
 // No allocation per call: each worker owns one PendingCall record.
+//
+// During a burst (a byte per call) both sides keep the hand-off hot: a worker
+// that has queued a call watches for its completion for a few microseconds
+// before it sleeps, and ServePending, once it has run a call, watches for the
+// next one as long before it returns. On a machine with one processor neither
+// side spins.
 #pragma once
 
 #include <atomic>
@@ -51,6 +57,7 @@ class GuiCallQueue {
     bool queued = false;
     bool done = false;
     bool released = false;  // sticky: the worker is being ended, calls are skipped
+    std::atomic<bool> finished{false};  // done || released, readable without the lock
     std::condition_variable cv;
   };
 
@@ -108,6 +115,7 @@ class GuiCallQueue {
   void WaitEnded(const std::atomic<bool>& ended, PendingCall* rec);
 
   mutable std::mutex mu_;
+  std::atomic<int> queuedCount_{0};  // calls in the queue, readable without the lock
   std::condition_variable guiCv_;
   PendingCall* head_ = nullptr;
   PendingCall* tail_ = nullptr;
