@@ -140,8 +140,9 @@ bool RequestEngine::SendRequest(const RequestStep* steps, std::uint32_t count) {
   steps_ = steps;
   stepCount_ = count;
   stepIndex_ = 0;
-  const std::uint32_t length = EncodeFrame(steps_[0], firstFrame_.data());
-  port_.TxData(firstFrame_.data(), static_cast<int>(length));
+  std::uint8_t* frame = NextFrameBuffer();
+  const std::uint32_t length = EncodeFrame(steps_[0], frame);
+  port_.TxData(frame, static_cast<int>(length));
   ArmTimer(kFirstByteTimeoutMs);
   ++counters_.tx;
   Changed();
@@ -175,8 +176,9 @@ void RequestEngine::OnComplete() {
     if (step.handler) step.handler(step, lastResponse_);
     ++stepIndex_;
     if (stepIndex_ < stepCount_) {
-      const std::uint32_t length = EncodeFrame(steps_[stepIndex_], nextFrame_.data());
-      if (length > 0) port_.TxData(nextFrame_.data(), static_cast<int>(length));
+      std::uint8_t* frame = NextFrameBuffer();
+      const std::uint32_t length = EncodeFrame(steps_[stepIndex_], frame);
+      if (length > 0) port_.TxData(frame, static_cast<int>(length));
       ArmTimer(kFirstByteTimeoutMs);
       ++counters_.tx;
     } else {

@@ -278,8 +278,16 @@ class RequestEngine {
   MonotonicClock clock_ = &SteadyClockNs;
   std::int64_t requestStartNs_ = 0;
   std::int64_t lastRoundTripNs_ = -1;
-  std::array<std::uint8_t, kFrameBufferSize> firstFrame_{};
-  std::array<std::uint8_t, kFrameBufferSize> nextFrame_{};
+  // The two transmit buffers, used in turn: a buffer is written again only
+  // when the frame after the one it carried has been taken by the port, that
+  // is once its own transmission has certainly ended.
+  std::uint8_t* NextFrameBuffer() {
+    std::uint8_t* b = frames_[nextFrame_].data();
+    nextFrame_ ^= 1u;
+    return b;
+  }
+  std::array<std::array<std::uint8_t, kFrameBufferSize>, 2> frames_{};
+  unsigned nextFrame_ = 0;
 };
 
 }  // namespace mv

@@ -160,10 +160,15 @@ TEST(RequestEngine, SendsStepsOneAfterAnotherWithTheRightTimeouts) {
   EXPECT_EQ(rig.bar.counters.rx, 3u);
   EXPECT_EQ(rig.bar.ended, std::vector<RequestOutcome>{RequestOutcome::Completed});
 
-  // The first frame has its own buffer; follow-on frames share the other one,
-  // so a later step never overwrites a frame the port may still be sending.
+  // Frames take the two buffers in turn: a frame is never built in the buffer
+  // the port was last given, which it may still be sending from.
   EXPECT_NE(rig.port.buffers[0], rig.port.buffers[1]);
-  EXPECT_EQ(rig.port.buffers[1], rig.port.buffers[2]);
+  EXPECT_NE(rig.port.buffers[1], rig.port.buffers[2]);
+  EXPECT_EQ(rig.port.buffers[0], rig.port.buffers[2]);
+  // Also across requests: the next request's first frame avoids the buffer of
+  // the last frame sent.
+  ASSERT_TRUE(rig.engine.SendRequest(steps, 1));
+  EXPECT_NE(rig.port.buffers[3], rig.port.buffers[2]);
 }
 
 TEST(RequestEngine, BadCodeEndsTheRequestAndAValidByteInsideStartsANewResponse) {
