@@ -28,27 +28,11 @@ mv::AppConfig Sentinel() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static fuzzutil::MemFile file;
-  const std::string text(reinterpret_cast<const char*>(data), size);
-
-  std::vector<std::string> lines;
-  mv::SplitLines(text, lines);
-  mv::AppConfig fromLines = Sentinel();
+  mv::AppConfig fromLines;
   std::string message;
-  const bool ok = mv::parseConfigLines(lines, fromLines, message);
-
-  mv::AppConfig fromFile = Sentinel();
-  std::string fileMessage;
-  const bool fileOk = mv::readConfigFile(file.Set(data, size), fromFile, fileMessage);
-  FUZZ_CHECK(ok == fileOk);
-  FUZZ_CHECK(fromLines == fromFile);
-  FUZZ_CHECK(message == fileMessage);
-
-  if (!ok) {
-    FUZZ_CHECK(fromLines == Sentinel());
-    FUZZ_CHECK(message.rfind("ERROR: - ", 0) == 0);
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::parseConfigLines, mv::readConfigFile, fromLines,
+                              message))
     return 0;
-  }
   FUZZ_CHECK(fromLines.com_port >= 1 && fromLines.com_port <= 32);
   FUZZ_CHECK(fromLines.app_start_address % 2048 == 0);
   FUZZ_CHECK(fromLines.motor_profile_start_address % 2048 == 0);

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/text_file.h"
+
 namespace fuzzutil {
 
 // Aborts with the failed condition, so libFuzzer saves the input.
@@ -59,6 +61,32 @@ class MemFile {
   int fd_ = -1;
   std::string path_;
 };
+
+// Reads the input as lines in memory and as a file through the reader's two
+// entry points, each into a copy of `sentinel`; checks that both ways agree
+// (result, record, message) and that a refusal leaves the record untouched
+// and says "ERROR: - ...". Returns whether the input was accepted.
+template <class Record, class ParseLines, class ReadFile>
+bool ReadBothWays(const std::uint8_t* data, std::size_t size, const Record& sentinel, ParseLines parseLines,
+                  ReadFile readFile, Record& out, std::string& message) {
+  static MemFile file;
+  std::vector<std::string> lines;
+  mv::SplitLines(std::string(reinterpret_cast<const char*>(data), size), lines);
+  out = sentinel;
+  const bool ok = parseLines(lines, out, message);
+
+  Record fromFile = sentinel;
+  std::string fileMessage;
+  const bool fileOk = readFile(file.Set(data, size), fromFile, fileMessage);
+  FUZZ_CHECK(ok == fileOk);
+  FUZZ_CHECK(out == fromFile);
+  FUZZ_CHECK(message == fileMessage);
+  if (!ok) {
+    FUZZ_CHECK(out == sentinel);
+    FUZZ_CHECK(message.rfind("ERROR: - ", 0) == 0);
+  }
+  return ok;
+}
 
 }  // namespace fuzzutil
 

@@ -35,27 +35,11 @@ bool HasNul(const mv::MotorProfile& p, std::size_t offset, std::size_t width) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static fuzzutil::MemFile file;
-  const std::string text(reinterpret_cast<const char*>(data), size);
-
-  std::vector<std::string> lines;
-  mv::SplitLines(text, lines);
-  mv::MotorProfile fromLines = Sentinel();
+  mv::MotorProfile fromLines;
   std::string message;
-  const bool ok = mv::parseMotorProfileLines(lines, fromLines, message);
-
-  mv::MotorProfile fromFile = Sentinel();
-  std::string fileMessage;
-  const bool fileOk = mv::readMotorProfileFile(file.Set(data, size), fromFile, fileMessage);
-  FUZZ_CHECK(ok == fileOk);
-  FUZZ_CHECK(fromLines == fromFile);
-  FUZZ_CHECK(message == fileMessage);
-
-  if (!ok) {
-    FUZZ_CHECK(fromLines == Sentinel());
-    FUZZ_CHECK(message.rfind("ERROR: - ", 0) == 0);
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::parseMotorProfileLines, mv::readMotorProfileFile, fromLines,
+                              message))
     return 0;
-  }
   FUZZ_CHECK(mv::profileChecksumValid(fromLines));
   // Padding after the name and the comment is rebuilt as zeros.
   FUZZ_CHECK(fromLines.bytes[mv::off::name + mv::kNameBytes - 1] == 0);
