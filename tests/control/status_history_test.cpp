@@ -9,6 +9,7 @@
 #include "control/status_history.h"
 #include "control/status_requests.h"
 #include "link/engine.h"
+#include "link/link_fakes.h"
 
 namespace {
 
@@ -108,24 +109,11 @@ namespace {
 std::int64_t fakeNow = 0;
 std::int64_t FakeClock() { return fakeNow; }
 
-struct NullPort : mv::LinkPort {
-  bool GetOpened() const override { return true; }
-  bool TxData(const std::uint8_t*, int) override { return true; }
-};
-struct NullTimer : mv::Timer {
-  int interval = 0;
-  bool enabled = false;
-  void SetInterval(int ms) override { interval = ms; }
-  int Interval() const override { return interval; }
-  void SetEnabled(bool on) override { enabled = on; }
-  bool Enabled() const override { return enabled; }
-};
-
 }  // namespace
 
 TEST(LinkRoundTrip, FromSendRequestToTheLastStepsResponse) {
-  NullPort port;
-  NullTimer timer;
+  linktest::FakePort port;
+  linktest::FakeTimer timer;
   mv::RequestEngine engine(port, timer, nullptr);
   engine.SetClock(&FakeClock);
   const mv::RequestSender sender = engine.Sender();

@@ -7,28 +7,12 @@
 #include "control/control_rules.h"
 #include "control/status_requests.h"
 #include "link/engine.h"
+#include "link/link_fakes.h"
 
 namespace {
 
-class FakePort : public mv::LinkPort {
- public:
-  std::vector<std::vector<std::uint8_t>> frames;
-  bool GetOpened() const override { return true; }
-  bool TxData(const std::uint8_t* b, int n) override {
-    frames.emplace_back(b, b + n);
-    return true;
-  }
-};
-
-class FakeTimer : public mv::Timer {
- public:
-  int interval = 0;
-  bool enabled = false;
-  void SetInterval(int ms) override { interval = ms; }
-  int Interval() const override { return interval; }
-  void SetEnabled(bool on) override { enabled = on; }
-  bool Enabled() const override { return enabled; }
-};
+using linktest::FakePort;
+using linktest::FakeTimer;
 
 class FakeControlWindow : public mv::ControlStatusView {
  public:
