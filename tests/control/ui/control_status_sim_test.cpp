@@ -16,6 +16,7 @@
 #include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "support/sim_link.h"
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
@@ -28,15 +29,10 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   Sim sim;
   ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
 
-  mv::HeadlessLoop loop;
-  PLKDVX::TDVXCOMPort serial(loop.Queue());
-  mv::SerialLinkPort port(serial);
-  std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
-  mv::RequestEngine engine(port, *timer, nullptr);
-  serial.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
-  serial.OnRxError = [&](void*) { engine.RxError(); };
-  serial.OnRxBreak = [&](void*) { engine.RxBreak(); };
-  serial.SetDevicePathOverride(sim.path());
+  mvtest::SimLink link(sim.path());
+  mv::HeadlessLoop& loop = link.loop;
+  PLKDVX::TDVXCOMPort& serial = link.serial;
+  mv::RequestEngine& engine = link.engine;
   ASSERT_TRUE(serial.Open());
 
   TControlStatusForm form;

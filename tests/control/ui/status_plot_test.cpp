@@ -31,6 +31,7 @@
 #include "serial/headless_loop.h"
 #include "serial/ui/TDVXCOMIndicator.h"
 #include "support/scripted_prompts.h"
+#include "support/sim_link.h"
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
@@ -287,15 +288,10 @@ TEST(ControlPortLamps, LinkedThroughThePortWithAVisiblePulse) {
 TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
   mvtest::SimProcess sim;
   ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
-  mv::HeadlessLoop loop;
-  PLKDVX::TDVXCOMPort serial(loop.Queue());
-  mv::SerialLinkPort port(serial);
-  std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
-  mv::RequestEngine engine(port, *timer, nullptr);
-  serial.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
-  serial.OnRxError = [&](void*) { engine.RxError(); };
-  serial.OnRxBreak = [&](void*) { engine.RxBreak(); };
-  serial.SetDevicePathOverride(sim.path());
+  mvtest::SimLink link(sim.path());
+  mv::HeadlessLoop& loop = link.loop;
+  PLKDVX::TDVXCOMPort& serial = link.serial;
+  mv::RequestEngine& engine = link.engine;
 
   mvtest::TempDir dir;
   mvtest::ScriptedPrompts prompts;
