@@ -86,6 +86,13 @@ const char* RequestOutcomeText(RequestOutcome outcome) {
   return "unknown";
 }
 
+int FirstByteTimeoutMs(std::uint32_t frameLength, std::uint32_t bitsPerSecond) {
+  if (bitsPerSecond == 0) return kFirstByteTimeoutMs;
+  const std::uint64_t bits = std::uint64_t{frameLength} * kLineBitsPerByte;
+  const std::uint64_t lineMs = (bits * 1000u + bitsPerSecond / 2u) / bitsPerSecond;
+  return kFirstByteTimeoutMs + static_cast<int>(lineMs);
+}
+
 std::int64_t SteadyClockNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -140,13 +147,20 @@ bool RequestEngine::SendRequest(const RequestStep* steps, std::uint32_t count) {
   steps_ = steps;
   stepCount_ = count;
   stepIndex_ = 0;
-  std::uint8_t* frame = NextFrameBuffer();
-  const std::uint32_t length = EncodeFrame(steps_[0], frame);
-  port_.TxData(frame, static_cast<int>(length));
-  ArmTimer(kFirstByteTimeoutMs);
-  ++counters_.tx;
+  SendStep();
   Changed();
   return true;
+}
+
+void RequestEngine::SendStep() {
+  std::uint8_t* frame = NextFrameBuffer();
+  const std::uint32_t length = EncodeFrame(steps_[stepIndex_], frame);
+  // A refused frame is reported by the port and ends in the timeout. (Every
+  // step was checked when the request was accepted; a table changed since
+  // then cannot be encoded and is not sent either.)
+  frameRefused_ = length == 0 || !port_.TxData(frame, static_cast<int>(length));
+  ArmTimer(FirstByteTimeoutMs(length, port_.BitsPerSecond()));
+  ++counters_.tx;
 }
 
 void RequestEngine::Abandon(RequestOutcome outcome, std::uint32_t& counter, bool resetParser) {
@@ -163,8 +177,16 @@ void RequestEngine::Abandon(RequestOutcome outcome, std::uint32_t& counter, bool
 }
 
 void RequestEngine::OnComplete() {
-  timer_.SetEnabled(false);
   ++counters_.rx;
+  if (busy_ && frameRefused_) {
+    // The drive never got this step's frame: whatever completed is not its
+    // answer. Counted and dropped; the request still ends in its timeout.
+    ArmTimer(kInterByteTimeoutMs);
+    parser_.EndDelivery();
+    Changed();
+    return;
+  }
+  timer_.SetEnabled(false);
 
   bool ended = false;
   // A response that completes while no request is waiting for it (a late
@@ -176,11 +198,7 @@ void RequestEngine::OnComplete() {
     if (step.handler) step.handler(step, lastResponse_);
     ++stepIndex_;
     if (stepIndex_ < stepCount_) {
-      std::uint8_t* frame = NextFrameBuffer();
-      const std::uint32_t length = EncodeFrame(steps_[stepIndex_], frame);
-      if (length > 0) port_.TxData(frame, static_cast<int>(length));
-      ArmTimer(kFirstByteTimeoutMs);
-      ++counters_.tx;
+      SendStep();
     } else {
       busy_ = false;
       ended = true;
@@ -215,13 +233,9 @@ void RequestEngine::RxError() { Abandon(RequestOutcome::RxError, counters_.errs,
 void RequestEngine::RxBreak() { Abandon(RequestOutcome::RxBreak, counters_.errs, true); }
 
 void RequestEngine::RxTimeout() {
-  if (!busy_) {
-    // Only a stray partial response can leave the timer running while no
-    // request is in progress: drop it so the next request starts clean.
-    timer_.SetEnabled(false);
-    parser_.ResetParser();
-    return;
-  }
+  // Also a stray partial response that arrived while no request was in
+  // progress: it is dropped so the next request starts clean, and counted as
+  // every timeout is.
   Abandon(RequestOutcome::Timeout, counters_.to, true);
 }
 

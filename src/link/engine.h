@@ -147,21 +147,13 @@ class LinkPort {
  public:
   virtual ~LinkPort() = default;
   virtual bool GetOpened() const = 0;
-  // Starts sending without copying: the buffer stays unchanged until the
-  // transmission has ended (the engine guarantees this for its frames).
+  // Starts sending a frame. The port copies the bytes when it accepts them,
+  // so the buffer may be written again as soon as this returns; false when
+  // the port refused the frame (nothing of it is sent).
   virtual bool TxData(const std::uint8_t* buffer, int length) = 0;
-};
-
-// Adapts any port object with GetOpened() and TxData(buffer, length).
-template <class Port>
-class LinkPortAdapter final : public LinkPort {
- public:
-  explicit LinkPortAdapter(Port& port) : port_(port) {}
-  bool GetOpened() const override { return port_.GetOpened(); }
-  bool TxData(const std::uint8_t* buffer, int length) override { return port_.TxData(buffer, length); }
-
- private:
-  Port& port_;
+  // The line's speed in bits per second; 0 when unknown (no line time is
+  // added to the first-byte timeout).
+  virtual std::uint32_t BitsPerSecond() const { return 0; }
 };
 
 // The five activity counters of the status bar.
@@ -198,6 +190,14 @@ class LinkView {
 inline constexpr const char* kPortNotOpenedText = "COM port not opened";
 inline constexpr int kFirstByteTimeoutMs = 100;
 inline constexpr int kInterByteTimeoutMs = 80;
+inline constexpr std::uint32_t kLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+// The first-byte timeout of a frame of `frameLength` bytes: 100 ms counted
+// from the hand-over plus the time the frame itself takes on a line of
+// `bitsPerSecond` (rounded to the nearest millisecond; nothing added when the
+// speed is unknown). At 9600 bit/s a 224-byte frame takes about 233 ms on the
+// line, so without it the answer could never arrive in time.
+int FirstByteTimeoutMs(std::uint32_t frameLength, std::uint32_t bitsPerSecond);
 
 // A SendRequest bound to its engine, handed to windows that send through it.
 // `busy` tells whether a request is in progress, so that a caller does not
@@ -261,6 +261,9 @@ class RequestEngine {
  private:
   void Abandon(RequestOutcome outcome, std::uint32_t& counter, bool resetParser);
   void OnComplete();
+  // Encodes the step at stepIndex_, hands it to the port and arms the
+  // first-byte timeout.
+  void SendStep();
   void ArmTimer(int ms);
   void Changed();
 
@@ -278,9 +281,11 @@ class RequestEngine {
   MonotonicClock clock_ = &SteadyClockNs;
   std::int64_t requestStartNs_ = 0;
   std::int64_t lastRoundTripNs_ = -1;
-  // The two transmit buffers, used in turn: a buffer is written again only
-  // when the frame after the one it carried has been taken by the port, that
-  // is once its own transmission has certainly ended.
+  // The port refused the current step's frame: nothing received until the
+  // timeout can be its answer, so no handler runs for it.
+  bool frameRefused_ = false;
+  // The two transmit buffers, used in turn. The port copies a frame when it
+  // accepts it, so either buffer is free again once TxData has returned.
   std::uint8_t* NextFrameBuffer() {
     std::uint8_t* b = frames_[nextFrame_].data();
     nextFrame_ ^= 1u;

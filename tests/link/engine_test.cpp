@@ -248,12 +248,14 @@ TEST(RequestEngine, LateAnswerAfterATimeoutIsCountedAndDropped) {
   EXPECT_FALSE(rig.timer.enabled);
 
   // A stray partial answer while idle is dropped when its bytes stop coming,
-  // without counting a timeout.
+  // and that timeout is counted as every other.
   rig.Feed({0x77, 'a', 'b'});
   EXPECT_TRUE(rig.timer.enabled);
   rig.timer.Expire();
-  EXPECT_EQ(rig.bar.counters.to, 1u);
+  EXPECT_EQ(rig.bar.counters.to, 2u);
+  EXPECT_FALSE(rig.timer.enabled);
   EXPECT_EQ(rig.engine.Parser().State(), ParserState::AwaitCode);
+  EXPECT_EQ(rig.bar.ended.size(), 1u);  // no request ended with it
 }
 
 TEST(RequestEngine, SixStepRequestCountsAndFailureAtStepThree) {
@@ -338,4 +340,67 @@ TEST(RequestEngine, ReceiveErrorAndBreakAbandonWithErrsAndDropThePartialAnswer) 
     EXPECT_EQ(rig.bar.counters.errs, 5u);  // each taken as a bad code
     EXPECT_TRUE(rec.calls.empty());
   }
+}
+
+// The first-byte timeout counts from the hand-over, so it must leave room for
+// the frame itself to cross the line: at 9600 bit/s a profile frame takes
+// about 233 ms, far beyond the 100 ms alone.
+TEST(RequestEngine, FirstByteTimeoutAddsTheFramesOwnLineTime) {
+  EXPECT_EQ(mv::FirstByteTimeoutMs(224, 9600), 100 + 233);
+  EXPECT_EQ(mv::FirstByteTimeoutMs(224, 115200), 100 + 19);
+  EXPECT_EQ(mv::FirstByteTimeoutMs(1, 115200), 100);  // 87 us: under a millisecond added
+  EXPECT_EQ(mv::FirstByteTimeoutMs(224, 0), 100);     // speed unknown
+
+  Rig rig;
+  rig.port.bps = 9600;
+  const std::vector<std::uint8_t> block = Bytes(223);
+  RequestStep steps[2] = {{0x35, block.data(), 223, {}}, {0x24, nullptr, 0, {}}};
+  ASSERT_TRUE(rig.engine.SendRequest(steps, 2));
+  EXPECT_EQ(rig.timer.interval, 333);
+  rig.engine.RxChar(0x07);
+  EXPECT_EQ(rig.timer.interval, mv::kInterByteTimeoutMs);  // between bytes: unchanged
+  rig.Feed({0, 1});
+  EXPECT_EQ(rig.timer.interval, 101);  // the one-byte second frame: 1.04 ms on the line
+}
+
+// A frame the port refused never reached the drive: a response completing
+// meanwhile (stray bytes, a late answer to an earlier request) is not its
+// answer. No handler runs, nothing further is sent, and the request ends in
+// its timeout as any frame that is not answered.
+TEST(RequestEngine, RefusedFrameTakesNoAnswerAndEndsInTheTimeout) {
+  Rig rig;
+  Recorder rec;
+  RequestStep steps[2] = {{0x78, nullptr, 0, rec.Handler()}, {0x78, nullptr, 0, rec.Handler()}};
+  rig.port.refuse = true;
+  ASSERT_TRUE(rig.engine.SendRequest(steps, 2));
+  EXPECT_EQ(rig.bar.counters.tx, 1u);
+  rig.Answer(0x07, {1, 2});
+  EXPECT_TRUE(rec.calls.empty());
+  EXPECT_EQ(rig.bar.counters.rx, 1u);
+  EXPECT_EQ(rig.port.frames.size(), 1u);
+  EXPECT_TRUE(rig.engine.Busy());
+  EXPECT_TRUE(rig.timer.enabled);
+  rig.timer.Expire();
+  EXPECT_FALSE(rig.engine.Busy());
+  EXPECT_EQ(rig.bar.counters.to, 1u);
+  EXPECT_EQ(rig.bar.ended, std::vector<RequestOutcome>{RequestOutcome::Timeout});
+
+  // The same for a follow-on step: the first is answered, the second refused.
+  rig.port.refuse = false;
+  ASSERT_TRUE(rig.engine.SendRequest(steps, 2));
+  rig.port.refuse = true;
+  rig.Answer(0x07, {3, 4});
+  ASSERT_EQ(rec.calls.size(), 1u);
+  rig.Answer(0x07, {5, 6});  // not the second step's answer
+  EXPECT_EQ(rec.calls.size(), 1u);
+  rig.timer.Expire();
+  EXPECT_EQ(rig.bar.counters.to, 2u);
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Timeout);
+
+  // And the next accepted frame takes its answer again.
+  rig.port.refuse = false;
+  ASSERT_TRUE(rig.engine.SendRequest(steps, 1));
+  rig.Answer(0x07, {7, 8});
+  ASSERT_EQ(rec.calls.size(), 2u);
+  EXPECT_EQ(rec.calls[1].payload, (std::vector<std::uint8_t>{7, 8}));
 }
