@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     control.SetRequestSender(engine.Sender());
     port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
                         const std::string&, int line, int err) {
-      if (type == PLKDVX::rtError && !link.Retrying() && (func == "TxData" || desc == "WriteFile"))
+      if (type == PLKDVX::rtError && (func == "TxData" || desc == "WriteFile"))
         std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", func.c_str(), desc.c_str(), err, line);
     };
     port.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };

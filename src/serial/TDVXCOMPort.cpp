@@ -425,15 +425,15 @@ bool TDVXCOMPort::TxChar(std::uint8_t ch) {
     Report(rtError, "TxChar", kNotOpen, __FILE__, __LINE__, 0);
     return false;
   }
-  // The one-byte buffer may still be on its way out: only refill it when the
-  // worker is free to take it.
-  if (txThread_ && !txThread_->TxBusy()) txCharBuf_ = ch;
-  if (!txThread_ || !txThread_->TxData(&txCharBuf_, 1)) {
+  // One byte is copied when it is accepted.
+  if (!txThread_ || !txThread_->TxData(&ch, 1)) {
     Report(rtError, "TxChar", "Tx error", __FILE__, __LINE__, 0);
     return false;
   }
   return true;
 }
+
+bool TDVXCOMPort::TxInProgress() const { return txThread_ && txThread_->TxBusy(); }
 
 bool TDVXCOMPort::TxAbort() {
   if (!GetOpened()) {

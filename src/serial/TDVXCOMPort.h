@@ -108,11 +108,15 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool GetRI(bool& level);
   bool GetCD(bool& level);
 
-  // Starts sending aLen bytes from buffer without copying them: the buffer
-  // must stay valid and unchanged until OnTxData or TxAbort.
+  // Starts sending aLen bytes. Up to TDVXCOMTxThread::kTxCopySize bytes are
+  // copied at once (the buffer is free again on return); a longer buffer is
+  // sent from the caller's memory and must stay unchanged until OnTxData or
+  // TxAbort. Refused while a transmission is in progress.
   bool TxData(const std::uint8_t* buffer, int aLen);
   bool TxChar(std::uint8_t ch);
   bool TxAbort();
+  // Whether a transmission is in progress right now.
+  bool TxInProgress() const;
 
   void Indicator(int type, bool on);
   void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,
@@ -206,7 +210,6 @@ class TDVXCOMPort : public IndicatorLampObserver {
   std::unique_ptr<TDVXCOMTxThread> txThread_;
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
-  std::uint8_t txCharBuf_ = 0;
   bool closing_ = false;
   bool noCloseEvent_ = false;
 

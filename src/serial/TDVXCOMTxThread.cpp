@@ -1,10 +1,25 @@
 #include "serial/TDVXCOMTxThread.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 
 #include "serial/TDVXCOMPort.h"
 
 namespace PLKDVX {
+
+namespace {
+
+// How long TxData waits for a transmitter that is finishing its last write.
+// The drive's answer to a frame can reach the GUI thread before the worker
+// that wrote the frame has been scheduled again to mark itself free; the next
+// frame, sent from that answer's handler, would then be refused. The worker
+// only has to run a few instructions, so the wait is short, and nothing is
+// served meanwhile (no event handler runs inside TxData). A transmitter that
+// is really busy (a stalled line) costs the caller this much, then refuses.
+constexpr auto kFinishingWriteWait = std::chrono::milliseconds(5);
+
+}  // namespace
 
 TDVXCOMTxThread::TDVXCOMTxThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
                                  TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port)
@@ -37,19 +52,21 @@ bool TDVXCOMTxThread::TxBusy() const {
 }
 
 bool TDVXCOMTxThread::TxData(const std::uint8_t* buffer, int length) {
-  bool busy;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    busy = txBusy_;
-  }
-  if (busy) {
-    ReportNow(rtError, "TDVXCOMTxThread", "Tx is busy", __FILE__, __LINE__, 0);
-    return false;
-  }
-  {
-    // Only this (GUI) thread sets the flag, so it is still clear here.
-    std::lock_guard<std::mutex> lock(mu_);
-    data_ = buffer;
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!freeCv_.wait_for(lock, kFinishingWriteWait, [&] { return !txBusy_; })) {
+      lock.unlock();
+      ReportNow(rtError, "TDVXCOMTxThread", "Tx is busy", __FILE__, __LINE__, 0);
+      return false;
+    }
+    // The worker is done with the previous buffer (the flag is cleared only
+    // after its write has returned), so the copy may be overwritten.
+    if (length <= kTxCopySize) {
+      std::memcpy(copy_.data(), buffer, static_cast<std::size_t>(length));
+      data_ = copy_.data();
+    } else {
+      data_ = buffer;
+    }
     length_ = static_cast<std::uint32_t>(length);
     txAborting_ = false;
     txBusy_ = true;  // before the worker can see the request
@@ -66,6 +83,15 @@ bool TDVXCOMTxThread::TxData(const std::uint8_t* buffer, int length) {
   }
   if (indicator_) indicator_(itTX, true);
   return true;
+}
+
+void TDVXCOMTxThread::EndTransmission() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    txBusy_ = false;
+    txAborting_ = false;
+  }
+  freeCv_.notify_all();
 }
 
 bool TDVXCOMTxThread::TxAbort() {
@@ -96,27 +122,28 @@ void TDVXCOMTxThread::Execute() {
     if (Terminated()) return;
     const std::uint8_t* data;
     std::uint32_t length;
+    bool abandoned = false;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (!txBusy_) continue;
-      if (txAborting_) {  // abandoned before it started
-        txAborting_ = false;
-        txBusy_ = false;
-        continue;
-      }
+      abandoned = txAborting_;  // abandoned before it started
       data = data_;
       length = length_;
+    }
+    if (abandoned) {
+      EndTransmission();
+      continue;
     }
     std::uint32_t written = 0;
     const mv::PlatformResult r = platform_.WriteFile(device_, waitEvent_, data, length, written);
     if (Terminated()) return;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (txAborting_) {  // abandoned: no OnTxData
-        txAborting_ = false;
-        txBusy_ = false;
-        continue;
-      }
+      abandoned = txAborting_;
+    }
+    if (abandoned) {  // no OnTxData
+      EndTransmission();
+      continue;
     }
     if (!r) {
       // The thread ends; TxBusy stays set until the port is reopened.
@@ -125,19 +152,17 @@ void TDVXCOMTxThread::Execute() {
     }
     bytesWritten_ = written;
     const int len = static_cast<int>(written);
-    {
-      // The transmission is over: the transmitter is free from now on, before
-      // its end is handed to the GUI thread. A frame sent from a handler that
-      // runs before that hand-off (the answer to this frame can be delivered
-      // first) is accepted, and waits in the request event for this loop.
-      std::lock_guard<std::mutex> lock(mu_);
-      txBusy_ = false;
-      txAborting_ = false;
-    }
-    TDVXCOMTxThread* thread = this;
+    // The transmission is over: the transmitter is free from now on, before
+    // its end is handed to the GUI thread. A frame sent from a handler that
+    // runs before that hand-off (the answer to this frame can be delivered
+    // first) is accepted, and waits in the request event for this loop.
+    EndTransmission();
     Synchronize([=] {
       if (port->OnTxData) port->OnTxData(self, len);
-      if (!thread->TxBusy()) port->Indicator(itTX, false);  // a newer frame may be on its way
+      // The handler may have closed the port, which ends and frees this
+      // worker: from here on only the port is asked (a newer frame may be on
+      // its way).
+      if (!port->TxInProgress()) port->Indicator(itTX, false);
     });
   }
 }

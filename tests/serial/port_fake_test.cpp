@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -486,6 +487,84 @@ TEST_F(PortFake, HandlersMayCloseThePortFromInsideAHandOff) {
   EXPECT_TRUE(port->Open());
   ASSERT_TRUE(loop.RunUntil([&] { return received > 2; }, 5s));
   EXPECT_TRUE(port->Close());
+}
+
+// A handler may end the worker whose hand-off runs it: closing the port from
+// any event, then opening it again, leaves nothing of the old workers in use
+// (the AddressSanitizer build catches a worker read after it was freed).
+TEST_F(PortFake, EveryHandlerMayCloseThePort) {
+  std::vector<std::string> log;
+  LogLamp tx("TX", log), rx("RX", log), brk("BRK", log), err("ERR", log), cts("CTS", log);
+  auto closeIt = [this] { port->Close(); };
+  struct Case {
+    const char* name;
+    std::function<void()> bind;
+    std::function<void()> raise;
+  };
+  std::uint32_t modem = 0;
+  static const std::uint8_t frame[] = {0x24, 0x01};
+  const Case cases[] = {
+      {"OnRxChar", [&] { port->OnRxChar = [&](void*, std::uint8_t) { closeIt(); }; },
+       [&] { fake->InjectBytes({1, 2, 3}); }},
+      {"OnTxData", [&] { port->OnTxData = [&](void*, int) { closeIt(); }; }, [&] { port->TxData(frame, 2); }},
+      {"OnRxError", [&] { port->OnRxError = [&](void*) { closeIt(); }; },
+       [&] { fake->InjectLineErrors(mv::kCeFrame); }},
+      {"OnRxBreak", [&] { port->OnRxBreak = [&](void*) { closeIt(); }; },
+       [&] { fake->InjectLineErrors(mv::kCeFrame, true); }},
+      {"OnCTS", [&] { port->OnCTS = [&](void*, bool) { closeIt(); }; },
+       [&] { fake->SetModemStatus(modem ^= mv::kMsCtsOn); }},
+      {"OnDSR", [&] { port->OnDSR = [&](void*, bool) { closeIt(); }; },
+       [&] { fake->SetModemStatus(modem ^= mv::kMsDsrOn); }},
+      {"OnRI", [&] { port->OnRI = [&](void*, bool) { closeIt(); }; },
+       [&] { fake->SetModemStatus(modem ^= mv::kMsRingOn); }},
+      {"OnCD", [&] { port->OnCD = [&](void*, bool) { closeIt(); }; },
+       [&] { fake->SetModemStatus(modem ^= mv::kMsRlsdOn); }},
+      {"OnReport", [&] {
+         port->OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d,
+                              const std::string&, int, int) {
+           if (d == "ReadFile") closeIt();
+         };
+       },
+       [&] { fake->InjectReadFailure(EIO); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(false);
+    port->SetTXIndicator(&tx);
+    port->SetRXIndicator(&rx);
+    port->SetBRKIndicator(&brk);
+    port->SetERRIndicator(&err);
+    port->SetCTSIndicator(&cts);
+    c.bind();
+    for (int round = 0; round < 2; ++round) {  // and again after reopening
+      ASSERT_TRUE(port->Open());
+      c.raise();
+      ASSERT_TRUE(loop.RunUntil([&] { return !port->GetOpened(); }, 5s));
+      loop.RunFor(5ms);
+      EXPECT_EQ(fake->LiveEvents(), 0);
+      EXPECT_EQ(fake->OpenDevices(), 0);
+    }
+    EXPECT_FALSE(tx.on_ || rx.on_ || brk.on_ || err.on_);
+  }
+}
+
+// Frames are copied when the port accepts them: the caller's buffer can take
+// the next frame at once, even while the line still holds the first.
+TEST_F(PortFake, AcceptedFrameIsCopiedAndCannotBeRewrittenWhileItIsSent) {
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  fake->HoldWrites(true);
+  std::vector<std::uint8_t> buffer(224, 0x53);
+  ASSERT_TRUE(port->TxData(buffer.data(), 224));
+  ASSERT_TRUE(Poll([&] { return fake->WriteInProgress(); }));
+  std::fill(buffer.begin(), buffer.end(), 0x21);
+  buffer.resize(1);
+  EXPECT_FALSE(port->TxData(buffer.data(), 1));  // the line is still busy
+  fake->HoldWrites(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return txLens.size() == 1; }, 5s));
+  EXPECT_EQ(fake->Written(), std::vector<std::uint8_t>(224, 0x53));
+  EXPECT_EQ(txLens, std::vector<int>{224});
 }
 
 TEST_F(PortFake, LampLinksFollowTheLampsLifetimeAndCloseSwitchesAllOffInOrder) {

@@ -381,9 +381,6 @@ void TMainForm::RxICTOTimerTimer() { engine_.RxTimeout(); }
 
 void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::string& aSrcFunc,
                                  const std::string& aDesc, const std::string& aSrcFile, int aSrcLine, int aAPIErr) {
-  // A frame refused only because the transmitter has not yet seen the end of
-  // the previous one is sent again at once; those refusals are not news.
-  if (linkPort_.Retrying()) return;
   if (aSrcFunc == "OpenCOMPort" && aDesc == "CreateFile") lastOpenError_ = aAPIErr;
   // The receive worker ends when the device has gone (adapter unplugged).
   if (aSrcFunc == "Execute" && aDesc == "ReadFile" && mv::IsDeviceGoneError(aAPIErr) && DVXCOMPort.GetOpened())

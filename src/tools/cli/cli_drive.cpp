@@ -191,7 +191,7 @@ class DriveSession {
       const std::size_t cr = lastReport_.find('\r');
       if (cr != std::string::npos) lastReport_.erase(cr);
       // A frame the port could not send explains the timeout that follows.
-      if (port_.GetOpened() && !adapter_.Retrying() && (func == "TxData" || desc == "WriteFile"))
+      if (port_.GetOpened() && (func == "TxData" || desc == "WriteFile"))
         std::fprintf(stderr, "morvane-cli: %s\n", lastReport_.c_str());
     };
     port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };

@@ -8,7 +8,9 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "app/ui/main_form.h"
 #include "app/ui/main_form_fixture.h"
@@ -85,6 +87,26 @@ TEST_F(MainFormExtras, UnpluggedAdapterIsToldOnPanelZeroAndTheUserCanReopen) {
   EXPECT_TRUE(form->DVXCOMPort.GetOpened());
   EXPECT_EQ(form->PanelText(0), opened);
   EXPECT_TRUE(prompts.messages.empty());
+}
+
+// A frame refused by a stalled transmitter must not hide what the port
+// reports meanwhile: the adapter pulled out is still told and logged.
+TEST_F(MainFormExtras, ReportsStillArriveWhileAFrameIsRefused) {
+  form->Open1Click();
+  ASSERT_TRUE(form->DVXCOMPort.GetOpened());
+  fake->HoldWrites(true);
+  form->GetDriveDataButtonClick();  // its frame stays in the transmitter
+  ASSERT_TRUE(WaitFor([&] { return !form->Engine().Busy(); }));
+  fake->InjectReadFailure(ENXIO);
+  // The receiver's report waits in the hand-off queue for the GUI thread...
+  for (int i = 0; i < 5000 && !form->GuiQueue.HasPending(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(form->GuiQueue.HasPending());
+  // ...while the next request's frame is refused.
+  form->GetDriveDataButtonClick();
+  ASSERT_TRUE(WaitFor([&] { return form->PanelText(0).endsWith("device removed"); }));
+  EXPECT_NE(LogText().find("ReadFile"), std::string::npos) << LogText();
+  EXPECT_NE(LogText().find("Tx is busy"), std::string::npos) << LogText();
+  fake->HoldWrites(false);
 }
 
 TEST_F(MainFormExtras, CompareOpensFromTheToolsMenuOnTheSlots) {
