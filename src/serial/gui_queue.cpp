@@ -14,6 +14,11 @@ namespace {
 // about the time a worker needs to pick up the next byte of a burst.
 constexpr auto kSpin = std::chrono::microseconds(40);
 
+// Longest a single ServePending pass runs while calls keep coming: a byte
+// stream must not keep timers, painting, input or a Close() waiting. The
+// remaining calls stay queued for the next pass.
+constexpr auto kMaxPass = std::chrono::milliseconds(4);
+
 bool SpinAllowed() {
   static const bool allowed = std::thread::hardware_concurrency() > 1;
   return allowed;
@@ -101,6 +106,7 @@ void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
 
 int GuiCallQueue::ServePending() {
   int served = 0;
+  const auto passEnd = std::chrono::steady_clock::now() + kMaxPass;
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     while (head_) {
@@ -123,6 +129,10 @@ int GuiCallQueue::ServePending() {
         rec->done = true;
         rec->finished.store(true, std::memory_order_release);
         rec->cv.notify_one();
+      }
+      if (std::chrono::steady_clock::now() >= passEnd) {
+        woken_ = false;
+        return served;
       }
     }
     // In a burst the worker queues its next call within microseconds.

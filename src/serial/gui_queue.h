@@ -87,8 +87,11 @@ class GuiCallQueue {
     }, const_cast<void*>(static_cast<const void*>(&f)));
   }
 
-  // GUI thread: runs every call queued so far (and any queued meanwhile), in
-  // queue order. Returns the number of calls run.
+  // GUI thread: runs the calls queued so far (and any queued meanwhile), in
+  // queue order, for at most a few milliseconds: calls still queued then are
+  // left for the next pass (HasPending() tells), so that a stream of calls
+  // never keeps the rest of the GUI thread's work waiting. Returns the number
+  // of calls run.
   int ServePending();
   bool HasPending() const;
 

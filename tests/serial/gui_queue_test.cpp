@@ -108,6 +108,38 @@ TEST(GuiCallQueue, JoinInsideTheWorkersOwnCallReleasesIt) {
   EXPECT_EQ(callsAfterRelease, 0);
 }
 
+// Workers that stream calls (a byte per call, as the receive worker does in
+// a burst) must not hold the GUI thread in one pass: timers, painting, input
+// and closing run between passes. Each call here takes a millisecond on the
+// GUI thread, long enough for every worker to have queued its next call, so
+// the queue never runs empty: a pass that only ended with the queue would
+// serve every call at once.
+TEST(GuiCallQueue, APassEndsWhileWorkersKeepQueuing) {
+  mv::GuiCallQueue q;
+  constexpr int kCalls = 150;
+  constexpr int kWorkers = 2;
+  int served = 0;
+  mv::QueueThread workers[kWorkers];
+  mv::GuiCallQueue::PendingCall recs[kWorkers];
+  for (int w = 0; w < kWorkers; ++w) {
+    int err = 0;
+    mv::GuiCallQueue::PendingCall& rec = recs[w];
+    ASSERT_TRUE(workers[w].Start(q, [&q, &rec, &served] {
+      for (int i = 0; i < kCalls; ++i)
+        q.Invoke(rec, [&served] {
+          ++served;
+          std::this_thread::sleep_for(1ms);
+        });
+    }, err));
+  }
+  while (!q.HasPending()) std::this_thread::yield();
+  const int firstPass = q.ServePending();
+  EXPECT_GT(firstPass, 0);
+  EXPECT_LT(firstPass, kCalls);
+  for (int w = 0; w < kWorkers; ++w) workers[w].JoinServing(&recs[w]);
+  EXPECT_EQ(served, kWorkers * kCalls);
+}
+
 TEST(HeadlessLoop, TimersArePeriodicWhileEnabledAndMaySelfDestruct) {
   mv::HeadlessLoop loop;
   auto periodic = loop.CreateTimer();

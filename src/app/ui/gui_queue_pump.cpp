@@ -43,6 +43,16 @@ void GuiQueuePump::Serve() {
     }
   }
   queue_.ServePending();
+  // A pass ends after a few milliseconds while calls keep coming: come back
+  // for the rest once the event loop has run timers, painting and input.
+  if (!queue_.HasPending()) return;
+  if (fd_ >= 0) {
+    const std::uint64_t one = 1;
+    while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  } else {
+    QMetaObject::invokeMethod(this, [this] { Serve(); }, Qt::QueuedConnection);
+  }
 }
 
 }  // namespace mv
