@@ -10,6 +10,7 @@ namespace PLKDVX {
 namespace {
 
 constexpr const char* kNotOpen = "COM port not open";
+constexpr const char* kNoModemLines = "no modem lines (CTS, DSR, RI, CD): not watched";
 
 }  // namespace
 
@@ -282,18 +283,7 @@ bool TDVXCOMPort::OpenCOMPort() {
     Indicator(itDTR, dtrInitialLevel_);
     rtsLevel_ = rtsInitialLevel_;
     Indicator(itRTS, rtsInitialLevel_);
-    bool level = false;
-    GetCD(level);
-    Indicator(itCD, level);
-    level = false;
-    GetCTS(level);
-    Indicator(itCTS, level);
-    level = false;
-    GetDSR(level);
-    Indicator(itDSR, level);
-    level = false;
-    GetRI(level);
-    Indicator(itRI, level);
+    ShowInputLines();
     Indicator(itRX, false);
     Indicator(itTX, false);
     Indicator(itBRK, false);
@@ -346,6 +336,24 @@ bool TDVXCOMPort::CloseCOMPort() {
   static const TIndicatorType kOffOrder[] = {itCTS, itDSR, itRI, itCD, itRTS, itDTR, itBRK, itERR, itTX, itRX};
   for (TIndicatorType t : kOffOrder) Indicator(t, false);
   return ok;
+}
+
+// The four input lines' lamps at open, from one reading. A device without
+// modem lines (a pseudo-terminal) is told once, as a warning: it carries data
+// as any other.
+void TDVXCOMPort::ShowInputLines() {
+  std::uint32_t status = 0;
+  if (const mv::PlatformResult r = platform_->GetCommModemStatus(device_, status); !r) {
+    if (mv::IsNoModemLinesError(r.err))
+      Report(rtWarning, "OpenCOMPort", kNoModemLines, __FILE__, __LINE__, r.err);
+    else
+      Report(rtError, "OpenCOMPort", "GetCommModemStatus", __FILE__, __LINE__, r.err);
+    status = 0;
+  }
+  Indicator(itCD, (status & mv::kMsRlsdOn) != 0);
+  Indicator(itCTS, (status & mv::kMsCtsOn) != 0);
+  Indicator(itDSR, (status & mv::kMsDsrOn) != 0);
+  Indicator(itRI, (status & mv::kMsRingOn) != 0);
 }
 
 // ------------------------------------------------------------ line operations

@@ -176,6 +176,7 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool ModemBit(const char* srcFunc, std::uint32_t bit, bool& level);
   bool Escape(const char* srcFunc, std::uint32_t func);
   void BuildSettings(mv::DeviceSettings& rec) const;
+  void ShowInputLines();
 
   mv::GuiCallQueue& queue_;
   std::shared_ptr<mv::SerialPlatform> platform_;

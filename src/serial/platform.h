@@ -11,6 +11,7 @@
 // WriteFile also end when the matching PurgeComm abort is asked for.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -105,6 +106,10 @@ inline constexpr std::uint32_t kPurgeTxAbort = 0x0001;
 inline constexpr std::uint32_t kPurgeRxAbort = 0x0002;
 inline constexpr std::uint32_t kPurgeTxClear = 0x0004;
 inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
+
+// The error with which a device that has no modem lines (a pseudo-terminal)
+// refuses to read or wait for them.
+inline bool IsNoModemLinesError(int err) { return err == ENOTTY || err == EINVAL; }
 
 // Opaque handles; each platform defines what they point at.
 struct PlatformDevice;

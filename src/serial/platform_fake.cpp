@@ -99,6 +99,11 @@ void FakeSerialPlatform::HoldWrites(bool hold) {
   cv_.notify_all();
 }
 
+void FakeSerialPlatform::SetNoModemLines(bool none) {
+  std::lock_guard<std::mutex> lock(mu_);
+  noModemLines_ = none;
+}
+
 std::vector<std::string> FakeSerialPlatform::Calls() const {
   std::lock_guard<std::mutex> lock(mu_);
   return calls_;
@@ -214,6 +219,7 @@ PlatformResult FakeSerialPlatform::EscapeCommFunction(DeviceHandle, std::uint32_
 
 PlatformResult FakeSerialPlatform::GetCommModemStatus(DeviceHandle, std::uint32_t& status) {
   FAKE_ENTER("GetCommModemStatus");
+  if (noModemLines_) return PlatformResult::Fail(ENOTTY);
   status = modem_;
   return PlatformResult::Ok();
 }

@@ -37,6 +37,9 @@ class FakeSerialPlatform final : public SerialPlatform {
   void InjectReadFailure(int err);
   // While held, WriteFile blocks (as a slow line) until released, purged or woken.
   void HoldWrites(bool hold);
+  // A device without modem lines (a pseudo-terminal): reading them fails
+  // with ENOTTY, and the status wait sees breaks and line errors only.
+  void SetNoModemLines(bool none);
 
   // --- inspection ---
   std::vector<std::string> Calls() const;
@@ -94,6 +97,7 @@ class FakeSerialPlatform final : public SerialPlatform {
   std::uint32_t modem_ = 0;
   std::uint32_t mask_ = 0;
   bool holdWrites_ = false;
+  bool noModemLines_ = false;
   bool rxAbort_ = false;
   bool txAbort_ = false;
   bool writing_ = false;

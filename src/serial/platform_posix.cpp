@@ -1,17 +1,29 @@
 // Serial devices through termios and ioctl. Each blocking call polls the
 // device together with eventfds, so purges and shutdown can always end it.
+//
+// The modem lines are the exception: the kernel tells of their changes only
+// through the TIOCMIWAIT ioctl, which cannot be polled. The status wait blocks
+// in it (an idle open port wakes nobody) and is woken by a signal sent to its
+// thread (see PokeModemWait); breaks and line errors found by the receive
+// path, a wake-up for closing and settings changes all poke it.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "serial/platform.h"
 
@@ -19,6 +31,9 @@ namespace mv {
 
 struct PlatformEvent {
   int fd = -1;
+  // The device whose status wait blocks in TIOCMIWAIT with this event as its
+  // wake-up, or null: setting the event must also interrupt that ioctl.
+  std::atomic<PlatformDevice*> modemWaiter{nullptr};
 };
 
 struct PlatformDevice {
@@ -34,16 +49,21 @@ struct PlatformDevice {
   std::atomic<bool> markErrors{false};  // PARMRK on: 0xFF starts a mark sequence
 
   // Status wait only.
-  bool watchLines = true;
-  bool haveModem = false;
+  enum class Lines { Unknown, Wait, Sample, None };
+  Lines lines = Lines::Unknown;
   int lastModem = 0;
   bool watchCounts = true;
   bool haveCounts = false;
   serial_icounter_struct lastCounts{};
+  // The status wait's thread while it is in (or about to enter) TIOCMIWAIT,
+  // 0 otherwise; and how many times it has come out of that ioctl.
+  std::atomic<pid_t> modemWaitTid{0};
+  std::atomic<unsigned> modemWaitExits{0};
 
   // Read path only.
   bool haveCarry = false;
   std::uint8_t carry = 0;
+  bool readCountsUsable = true;
   bool haveReadCounts = false;
   serial_icounter_struct readCounts{};
 };
@@ -71,6 +91,56 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// Sampling period for devices whose driver refuses TIOCMIWAIT.
+constexpr int kModemSampleMs = 100;
+constexpr unsigned long kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR;
+
+void NoOpSignalHandler(int) {}
+
+// The signal that interrupts TIOCMIWAIT: a real-time signal with a handler
+// that does nothing, installed without SA_RESTART so that the ioctl returns
+// EINTR instead of being restarted. Installed once; a handler the
+// application put there itself is left alone.
+// -1 when the signal is taken, and the modem lines are sampled instead.
+int ModemWakeSignal() {
+  static const int sig = [] {
+    const int s = SIGRTMIN + 4;
+    struct sigaction old{};
+    if (::sigaction(s, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
+      return -1;
+    struct sigaction sa{};
+    sa.sa_handler = NoOpSignalHandler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    return ::sigaction(s, &sa, nullptr) == 0 ? s : -1;
+  }();
+  return sig;
+}
+
+bool EventIsSet(EventHandle e) {
+  if (!e) return false;
+  pollfd p{e->fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+// Makes a status wait blocked in TIOCMIWAIT look at the device again. The
+// caller has already recorded why (an event set, a pending line event, a new
+// mask). A signal that lands just before the waiting thread enters the ioctl
+// is lost, so the signal is repeated until the thread has come out of the
+// ioctl (or was never in it); after that it sees the reason before it could
+// block again.
+void PokeModemWait(PlatformDevice* d) {
+  const unsigned exits = d->modemWaitExits.load();
+  auto pause = std::chrono::microseconds(50);
+  for (;;) {
+    const pid_t tid = d->modemWaitTid.load();
+    if (tid == 0 || d->modemWaitExits.load() != exits) return;
+    ::syscall(SYS_tgkill, ::getpid(), tid, ModemWakeSignal());
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(2)) pause *= 2;
+  }
+}
+
 speed_t SpeedCode(std::uint32_t baud, bool& ok) {
   ok = true;
   switch (baud) {
@@ -89,9 +159,40 @@ speed_t SpeedCode(std::uint32_t baud, bool& ok) {
   }
 }
 
-bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
-
 enum class Got { Byte, Woken, Aborted, Failed };
+
+void NoteLineEvent(PlatformDevice* d, std::uint32_t ev, std::uint32_t errors);
+
+// Reads the driver's error counters (read path only); false when it keeps
+// none. Returns the overrun bits counted since the last reading in `overruns`
+// and, through `bad`, the kind of error of marked characters since then.
+bool ReadErrorCounts(PlatformDevice* d, std::uint32_t& overruns, std::uint32_t& bad) {
+  overruns = bad = 0;
+  if (!d->readCountsUsable) return false;
+  serial_icounter_struct c{};
+  if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) {
+    d->readCountsUsable = false;
+    return false;
+  }
+  if (d->haveReadCounts) {
+    const serial_icounter_struct& o = d->readCounts;
+    if (c.overrun != o.overrun) overruns |= kCeOverrun;
+    if (c.buf_overrun != o.buf_overrun) overruns |= kCeRxOver;
+    if (c.parity != o.parity) bad |= kCeRxParity;
+    if (c.frame != o.frame) bad |= kCeFrame;
+  }
+  d->readCounts = c;
+  d->haveReadCounts = true;
+  return true;
+}
+
+// Overruns are only counted by the driver, not marked in the data: they are
+// looked for each time the read path has emptied the receive queue, so an
+// idle port costs nothing and a burst one reading.
+void CheckOverruns(PlatformDevice* d) {
+  std::uint32_t overruns = 0, bad = 0;
+  if (ReadErrorCounts(d, overruns, bad) && overruns) NoteLineEvent(d, kEvErr, overruns);
+}
 
 // Reads one raw byte from the device, waiting for it. err is set on Failed.
 Got ReadRaw(PlatformDevice* d, EventHandle wake, std::uint8_t& b, int& err) {
@@ -107,6 +208,7 @@ Got ReadRaw(PlatformDevice* d, EventHandle wake, std::uint8_t& b, int& err) {
       err = errno;
       return Got::Failed;
     }
+    CheckOverruns(d);
     pollfd p[3] = {{d->fd, POLLIN, 0}, {d->rxAbortFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
     const int r = ::poll(p, 3, -1);
     if (r < 0) {
@@ -131,6 +233,7 @@ void NoteLineEvent(PlatformDevice* d, std::uint32_t ev, std::uint32_t errors) {
   if (errors) d->errors.fetch_or(errors);
   d->pendingEvents.fetch_or(ev);
   Signal(d->statusFd);
+  PokeModemWait(d);
 }
 
 class PosixPlatform final : public SerialPlatform {
@@ -213,6 +316,7 @@ class PosixPlatform final : public SerialPlatform {
     if (!d) return PlatformResult::Fail(EBADF);
     d->eventMask.store(mask);
     Signal(d->statusFd);  // a pending wait looks at the new mask
+    PokeModemWait(d);
     return PlatformResult::Ok();
   }
 
@@ -249,7 +353,13 @@ class PosixPlatform final : public SerialPlatform {
     t.c_cc[VSTOP] = s.XoffChar;
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
-    if (::tcsetattr(d->fd, TCSANOW, &t) != 0) return PlatformResult::Fail(errno);
+    const int setResult = ::tcsetattr(d->fd, TCSANOW, &t);
+    const int setErr = errno;
+    // On 8250-type UARTs a tcsetattr while a thread waits in TIOCMIWAIT turns
+    // the modem-status interrupt off, and that wait would never end: the
+    // status wait is made to start a fresh one.
+    PokeModemWait(d);
+    if (setResult != 0) return PlatformResult::Fail(setErr);
     // tcsetattr succeeds when any part took effect: check the parts that matter.
     termios back{};
     if (::tcgetattr(d->fd, &back) != 0) return PlatformResult::Fail(errno);
@@ -260,9 +370,9 @@ class PosixPlatform final : public SerialPlatform {
     // The output lines; a device without modem lines (a pseudo-terminal) has
     // nothing to switch.
     int dtr = TIOCM_DTR, rts = TIOCM_RTS;
-    if (::ioctl(d->fd, s.fDtrControl ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !NoModemLines(errno))
+    if (::ioctl(d->fd, s.fDtrControl ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !IsNoModemLinesError(errno))
       return PlatformResult::Fail(errno);
-    if (::ioctl(d->fd, s.fRtsControl ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !NoModemLines(errno))
+    if (::ioctl(d->fd, s.fRtsControl ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !IsNoModemLinesError(errno))
       return PlatformResult::Fail(errno);
     return PlatformResult::Ok();
   }
@@ -294,38 +404,25 @@ class PosixPlatform final : public SerialPlatform {
   PlatformResult WaitCommEvent(DeviceHandle d, EventHandle wake, std::uint32_t& mask) override {
     if (!d) return PlatformResult::Fail(EBADF);
     mask = 0;
+    if (d->lines == PlatformDevice::Lines::Unknown) StartWatchingLines(d);
     for (;;) {
-      std::uint32_t ev = d->pendingEvents.exchange(0);
-      if (d->watchLines) {
-        int bits = 0;
-        if (::ioctl(d->fd, TIOCMGET, &bits) != 0) {
-          const int e = errno;
-          // No modem lines (a pseudo-terminal): said once, then breaks and
-          // line errors are still watched, without lines.
-          if (NoModemLines(e)) d->watchLines = false;
-          d->pendingEvents.fetch_or(ev);
-          return PlatformResult::Fail(e);
-        }
-        if (d->haveModem) {
-          const int changed = bits ^ d->lastModem;
-          if (changed & TIOCM_CTS) ev |= kEvCts;
-          if (changed & TIOCM_DSR) ev |= kEvDsr;
-          if (changed & TIOCM_RNG) ev |= kEvRing;
-          if (changed & TIOCM_CAR) ev |= kEvRlsd;
-        }
-        d->lastModem = bits;
-        d->haveModem = true;
-        PollCounts(d, ev);
-      }
+      std::uint32_t ev = d->pendingEvents.exchange(0) | LineChanges(d);
       ev &= d->eventMask.load();
       if (ev) {
         mask = ev;
         return PlatformResult::Ok();
       }
-      // Modem lines are sampled every 10 ms; breaks and errors come from the
-      // read path through statusFd at once.
+      if (d->lines == PlatformDevice::Lines::Wait) {
+        const int err = WaitForLineChange(d, wake);
+        if (err == -1) return PlatformResult::Ok();  // woken: mask 0
+        if (err != 0) return PlatformResult::Fail(err);
+        continue;
+      }
+      // No modem lines, or a driver that cannot wait for them: breaks and
+      // line errors come from the read path through statusFd at once; lines
+      // are sampled where there are any.
       pollfd p[2] = {{d->statusFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
-      const int r = ::poll(p, 2, d->watchLines ? 10 : -1);
+      const int r = ::poll(p, 2, d->lines == PlatformDevice::Lines::Sample ? kModemSampleMs : -1);
       if (r < 0 && errno != EINTR) return PlatformResult::Fail(errno);
       if (r > 0 && (p[1].revents & POLLIN)) return PlatformResult::Ok();  // woken: mask 0
       if (r > 0 && (p[0].revents & POLLIN)) Drain(d->statusFd);
@@ -447,6 +544,7 @@ class PosixPlatform final : public SerialPlatform {
   PlatformResult SetEvent(EventHandle e) override {
     if (!e) return PlatformResult::Fail(EBADF);
     Signal(e->fd);
+    if (PlatformDevice* d = e->modemWaiter.load()) PokeModemWait(d);
     return PlatformResult::Ok();
   }
 
@@ -495,40 +593,96 @@ class PosixPlatform final : public SerialPlatform {
     return w;
   }
 
-  // Overruns are only counted by the driver, not marked in the data.
-  static void PollCounts(PlatformDevice* d, std::uint32_t& ev) {
-    if (!d->watchCounts) return;
+  // First status wait on a device: which way its modem lines can be watched.
+  static void StartWatchingLines(PlatformDevice* d) {
+    int bits = 0;
+    if (::ioctl(d->fd, TIOCMGET, &bits) != 0) {
+      // No modem lines (a pseudo-terminal); the port has said so at open.
+      d->lines = PlatformDevice::Lines::None;
+      return;
+    }
+    d->lastModem = bits;
+    std::uint32_t ignored = 0;
+    CountChanges(d, ignored);  // the starting point of the transition counters
+    d->lines = ModemWakeSignal() > 0 ? PlatformDevice::Lines::Wait : PlatformDevice::Lines::Sample;
+  }
+
+  // Modem-line events since the last look. The driver's transition counters
+  // catch a pulse too short to be seen in the levels; without counters the
+  // levels are compared.
+  static std::uint32_t LineChanges(PlatformDevice* d) {
+    std::uint32_t ev = 0;
+    if (d->lines == PlatformDevice::Lines::None) return ev;
+    if (CountChanges(d, ev)) return ev;
+    int bits = 0;
+    if (::ioctl(d->fd, TIOCMGET, &bits) != 0) return ev;
+    const int changed = bits ^ d->lastModem;
+    if (changed & TIOCM_CTS) ev |= kEvCts;
+    if (changed & TIOCM_DSR) ev |= kEvDsr;
+    if (changed & TIOCM_RNG) ev |= kEvRing;
+    if (changed & TIOCM_CAR) ev |= kEvRlsd;
+    d->lastModem = bits;
+    return ev;
+  }
+
+  // Compares the driver's counters with the last reading; false when the
+  // driver keeps none.
+  static bool CountChanges(PlatformDevice* d, std::uint32_t& ev) {
+    if (!d->watchCounts) return false;
     serial_icounter_struct c{};
     if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) {
       d->watchCounts = false;
-      return;
+      return false;
     }
     if (d->haveCounts) {
-      std::uint32_t e = 0;
-      if (c.overrun != d->lastCounts.overrun) e |= kCeOverrun;
-      if (c.buf_overrun != d->lastCounts.buf_overrun) e |= kCeRxOver;
-      if (e) {
-        d->errors.fetch_or(e);
-        ev |= kEvErr;
-      }
+      const serial_icounter_struct& o = d->lastCounts;
+      if (c.cts != o.cts) ev |= kEvCts;
+      if (c.dsr != o.dsr) ev |= kEvDsr;
+      if (c.rng != o.rng) ev |= kEvRing;
+      if (c.dcd != o.dcd) ev |= kEvRlsd;
     }
     d->lastCounts = c;
     d->haveCounts = true;
+    return true;
+  }
+
+  // Blocks in TIOCMIWAIT until a modem line changes or a poke comes. Returns
+  // 0 to look again, -1 when woken through `wake`, or an error that ends the
+  // wait (the device has gone). A driver that refuses the wait (CDC-ACM
+  // adapters refuse it for DSR) is sampled from then on.
+  static int WaitForLineChange(PlatformDevice* d, EventHandle wake) {
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, ModemWakeSignal());
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+
+    d->modemWaitTid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
+    if (wake) wake->modemWaiter.store(d);
+    // Announced first, then checked: whoever records a reason after this
+    // check finds the thread announced and pokes it.
+    int result = 0;
+    if (EventIsSet(wake)) {
+      result = -1;
+    } else if ((d->pendingEvents.load() & d->eventMask.load()) == 0) {
+      Drain(d->statusFd);
+      if (::ioctl(d->fd, TIOCMIWAIT, kModemLines) != 0 && errno != EINTR) {
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) result = errno;
+        else d->lines = PlatformDevice::Lines::Sample;
+      }
+    }
+    if (wake) wake->modemWaiter.store(nullptr);
+    d->modemWaitTid.store(0);
+    d->modemWaitExits.fetch_add(1);
+    if (result == 0 && EventIsSet(wake)) result = -1;
+    return result;
   }
 
   // Which error a marked character had, from the driver's counters where it
-  // keeps them; a framing error otherwise.
+  // keeps them (with any overrun counted meanwhile); a framing error otherwise.
   static std::uint32_t CharErrorBits(PlatformDevice* d) {
-    serial_icounter_struct c{};
-    if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) return kCeFrame;
-    std::uint32_t bits = 0;
-    if (d->haveReadCounts) {
-      if (c.parity != d->readCounts.parity) bits |= kCeRxParity;
-      if (c.frame != d->readCounts.frame) bits |= kCeFrame;
-    }
-    d->readCounts = c;
-    d->haveReadCounts = true;
-    return bits ? bits : kCeFrame;
+    std::uint32_t overruns = 0, bad = 0;
+    if (!ReadErrorCounts(d, overruns, bad)) return kCeFrame;
+    return overruns | (bad ? bad : kCeFrame);
   }
 };
 

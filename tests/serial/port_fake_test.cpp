@@ -567,6 +567,24 @@ TEST_F(PortFake, AcceptedFrameIsCopiedAndCannotBeRewrittenWhileItIsSent) {
   EXPECT_EQ(txLens, std::vector<int>{224});
 }
 
+// A device without modem lines is told once, at open, as a warning; it opens
+// and carries data as any other.
+TEST_F(PortFake, DeviceWithoutModemLinesIsToldOnceAtOpen) {
+  fake->SetNoModemLines(true);
+  std::vector<std::uint8_t> got;
+  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  ASSERT_TRUE(port->Open());
+  fake->InjectBytes({5});
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() == 1; }, 5s));
+  loop.RunFor(20ms);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].type, PLKDVX::rtWarning);
+  EXPECT_EQ(reports[0].func + "/" + reports[0].desc, "OpenCOMPort/no modem lines (CTS, DSR, RI, CD): not watched");
+  EXPECT_EQ(reports[0].err, ENOTTY);
+  EXPECT_TRUE(port->Close());
+  EXPECT_EQ(reports.size(), 1u);
+}
+
 TEST_F(PortFake, LampLinksFollowTheLampsLifetimeAndCloseSwitchesAllOffInOrder) {
   std::vector<std::string> log;
   const char* names[] = {"CTS", "DSR", "RI", "CD", "RTS", "DTR", "BRK", "ERR", "RX", "TX"};
