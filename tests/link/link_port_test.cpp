@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -58,19 +59,29 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
   ::tcgetattr(slave, &t);
   ::cfmakeraw(&t);
   ::tcsetattr(slave, TCSANOW, &t);
-  // Fill the line before the port opens: its writes then block.
+  // Fill the line before the port opens: its writes then block. The kernel
+  // moves written bytes on between its buffers for a moment, so the line
+  // counts as full once it has taken nothing for a while.
   ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
   std::size_t filler = 0;
   const std::uint8_t pad[256] = {};
-  for (;;) {
+  for (int idle = 0; idle < 5;) {
     const ssize_t n = ::write(slave, pad, sizeof pad);
-    if (n <= 0) break;
-    filler += static_cast<std::size_t>(n);
+    if (n > 0) {
+      filler += static_cast<std::size_t>(n);
+      idle = 0;
+    } else {
+      ++idle;
+      std::this_thread::sleep_for(10ms);
+    }
   }
   ASSERT_GT(filler, 0u);
 
   {
     mvtest::SimLink link(::ttyname(slave));
+    int refused = 0;
+    link.serial.OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d,
+                               const std::string&, int, int) { refused += d == "Tx is busy"; };
     ASSERT_TRUE(link.serial.Open());
     // A profile save (224 bytes), then a one-byte command, then another save.
     const std::vector<std::uint8_t> save1 = Pattern(223, 0x10), save2 = Pattern(223, 0x80);
@@ -83,6 +94,7 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
     }
     EXPECT_EQ(link.engine.Counters().to, 3u);
     EXPECT_EQ(link.engine.Counters().tx, 3u);
+    EXPECT_EQ(refused, 2);  // the line held the first frame throughout
 
     // The other end reads again.
     std::vector<std::uint8_t> wire;
