@@ -3,6 +3,13 @@
 // Prints the terminal's path (e.g. /dev/pts/5) on the first line of stdout,
 // optionally links it into the port map as COMn, and answers frames until
 // SIGINT or SIGTERM; then removes its link.
+//
+// A pseudo-terminal moves bytes at once. With --baud the simulator keeps the
+// time a real line would take instead: a received byte counts as arrived one
+// byte time (10 bits) after the one before, a frame is acted on when its last
+// byte has arrived, and every answer byte is handed over one byte time after
+// the one before. With --stall it stops reading for a while, as a drive that
+// is busy elsewhere, so the host's frames wait in the line.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/port_map.h"
@@ -27,7 +36,7 @@ namespace {
 
 const char* kUsage =
     "usage: morvane-sim [--com N] [--trace] [--fault KIND[:COMMAND[:NTH]]]... [--fault-rate P] [--seed N]\n"
-    "                   [--supply DECIVOLT] [--serial N]\n"
+    "                   [--supply DECIVOLT] [--serial N] [--baud B] [--stall MS[@FRAME]]...\n"
     "  --com N          link the terminal into the port map as COMN (1..255)\n"
     "  --trace          log every received frame to stderr in hex\n"
     "  --fault ...      none (no answer), late (first byte after 150 ms), gap (pause of 120 ms inside\n"
@@ -37,7 +46,10 @@ const char* kUsage =
     "  --fault-rate P   apply a matching fault with probability P (0..1, default 1)\n"
     "  --seed N         seed of the random choices (default 1)\n"
     "  --supply DV      supply voltage in 0.1 V (default 480)\n"
-    "  --serial N       serial number the drive reports (default 4242)\n";
+    "  --serial N       serial number the drive reports (default 4242)\n"
+    "  --baud B         keep the line's pace at B bit/s (10 bits a byte) in both directions:\n"
+    "                   110 300 600 1200 2400 4800 9600 19200 38400 57600 115200\n"
+    "  --stall MS[@N]   stop reading for MS milliseconds when the N-th frame (default 1) starts\n";
 
 volatile sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
@@ -93,12 +105,33 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
+struct Stall {
+  double seconds = 0;
+  long frame = 1;
+  bool done = false;
+};
+
+// "250" or "250@3".
+bool ParseStall(const char* text, Stall& out) {
+  if (text == nullptr) return false;
+  const std::string t = text;
+  const std::size_t at = t.find('@');
+  long ms = 0, frame = 1;
+  if (!ParseLong(t.substr(0, at).c_str(), 0, 600000, ms)) return false;
+  if (at != std::string::npos && !ParseLong(t.substr(at + 1).c_str(), 1, 1000000000L, frame)) return false;
+  out.seconds = static_cast<double>(ms) / 1000.0;
+  out.frame = frame;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   mvsim::DriveOptions options;
   int com = 0;
   bool trace = false;
+  double byteTime = 0;  // seconds a byte takes on the line; 0 = no pacing
+  std::vector<Stall> stalls;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -132,6 +165,17 @@ int main(int argc, char** argv) {
     } else if (a == "--supply") {
       if (!ParseLong(next, 0, 1000, v)) return UsageError("--supply takes 0..1000 (0.1 V)");
       options.supplyDeciVolt = static_cast<std::uint16_t>(v);
+      ++i;
+    } else if (a == "--baud") {
+      static const long kRates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+      if (!ParseLong(next, 1, 115200, v) || std::find(std::begin(kRates), std::end(kRates), v) == std::end(kRates))
+        return UsageError("--baud takes one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200");
+      byteTime = 10.0 / static_cast<double>(v);
+      ++i;
+    } else if (a == "--stall") {
+      Stall st;
+      if (!ParseStall(next, st)) return UsageError("--stall takes MS[@FRAME] (MS 0..600000, FRAME from 1)");
+      stalls.push_back(st);
       ++i;
     } else if (a == "--serial") {
       if (!ParseLong(next, 0, 65535, v)) return UsageError("--serial takes 0..65535");
@@ -212,10 +256,21 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   mvsim::SimDrive drive(options);
-  std::vector<mvsim::Chunk> pending;  // sorted by due time
+  std::vector<mvsim::Chunk> pending;  // answers not yet due, sorted by due time
+  // Answer bytes on their way, each with the time it has fully crossed the line.
+  std::deque<std::pair<double, std::uint8_t>> outgoing;
+  double txLineFree = 0;  // when the line towards the host is free again
+  // Received bytes not yet taken in (read ahead of a stall), and complete
+  // frames waiting for their last byte to have arrived.
+  std::deque<std::uint8_t> inbox;
+  std::deque<std::pair<double, std::vector<std::uint8_t>>> arrived;
+  double rxLineFree = 0;  // when the line from the host has carried the last byte read
+  double stallUntil = -1;
+  long framesStarted = 0;
   std::vector<std::uint8_t> frame;
   int need = -1;  // data bytes still expected for the frame in `frame`; -1 = none started
-  double frameStart = 0;
+  double lastByteAt = 0;
+  // A frame whose bytes stop coming is dropped after this long.
   constexpr double kPartialFrameLimit = 0.2;
   // Answers nobody reads: on a real line bytes sent while the host has the
   // port closed are lost; here the terminal (held open by this program too)
@@ -224,23 +279,84 @@ int main(int argc, char** argv) {
   constexpr double kUnreadLimit = 0.25;
   double unreadCheck = -1;  // when to look for unread bytes; -1 = nothing sent since the last look
 
-  auto traceFrame = [&](const char* what) {
+  auto traceFrame = [&](const char* what, const std::vector<std::uint8_t>& bytes) {
     if (!trace) return;
     std::string line = std::string("morvane-sim: ") + what;
     char hex[4];
-    for (std::uint8_t b : frame) {
+    for (std::uint8_t b : bytes) {
       std::snprintf(hex, sizeof hex, " %02X", b);
       line += hex;
     }
     std::fprintf(stderr, "%s\n", line.c_str());
   };
 
+  // Takes received bytes in, one at a time, until the inbox is empty or a
+  // stall begins.
+  auto takeIn = [&](double now) {
+    while (!inbox.empty()) {
+      if (stallUntil >= 0 && now < stallUntil) return;
+      if (need < 0) {
+        for (Stall& st : stalls) {
+          if (st.done || st.frame != framesStarted + 1) continue;
+          st.done = true;
+          stallUntil = now + st.seconds;
+          if (trace) std::fprintf(stderr, "morvane-sim: stalled for %.0f ms before frame %ld\n", st.seconds * 1000,
+                                  framesStarted + 1);
+          return;
+        }
+      }
+      const std::uint8_t b = inbox.front();
+      inbox.pop_front();
+      rxLineFree = std::max(rxLineFree, now) + byteTime;
+      lastByteAt = rxLineFree;
+      if (need < 0) {
+        frame.assign(1, b);
+        need = mvsim::CommandDataLength(b);
+        ++framesStarted;
+      } else {
+        frame.push_back(b);
+        --need;
+      }
+      if (need == 0) {
+        arrived.emplace_back(rxLineFree, std::move(frame));
+        frame.clear();
+        need = -1;
+      }
+    }
+  };
+
   std::uint8_t buf[4096];
   while (!gStop) {
     double now = Now();
+    // Frames whose last byte has arrived.
+    while (!arrived.empty() && arrived.front().first <= now) {
+      const double at = arrived.front().first;
+      const std::vector<std::uint8_t> f = std::move(arrived.front().second);
+      arrived.pop_front();
+      traceFrame("rx", f);
+      std::vector<mvsim::Chunk> out;
+      drive.HandleFrame(f[0], f.data() + 1, static_cast<int>(f.size()) - 1, at, out);
+      for (auto& c : out) {
+        auto pos = std::upper_bound(pending.begin(), pending.end(), c.due,
+                                    [](double due, const mvsim::Chunk& x) { return due < x.due; });
+        pending.insert(pos, std::move(c));
+      }
+    }
+    // Answers that are due go on the line, a byte time apart.
     while (!pending.empty() && pending.front().due <= now) {
-      WriteAll(master, pending.front().bytes);
+      for (std::uint8_t b : pending.front().bytes) {
+        txLineFree = std::max(txLineFree, pending.front().due) + byteTime;
+        outgoing.emplace_back(txLineFree, b);
+      }
       pending.erase(pending.begin());
+    }
+    if (!outgoing.empty() && outgoing.front().first <= now) {
+      std::vector<std::uint8_t> bytes;
+      while (!outgoing.empty() && outgoing.front().first <= now) {
+        bytes.push_back(outgoing.front().second);
+        outgoing.pop_front();
+      }
+      WriteAll(master, bytes);
       unreadCheck = now + kUnreadLimit;
     }
     if (unreadCheck >= 0 && now >= unreadCheck) {
@@ -251,18 +367,26 @@ int main(int argc, char** argv) {
       }
       unreadCheck = -1;
     }
-    if (need > 0 && now - frameStart > kPartialFrameLimit) {
-      traceFrame("dropped partial frame");
+    if (stallUntil >= 0 && now >= stallUntil) stallUntil = -1;
+    const bool stalled = stallUntil >= 0;
+    if (!stalled) takeIn(now);
+    if (need > 0 && now - lastByteAt > kPartialFrameLimit) {
+      traceFrame("dropped partial frame", frame);
       frame.clear();
       need = -1;
     }
+
     double wait = 1.0;
+    if (!arrived.empty()) wait = std::min(wait, arrived.front().first - now);
     if (!pending.empty()) wait = std::min(wait, pending.front().due - now);
-    if (need > 0) wait = std::min(wait, frameStart + kPartialFrameLimit - now + 0.001);
+    if (!outgoing.empty()) wait = std::min(wait, outgoing.front().first - now);
+    if (need > 0) wait = std::min(wait, lastByteAt + kPartialFrameLimit - now + 0.001);
     if (unreadCheck >= 0) wait = std::min(wait, unreadCheck - now);
+    if (stalled) wait = std::min(wait, stallUntil - now);
     wait = std::max(wait, 0.0);
     timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<long>(wait)) * 1e9)};
-    pollfd p{master, POLLIN, 0};
+    // While stalled nothing is read: the host's bytes wait in the line.
+    pollfd p{master, static_cast<short>(stalled ? 0 : POLLIN), 0};
     const int r = ppoll(&p, 1, &ts, &waitMask);
     if (r < 0) continue;  // a signal: the loop condition sees it
     if (r == 0 || !(p.revents & POLLIN)) {
@@ -271,30 +395,8 @@ int main(int argc, char** argv) {
     }
     const ssize_t n = read(master, buf, sizeof buf);
     if (n <= 0) continue;
-    now = Now();
-    for (ssize_t i = 0; i < n; ++i) {
-      const std::uint8_t b = buf[i];
-      if (need < 0) {
-        frame.assign(1, b);
-        need = mvsim::CommandDataLength(b);
-        frameStart = now;
-      } else {
-        frame.push_back(b);
-        --need;
-      }
-      if (need == 0) {
-        traceFrame("rx");
-        std::vector<mvsim::Chunk> out;
-        drive.HandleFrame(frame[0], frame.data() + 1, static_cast<int>(frame.size()) - 1, now, out);
-        for (auto& c : out) {
-          auto at = std::upper_bound(pending.begin(), pending.end(), c.due,
-                                     [](double due, const mvsim::Chunk& x) { return due < x.due; });
-          pending.insert(at, std::move(c));
-        }
-        frame.clear();
-        need = -1;
-      }
-    }
+    inbox.insert(inbox.end(), buf, buf + n);
+    takeIn(Now());
   }
 
   if (!link.empty()) {
