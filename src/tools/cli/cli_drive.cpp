@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "profiles/profile_file.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "serial/port_info.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -57,7 +59,7 @@ bool IsFolder(const std::string& path) {
 // Everything the handlers and the engine tell the tool.
 class CliWindow final : public MainRequestsView, public ControlStatusView, public LinkView {
  public:
-  std::string name, version, serialNo, hardwareId;
+  std::optional<std::string> name, version, serialNo, hardwareId;  // set as their answers arrive
   std::vector<std::string> messages;
   std::array<MotorProfile, kSlotCount> slots;
   std::array<bool, kSlotCount> received{};
@@ -186,6 +188,7 @@ class DriveSession {
     port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
                             const std::string& file, int line, int err) {
       if (type != PLKDVX::rtError) return;
+      if (func == "OpenCOMPort" && desc == "CreateFile") openError_ = err;
       lastReport_ = ReportLine(port_.GetPortStr(), type, func, desc, file, line, err);
       if (!device_.empty()) lastReport_.replace(0, 3 + port_.GetPortStr().size(), device_);
       const std::size_t cr = lastReport_.find('\r');
@@ -214,10 +217,14 @@ class DriveSession {
     }
   }
 
+  // A device that cannot be had is explained in the window's words (busy,
+  // no permission and how to get it, not there).
   bool Open() {
+    openError_ = 0;
     if (port_.Open()) return true;
-    std::fprintf(stderr, "morvane-cli: cannot open %s%s%s\n", port_.DevicePath().c_str(),
-                 lastReport_.empty() ? "" : ": ", lastReport_.c_str());
+    std::string why = openError_ != 0 ? OpenFailureExplanation(port_.DevicePath(), openError_) : lastReport_;
+    if (why.empty()) why = std::strerror(openError_);
+    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", port_.DevicePath().c_str(), why.c_str());
     return false;
   }
 
@@ -265,6 +272,7 @@ class DriveSession {
   MainRequests main_;
   ControlStatusRequests control_;
   std::string lastReport_;
+  int openError_ = 0;
   std::string device_;
   bool counters_ = false;
 };
@@ -380,10 +388,14 @@ int Drive(int argc, char** argv) {
   if (csv.IsOpen()) w.csv = &csv;
 
   if (cmd == "info") {
-    if (!s.Run("info", [&] { return s.Main().GetDriveData(); })) return 1;
-    std::printf("Name: %s\nVersion: %s\nSerial No: %s\nHardware ID: %s\n", w.name.c_str(), w.version.c_str(),
-                w.serialNo.c_str(), w.hardwareId.c_str());
-    return 0;
+    // The fields that arrived are printed also when a later step failed, as
+    // the window shows them; the reason follows on stderr.
+    const bool completed = s.Run("info", [&] { return s.Main().GetDriveData(); });
+    if (w.name) std::printf("Name: %s\n", w.name->c_str());
+    if (w.version) std::printf("Version: %s\n", w.version->c_str());
+    if (w.serialNo) std::printf("Serial No: %s\n", w.serialNo->c_str());
+    if (w.hardwareId) std::printf("Hardware ID: %s\n", w.hardwareId->c_str());
+    return completed ? 0 : 1;
   }
   if (cmd == "get-profile") {
     if (!s.Run("get-profile", [&] { return s.Main().GetProfile(slot); })) return 1;

@@ -1,0 +1,99 @@
+// morvane-cli drive against a simulated drive that keeps a real line's pace
+// or stops reading for a while, and against devices that cannot be had.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "profiles/motor_profile.h"
+#include "profiles/profile_file.h"
+#include "support/sim_process.h"
+#include "support/test_support.h"
+
+using mvtest::RunResult;
+using mvtest::TempDir;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+  return n;
+}
+
+RunResult Drive(const std::string& device, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", device, "--counters"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return mvtest::Run(argv);
+}
+
+}  // namespace
+
+// At 9600 bit/s a profile frame takes about 233 ms on the line before the
+// drive can answer; the first-byte timeout leaves room for it.
+TEST(CliDriveLine, ProfilesTravelAt9600Baud) {
+  TempDir dir;
+  mvtest::TracedSim sim({"--baud", "9600"});
+  ASSERT_TRUE(sim.Ok());
+  mv::MotorProfile p = mv::MotorProfileDefaults(3);
+  p.setName("Slow line");
+  mv::updateChecksum(p);
+  std::string msg;
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("in.ini"), p, msg)) << msg;
+  RunResult r = Drive(sim.path(), {"--baud", "9600", "save-profile", "4", dir.file("in.ini")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Tx=1 Rx=1 TO=0")) << r.err;
+  r = Drive(sim.path(), {"--baud", "9600", "get-profile", "4", dir.file("out.ini")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  mv::MotorProfile back;
+  ASSERT_TRUE(mv::readMotorProfileFile(dir.file("out.ini"), back, msg)) << msg;
+  EXPECT_EQ(back, p);
+}
+
+// A drive that stops reading: the request ends in its timeout, the frame
+// reaches the drive whole once it reads again, and nothing is sent twice.
+// The identity fields that did arrive are still printed.
+TEST(CliDriveLine, StalledDriveEndsInATimeoutWithTheFrameIntact) {
+  mvtest::TracedSim sim({"--stall", "400@2"});
+  ASSERT_TRUE(sim.Ok());
+  RunResult r = Drive(sim.path(), {"info"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Name: Morvane SIM-1\n");
+  EXPECT_TRUE(Contains(r.err, "info: request abandoned at step 2: no answer from the drive (timeout)")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Tx=2 Rx=1 TO=1 Errs=0 Busy=0")) << r.err;
+  usleep(600 * 1000);  // the stall ends; the waiting frame is taken in
+  const std::string trace = sim.Trace();
+  EXPECT_TRUE(Contains(trace, "stalled for 400 ms before frame 2")) << trace;
+  EXPECT_EQ(Count(trace, "rx 77\n"), 1) << trace;
+  EXPECT_EQ(Count(trace, "rx 0D\n"), 1) << trace;
+  EXPECT_EQ(Count(trace, "morvane-sim: rx"), 2) << trace;
+}
+
+// A device another program holds, or one that is not there, is said in the
+// window's words.
+TEST(CliDriveLine, BusyOrMissingDeviceIsSaidInWords) {
+  mvtest::SimProcess sim;
+  ASSERT_TRUE(sim.Ok());
+  const int holder = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  RunResult r = Drive(sim.path(), {"info"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "morvane-cli: cannot open " + sim.path() + ": " + sim.path() +
+                                  " is in use by another program"))
+      << r.err;
+  EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
+  ::close(holder);
+
+  TempDir dir;
+  r = Drive(dir.file("ttyUSB9"), {"info"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "There is no device at " + dir.file("ttyUSB9"))) << r.err;
+  EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
+}
