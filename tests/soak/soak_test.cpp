@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -53,12 +54,27 @@ int CountEntries(const char* dir) {
   return n;
 }
 int OpenFds() { return CountEntries("/proc/self/fd"); }
-int Threads() { return CountEntries("/proc/self/task"); }
+// The port's worker threads still alive ("COMn ... Thread"). Other threads
+// are not counted: a sanitizer's runtime may start its own at any time.
+int PortWorkers() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+      std::string name;
+      std::getline(comm, name);
+      n += name.rfind("COM", 0) == 0;
+    }
+    closedir(d);
+  }
+  return n;
+}
 
 // Waits (up to 5 s) for the worker threads of a closed port to be gone.
-int SettledThreads(int expected) {
-  for (int i = 0; i < 500 && Threads() > expected; ++i) std::this_thread::sleep_for(10ms);
-  return Threads();
+int SettledWorkers() {
+  for (int i = 0; i < 500 && PortWorkers() > 0; ++i) std::this_thread::sleep_for(10ms);
+  return PortWorkers();
 }
 
 // morvane-sim with the given options; its messages go to this program's stderr.
@@ -199,7 +215,7 @@ TEST(Soak, StatusPollsWithFaultsEndWithExactCounters) {
   const FaultPlan plan = PlanFaults({"none", "late", "gap", "badcode"}, 12, statusCommands, polls * 9 / 10, rng);
   const int faults = 48;
 
-  const int fds = OpenFds(), threads = Threads();
+  const int fds = OpenFds();
   {
     Sim sim(plan.options);
     ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
@@ -218,13 +234,17 @@ TEST(Soak, StatusPollsWithFaultsEndWithExactCounters) {
                 plan.count.at("badcode"), failed, c.tx, c.rx, c.to, c.errs, c.busy);
     EXPECT_EQ(failed, faults);
     EXPECT_EQ(link.window.outcomes[mv::RequestOutcome::Completed], polls - faults);
-    EXPECT_EQ(static_cast<int>(c.to), plan.count.at("none") + plan.count.at("late") + plan.count.at("gap"));
+    // Polls that ended in their timeout; TO also counts the idle timeouts of
+    // the late halves of answers that arrived after their poll had ended.
+    const int withheld = plan.count.at("none") + plan.count.at("late") + plan.count.at("gap");
+    EXPECT_EQ(link.window.outcomes[mv::RequestOutcome::Timeout], withheld);
+    EXPECT_GE(static_cast<int>(c.to), withheld);
     EXPECT_EQ(link.window.outcomes[mv::RequestOutcome::BadCode], plan.count.at("badcode"));
     EXPECT_EQ(c.busy, 0u);
     EXPECT_EQ(link.window.ended, polls);
   }
   EXPECT_EQ(OpenFds(), fds) << "file descriptors left open";
-  EXPECT_EQ(SettledThreads(threads), threads) << "threads left running";
+  EXPECT_EQ(SettledWorkers(), 0) << "threads left running";
 }
 
 // Random garbage instead of an answer may even parse as a response, but it
@@ -388,15 +408,13 @@ TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
   const int cycles = Env("MV_SOAK_CYCLES", 1000);
   StreamingPty pty;
   ASSERT_FALSE(pty.path().empty());
-  const int fds = OpenFds(), threads = Threads();
+  const int fds = OpenFds();
   mv::HeadlessLoop loop;
   PLKDVX::TDVXCOMPort port(loop.Queue());
   std::vector<std::string> errors;
   port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& f, const std::string& d,
                       const std::string&, int, int err) {
-    // A pseudo-terminal has no modem lines: reading or watching them is
-    // refused with ENOTTY, which the port reports once per open.
-    if (err == ENOTTY && (d == "GetCommModemStatus" || d == "WaitCommEvent")) return;
+    // A pseudo-terminal has no modem lines: a warning once per open.
     if (type == PLKDVX::rtError) errors.push_back(f + ": " + d + " (" + std::to_string(err) + ")");
   };
   std::uint64_t received = 0;
@@ -417,7 +435,7 @@ TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
               static_cast<unsigned long long>(received));
   EXPECT_TRUE(errors.empty()) << errors.front();
   EXPECT_EQ(OpenFds(), fds) << "file descriptors left open";
-  EXPECT_EQ(SettledThreads(threads), threads) << "threads left running";
+  EXPECT_EQ(SettledWorkers(), 0) << "threads left running";
 }
 
 // A burst many times larger than the port's receive queue arrives complete

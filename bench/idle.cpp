@@ -1,0 +1,145 @@
+// What an open port costs when nothing happens, and how long the GUI thread
+// can be kept from its other work while bytes stream in.
+//
+// Prints:
+//   idle fake: W wake-ups/s   (all threads; fake device whose status wait blocks)
+//   idle pty: W wake-ups/s    (all threads; pseudo-terminal, no modem lines)
+//   stream: timer 10 ms fired N times in 2 s, longest GUI stall S ms, R bytes/s delivered
+// Goals: W <= 1, S <= 20 ms.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "serial/TDVXCOMPort.h"
+#include "serial/headless_loop.h"
+#include "serial/platform_fake.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Context switches of every thread of this process: each time a thread went
+// to sleep (voluntary) or was put aside (involuntary) counts as a wake-up.
+long WakeUps() {
+  long total = 0;
+  DIR* d = ::opendir("/proc/self/task");
+  if (!d) return 0;
+  while (dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/status");
+    std::string line;
+    while (std::getline(f, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
+      if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(27));
+    }
+  }
+  ::closedir(d);
+  return total;
+}
+
+double IdleWakeUpsPerSecond(PLKDVX::TDVXCOMPort& port, mv::HeadlessLoop& loop) {
+  if (!port.Open()) return -1;
+  loop.RunFor(300ms);  // the workers settle into their waits
+  constexpr auto kIdle = 5s;
+  const long before = WakeUps();
+  loop.RunFor(kIdle);
+  const long after = WakeUps();
+  port.Close();
+  return static_cast<double>(after - before) / std::chrono::duration<double>(kIdle).count();
+}
+
+struct Pty {
+  int master = -1, slave = -1;
+  std::string path;
+  Pty() {
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
+    termios t{};
+    ::tcgetattr(master, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master, TCSANOW, &t);
+    path = ::ttyname(slave);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+  }
+};
+
+}  // namespace
+
+int main() {
+  {
+    mv::HeadlessLoop loop;
+    PLKDVX::TDVXCOMPort port(loop.Queue(), std::make_shared<mv::FakeSerialPlatform>());
+    std::printf("idle fake: %.2f wake-ups/s\n", IdleWakeUpsPerSecond(port, loop));
+  }
+  {
+    Pty pty;
+    mv::HeadlessLoop loop;
+    PLKDVX::TDVXCOMPort port(loop.Queue());
+    port.SetBaudRate(PLKDVX::br115200);
+    port.SetDevicePathOverride(pty.path);
+    std::printf("idle pty: %.2f wake-ups/s\n", IdleWakeUpsPerSecond(port, loop));
+  }
+  {
+    // A source that never pauses, a handler that takes a little time, and a
+    // 10 ms timer on the same thread: how late does the timer get?
+    Pty pty;
+    mv::HeadlessLoop loop;
+    PLKDVX::TDVXCOMPort port(loop.Queue());
+    port.SetBaudRate(PLKDVX::br115200);
+    port.SetDevicePathOverride(pty.path);
+    long received = 0;
+    port.OnRxChar = [&](void*, std::uint8_t) { ++received; };
+    if (!port.Open()) return 2;
+    std::atomic<bool> stop{false};
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);  // never stuck once the port is gone
+    std::thread writer([&] {
+      std::uint8_t chunk[256];
+      for (int i = 0; i < 256; ++i) chunk[i] = static_cast<std::uint8_t>(i);
+      while (!stop) {
+        if (::write(pty.master, chunk, sizeof chunk) < 0) std::this_thread::sleep_for(50us);
+      }
+    });
+    std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
+    int fired = 0;
+    Clock::time_point last = Clock::now();
+    double longest = 0;
+    timer->SetInterval(10);
+    timer->OnTimer = [&] {
+      const Clock::time_point now = Clock::now();
+      longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count() - 10.0);
+      last = now;
+      ++fired;
+    };
+    loop.RunFor(200ms);  // the stream is running
+    received = 0;
+    fired = 0;
+    longest = 0;
+    last = Clock::now();
+    timer->SetEnabled(true);
+    loop.RunFor(2s);
+    timer->SetEnabled(false);
+    stop = true;
+    const Clock::time_point closeStart = Clock::now();
+    port.Close();
+    const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - closeStart).count();
+    writer.join();
+    std::printf("stream: timer 10 ms fired %d times in 2 s, longest GUI stall %.1f ms, %.0f bytes/s delivered, "
+                "close %.1f ms\n",
+                fired, std::max(longest, 0.0), received / 2.0, closeMs);
+  }
+  return 0;
+}
