@@ -4,6 +4,7 @@
 // Prints:
 //   idle fake: W wake-ups/s   (all threads; fake device whose status wait blocks)
 //   idle pty: W wake-ups/s    (all threads; pseudo-terminal, no modem lines)
+//   idle uart DEV: W wake-ups/s  (only with MV_BENCH_UART=DEV, a real serial device)
 //   stream: timer 10 ms fired N times in 2 s, longest GUI stall S ms, R bytes/s delivered
 // Goals: W <= 1, S <= 20 ms.
 #include <dirent.h>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -92,6 +94,13 @@ int main() {
     port.SetBaudRate(PLKDVX::br115200);
     port.SetDevicePathOverride(pty.path);
     std::printf("idle pty: %.2f wake-ups/s\n", IdleWakeUpsPerSecond(port, loop));
+  }
+  if (const char* uart = std::getenv("MV_BENCH_UART")) {
+    mv::HeadlessLoop loop;
+    PLKDVX::TDVXCOMPort port(loop.Queue());
+    port.SetBaudRate(PLKDVX::br115200);
+    port.SetDevicePathOverride(uart);
+    std::printf("idle uart %s: %.2f wake-ups/s\n", uart, IdleWakeUpsPerSecond(port, loop));
   }
   {
     // A source that never pauses, a handler that takes a little time, and a
