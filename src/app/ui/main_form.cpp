@@ -48,7 +48,7 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
       requests_(engine_.Sender(), *this) {
   setObjectName(QStringLiteral("MainForm"));
   if (!prompts_) {
-    ownPrompts_ = std::make_unique<mv::QtPrompts>(this);
+    ownPrompts_ = std::make_unique<mv::QtPrompts>();
     prompts_ = ownPrompts_.get();
   }
   pump_ = std::make_unique<mv::GuiQueuePump>(GuiQueue, this);
@@ -316,7 +316,8 @@ bool TMainForm::FormCloseQuery() {
   else if (ConfigChanged())
     question = "Update configuration file " +
                QFileInfo(QString::fromStdString(configFileName)).fileName().toStdString() + "?";
-  if (!question.empty() && prompts_->AskYesNoWarning(question) == mv::PromptAnswer::Yes) SaveConfig();
+  if (!question.empty() && prompts_->AskYesNoWarning(mv::OwnerOf(this), question) == mv::PromptAnswer::Yes)
+    SaveConfig();
   // The program closes whatever the answer and whether the save went through
   // (a failed save has shown why and left the previous file as it was).
   return true;
@@ -413,7 +414,8 @@ void TMainForm::OpenPortAndShowState() {
     // there but could not be had, and always on panel 0's tooltip.
     StatusPanels[0]->setToolTip(QString::fromStdString(
         mv::OpenFailureDetails(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_)));
-    prompts_->ShowMessage(mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
+    prompts_->ShowMessage(mv::OwnerOf(this),
+                          mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
   }
 }
 
@@ -447,7 +449,7 @@ void TMainForm::Compare1Click() {
   h.Slot = [this](int i) -> const mv::MotorProfile& { return ProfileSlot(i); };
   h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { setProfileSlot(i, p); };
   h.SaveCont = [this](int i) { SaveContButtonClick(i); };
-  h.SaveINI = [this](int i) { SaveToINIButtonClick(i); };
+  h.SaveINI = [this](int i, mv::PromptOwner raisedBy) { SaveSlotToFile(i, raisedBy); };
   h.ReadDrive = [this](int i) { return requests_.GetProfileToScratch(i); };
   h.DriveResult = [this]() -> const mv::ScratchProfile& { return requests_.Scratch(); };
   h.LinkBusy = [this] { return engine_.Busy(); };
@@ -483,7 +485,7 @@ void TMainForm::LoadConfig1Click() {
   options.initialDir = ".";
   options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(options, path)) return;
+  if (!prompts_->OpenFile(mv::OwnerOf(this), options, path)) return;
   LoadConfigFile(path);
 }
 
@@ -491,7 +493,7 @@ bool TMainForm::LoadConfigFile(const std::string& path) {
   mv::AppConfig c;
   std::string message;
   if (!mv::readConfigFile(path, c, message)) {
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
   configFileName = AbsolutePath(path);
@@ -525,7 +527,7 @@ bool TMainForm::SaveConfig() {
     options.initialFile = configFileName;
     options.defaultExt = "ini";
     options.confirmOverwrite = false;
-    if (!prompts_->SaveFile(options, path)) return false;
+    if (!prompts_->SaveFile(mv::OwnerOf(this), options, path)) return false;
     path = AbsolutePath(path);
   }
   mv::AppConfig c;
@@ -542,7 +544,7 @@ bool TMainForm::SaveConfig() {
   if (!mv::writeConfigFile(path, c, message)) {
     // Nothing was written: the name and the saved copies stay as they were,
     // so the exit question still offers the save.
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
   configFileName = path;
@@ -628,27 +630,29 @@ void TMainForm::LoadFromINIButtonClick(int slotIndex) {
   options.initialDir = ".";
   options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(options, path)) return;
+  if (!prompts_->OpenFile(mv::OwnerOf(this), options, path)) return;
   mv::MotorProfile record;
   std::string message;
   if (!mv::readMotorProfileFile(path, record, message)) {
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return;
   }
   setProfileSlot(slotIndex, record);
 }
 
-void TMainForm::SaveToINIButtonClick(int slotIndex) {
+void TMainForm::SaveToINIButtonClick(int slotIndex) { SaveSlotToFile(slotIndex, mv::OwnerOf(this)); }
+
+void TMainForm::SaveSlotToFile(int slotIndex, mv::PromptOwner raisedBy) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
   mv::FileDialogOptions options;
   options.title = SlotTitle("Save", slotIndex);
   options.defaultExt = "ini";
   options.confirmOverwrite = true;
   std::string path;
-  if (!prompts_->SaveFile(options, path)) return;
+  if (!prompts_->SaveFile(raisedBy, options, path)) return;
   std::string message;
   if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message))
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(raisedBy, message);
 }
 
 void TMainForm::EditButtonClick(int slotIndex) {
@@ -684,4 +688,10 @@ void TMainForm::SetDriveSerialNo(const char* text) { SerialNoLabeledEdit->setTex
 void TMainForm::SetDriveHardwareId(const char* text) {
   HardwareIdentifierLabeledEdit->setText(QString::fromLatin1(text));
 }
-void TMainForm::ShowMessage(const char* text) { prompts_->ShowMessage(text); }
+// A drive's answer can arrive while another window is in front (the compare
+// window's "Slot → Drive", the control/status window): its message belongs
+// to the modal window the user is in, else to this one.
+void TMainForm::ShowMessage(const char* text) {
+  QWidget* modal = QApplication::activeModalWidget();
+  prompts_->ShowMessage(mv::OwnerOf(modal ? modal : this), text);
+}

@@ -42,21 +42,26 @@ QString WithDefaultExt(const QString& path, const std::string& ext) {
 
 }  // namespace
 
-void QtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::Information, AppTitle(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+QWidget* OwnerWidget(PromptOwner owner) { return static_cast<QWidget*>(owner.Window()); }
+
+// A plain box: the texts ("ERROR: - ...", the build summary) say what kind
+// of message it is, so no icon is added.
+void QtPrompts::ShowMessage(PromptOwner owner, const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, AppTitle(), QString::fromStdString(text), QMessageBox::Ok,
+                  OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
-PromptAnswer QtPrompts::AskYesNoWarning(const std::string& text) {
+PromptAnswer QtPrompts::AskYesNoWarning(PromptOwner owner, const std::string& text) {
   QMessageBox box(QMessageBox::Warning, AppTitle(), QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
-                  parent_);
+                  OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
   return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
 }
 
-bool QtPrompts::OpenFile(const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+bool QtPrompts::OpenFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
   dlg.setFileMode(options.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   if (!options.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(options.defaultExt));
@@ -65,8 +70,8 @@ bool QtPrompts::OpenFile(const FileDialogOptions& options, std::string& path) {
   return true;
 }
 
-bool QtPrompts::SaveFile(const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+bool QtPrompts::SaveFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptSave);
   dlg.setFileMode(QFileDialog::AnyFile);
   if (!options.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -76,8 +81,9 @@ bool QtPrompts::SaveFile(const FileDialogOptions& options, std::string& path) {
   return true;
 }
 
-bool QtPrompts::ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) {
-  const QString dir = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title),
+bool QtPrompts::ChooseFolder(PromptOwner owner, const std::string& title, const std::string& startDir,
+                             std::string& path) {
+  const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), QString::fromStdString(title),
                                                         QString::fromStdString(startDir), QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return false;
   path = dir.toStdString();

@@ -227,7 +227,7 @@ void TCreateSPLFileForm::SelectHexFileButtonClick() {
   }
   options.mustExist = true;
   std::string path;
-  if (!prompts_.OpenFile(options, path)) return;
+  if (!prompts_.OpenFile(mv::OwnerOf(this), options, path)) return;
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::absolute(path, ec);
   hexFile_ = ec ? path : full.lexically_normal().string();
@@ -257,7 +257,7 @@ void TCreateSPLFileForm::SelectSPLFileButtonClick() {
     start = std::filesystem::current_path(ec).string();
   }
   std::string chosen;
-  if (!prompts_.ChooseFolder("Select SPL File Directory", start, chosen)) return;
+  if (!prompts_.ChooseFolder(mv::OwnerOf(this), "Select SPL File Directory", start, chosen)) return;
   splFileDir_ = chosen;
   SPLFileDirEdit->setText(Q(chosen));
 }
@@ -299,7 +299,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
     LSRStartAddrLabel->setText(Q(r.startAddressText));
     LSRSizeLabel->setText(Q(r.sizeText));
   }
-  if (!r.ok()) prompts_.ShowMessage(r.error);
+  if (!r.ok()) prompts_.ShowMessage(mv::OwnerOf(this), r.error);
   if (!r.copySettingsBack) return;
 
   settings_.hex_file = hexFile_;
@@ -312,7 +312,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
   std::string text = r.SummaryText();
   for (char& c : text)
     if (c == '\r') c = '\n';
-  prompts_.ShowMessage(text);
+  prompts_.ShowMessage(mv::OwnerOf(this), text);
 }
 
 void TCreateSPLFileForm::CloseButtonClick() { reject(); }

@@ -260,11 +260,11 @@ void TProfileCompareForm::OpenFileButtonClick() {
   options.defaultExt = "ini";
   options.mustExist = true;
   std::string path;
-  if (!hooks_.prompts->OpenFile(options, path)) return;
+  if (!hooks_.prompts->OpenFile(OwnerOf(this), options, path)) return;
   MotorProfile p;
   std::string message;
   if (!readMotorProfileFile(path, p, message)) {
-    hooks_.prompts->ShowMessage(message);  // the file side stays as it was
+    hooks_.prompts->ShowMessage(OwnerOf(this), message);  // the file side stays as it was
     return;
   }
   filePath_ = path;
@@ -323,7 +323,7 @@ void TProfileCompareForm::SaveToDriveButtonClick() {
 }
 
 void TProfileCompareForm::SaveToFileButtonClick() {
-  hooks_.SaveINI(slotIndex_);
+  hooks_.SaveINI(slotIndex_, OwnerOf(this));
   ReloadFile();  // the file shown may be the one just written
   RefreshSlot();
   Refresh();

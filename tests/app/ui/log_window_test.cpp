@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "app/report_line.h"
 #include "app/ui/log_window.h"
@@ -96,6 +102,41 @@ TEST(QtPrompts, FiltersBecomeQtFilters) {
   EXPECT_EQ(mv::QtFilterText("INI Files|*.ini|All Files|*.*"), "INI Files (*.ini);;All Files (*.*)");
   EXPECT_EQ(mv::QtFilterText("Hex|*.hex;*.ihx"), "Hex (*.hex *.ihx)");
   EXPECT_EQ(mv::QtFilterText(""), "");
+}
+
+// The box or dialog is a child of the raising widget's window (so a window
+// manager stacks it above that window); messages are plain boxes with OK.
+TEST(QtPrompts, BoxesAndDialogsBelongToTheRaisingWindow) {
+  QDialog window;
+  auto* edit = new QLineEdit(&window);
+  window.show();
+  mv::QtPrompts prompts;
+  QWidget* parent = nullptr;
+  QMessageBox::Icon icon = QMessageBox::Warning;
+  QMessageBox::StandardButtons buttons;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    parent = box->parentWidget();
+    icon = box->icon();
+    buttons = box->standardButtons();
+    box->accept();
+  });
+  prompts.ShowMessage(mv::OwnerOf(edit), "ERROR: - Hex file not selected.");
+  EXPECT_EQ(parent, &window);
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_EQ(buttons, QMessageBox::Ok);
+
+  parent = nullptr;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    parent = dialog->parentWidget();
+    dialog->reject();
+  });
+  std::string path;
+  EXPECT_FALSE(prompts.OpenFile(mv::OwnerOf(&window), mv::FileDialogOptions{}, path));
+  EXPECT_EQ(parent, &window);
 }
 
 }  // namespace

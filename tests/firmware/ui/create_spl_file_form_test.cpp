@@ -23,9 +23,10 @@ namespace {
 class Prompts : public mvtest::ScriptedPrompts {
  public:
   std::vector<std::string> folderStarts;
-  bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) override {
+  bool ChooseFolder(mv::PromptOwner owner, const std::string& title, const std::string& startDir,
+                    std::string& path) override {
     folderStarts.push_back(startDir);
-    return ScriptedPrompts::ChooseFolder(title, startDir, path);
+    return ScriptedPrompts::ChooseFolder(owner, title, startDir, path);
   }
 };
 
