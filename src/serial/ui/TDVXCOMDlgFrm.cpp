@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "serial/port_info.h"
@@ -160,7 +161,10 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
 }
 
 void TDVXCOMDlgFrm::showEvent(QShowEvent* e) {
-  FormShow();
+  // Filled when the program shows the window. A show event from the window
+  // system (restored after a minimise) must keep the user's choices and the
+  // place the user moved the window to.
+  if (!e->spontaneous()) FormShow();
   QDialog::showEvent(e);
 }
 

@@ -203,6 +203,36 @@ TEST(COMDlgWindow, PortMarksAreRefreshedOnEveryDropDown) {
       [&](int n) { return present.count(n) != 0; });
 }
 
+// Minimising and restoring the window is the window system's doing: the
+// restore must not put the opening values or position back over the user's
+// choices (OK would then write the old settings).
+TEST(COMDlgWindow, RestoringAfterMinimiseKeepsTheUsersChoicesAndPlace) {
+  TDVXCOMDlg d;
+  d.SetPort(2);
+  d.SetBaudRate(br57600);
+  QPoint placed;
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    f.COMPortComboBoxEx->setCurrentIndex(4);
+    f.BaudRateComboBox->setCurrentIndex(br1200);
+    f.DataBitsComboBox->setCurrentIndex(db7);
+    f.ParityComboBox->setCurrentIndex(paEven);
+    f.StopBitsComboBox->setCurrentIndex(sb2);
+    f.move(f.pos() + QPoint(37, 23));
+    placed = f.pos();
+    f.setWindowState(Qt::WindowMinimized);
+    QApplication::processEvents();
+    f.setWindowState(Qt::WindowNoState);  // restored: a show event from the window system
+    QApplication::processEvents();
+    EXPECT_EQ(f.pos(), placed);
+    f.OKButton->click();
+  });
+  EXPECT_EQ(d.GetPort(), 5);
+  EXPECT_EQ(d.GetBaudRate(), br1200);
+  EXPECT_EQ(d.GetDataBits(), db7);
+  EXPECT_EQ(d.GetParity(), paEven);
+  EXPECT_EQ(d.GetStopBits(), sb2);
+}
+
 TEST(COMDlgWindow, OutOfRangeOpeningValuesAreBroughtIntoRange) {
   int port = 40;
   auto baud = static_cast<TBaudRate>(11);
