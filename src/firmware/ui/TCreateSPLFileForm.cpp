@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -148,6 +149,14 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   DefaultsButton = Button("&Defaults", "DefaultsButton", "Defaults", this);
   CreateLSRFileButton = Button("&Create", "CreateLSRFileButton", "Create", this);
   CloseButton = Button("&Close", "CloseButton", "Close", this);
+  // "&Create"/"&Close" and the two "&Select" buttons share their letters, and
+  // a key with several owners only moves the focus between them. The first
+  // of each pair in the window's order keeps the key and is pressed by it:
+  // Alt+C presses "Create", Alt+S the hex file's "Select". The others keep
+  // their captions; "Close" is also Escape.
+  CloseButton->setShortcut(QKeySequence());
+  SelectSPLFileButton->setShortcut(QKeySequence());
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(DefaultsButton);
   buttons->addStretch(1);
