@@ -27,7 +27,7 @@ TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(pa
   LogFileLabel->setObjectName(QStringLiteral("LogFileLabel"));
   LogFileLabel->setTextFormat(Qt::PlainText);
   LogFileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  LogFileLabel->setAccessibleName(QStringLiteral("Log file"));
+  LogFileLabel->setAccessibleDescription(QStringLiteral("Report log file"));
 
   ClearButton = new QPushButton(QStringLiteral("C&lear"), this);
   ClearButton->setObjectName(QStringLiteral("ClearButton"));

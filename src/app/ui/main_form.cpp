@@ -179,15 +179,19 @@ void TMainForm::BuildStatusBar() {
                                        QStringLiteral("9999999"),
                                        QStringLiteral("Busy"),
                                        QStringLiteral("9999999")};
-  static const char* const names[kPanelCount] = {"Port status", "Tx caption",   "Tx count",   "Rx caption",
-                                                 "Rx count",    "TO caption",   "TO count",   "Errs caption",
-                                                 "Errs count",  "Busy caption", "Busy count"};
+  // A panel is read as it shows ("COM Closed", "Tx", "0"); what it is goes in
+  // its description.
+  static const char* const descriptions[kPanelCount] = {
+      "Port state",           "Caption of the frames sent",     "Frames sent",
+      "Caption of the responses received", "Responses received",  "Caption of the response timeouts",
+      "Response timeouts",    "Caption of the errors",          "Unknown responses, receive errors and breaks",
+      "Caption of the requests refused while busy", "Requests refused while busy"};
   for (int i = 0; i < kPanelCount; ++i) {
     auto* panel = new QLabel(QString::fromLatin1(kPanelTexts[i]), StatusBar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     panel->setTextFormat(Qt::PlainText);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setAccessibleName(QString::fromLatin1(names[i]));
+    panel->setAccessibleDescription(QString::fromLatin1(descriptions[i]));
     panel->setFixedWidth(std::max(kPanelWidths[i], fm.horizontalAdvance(widest[i]) + 10));
     panel->installEventFilter(this);
     StatusBar->addWidget(panel);
@@ -218,7 +222,8 @@ QWidget* TMainForm::BuildDriveInfo(QWidget* parent) {
   field(HardwareIdentifierLabeledEdit, "HardwareIdentifierLabeledEdit", QStringLiteral("Hardware ID"), 1, 2);
   GetDriveDataButton = new QPushButton(QStringLiteral("Get"), DriveInfoGroupBox);
   GetDriveDataButton->setObjectName(QStringLiteral("GetDriveDataButton"));
-  GetDriveDataButton->setAccessibleName(QStringLiteral("Get drive information"));
+  GetDriveDataButton->setAccessibleName(QStringLiteral("Get"));
+  GetDriveDataButton->setAccessibleDescription(QStringLiteral("Get the drive information"));
   connect(GetDriveDataButton, &QPushButton::clicked, this, &TMainForm::GetDriveDataButtonClick);
   grid->addWidget(GetDriveDataButton, 0, 4, 2, 1, Qt::AlignVCenter);
   grid->setColumnStretch(1, 1);
@@ -233,27 +238,35 @@ QWidget* TMainForm::BuildSlot(QWidget* parent, int i) {
   s.GroupBox->setObjectName(tag + QStringLiteral("GroupBox"));
   auto* row = new QHBoxLayout(s.GroupBox);
   row->setSpacing(4);
+  // Heard as the caption and then the slot ("Load INI, P01"): the caption is
+  // what a user sees and says; what the button does is its description.
   auto button = [&](QPushButton*& b, const char* suffix, const QString& text, const QString& what) {
     b = new QPushButton(text, s.GroupBox);
     b->setObjectName(tag + QString::fromLatin1(suffix));
-    b->setAccessibleName(what + QStringLiteral(" ") + tag);
+    b->setAccessibleName(text + QStringLiteral(", ") + tag);
+    b->setAccessibleDescription(what.arg(tag));
     row->addWidget(b);
   };
-  button(s.LoadFromINIButton, "LoadFromINIButton", QStringLiteral("Load INI"), QStringLiteral("Load file into"));
-  button(s.SaveToINIButton, "SaveToINIButton", QStringLiteral("Save INI"), QStringLiteral("Save to file"));
-  button(s.EditButton, "EditButton", QStringLiteral("Edit"), QStringLiteral("Edit"));
-  button(s.LoadContButton, "LoadContButton", QStringLiteral("Get Cont"), QStringLiteral("Get from controller"));
-  button(s.SaveContButton, "SaveContButton", QStringLiteral("Save Cont"), QStringLiteral("Save to controller"));
+  button(s.LoadFromINIButton, "LoadFromINIButton", QStringLiteral("Load INI"),
+         QStringLiteral("Load a profile file into slot %1"));
+  button(s.SaveToINIButton, "SaveToINIButton", QStringLiteral("Save INI"),
+         QStringLiteral("Save slot %1 to a profile file"));
+  button(s.EditButton, "EditButton", QStringLiteral("Edit"), QStringLiteral("Edit the profile in slot %1"));
+  button(s.LoadContButton, "LoadContButton", QStringLiteral("Get Cont"),
+         QStringLiteral("Get profile %1 from the controller into the slot"));
+  button(s.SaveContButton, "SaveContButton", QStringLiteral("Save Cont"),
+         QStringLiteral("Save slot %1 to the controller"));
   s.ActivedRadioButton = new QRadioButton(QStringLiteral("Activate"), s.GroupBox);
   s.ActivedRadioButton->setObjectName(tag + QStringLiteral("ActivedRadioButton"));
-  s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate ") + tag);
+  s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate, ") + tag);
+  s.ActivedRadioButton->setAccessibleDescription(QStringLiteral("Activate profile %1 on the controller").arg(tag));
   s.ActivedRadioButton->setAutoExclusive(false);
   row->addSpacing(6);
   row->addWidget(s.ActivedRadioButton);
   s.NameLabel = new QLabel(QString::fromLatin1(kUndefinedSlotText), s.GroupBox);
   s.NameLabel->setObjectName(tag + QStringLiteral("NameLabel"));
   s.NameLabel->setTextFormat(Qt::PlainText);
-  s.NameLabel->setAccessibleName(tag + QStringLiteral(" profile name"));
+  s.NameLabel->setAccessibleDescription(tag + QStringLiteral(" profile name"));
   // Room for an 11-character name, ": " and a 17-character comment.
   s.NameLabel->setMinimumWidth(s.NameLabel->fontMetrics().averageCharWidth() * 31);
   row->addSpacing(6);

@@ -203,7 +203,8 @@ void TControlStatusForm::BuildCommandsGroup() {
   MotorSpeedButton = Button("Speed", "MotorSpeedButton", CommandsGroupBox);
   MotorSpeedEdit = new QLineEdit(QStringLiteral("6000"), CommandsGroupBox);
   MotorSpeedEdit->setObjectName(QStringLiteral("MotorSpeedEdit"));
-  MotorSpeedEdit->setAccessibleName(QStringLiteral("Speed (RPM)"));
+  MotorSpeedEdit->setAccessibleName(QStringLiteral("RPM"));  // its label's text
+  MotorSpeedEdit->setAccessibleDescription(QStringLiteral("Speed sent by Speed, 3000 to 100000 RPM"));
   MotorSpeedEdit->setMaxLength(10);
   MotorSpeedEdit->setFixedWidth(70);
   auto* rpmLabel = PlainLabel(QStringLiteral("RPM"), CommandsGroupBox);
@@ -284,10 +285,11 @@ QLayout* TControlStatusForm::BuildLinkHealthGroup() {
   LinkHealthGroupBox->setObjectName(QStringLiteral("LinkHealthGroupBox"));
   auto* grid = new QGridLayout(LinkHealthGroupBox);
 
-  auto value = [this](const char* objectName, const char* accessible) {
+  // Values are heard as they show; what they are is their description.
+  auto value = [this](const char* objectName, const char* what) {
     auto* label = PlainLabel(QStringLiteral("-"), LinkHealthGroupBox);
     label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(QString::fromLatin1(accessible));
+    label->setAccessibleDescription(QString::fromLatin1(what));
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("00.0 /s of 5.0 /s")));
     return label;
   };

@@ -25,13 +25,17 @@ QLabel* PlainLabel(const QString& text, const char* objectName, QWidget* parent)
   return label;
 }
 
-QLineEdit* Edit(const char* objectName, const char* accessibleName, QWidget* parent) {
+// An edit is heard by its label's text (the label is made by the caller and
+// names it too); what the field is goes in its description.
+QLineEdit* Edit(const char* objectName, const char* label, const char* description, QWidget* parent) {
   auto* e = new QLineEdit(parent);
   e->setObjectName(QString::fromLatin1(objectName));
-  e->setAccessibleName(QString::fromLatin1(accessibleName));
+  e->setAccessibleName(QString::fromLatin1(label));
+  e->setAccessibleDescription(QString::fromLatin1(description));
   return e;
 }
 
+// A button is heard by its caption first ("Select hex file").
 QPushButton* Button(const char* caption, const char* objectName, const char* accessibleName, QWidget* parent) {
   auto* b = new QPushButton(QString::fromLatin1(caption), parent);
   b->setObjectName(QString::fromLatin1(objectName));
@@ -68,7 +72,7 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Hex File"
   auto* hexGroup = new QGroupBox(QStringLiteral("Hex File"), this);
   hexGroup->setObjectName(QStringLiteral("HexFileGroupBox"));
-  HexFileEdit = Edit("HexFileEdit", "Hex file", hexGroup);
+  HexFileEdit = Edit("HexFileEdit", "File", "Hex file", hexGroup);
   HexFileEdit->setReadOnly(true);
   HexFileEdit->setMinimumWidth(260);
   auto* hexLabel = PlainLabel(QStringLiteral("File"), "HexFileLabel", hexGroup);
@@ -82,9 +86,10 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Configuration"
   auto* configGroup = new QGroupBox(QStringLiteral("Configuration"), this);
   configGroup->setObjectName(QStringLiteral("ConfigurationGroupBox"));
-  AppStartAddressLabeledEdit = Edit("AppStartAddressLabeledEdit", "Application Start Address", configGroup);
-  MotorProfileStartAddressLabeledEdit =
-      Edit("MotorProfileStartAddressLabeledEdit", "Motor Profiles Start Address", configGroup);
+  AppStartAddressLabeledEdit = Edit("AppStartAddressLabeledEdit", "Application Start Address",
+                                    "Program address, a multiple of 0x800", configGroup);
+  MotorProfileStartAddressLabeledEdit = Edit("MotorProfileStartAddressLabeledEdit", "Motor Profiles Start Address",
+                                             "Program address, a multiple of 0x800", configGroup);
   for (QLineEdit* e : {AppStartAddressLabeledEdit, MotorProfileStartAddressLabeledEdit}) {
     e->setMaxLength(12);
     e->setFixedWidth(90);
@@ -104,12 +109,12 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "SPL File"
   auto* splGroup = new QGroupBox(QStringLiteral("SPL File"), this);
   splGroup->setObjectName(QStringLiteral("SPLFileGroupBox"));
-  SPLFileDirEdit = Edit("SPLFileDirEdit", "SPL file directory", splGroup);
+  SPLFileDirEdit = Edit("SPLFileDirEdit", "Directory", "SPL file directory", splGroup);
   SPLFileDirEdit->setReadOnly(true);
   auto* dirLabel = PlainLabel(QStringLiteral("Directory"), "SPLFileDirLabel", splGroup);
   dirLabel->setBuddy(SPLFileDirEdit);
   SelectSPLFileButton = Button("&Select", "SelectSPLFileButton", "Select SPL file directory", splGroup);
-  SPLFileNameEdit = Edit("SPLFileNameEdit", "SPL file name", splGroup);
+  SPLFileNameEdit = Edit("SPLFileNameEdit", "Name", "SPL file name", splGroup);
   SPLFileNameEdit->setMaxLength(255);
   auto* nameLabel = PlainLabel(QStringLiteral("Name"), "SPLFileNameLabel", splGroup);
   nameLabel->setBuddy(SPLFileNameEdit);
@@ -124,7 +129,7 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Firmware Version"
   auto* versionGroup = new QGroupBox(QStringLiteral("Firmware Version"), this);
   versionGroup->setObjectName(QStringLiteral("FirmwareVersionGroupBox"));
-  FirmwareVersionEdit = Edit("FirmwareVersionEdit", "Firmware version", versionGroup);
+  FirmwareVersionEdit = Edit("FirmwareVersionEdit", "Version", "Firmware version, 0 to 255", versionGroup);
   FirmwareVersionEdit->setText(QStringLiteral("0"));
   FirmwareVersionEdit->setMaxLength(12);
   FirmwareVersionEdit->setFixedWidth(60);

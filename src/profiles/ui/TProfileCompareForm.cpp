@@ -51,14 +51,16 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   SlotLabel->setBuddy(SlotComboBox);
   ReadDriveButton = new QPushButton(QStringLiteral("Read &Drive"), this);
   ReadDriveButton->setObjectName(QStringLiteral("ReadDriveButton"));
-  ReadDriveButton->setAccessibleName(QStringLiteral("Read the profile from the drive"));
+  ReadDriveButton->setAccessibleName(QStringLiteral("Read Drive"));
+  ReadDriveButton->setAccessibleDescription(QStringLiteral("Read the profile from the drive"));
   OpenFileButton = new QPushButton(QStringLiteral("Open &File..."), this);
   OpenFileButton->setObjectName(QStringLiteral("OpenFileButton"));
-  OpenFileButton->setAccessibleName(QStringLiteral("Open a profile file"));
+  OpenFileButton->setAccessibleName(QStringLiteral("Open File..."));
+  OpenFileButton->setAccessibleDescription(QStringLiteral("Open a profile file"));
   FileLabel = new QLabel(QStringLiteral("No file"), this);
   FileLabel->setObjectName(QStringLiteral("FileLabel"));
   FileLabel->setTextFormat(Qt::PlainText);
-  FileLabel->setAccessibleName(QStringLiteral("File"));
+  FileLabel->setAccessibleDescription(QStringLiteral("Profile file compared"));
   FileLabel->setMinimumWidth(FileLabel->fontMetrics().averageCharWidth() * 24);
   auto* top = new QHBoxLayout;
   top->addWidget(SlotLabel);
@@ -75,7 +77,9 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   // The table: one row per field of the record.
   CompareTable = new QTableWidget(compare_.RowCount(), ColumnCount, this);
   CompareTable->setObjectName(QStringLiteral("CompareTable"));
-  CompareTable->setAccessibleName(QStringLiteral("Profile comparison"));
+  // Named by its label (item views do not look for one).
+  CompareTable->setAccessibleName(QStringLiteral("Fields"));
+  CompareTable->setAccessibleDescription(QStringLiteral("Profile comparison"));
   CompareTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   CompareTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   CompareTable->setWordWrap(false);
@@ -106,13 +110,14 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   StatusLabel = new QLabel(this);
   StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
   StatusLabel->setTextFormat(Qt::PlainText);
-  StatusLabel->setAccessibleName(QStringLiteral("Status"));
+  StatusLabel->setAccessibleDescription(QStringLiteral("Status"));
   StatusLabel->setWordWrap(true);
 
   auto button = [this](QPushButton*& b, const char* name, const QString& text, const QString& what) {
     b = new QPushButton(text, this);
     b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(what);
+    b->setAccessibleName(QString(text).remove(QLatin1Char('&')));  // the caption as heard
+    b->setAccessibleDescription(what);
   };
   const QString arrow = QString::fromUtf8(" \xE2\x86\x92 ");
   button(UseDriveButton, "UseDriveButton", QStringLiteral("Drive") + arrow + QStringLiteral("Slot"),
@@ -360,6 +365,7 @@ void TProfileCompareForm::Refresh() {
     CompareTable->setRowHidden(row, onlyDiffs && !differs);
   }
   DifferencesOnlyCheckBox->setText(QStringLiteral("Show differences &only (%1)").arg(differing));
+  DifferencesOnlyCheckBox->setAccessibleName(QStringLiteral("Show differences only (%1)").arg(differing));
   UpdateButtons();
 }
 

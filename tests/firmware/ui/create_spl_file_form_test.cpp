@@ -16,6 +16,7 @@
 #include "firmware/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "support/scripted_prompts.h"
+#include "support/accessibility_check.h"
 #include "support/test_support.h"
 
 namespace {
@@ -357,6 +358,13 @@ TEST_F(CreateSPLFileFormTest, DefaultsTakeTheCallersSettingsAgain) {
 
   Click("CloseButton");
   EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(CreateSPLFileFormTest, ScreenReaderHearsCaptionsAndTheImageLines) {
+  Open();
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QLabel>("LSRSizeLabel")), "Size: 0 bytes");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QPushButton>("CreateLSRFileButton")), "Create");
 }
 
 }  // namespace

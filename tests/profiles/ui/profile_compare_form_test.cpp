@@ -17,6 +17,7 @@
 #include "link/main_requests.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TProfileCompareForm.h"
+#include "support/accessibility_check.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -336,6 +337,13 @@ TEST_F(CompareFormTest, Screenshot) {
   form->FileLabel->setText("spindle_a.ini");
   QTest::qWait(50);
   ASSERT_TRUE(form->grab().save(QDir(dirEnv).filePath("compare_window.png")));
+}
+
+TEST_F(CompareFormTest, ScreenReaderHearsCaptionsValuesAndTheLabelledTable) {
+  Open(2);
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  EXPECT_EQ(mvtest::AccessibleName(form->FileLabel), "No file");
+  EXPECT_EQ(mvtest::AccessibleName(form->ReadDriveButton).rfind("Read Drive", 0), 0u);
 }
 
 }  // namespace

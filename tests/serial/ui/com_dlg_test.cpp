@@ -7,6 +7,7 @@
 #include "serial/gui_queue.h"
 #include "serial/ui/TDVXCOMDlg.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
+#include "support/accessibility_check.h"
 
 using namespace PLKDVX;
 
@@ -288,6 +289,22 @@ TEST(PortCOMDlg, OnlyOkAppliesAndThePortsOwnRulesStillHold) {
   EXPECT_EQ(port.GetPort(), 6);
   EXPECT_EQ(port.GetBaudRate(), br1200);
   EXPECT_EQ(port.GetStopBits(), sb2);
+}
+
+TEST(COMDlgWindow, ScreenReaderHearsCaptionsAndLabelledBoxes) {
+  int port = 3;
+  TBaudRate baud = br9600;
+  TDataBits dataBits = db8;
+  TParity parity = paNone;
+  TStopBits stopBits = sb1;
+  TDVXCOMDlgFrm f(nullptr, 0, 0, "COM Port Settings", 0, 32, port, baud, dataBits, parity, stopBits);
+  f.PortPresent = [](int) { return false; };
+  f.PortPath = [](int n) { return "/dev/fake" + std::to_string(n); };
+  f.show();
+  EXPECT_EQ(mvtest::AccessibilityFaults(&f), "");
+  // The device line is read as shown.
+  EXPECT_EQ(mvtest::AccessibleName(f.DeviceLabel), f.DeviceLabel->text().toStdString());
+  EXPECT_FALSE(f.DeviceLabel->text().isEmpty());
 }
 
 }  // namespace
