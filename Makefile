@@ -39,7 +39,13 @@ test-wm: build
 test-nonroot: build
 	@cd $(BUILD) && ctest --output-on-failure -L '^nonroot$$'
 
-run: build
+# Builds only the programs it starts, quietly (the compiler's output goes to
+# $(BUILD)/build.log and is shown only when the build fails), then starts
+# the desktop application.
+run: configure
+	@echo "run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
+	@cmake --build $(BUILD) -j $(JOBS) --target morvane-host morvane-sim \
+	  >$(BUILD)/build.log 2>&1 || { tail -n 40 $(BUILD)/build.log; echo "run: the build failed; the whole log is in $(BUILD)/build.log" >&2; exit 1; }
 	@scripts/run-host $(BUILD)
 
 bench: build
