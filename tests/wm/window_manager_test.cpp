@@ -25,6 +25,7 @@
 
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
+#include "control/ui/status_plot.h"
 #include "firmware/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
@@ -241,6 +242,19 @@ TEST_F(ControlStatusPrompts, RecordDialogAndItsErrorAreAboveTheWindow) {
     ExpectAbove(checks[0], "Record dialog");
     ExpectAbove(checks[1], "Record error box");
     EXPECT_FALSE(record->isChecked());
+  });
+}
+
+// "Plot..." opens its window from the always-on-top control/status window:
+// it must come up in front of that window, not hidden behind it.
+TEST_F(ControlStatusPrompts, PlotWindowOpensInFrontOfTheControlWindow) {
+  InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+    ButtonIn(control, "PlotButton")->click();
+    QWidget* plot = control->PlotForm();
+    ASSERT_NE(plot, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return StackIndex(plot) >= 0; })) << "the plot window is not managed";
+    EXPECT_TRUE(WaitFor([&] { return StackIndex(plot) > StackIndex(control); }, 2000))
+        << "the plot window is behind the control/status window";
   });
 }
 

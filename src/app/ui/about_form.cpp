@@ -1,6 +1,8 @@
 #include "app/ui/about_form.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <algorithm>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -110,6 +112,11 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
 
 void TAboutForm::FormShow() {
   setWindowTitle(QStringLiteral("About ") + applicationName_);
+  // Wide enough for the caption, which the window manager would otherwise
+  // cut ("About... r Host"): a bold title font and the title bar's buttons.
+  QFont bold = font();
+  bold.setBold(true);
+  CopyrightMessageLabel->setMinimumWidth(std::min(QFontMetrics(bold).horizontalAdvance(windowTitle()) + 100, 600));
   CompanyNameLabel->setText(companyName_);
   ApplicationNameLabel->setText(applicationName_);
   IdentityLabel->setText(QStringLiteral("Identity: ") + identity_);

@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <algorithm>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -44,12 +48,31 @@ QString WithDefaultExt(const QString& path, const std::string& ext) {
 
 QWidget* OwnerWidget(PromptOwner owner) { return static_cast<QWidget*>(owner.Window()); }
 
+namespace {
+
+// A short message makes a narrow box, and the window manager then cuts the
+// program's name in its title bar ("Morvane...otor Host"): the box is made
+// wide enough for its title (a bold title font and room for the title
+// bar's buttons).
+void WideEnoughForTitle(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  QFont bold = box.font();
+  bold.setBold(true);
+  const int width = std::min(QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 120, 600);
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                grid->columnCount());
+}
+
+}  // namespace
+
 // A plain box: the texts ("ERROR: - ...", the build summary) say what kind
 // of message it is, so no icon is added.
 void QtPrompts::ShowMessage(PromptOwner owner, const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, AppTitle(), QString::fromStdString(text), QMessageBox::Ok,
                   OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
+  WideEnoughForTitle(box);
   box.exec();
 }
 
@@ -57,6 +80,7 @@ PromptAnswer QtPrompts::AskYesNoWarning(PromptOwner owner, const std::string& te
   QMessageBox box(QMessageBox::Warning, AppTitle(), QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
                   OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
+  WideEnoughForTitle(box);
   return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
 }
 

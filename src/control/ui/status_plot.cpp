@@ -235,9 +235,12 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
 
 }  // namespace mv
 
+// On top like the control/status window it is opened from: a window manager
+// keeps an always-on-top window above every ordinary one, so an ordinary plot
+// window would open hidden behind it.
 TStatusPlotForm::TStatusPlotForm(const mv::StatusHistory& history, QWidget* owner)
     : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::WindowMinMaxButtonsHint) {
+                         Qt::WindowMinMaxButtonsHint | Qt::WindowStaysOnTopHint) {
   setObjectName(QStringLiteral("StatusPlotForm"));
   setWindowTitle(QStringLiteral("Status Plot"));
   setModal(false);
