@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sys/types.h>
 
 namespace mv {
 
@@ -34,6 +35,10 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // Closes now and reports the outcome (a delayed write error shows up here).
   int close() {
     const int r = ::close(fd_);
@@ -69,11 +74,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string BaseOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The process's file-creation mask, read without changing it.
 mode_t CurrentUmask() {
   std::ifstream status("/proc/self/status");
@@ -92,14 +92,34 @@ void SyncFolder(const std::string& folder) {
   }
 }
 
-// Writes the bytes to a fresh temporary file next to `target`, flushed to
-// disk. Returns the temporary name, or an empty string with errno set.
-std::string WriteTemp(const std::string& target, const void* data, std::size_t size, mode_t mode) {
-  std::string tmpl = FolderOf(target) + "/." + BaseOf(target) + ".tmp-XXXXXX";
+// The temporary file's name in the target's folder: short and fixed in
+// length, so that it is legal wherever the target's own name is (a name of
+// up to 255 bytes leaves no room for a suffix).
+std::string TempTemplate(const std::string& folder) { return folder + "/.mv-save-XXXXXX"; }
+
+// What a replaced file keeps: its owner and group (where the system allows
+// it: only root may give a file away; a member of the file's group keeps the
+// group) and then its mode (a change of owner clears set-id bits).
+struct KeptAttributes {
+  bool existing = false;
+  mode_t mode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+void ApplyAttributes(int fd, const KeptAttributes& keep) {
+  if (keep.existing && ::fchown(fd, keep.uid, keep.gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), keep.gid);
+}
+
+// Writes the bytes to a fresh temporary file in `folder`, flushed to disk.
+// Returns the temporary name, or an empty string with errno set.
+std::string WriteTemp(const std::string& folder, const void* data, std::size_t size, const KeptAttributes& keep) {
+  std::string tmpl = TempTemplate(folder);
   Fd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
   if (fd.get() < 0) return {};
+  ApplyAttributes(fd.get(), keep);
   int e = 0;
-  if (::fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), static_cast<const std::uint8_t*>(data), size) ||
+  if (::fchmod(fd.get(), keep.mode) != 0 || !WriteAll(fd.get(), static_cast<const std::uint8_t*>(data), size) ||
       ::fsync(fd.get()) != 0 || fd.close() != 0) {
     e = errno;
     ::unlink(tmpl.c_str());
@@ -109,15 +129,50 @@ std::string WriteTemp(const std::string& target, const void* data, std::size_t s
   return tmpl;
 }
 
-// Where the data really goes: a symbolic link is followed so that the link
-// stays and its target is replaced.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char buf[PATH_MAX];
-    if (::realpath(path.c_str(), buf) != nullptr) return buf;
+// Where the data really goes: symbolic links are followed, a chain of them
+// included and the last one dangling (its target does not exist yet), so
+// the links stay and the file they lead to is written. Relative links are
+// taken from the folder of the link. False with errno set for a loop.
+bool ResolveTarget(const std::string& path, std::string& target) {
+  target = path;
+  for (int depth = 0; depth < 40; ++depth) {  // the kernel's own limit
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return false;
+    link.resize(static_cast<std::size_t>(n));
+    target = (!link.empty() && link[0] == '/') ? link : FolderOf(target) + "/" + link;
   }
-  return path;
+  errno = ELOOP;
+  return false;
+}
+
+// Writes over an existing file through `fd` (opened for writing): used only
+// where no temporary file can be made next to it. Space for the new
+// contents is reserved first, so a full disk is found before anything of
+// the file changes.
+bool WriteInPlace(int fd, const void* data, std::size_t size) {
+  const int r = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+  if (r != 0 && r != EOPNOTSUPP && r != EINVAL) {
+    errno = r;
+    return false;
+  }
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t w = ::pwrite(fd, p + done, size - done, static_cast<off_t>(done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
 }
 
 }  // namespace
@@ -220,9 +275,15 @@ bool writeFileAtomic(const std::string& path, const void* data, std::size_t size
     err = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
     return false;
   }
-  const std::string target = ResolveTarget(path);
+  std::string target;
+  if (!ResolveTarget(path, target)) {
+    err = WriteError(what, path, Reason(errno));
+    return false;
+  }
+  KeptAttributes keep;
+  keep.mode = 0666 & ~CurrentUmask();
+  Fd existing(-1);
   struct stat st {};
-  mode_t mode;
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
       err = WriteError(what, path, Reason(EISDIR));
@@ -233,22 +294,48 @@ bool writeFileAtomic(const std::string& path, const void* data, std::size_t size
       err = WriteError(what, path, "not a regular file");
       return false;
     }
-    mode = st.st_mode & 07777;  // keep the existing file's permissions
-  } else {
-    mode = 0666 & ~CurrentUmask();
-  }
-  const std::string tmp = WriteTemp(target, data, size, mode);
-  if (tmp.empty()) {
+    // An existing file must be one the user may write: a rename needs only
+    // the folder's permission, and would replace a read-only file. Opening it
+    // for writing (nothing is truncated) asks the system, which gives its own
+    // reason.
+    existing.reset(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (existing.get() < 0) {
+      err = WriteError(what, path, Reason(errno));
+      return false;
+    }
+    keep.existing = true;
+    keep.mode = st.st_mode & 07777;
+    keep.uid = st.st_uid;
+    keep.gid = st.st_gid;
+  } else if (errno != ENOENT) {
     err = WriteError(what, path, Reason(errno));
     return false;
   }
+  const std::string folder = FolderOf(target);
+  const std::string tmp = WriteTemp(folder, data, size, keep);
+  if (tmp.empty()) {
+    const int e = errno;
+    // A file the user may write in a folder the user may not: written in
+    // place, as an editor does (not atomic; the space is reserved first).
+    if (e == EACCES && keep.existing) {
+      if (!WriteInPlace(existing.get(), data, size) || existing.close() != 0) {
+        err = WriteError(what, path, Reason(errno));
+        return false;
+      }
+      return true;
+    }
+    err = WriteError(what, path, Reason(e));
+    return false;
+  }
+  // A name with other hard links gets the new file; the other names keep
+  // the old one (the rule of Qt's QSaveFile).
   if (::rename(tmp.c_str(), target.c_str()) != 0) {
     const int e = errno;
     ::unlink(tmp.c_str());
     err = WriteError(what, path, Reason(e));
     return false;
   }
-  SyncFolder(FolderOf(target));
+  SyncFolder(folder);
   return true;
 }
 
@@ -274,7 +361,9 @@ bool writeNewFileExclusive(const std::string& path, const void* data, std::size_
     err = WriteError(what, path, Reason(EEXIST));
     return false;
   }
-  const std::string tmp = WriteTemp(path, data, size, 0666 & ~CurrentUmask());
+  KeptAttributes fresh;
+  fresh.mode = 0666 & ~CurrentUmask();
+  const std::string tmp = WriteTemp(FolderOf(path), data, size, fresh);
   if (tmp.empty()) {
     err = WriteError(what, path, Reason(errno));
     return false;

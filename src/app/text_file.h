@@ -5,7 +5,20 @@
 // Writes never leave a half-written file behind: the data goes to a temporary
 // file in the target's folder, is flushed to disk and then renamed over the
 // target; on any failure the temporary file is removed and the previous file
-// is left as it was.
+// is left as it was. The replaced file keeps what protects it:
+// - a file the user may not write is refused with the system's reason, and
+//   nothing changes (a rename alone would need only the folder's permission);
+// - a symbolic link is followed (chains too, and a link to a file not yet
+//   made): the link stays and the file it leads to is written;
+// - the mode is kept, and the owner and group where the system allows it
+//   (only root may give a file to another user; a member of the file's group
+//   keeps the group);
+// - a name with other hard links gets the new file and the other names keep
+//   the old one, as with Qt's QSaveFile;
+// - a file the user may write in a folder the user may not is written in
+//   place (not atomic, as an editor does; space is reserved first, so a full
+//   disk changes nothing);
+// - the temporary name is short, so any legal name (up to 255 bytes) works.
 //
 // Every failure returns false and a message of the form
 //   "unable to read <what> <path>: <system reason>"

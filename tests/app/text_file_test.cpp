@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -152,6 +153,144 @@ TEST(WriteNewFileExclusive, CreatesOnceAndNeverOverwrites) {
   EXPECT_FALSE(existed);
   EXPECT_NE(err.find("No such file or directory"), std::string::npos);
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dangling", "image.spl"}));
+}
+
+// ---------------------------------------------------------------- what a save keeps
+// Root may write any file and give files away, so the permission cases run
+// as an ordinary user (the nonroot test group runs them as uid 65534 when
+// the suite runs as root), and the owner cases as root.
+
+bool AsRoot() { return ::geteuid() == 0; }
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+TEST(FileProtection, ReadOnlyFileIsRefusedWithTheSystemsReasonAndKept) {
+  if (AsRoot()) {
+    GTEST_SKIP() << "root may write any file; the nonroot group runs this as an ordinary user";
+  }
+  TempDir dir;
+  const std::string path = dir.file("p01.ini");
+  WriteFile(path, "old\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  std::filesystem::create_symlink("p01.ini", dir.file("link.ini"));
+  const ino_t inode = StatOf(path).st_ino;
+  std::string err;
+  EXPECT_FALSE(writeTextLinesAtomic(path, {"new"}, err, "motor profile file"));
+  EXPECT_EQ(err, "unable to write motor profile file " + path + ": Permission denied");
+  EXPECT_FALSE(writeTextLinesAtomic(dir.file("link.ini"), {"new"}, err, "motor profile file"));
+  EXPECT_EQ(err, "unable to write motor profile file " + dir.file("link.ini") + ": Permission denied");
+  EXPECT_EQ(ReadFile(path), "old\r\n");
+  EXPECT_EQ(StatOf(path).st_ino, inode);
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0444u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
+
+  // A new file in a folder the user may not write: refused, nothing made.
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  EXPECT_FALSE(writeTextLinesAtomic(dir.file("p02.ini"), {"new"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.file("p02.ini") + ": Permission denied");
+  bool existed = true;
+  EXPECT_FALSE(writeNewFileExclusive(dir.file("fw.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(existed);
+  ::chmod(dir.path().c_str(), 0700);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
+}
+
+TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("shared"));
+  const std::string path = dir.file("shared/app.ini");
+  WriteFile(path, "a longer previous content\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(dir.file("shared").c_str(), 0555), 0);
+  const ino_t inode = StatOf(path).st_ino;
+  std::string err;
+  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  EXPECT_EQ(ReadFile(path), "new\r\n");
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+  EXPECT_EQ(Names(dir.file("shared")), std::vector<std::string>{"app.ini"});
+  // Root can make the temporary file there, so only an ordinary user writes in place.
+  if (!AsRoot()) {
+    EXPECT_EQ(StatOf(path).st_ino, inode);
+  }
+}
+
+TEST(FileProtection, SymbolicLinksAreFollowedEvenToAFileNotYetMade) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("real"));
+  std::filesystem::create_symlink("real/p.ini", dir.file("p.ini"));  // relative, dangling
+  std::filesystem::create_symlink(dir.file("p.ini"), dir.file("a.ini"));  // a chain
+  std::string err;
+  ASSERT_TRUE(writeTextLinesAtomic(dir.file("a.ini"), {"first"}, err)) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("a.ini")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("p.ini")));
+  EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "first\r\n");
+  ASSERT_TRUE(writeTextLinesAtomic(dir.file("p.ini"), {"second"}, err)) << err;
+  EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "second\r\n");
+  EXPECT_EQ(Names(dir.file("real")), std::vector<std::string>{"p.ini"});
+
+  // A loop of links is refused with the system's reason.
+  std::filesystem::create_symlink("y", dir.file("x"));
+  std::filesystem::create_symlink("x", dir.file("y"));
+  EXPECT_FALSE(writeTextLinesAtomic(dir.file("x"), {"z"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.file("x") + ": Too many levels of symbolic links");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "p.ini", "real", "x", "y"}));
+}
+
+TEST(FileProtection, ModeOwnerAndGroupAreKept) {
+  TempDir dir;
+  const std::string path = dir.file("p.ini");
+  WriteFile(path, "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+  const uid_t owner = AsRoot() ? 65534 : ::geteuid();
+  const gid_t group = AsRoot() ? 65534 : ::getegid();
+  if (AsRoot()) {
+    ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+  }
+  std::string err;
+  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  const struct stat st = StatOf(path);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(ReadFile(path), "new\r\n");
+}
+
+// The saved name gets the new file; another name of the old one keeps it.
+TEST(FileProtection, HardLinkedNameGetsTheNewFileTheOtherNameKeepsTheOld) {
+  TempDir dir;
+  WriteFile(dir.file("a.ini"), "old");
+  ASSERT_EQ(::link(dir.file("a.ini").c_str(), dir.file("b.ini").c_str()), 0);
+  std::string err;
+  ASSERT_TRUE(writeTextLinesAtomic(dir.file("a.ini"), {"new"}, err)) << err;
+  EXPECT_EQ(ReadFile(dir.file("a.ini")), "new\r\n");
+  EXPECT_EQ(ReadFile(dir.file("b.ini")), "old");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "b.ini"}));
+}
+
+// The temporary name must be legal wherever the target's is.
+TEST(FileProtection, NamesOfUpTo255BytesAreWritten) {
+  TempDir dir;
+  std::string err;
+  for (std::size_t length : {244u, 250u, 255u}) {
+    const std::string name = std::string(length - 4, 'p') + ".ini";
+    ASSERT_TRUE(writeTextLinesAtomic(dir.file(name), {"x"}, err)) << length << ": " << err;
+    ASSERT_TRUE(writeTextLinesAtomic(dir.file(name), {"y"}, err)) << length << ": " << err;  // replaced
+    EXPECT_EQ(ReadFile(dir.file(name)), "y\r\n");
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{name});
+    std::filesystem::remove(dir.file(name));
+  }
+  bool existed = true;
+  const std::string spl = std::string(251, 's') + ".spl";
+  ASSERT_TRUE(writeNewFileExclusive(dir.file(spl), std::vector<std::uint8_t>{1}, err, existed)) << err;
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{spl});
+  const std::string tooLong = std::string(256, 'p');
+  EXPECT_FALSE(writeTextLinesAtomic(dir.file(tooLong), {"x"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.file(tooLong) + ": File name too long");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The status log writer: header, units as the fields show them, one line per
 // poll, nothing lost on close, and refusal of files that are not status logs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -162,4 +163,14 @@ TEST(StatusCsvWriter, RefusesWhatIsNotAStatusLogAndChangesNothing) {
   ASSERT_TRUE(w.Append(1700000000000, Poll({1}), error));
   EXPECT_FALSE(w.Open(other, error));
   EXPECT_EQ(Lines(mvtest::ReadFile(log)).size(), 2u);
+
+  // A log the user may not write is refused with the system's reason (root
+  // may write any file: the nonroot group runs this as an ordinary user).
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
+    const std::string before = mvtest::ReadFile(log);
+    EXPECT_FALSE(w.Open(log, error));
+    EXPECT_EQ(error, "ERROR: - cannot open the status log " + log + ": Permission denied");
+    EXPECT_EQ(mvtest::ReadFile(log), before);
+  }
 }

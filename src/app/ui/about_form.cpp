@@ -1,6 +1,8 @@
 #include "app/ui/about_form.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <algorithm>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -75,21 +77,22 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
   AboutImage->setAccessibleName(QStringLiteral("Logo"));
   lay->addWidget(AboutImage, 0, Qt::AlignLeft);
 
-  auto make = [&](QLabel*& label, const char* name) {
+  // Each line is read as it shows; what it is goes in its description.
+  auto make = [&](QLabel*& label, const char* name, const char* what) {
     label = new QLabel(this);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
-    label->setAccessibleName(QString::fromLatin1(name));
+    label->setAccessibleDescription(QString::fromLatin1(what));
     label->installEventFilter(this);
     lay->addWidget(label);
   };
-  make(CompanyNameLabel, "CompanyNameLabel");
-  make(ApplicationNameLabel, "ApplicationNameLabel");
-  make(IdentityLabel, "IdentityLabel");
-  make(VersionLabel, "VersionLabel");
-  make(BuildDateLabel, "BuildDateLabel");
-  make(BuildTimeLabel, "BuildTimeLabel");
-  make(CopyrightMessageLabel, "CopyrightMessageLabel");
+  make(CompanyNameLabel, "CompanyNameLabel", "Company");
+  make(ApplicationNameLabel, "ApplicationNameLabel", "Application");
+  make(IdentityLabel, "IdentityLabel", "Identity");
+  make(VersionLabel, "VersionLabel", "Version");
+  make(BuildDateLabel, "BuildDateLabel", "Build date");
+  make(BuildTimeLabel, "BuildTimeLabel", "Build time");
+  make(CopyrightMessageLabel, "CopyrightMessageLabel", "Copyright notice");
   AboutImage->installEventFilter(this);
 
   QFont big = CompanyNameLabel->font();
@@ -109,6 +112,11 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
 
 void TAboutForm::FormShow() {
   setWindowTitle(QStringLiteral("About ") + applicationName_);
+  // Wide enough for the caption, which the window manager would otherwise
+  // cut ("About... r Host"): a bold title font and the title bar's buttons.
+  QFont bold = font();
+  bold.setBold(true);
+  CopyrightMessageLabel->setMinimumWidth(std::min(QFontMetrics(bold).horizontalAdvance(windowTitle()) + 100, 600));
   CompanyNameLabel->setText(companyName_);
   ApplicationNameLabel->setText(applicationName_);
   IdentityLabel->setText(QStringLiteral("Identity: ") + identity_);

@@ -27,7 +27,7 @@ TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(pa
   LogFileLabel->setObjectName(QStringLiteral("LogFileLabel"));
   LogFileLabel->setTextFormat(Qt::PlainText);
   LogFileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  LogFileLabel->setAccessibleName(QStringLiteral("Log file"));
+  LogFileLabel->setAccessibleDescription(QStringLiteral("Report log file"));
 
   ClearButton = new QPushButton(QStringLiteral("C&lear"), this);
   ClearButton->setObjectName(QStringLiteral("ClearButton"));
@@ -48,15 +48,23 @@ TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(pa
   viewTimer_.setInterval(100);
   viewTimer_.setSingleShot(true);
   connect(&viewTimer_, &QTimer::timeout, this, &TLogWindow::FlushToView);
+  fileStatusTimer_.setInterval(250);
+  fileStatusTimer_.setSingleShot(true);
+  connect(&fileStatusTimer_, &QTimer::timeout, this, &TLogWindow::ShowFileStatus);
 }
 
 TLogWindow::~TLogWindow() = default;
 
 QString TLogWindow::LogFileStatus() const {
   if (!file_) return QStringLiteral("Log file: none");
-  if (!file_->IsOpen()) return QStringLiteral("Log file not written: ") + QString::fromStdString(file_->Error());
+  const std::string error = file_->Error();
+  if (!error.empty())
+    return QStringLiteral("Log file not written: ") + QString::fromStdString(error) +
+           QStringLiteral("; the report lines are kept in this window only");
   return QStringLiteral("Log file: ") + QString::fromStdString(file_->Path());
 }
+
+void TLogWindow::ShowFileStatus() { LogFileLabel->setText(LogFileStatus()); }
 
 void TLogWindow::AddReportLine(const std::string& line) { AddReportLine(line, QDateTime::currentDateTime()); }
 
@@ -67,7 +75,11 @@ void TLogWindow::AddReportLine(const std::string& line, const QDateTime& when) {
   const QString entry = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) + QStringLiteral("  ") + text;
   lines_.push_back(entry);
   if (lines_.size() > static_cast<std::size_t>(kMaxLines)) lines_.pop_front();
-  if (file_) file_->Append(entry.toStdString());
+  if (file_) {
+    file_->Append(entry.toStdString());
+    // The writer works in the background: look at how it went a moment later.
+    if (!fileStatusTimer_.isActive()) fileStatusTimer_.start();
+  }
   if (isVisible()) {
     unshown_.push_back(entry);
     if (unshown_.size() > kMaxLines) unshown_.pop_front();
@@ -83,6 +95,7 @@ void TLogWindow::FlushToView() {
 
 void TLogWindow::FlushFile() {
   if (file_) file_->Flush();
+  ShowFileStatus();
 }
 
 void TLogWindow::Reload() {
@@ -102,5 +115,6 @@ void TLogWindow::ClearButtonClick() {
 
 void TLogWindow::showEvent(QShowEvent* e) {
   Reload();
+  ShowFileStatus();
   QWidget::showEvent(e);
 }

@@ -37,6 +37,8 @@ class TLogWindow : public QWidget {
   void FlushToView();
   // Waits until the log file has every line added so far (tests, exit).
   void FlushFile();
+  // Where the lines go, or why the log file is not being written (shown
+  // under the list; the lines then stay in this window only).
   QString LogFileStatus() const;
 
   QPlainTextEdit* LogMemo;
@@ -52,9 +54,11 @@ class TLogWindow : public QWidget {
 
  private:
   void Reload();
+  void ShowFileStatus();
 
   std::deque<QString> lines_;
   QStringList unshown_;
   QTimer viewTimer_;
+  QTimer fileStatusTimer_;
   std::unique_ptr<mv::ReportLogFile> file_;
 };

@@ -48,7 +48,7 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
       requests_(engine_.Sender(), *this) {
   setObjectName(QStringLiteral("MainForm"));
   if (!prompts_) {
-    ownPrompts_ = std::make_unique<mv::QtPrompts>(this);
+    ownPrompts_ = std::make_unique<mv::QtPrompts>();
     prompts_ = ownPrompts_.get();
   }
   pump_ = std::make_unique<mv::GuiQueuePump>(GuiQueue, this);
@@ -179,15 +179,19 @@ void TMainForm::BuildStatusBar() {
                                        QStringLiteral("9999999"),
                                        QStringLiteral("Busy"),
                                        QStringLiteral("9999999")};
-  static const char* const names[kPanelCount] = {"Port status", "Tx caption",   "Tx count",   "Rx caption",
-                                                 "Rx count",    "TO caption",   "TO count",   "Errs caption",
-                                                 "Errs count",  "Busy caption", "Busy count"};
+  // A panel is read as it shows ("COM Closed", "Tx", "0"); what it is goes in
+  // its description.
+  static const char* const descriptions[kPanelCount] = {
+      "Port state",           "Caption of the frames sent",     "Frames sent",
+      "Caption of the responses received", "Responses received",  "Caption of the response timeouts",
+      "Response timeouts",    "Caption of the errors",          "Unknown responses, receive errors and breaks",
+      "Caption of the requests refused while busy", "Requests refused while busy"};
   for (int i = 0; i < kPanelCount; ++i) {
     auto* panel = new QLabel(QString::fromLatin1(kPanelTexts[i]), StatusBar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     panel->setTextFormat(Qt::PlainText);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setAccessibleName(QString::fromLatin1(names[i]));
+    panel->setAccessibleDescription(QString::fromLatin1(descriptions[i]));
     panel->setFixedWidth(std::max(kPanelWidths[i], fm.horizontalAdvance(widest[i]) + 10));
     panel->installEventFilter(this);
     StatusBar->addWidget(panel);
@@ -218,7 +222,8 @@ QWidget* TMainForm::BuildDriveInfo(QWidget* parent) {
   field(HardwareIdentifierLabeledEdit, "HardwareIdentifierLabeledEdit", QStringLiteral("Hardware ID"), 1, 2);
   GetDriveDataButton = new QPushButton(QStringLiteral("Get"), DriveInfoGroupBox);
   GetDriveDataButton->setObjectName(QStringLiteral("GetDriveDataButton"));
-  GetDriveDataButton->setAccessibleName(QStringLiteral("Get drive information"));
+  GetDriveDataButton->setAccessibleName(QStringLiteral("Get"));
+  GetDriveDataButton->setAccessibleDescription(QStringLiteral("Get the drive information"));
   connect(GetDriveDataButton, &QPushButton::clicked, this, &TMainForm::GetDriveDataButtonClick);
   grid->addWidget(GetDriveDataButton, 0, 4, 2, 1, Qt::AlignVCenter);
   grid->setColumnStretch(1, 1);
@@ -233,27 +238,35 @@ QWidget* TMainForm::BuildSlot(QWidget* parent, int i) {
   s.GroupBox->setObjectName(tag + QStringLiteral("GroupBox"));
   auto* row = new QHBoxLayout(s.GroupBox);
   row->setSpacing(4);
+  // Heard as the caption and then the slot ("Load INI, P01"): the caption is
+  // what a user sees and says; what the button does is its description.
   auto button = [&](QPushButton*& b, const char* suffix, const QString& text, const QString& what) {
     b = new QPushButton(text, s.GroupBox);
     b->setObjectName(tag + QString::fromLatin1(suffix));
-    b->setAccessibleName(what + QStringLiteral(" ") + tag);
+    b->setAccessibleName(text + QStringLiteral(", ") + tag);
+    b->setAccessibleDescription(what.arg(tag));
     row->addWidget(b);
   };
-  button(s.LoadFromINIButton, "LoadFromINIButton", QStringLiteral("Load INI"), QStringLiteral("Load file into"));
-  button(s.SaveToINIButton, "SaveToINIButton", QStringLiteral("Save INI"), QStringLiteral("Save to file"));
-  button(s.EditButton, "EditButton", QStringLiteral("Edit"), QStringLiteral("Edit"));
-  button(s.LoadContButton, "LoadContButton", QStringLiteral("Get Cont"), QStringLiteral("Get from controller"));
-  button(s.SaveContButton, "SaveContButton", QStringLiteral("Save Cont"), QStringLiteral("Save to controller"));
+  button(s.LoadFromINIButton, "LoadFromINIButton", QStringLiteral("Load INI"),
+         QStringLiteral("Load a profile file into slot %1"));
+  button(s.SaveToINIButton, "SaveToINIButton", QStringLiteral("Save INI"),
+         QStringLiteral("Save slot %1 to a profile file"));
+  button(s.EditButton, "EditButton", QStringLiteral("Edit"), QStringLiteral("Edit the profile in slot %1"));
+  button(s.LoadContButton, "LoadContButton", QStringLiteral("Get Cont"),
+         QStringLiteral("Get profile %1 from the controller into the slot"));
+  button(s.SaveContButton, "SaveContButton", QStringLiteral("Save Cont"),
+         QStringLiteral("Save slot %1 to the controller"));
   s.ActivedRadioButton = new QRadioButton(QStringLiteral("Activate"), s.GroupBox);
   s.ActivedRadioButton->setObjectName(tag + QStringLiteral("ActivedRadioButton"));
-  s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate ") + tag);
+  s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate, ") + tag);
+  s.ActivedRadioButton->setAccessibleDescription(QStringLiteral("Activate profile %1 on the controller").arg(tag));
   s.ActivedRadioButton->setAutoExclusive(false);
   row->addSpacing(6);
   row->addWidget(s.ActivedRadioButton);
   s.NameLabel = new QLabel(QString::fromLatin1(kUndefinedSlotText), s.GroupBox);
   s.NameLabel->setObjectName(tag + QStringLiteral("NameLabel"));
   s.NameLabel->setTextFormat(Qt::PlainText);
-  s.NameLabel->setAccessibleName(tag + QStringLiteral(" profile name"));
+  s.NameLabel->setAccessibleDescription(tag + QStringLiteral(" profile name"));
   // Room for an 11-character name, ": " and a 17-character comment.
   s.NameLabel->setMinimumWidth(s.NameLabel->fontMetrics().averageCharWidth() * 31);
   row->addSpacing(6);
@@ -316,7 +329,8 @@ bool TMainForm::FormCloseQuery() {
   else if (ConfigChanged())
     question = "Update configuration file " +
                QFileInfo(QString::fromStdString(configFileName)).fileName().toStdString() + "?";
-  if (!question.empty() && prompts_->AskYesNoWarning(question) == mv::PromptAnswer::Yes) SaveConfig();
+  if (!question.empty() && prompts_->AskYesNoWarning(mv::OwnerOf(this), question) == mv::PromptAnswer::Yes)
+    SaveConfig();
   // The program closes whatever the answer and whether the save went through
   // (a failed save has shown why and left the previous file as it was).
   return true;
@@ -410,7 +424,8 @@ void TMainForm::OpenPortAndShowState() {
     // there but could not be had, and always on panel 0's tooltip.
     StatusPanels[0]->setToolTip(QString::fromStdString(
         mv::OpenFailureDetails(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_)));
-    prompts_->ShowMessage(mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
+    prompts_->ShowMessage(mv::OwnerOf(this),
+                          mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
   }
 }
 
@@ -444,7 +459,7 @@ void TMainForm::Compare1Click() {
   h.Slot = [this](int i) -> const mv::MotorProfile& { return ProfileSlot(i); };
   h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { setProfileSlot(i, p); };
   h.SaveCont = [this](int i) { SaveContButtonClick(i); };
-  h.SaveINI = [this](int i) { SaveToINIButtonClick(i); };
+  h.SaveINI = [this](int i, mv::PromptOwner raisedBy) { SaveSlotToFile(i, raisedBy); };
   h.ReadDrive = [this](int i) { return requests_.GetProfileToScratch(i); };
   h.DriveResult = [this]() -> const mv::ScratchProfile& { return requests_.Scratch(); };
   h.LinkBusy = [this] { return engine_.Busy(); };
@@ -480,7 +495,7 @@ void TMainForm::LoadConfig1Click() {
   options.initialDir = ".";
   options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(options, path)) return;
+  if (!prompts_->OpenFile(mv::OwnerOf(this), options, path)) return;
   LoadConfigFile(path);
 }
 
@@ -488,7 +503,7 @@ bool TMainForm::LoadConfigFile(const std::string& path) {
   mv::AppConfig c;
   std::string message;
   if (!mv::readConfigFile(path, c, message)) {
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
   configFileName = AbsolutePath(path);
@@ -522,7 +537,7 @@ bool TMainForm::SaveConfig() {
     options.initialFile = configFileName;
     options.defaultExt = "ini";
     options.confirmOverwrite = false;
-    if (!prompts_->SaveFile(options, path)) return false;
+    if (!prompts_->SaveFile(mv::OwnerOf(this), options, path)) return false;
     path = AbsolutePath(path);
   }
   mv::AppConfig c;
@@ -539,7 +554,7 @@ bool TMainForm::SaveConfig() {
   if (!mv::writeConfigFile(path, c, message)) {
     // Nothing was written: the name and the saved copies stay as they were,
     // so the exit question still offers the save.
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
   configFileName = path;
@@ -625,27 +640,29 @@ void TMainForm::LoadFromINIButtonClick(int slotIndex) {
   options.initialDir = ".";
   options.mustExist = true;
   std::string path;
-  if (!prompts_->OpenFile(options, path)) return;
+  if (!prompts_->OpenFile(mv::OwnerOf(this), options, path)) return;
   mv::MotorProfile record;
   std::string message;
   if (!mv::readMotorProfileFile(path, record, message)) {
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(mv::OwnerOf(this), message);
     return;
   }
   setProfileSlot(slotIndex, record);
 }
 
-void TMainForm::SaveToINIButtonClick(int slotIndex) {
+void TMainForm::SaveToINIButtonClick(int slotIndex) { SaveSlotToFile(slotIndex, mv::OwnerOf(this)); }
+
+void TMainForm::SaveSlotToFile(int slotIndex, mv::PromptOwner raisedBy) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
   mv::FileDialogOptions options;
   options.title = SlotTitle("Save", slotIndex);
   options.defaultExt = "ini";
   options.confirmOverwrite = true;
   std::string path;
-  if (!prompts_->SaveFile(options, path)) return;
+  if (!prompts_->SaveFile(raisedBy, options, path)) return;
   std::string message;
   if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message))
-    prompts_->ShowMessage(message);
+    prompts_->ShowMessage(raisedBy, message);
 }
 
 void TMainForm::EditButtonClick(int slotIndex) {
@@ -681,4 +698,10 @@ void TMainForm::SetDriveSerialNo(const char* text) { SerialNoLabeledEdit->setTex
 void TMainForm::SetDriveHardwareId(const char* text) {
   HardwareIdentifierLabeledEdit->setText(QString::fromLatin1(text));
 }
-void TMainForm::ShowMessage(const char* text) { prompts_->ShowMessage(text); }
+// A drive's answer can arrive while another window is in front (the compare
+// window's "Slot → Drive", the control/status window): its message belongs
+// to the modal window the user is in, else to this one.
+void TMainForm::ShowMessage(const char* text) {
+  QWidget* modal = QApplication::activeModalWidget();
+  prompts_->ShowMessage(mv::OwnerOf(modal ? modal : this), text);
+}

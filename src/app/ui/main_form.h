@@ -271,6 +271,8 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QWidget* BuildProfilesGroup(QWidget* parent);
   void BindPort();
   void OpenPortAndShowState();
+  // "Save INI" of a slot with its dialog and messages raised by `raisedBy`.
+  void SaveSlotToFile(int slotIndex, mv::PromptOwner raisedBy);
   static std::string SlotTitle(const char* verb, int slotIndex);
 
   std::unique_ptr<mv::Prompts> ownPrompts_;

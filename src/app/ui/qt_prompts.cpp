@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <algorithm>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -42,21 +46,46 @@ QString WithDefaultExt(const QString& path, const std::string& ext) {
 
 }  // namespace
 
-void QtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::Information, AppTitle(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+QWidget* OwnerWidget(PromptOwner owner) { return static_cast<QWidget*>(owner.Window()); }
+
+namespace {
+
+// A short message makes a narrow box, and the window manager then cuts the
+// program's name in its title bar ("Morvane...otor Host"): the box is made
+// wide enough for its title (a bold title font and room for the title
+// bar's buttons).
+void WideEnoughForTitle(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  QFont bold = box.font();
+  bold.setBold(true);
+  const int width = std::min(QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 120, 600);
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                grid->columnCount());
+}
+
+}  // namespace
+
+// A plain box: the texts ("ERROR: - ...", the build summary) say what kind
+// of message it is, so no icon is added.
+void QtPrompts::ShowMessage(PromptOwner owner, const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, AppTitle(), QString::fromStdString(text), QMessageBox::Ok,
+                  OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
+  WideEnoughForTitle(box);
   box.exec();
 }
 
-PromptAnswer QtPrompts::AskYesNoWarning(const std::string& text) {
+PromptAnswer QtPrompts::AskYesNoWarning(PromptOwner owner, const std::string& text) {
   QMessageBox box(QMessageBox::Warning, AppTitle(), QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
-                  parent_);
+                  OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
+  WideEnoughForTitle(box);
   return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
 }
 
-bool QtPrompts::OpenFile(const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+bool QtPrompts::OpenFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
   dlg.setFileMode(options.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   if (!options.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(options.defaultExt));
@@ -65,8 +94,8 @@ bool QtPrompts::OpenFile(const FileDialogOptions& options, std::string& path) {
   return true;
 }
 
-bool QtPrompts::SaveFile(const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(parent_, QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+bool QtPrompts::SaveFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptSave);
   dlg.setFileMode(QFileDialog::AnyFile);
   if (!options.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -76,8 +105,9 @@ bool QtPrompts::SaveFile(const FileDialogOptions& options, std::string& path) {
   return true;
 }
 
-bool QtPrompts::ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) {
-  const QString dir = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title),
+bool QtPrompts::ChooseFolder(PromptOwner owner, const std::string& title, const std::string& startDir,
+                             std::string& path) {
+  const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), QString::fromStdString(title),
                                                         QString::fromStdString(startDir), QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return false;
   path = dir.toStdString();

@@ -13,19 +13,18 @@ namespace mv {
 // Qt's "INI Files (*.ini)"; several pairs become lines joined by ";;".
 QString QtFilterText(const std::string& filter);
 
+// The widget a PromptOwner stands for (null for none).
+QWidget* OwnerWidget(PromptOwner owner);
+
+// Every box and dialog is a child of the window that raised it.
 class QtPrompts : public Prompts {
  public:
-  explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
-  void SetParent(QWidget* parent) { parent_ = parent; }
-
-  void ShowMessage(const std::string& text) override;
-  PromptAnswer AskYesNoWarning(const std::string& text) override;
-  bool OpenFile(const FileDialogOptions& options, std::string& path) override;
-  bool SaveFile(const FileDialogOptions& options, std::string& path) override;
-  bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) override;
-
- private:
-  QWidget* parent_;
+  void ShowMessage(PromptOwner owner, const std::string& text) override;
+  PromptAnswer AskYesNoWarning(PromptOwner owner, const std::string& text) override;
+  bool OpenFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) override;
+  bool SaveFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) override;
+  bool ChooseFolder(PromptOwner owner, const std::string& title, const std::string& startDir,
+                    std::string& path) override;
 };
 
 }  // namespace mv

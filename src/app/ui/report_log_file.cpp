@@ -98,28 +98,56 @@ void ReportLogFile::Flush() {
   done_.wait(lk, [&] { return written_ >= target || stop_; });
 }
 
+std::string ReportLogFile::Error() const {
+  if (fd_ < 0) return error_;
+  std::lock_guard<std::mutex> lk(mu_);
+  return writeError_;
+}
+
 void ReportLogFile::Run() {
   std::string batch;
   std::unique_lock<std::mutex> lk(mu_);
+  // After a failed write the unwritten text waits for the next line before
+  // the writer tries again, so a full disk is not hammered in a loop.
+  bool failed = false;
+  unsigned long long triedUpTo = 0;
   for (;;) {
-    cv_.wait(lk, [&] { return stop_ || !pending_.empty(); });
+    cv_.wait(lk, [&] { return stop_ || (!pending_.empty() && (!failed || queued_ > triedUpTo)); });
     if (pending_.empty() && stop_) break;
+    if (stop_ && failed && queued_ <= triedUpTo) break;  // nothing new to try with: the lines stay in the window
     batch.swap(pending_);
     const unsigned long long upTo = queued_;
     lk.unlock();
     const char* p = batch.data();
     std::size_t left = batch.size();
+    int error = 0;
     while (left > 0) {
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0) {
         if (errno == EINTR) continue;
-        break;  // disk full or gone: this batch is lost, later ones are tried again
+        error = errno;
+        break;
       }
       p += n;
       left -= static_cast<std::size_t>(n);
     }
-    batch.clear();
     lk.lock();
+    if (error != 0) {
+      failed = true;
+      triedUpTo = upTo;
+      writeError_ = "cannot write " + path_ + ": " + std::strerror(error);
+      // What was not written goes back ahead of what came meanwhile, as far
+      // as the pending limit allows; beyond it its lines are counted as dropped.
+      if (left + pending_.size() <= kMaxPending) {
+        pending_.insert(0, p, left);
+      } else {
+        for (std::size_t i = 0; i < left; ++i) dropped_ += p[i] == '\n' ? 1 : 0;
+      }
+    } else {
+      failed = false;
+      writeError_.clear();
+    }
+    batch.clear();
     written_ = upTo;
     done_.notify_all();
   }

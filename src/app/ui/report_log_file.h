@@ -25,6 +25,8 @@ class ReportLogFile {
 
   // Opens (creating folders) and starts the writer. When the file cannot be
   // opened the object stays usable: Append does nothing and Error() says why.
+  // A write that fails later (disk full, device gone) is kept and tried
+  // again with the next line, and Error() says why until a write succeeds.
   explicit ReportLogFile(const std::string& path);
   ~ReportLogFile();  // writes what is pending, then stops the writer
   ReportLogFile(const ReportLogFile&) = delete;
@@ -32,7 +34,8 @@ class ReportLogFile {
 
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
-  const std::string& Error() const { return error_; }
+  // Why the file is not being written ("" while it is).
+  std::string Error() const;
 
   // Queues one line (a newline is added). Cheap and non-blocking in practice:
   // the lock is held only to append to the pending buffer.
@@ -44,9 +47,10 @@ class ReportLogFile {
   void Run();
 
   std::string path_;
-  std::string error_;
+  std::string error_;       // why the file could not be opened
+  std::string writeError_;  // why the last write failed ("" after a good one)
   int fd_ = -1;
-  std::mutex mu_;
+  mutable std::mutex mu_;
   std::condition_variable cv_;
   std::condition_variable done_;
   std::string pending_;

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHideEvent>
@@ -12,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -105,33 +103,6 @@ void LinkLamp(PLKDVX::TDVXCOMPort& port, PLKDVX::TIndicatorType type, PLKDVX::In
     case PLKDVX::itTX: port.SetTXIndicator(lamp); break;
   }
 }
-
-// Qt's own dialogs, when the owner hands no prompts.
-class FallbackPrompts final : public mv::Prompts {
- public:
-  explicit FallbackPrompts(QWidget* parent) : parent_(parent) {}
-  void ShowMessage(const std::string& text) override {
-    QMessageBox::information(parent_, QApplication::applicationName(), QString::fromStdString(text));
-  }
-  mv::PromptAnswer AskYesNoWarning(const std::string&) override { return mv::PromptAnswer::No; }
-  bool OpenFile(const mv::FileDialogOptions&, std::string&) override { return false; }
-  bool SaveFile(const mv::FileDialogOptions& options, std::string& path) override {
-    QString filter = QString::fromStdString(options.filter);
-    const int bar = filter.indexOf(QLatin1Char('|'));
-    if (bar >= 0) filter = filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
-    QFileDialog dialog(parent_, QString::fromStdString(options.title), QString::fromStdString(options.initialFile), filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QString::fromStdString(options.defaultExt));
-    if (!options.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    path = dialog.selectedFiles().front().toStdString();
-    return true;
-  }
-  bool ChooseFolder(const std::string&, const std::string&, std::string&) override { return false; }
-
- private:
-  QWidget* parent_;
-};
 
 }  // namespace
 
@@ -232,7 +203,8 @@ void TControlStatusForm::BuildCommandsGroup() {
   MotorSpeedButton = Button("Speed", "MotorSpeedButton", CommandsGroupBox);
   MotorSpeedEdit = new QLineEdit(QStringLiteral("6000"), CommandsGroupBox);
   MotorSpeedEdit->setObjectName(QStringLiteral("MotorSpeedEdit"));
-  MotorSpeedEdit->setAccessibleName(QStringLiteral("Speed (RPM)"));
+  MotorSpeedEdit->setAccessibleName(QStringLiteral("RPM"));  // its label's text
+  MotorSpeedEdit->setAccessibleDescription(QStringLiteral("Speed sent by Speed, 3000 to 100000 RPM"));
   MotorSpeedEdit->setMaxLength(10);
   MotorSpeedEdit->setFixedWidth(70);
   auto* rpmLabel = PlainLabel(QStringLiteral("RPM"), CommandsGroupBox);
@@ -313,10 +285,11 @@ QLayout* TControlStatusForm::BuildLinkHealthGroup() {
   LinkHealthGroupBox->setObjectName(QStringLiteral("LinkHealthGroupBox"));
   auto* grid = new QGridLayout(LinkHealthGroupBox);
 
-  auto value = [this](const char* objectName, const char* accessible) {
+  // Values are heard as they show; what they are is their description.
+  auto value = [this](const char* objectName, const char* what) {
     auto* label = PlainLabel(QStringLiteral("-"), LinkHealthGroupBox);
     label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(QString::fromLatin1(accessible));
+    label->setAccessibleDescription(QString::fromLatin1(what));
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("00.0 /s of 5.0 /s")));
     return label;
   };
@@ -390,13 +363,13 @@ void TControlStatusForm::PlotButtonClick() {
 }
 
 void TControlStatusForm::RecordCheckBoxClick(bool checked) {
-  if (!prompts_) {
-    if (!ownPrompts_) ownPrompts_ = std::make_unique<FallbackPrompts>(this);
-    prompts_ = ownPrompts_.get();
-  }
   std::string error;
   if (!checked) {
-    if (!csv_.Close(error)) prompts_->ShowMessage(error);
+    if (!csv_.Close(error) && prompts_) prompts_->ShowMessage(mv::OwnerOf(this), error);
+    return;
+  }
+  if (!prompts_) {  // nothing to ask for a file with
+    RecordCheckBox->setChecked(false);
     return;
   }
   mv::FileDialogOptions options;
@@ -406,13 +379,13 @@ void TControlStatusForm::RecordCheckBoxClick(bool checked) {
   options.defaultExt = "csv";
   options.confirmOverwrite = false;  // polls are appended, nothing is replaced
   std::string path;
-  if (!prompts_->SaveFile(options, path)) {
+  if (!prompts_->SaveFile(mv::OwnerOf(this), options, path)) {
     RecordCheckBox->setChecked(false);
     return;
   }
   if (!csv_.Open(path, error)) {
     RecordCheckBox->setChecked(false);
-    prompts_->ShowMessage(error);
+    prompts_->ShowMessage(mv::OwnerOf(this), error);
   }
 }
 
@@ -421,14 +394,8 @@ void TControlStatusForm::StopRecording(const std::string& message) {
   csv_.Close(ignored);
   RecordCheckBox->setChecked(false);
   // Called from a step handler: the message box waits until the engine is done.
-  if (!message.empty())
-    QTimer::singleShot(0, this, [this, message] {
-      if (!prompts_) {
-        if (!ownPrompts_) ownPrompts_ = std::make_unique<FallbackPrompts>(this);
-        prompts_ = ownPrompts_.get();
-      }
-      prompts_->ShowMessage(message);
-    });
+  if (!message.empty() && prompts_)
+    QTimer::singleShot(0, this, [this, message] { prompts_->ShowMessage(mv::OwnerOf(this), message); });
 }
 
 void TControlStatusForm::ShowRateIdle() {

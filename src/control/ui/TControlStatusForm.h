@@ -56,7 +56,8 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   // them back from a port set before); null unlinks. The port must outlive
   // the window or be replaced by null first.
   void SetPort(PLKDVX::TDVXCOMPort* port);
-  // The message boxes and file dialogs of "Record"; Qt's own when not set.
+  // The message boxes and file dialogs of "Record", raised as this window's.
+  // Without them "Record" cannot ask for a file and stays off.
   void SetPrompts(mv::Prompts* prompts);
 
   // Recent completed polls (the plot's data), the status log and the plot.
@@ -144,7 +145,6 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   std::array<PLKDVX::TDVXCOMIndicator*, 10> portLamps_{};
   PLKDVX::TDVXCOMPort* port_ = nullptr;
   mv::Prompts* prompts_ = nullptr;
-  std::unique_ptr<mv::Prompts> ownPrompts_;
   mv::StatusHistory history_;
   mv::PollRateMeter pollRate_;
   mv::StatusCsvWriter csv_;

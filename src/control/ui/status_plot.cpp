@@ -86,10 +86,9 @@ void StatusPlotWidget::SetAutoscale(bool on) {
 
 double StatusPlotWidget::EndTime() const {
   if (paused_) return pausedEnd_;
-  // Before the window has filled, time runs from the first poll.
-  const double latest = history_.LatestTime();
-  const double first = history_.Empty() ? 0.0 : history_.TimeAt(0);
-  return std::max(latest, first + windowSeconds_);
+  // The newest poll is at "0 s", also while the window is still filling
+  // (the older part of the axis is then empty).
+  return history_.LatestTime();
 }
 
 double StatusPlotWidget::Cutoff() const {
@@ -236,9 +235,12 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
 
 }  // namespace mv
 
+// On top like the control/status window it is opened from: a window manager
+// keeps an always-on-top window above every ordinary one, so an ordinary plot
+// window would open hidden behind it.
 TStatusPlotForm::TStatusPlotForm(const mv::StatusHistory& history, QWidget* owner)
     : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::WindowMinMaxButtonsHint) {
+                         Qt::WindowMinMaxButtonsHint | Qt::WindowStaysOnTopHint) {
   setObjectName(QStringLiteral("StatusPlotForm"));
   setWindowTitle(QStringLiteral("Status Plot"));
   setModal(false);

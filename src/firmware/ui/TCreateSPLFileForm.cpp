@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,13 +25,17 @@ QLabel* PlainLabel(const QString& text, const char* objectName, QWidget* parent)
   return label;
 }
 
-QLineEdit* Edit(const char* objectName, const char* accessibleName, QWidget* parent) {
+// An edit is heard by its label's text (the label is made by the caller and
+// names it too); what the field is goes in its description.
+QLineEdit* Edit(const char* objectName, const char* label, const char* description, QWidget* parent) {
   auto* e = new QLineEdit(parent);
   e->setObjectName(QString::fromLatin1(objectName));
-  e->setAccessibleName(QString::fromLatin1(accessibleName));
+  e->setAccessibleName(QString::fromLatin1(label));
+  e->setAccessibleDescription(QString::fromLatin1(description));
   return e;
 }
 
+// A button is heard by its caption first ("Select hex file").
 QPushButton* Button(const char* caption, const char* objectName, const char* accessibleName, QWidget* parent) {
   auto* b = new QPushButton(QString::fromLatin1(caption), parent);
   b->setObjectName(QString::fromLatin1(objectName));
@@ -67,7 +72,7 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Hex File"
   auto* hexGroup = new QGroupBox(QStringLiteral("Hex File"), this);
   hexGroup->setObjectName(QStringLiteral("HexFileGroupBox"));
-  HexFileEdit = Edit("HexFileEdit", "Hex file", hexGroup);
+  HexFileEdit = Edit("HexFileEdit", "File", "Hex file", hexGroup);
   HexFileEdit->setReadOnly(true);
   HexFileEdit->setMinimumWidth(260);
   auto* hexLabel = PlainLabel(QStringLiteral("File"), "HexFileLabel", hexGroup);
@@ -81,9 +86,10 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Configuration"
   auto* configGroup = new QGroupBox(QStringLiteral("Configuration"), this);
   configGroup->setObjectName(QStringLiteral("ConfigurationGroupBox"));
-  AppStartAddressLabeledEdit = Edit("AppStartAddressLabeledEdit", "Application Start Address", configGroup);
-  MotorProfileStartAddressLabeledEdit =
-      Edit("MotorProfileStartAddressLabeledEdit", "Motor Profiles Start Address", configGroup);
+  AppStartAddressLabeledEdit = Edit("AppStartAddressLabeledEdit", "Application Start Address",
+                                    "Program address, a multiple of 0x800", configGroup);
+  MotorProfileStartAddressLabeledEdit = Edit("MotorProfileStartAddressLabeledEdit", "Motor Profiles Start Address",
+                                             "Program address, a multiple of 0x800", configGroup);
   for (QLineEdit* e : {AppStartAddressLabeledEdit, MotorProfileStartAddressLabeledEdit}) {
     e->setMaxLength(12);
     e->setFixedWidth(90);
@@ -103,12 +109,12 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "SPL File"
   auto* splGroup = new QGroupBox(QStringLiteral("SPL File"), this);
   splGroup->setObjectName(QStringLiteral("SPLFileGroupBox"));
-  SPLFileDirEdit = Edit("SPLFileDirEdit", "SPL file directory", splGroup);
+  SPLFileDirEdit = Edit("SPLFileDirEdit", "Directory", "SPL file directory", splGroup);
   SPLFileDirEdit->setReadOnly(true);
   auto* dirLabel = PlainLabel(QStringLiteral("Directory"), "SPLFileDirLabel", splGroup);
   dirLabel->setBuddy(SPLFileDirEdit);
   SelectSPLFileButton = Button("&Select", "SelectSPLFileButton", "Select SPL file directory", splGroup);
-  SPLFileNameEdit = Edit("SPLFileNameEdit", "SPL file name", splGroup);
+  SPLFileNameEdit = Edit("SPLFileNameEdit", "Name", "SPL file name", splGroup);
   SPLFileNameEdit->setMaxLength(255);
   auto* nameLabel = PlainLabel(QStringLiteral("Name"), "SPLFileNameLabel", splGroup);
   nameLabel->setBuddy(SPLFileNameEdit);
@@ -123,7 +129,7 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   // "Firmware Version"
   auto* versionGroup = new QGroupBox(QStringLiteral("Firmware Version"), this);
   versionGroup->setObjectName(QStringLiteral("FirmwareVersionGroupBox"));
-  FirmwareVersionEdit = Edit("FirmwareVersionEdit", "Firmware version", versionGroup);
+  FirmwareVersionEdit = Edit("FirmwareVersionEdit", "Version", "Firmware version, 0 to 255", versionGroup);
   FirmwareVersionEdit->setText(QStringLiteral("0"));
   FirmwareVersionEdit->setMaxLength(12);
   FirmwareVersionEdit->setFixedWidth(60);
@@ -148,6 +154,14 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsR
   DefaultsButton = Button("&Defaults", "DefaultsButton", "Defaults", this);
   CreateLSRFileButton = Button("&Create", "CreateLSRFileButton", "Create", this);
   CloseButton = Button("&Close", "CloseButton", "Close", this);
+  // "&Create"/"&Close" and the two "&Select" buttons share their letters, and
+  // a key with several owners only moves the focus between them. The first
+  // of each pair in the window's order keeps the key and is pressed by it:
+  // Alt+C presses "Create", Alt+S the hex file's "Select". The others keep
+  // their captions; "Close" is also Escape.
+  CloseButton->setShortcut(QKeySequence());
+  SelectSPLFileButton->setShortcut(QKeySequence());
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(DefaultsButton);
   buttons->addStretch(1);
@@ -227,7 +241,7 @@ void TCreateSPLFileForm::SelectHexFileButtonClick() {
   }
   options.mustExist = true;
   std::string path;
-  if (!prompts_.OpenFile(options, path)) return;
+  if (!prompts_.OpenFile(mv::OwnerOf(this), options, path)) return;
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::absolute(path, ec);
   hexFile_ = ec ? path : full.lexically_normal().string();
@@ -257,7 +271,7 @@ void TCreateSPLFileForm::SelectSPLFileButtonClick() {
     start = std::filesystem::current_path(ec).string();
   }
   std::string chosen;
-  if (!prompts_.ChooseFolder("Select SPL File Directory", start, chosen)) return;
+  if (!prompts_.ChooseFolder(mv::OwnerOf(this), "Select SPL File Directory", start, chosen)) return;
   splFileDir_ = chosen;
   SPLFileDirEdit->setText(Q(chosen));
 }
@@ -299,7 +313,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
     LSRStartAddrLabel->setText(Q(r.startAddressText));
     LSRSizeLabel->setText(Q(r.sizeText));
   }
-  if (!r.ok()) prompts_.ShowMessage(r.error);
+  if (!r.ok()) prompts_.ShowMessage(mv::OwnerOf(this), r.error);
   if (!r.copySettingsBack) return;
 
   settings_.hex_file = hexFile_;
@@ -312,7 +326,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
   std::string text = r.SummaryText();
   for (char& c : text)
     if (c == '\r') c = '\n';
-  prompts_.ShowMessage(text);
+  prompts_.ShowMessage(mv::OwnerOf(this), text);
 }
 
 void TCreateSPLFileForm::CloseButtonClick() { reject(); }

@@ -1,7 +1,8 @@
 // The SPL file window: picks the firmware's Intel HEX file, the two start
 // addresses, the SPL folder, file name and firmware version, and builds a new
 // SPL file holding the six motor profiles. It works on copies of the main
-// window's image-builder settings and copies them back after a build.
+// window's image-builder settings and copies them back after a build. Its
+// dialogs and message boxes are raised as its own (it stays on top).
 //
 // Made for each use and shown modally:
 //   TCreateSPLFileForm form(this, {hex_file, app_start_address,

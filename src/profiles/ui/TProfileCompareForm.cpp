@@ -51,14 +51,16 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   SlotLabel->setBuddy(SlotComboBox);
   ReadDriveButton = new QPushButton(QStringLiteral("Read &Drive"), this);
   ReadDriveButton->setObjectName(QStringLiteral("ReadDriveButton"));
-  ReadDriveButton->setAccessibleName(QStringLiteral("Read the profile from the drive"));
+  ReadDriveButton->setAccessibleName(QStringLiteral("Read Drive"));
+  ReadDriveButton->setAccessibleDescription(QStringLiteral("Read the profile from the drive"));
   OpenFileButton = new QPushButton(QStringLiteral("Open &File..."), this);
   OpenFileButton->setObjectName(QStringLiteral("OpenFileButton"));
-  OpenFileButton->setAccessibleName(QStringLiteral("Open a profile file"));
+  OpenFileButton->setAccessibleName(QStringLiteral("Open File..."));
+  OpenFileButton->setAccessibleDescription(QStringLiteral("Open a profile file"));
   FileLabel = new QLabel(QStringLiteral("No file"), this);
   FileLabel->setObjectName(QStringLiteral("FileLabel"));
   FileLabel->setTextFormat(Qt::PlainText);
-  FileLabel->setAccessibleName(QStringLiteral("File"));
+  FileLabel->setAccessibleDescription(QStringLiteral("Profile file compared"));
   FileLabel->setMinimumWidth(FileLabel->fontMetrics().averageCharWidth() * 24);
   auto* top = new QHBoxLayout;
   top->addWidget(SlotLabel);
@@ -75,7 +77,9 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   // The table: one row per field of the record.
   CompareTable = new QTableWidget(compare_.RowCount(), ColumnCount, this);
   CompareTable->setObjectName(QStringLiteral("CompareTable"));
-  CompareTable->setAccessibleName(QStringLiteral("Profile comparison"));
+  // Named by its label (item views do not look for one).
+  CompareTable->setAccessibleName(QStringLiteral("Fields"));
+  CompareTable->setAccessibleDescription(QStringLiteral("Profile comparison"));
   CompareTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   CompareTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   CompareTable->setWordWrap(false);
@@ -106,13 +110,14 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   StatusLabel = new QLabel(this);
   StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
   StatusLabel->setTextFormat(Qt::PlainText);
-  StatusLabel->setAccessibleName(QStringLiteral("Status"));
+  StatusLabel->setAccessibleDescription(QStringLiteral("Status"));
   StatusLabel->setWordWrap(true);
 
   auto button = [this](QPushButton*& b, const char* name, const QString& text, const QString& what) {
     b = new QPushButton(text, this);
     b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(what);
+    b->setAccessibleName(QString(text).remove(QLatin1Char('&')));  // the caption as heard
+    b->setAccessibleDescription(what);
   };
   const QString arrow = QString::fromUtf8(" \xE2\x86\x92 ");
   button(UseDriveButton, "UseDriveButton", QStringLiteral("Drive") + arrow + QStringLiteral("Slot"),
@@ -260,11 +265,11 @@ void TProfileCompareForm::OpenFileButtonClick() {
   options.defaultExt = "ini";
   options.mustExist = true;
   std::string path;
-  if (!hooks_.prompts->OpenFile(options, path)) return;
+  if (!hooks_.prompts->OpenFile(OwnerOf(this), options, path)) return;
   MotorProfile p;
   std::string message;
   if (!readMotorProfileFile(path, p, message)) {
-    hooks_.prompts->ShowMessage(message);  // the file side stays as it was
+    hooks_.prompts->ShowMessage(OwnerOf(this), message);  // the file side stays as it was
     return;
   }
   filePath_ = path;
@@ -323,7 +328,7 @@ void TProfileCompareForm::SaveToDriveButtonClick() {
 }
 
 void TProfileCompareForm::SaveToFileButtonClick() {
-  hooks_.SaveINI(slotIndex_);
+  hooks_.SaveINI(slotIndex_, OwnerOf(this));
   ReloadFile();  // the file shown may be the one just written
   RefreshSlot();
   Refresh();
@@ -360,6 +365,7 @@ void TProfileCompareForm::Refresh() {
     CompareTable->setRowHidden(row, onlyDiffs && !differs);
   }
   DifferencesOnlyCheckBox->setText(QStringLiteral("Show differences &only (%1)").arg(differing));
+  DifferencesOnlyCheckBox->setAccessibleName(QStringLiteral("Show differences only (%1)").arg(differing));
   UpdateButtons();
 }
 

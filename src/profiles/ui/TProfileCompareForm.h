@@ -31,11 +31,12 @@ struct ProfileCompareHooks {
   std::function<const MotorProfile&(int slotIndex)> Slot;                     // read only
   std::function<void(int slotIndex, const MotorProfile& p)> SetProfileSlot;   // setProfileSlot
   std::function<void(int slotIndex)> SaveCont;                                // the slot's "Save Cont"
-  std::function<void(int slotIndex)> SaveINI;                                 // the slot's "Save INI"
+  // The slot's "Save INI", its dialog and messages raised by `raisedBy`.
+  std::function<void(int slotIndex, PromptOwner raisedBy)> SaveINI;
   std::function<bool(int slotIndex)> ReadDrive;  // Get profile into the scratch copy; false when refused
   std::function<const ScratchProfile&()> DriveResult;
   std::function<bool()> LinkBusy;
-  Prompts* prompts = nullptr;  // the open dialog and message boxes
+  Prompts* prompts = nullptr;  // the open dialog and message boxes (raised as this window's)
 };
 
 class TProfileCompareForm : public QDialog {

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "serial/port_info.h"
@@ -118,13 +119,13 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
   DeviceLabel = new QLabel(group);
   DeviceLabel->setObjectName(QStringLiteral("DeviceLabel"));
   DeviceLabel->setTextFormat(Qt::PlainText);
-  DeviceLabel->setAccessibleName(QStringLiteral("Device"));
+  DeviceLabel->setAccessibleDescription(QStringLiteral("Device of the selected port"));
   DeviceLabel->setMinimumWidth(DeviceLabel->fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0 (absent)")));
   grid->addWidget(DeviceLabel, 5, 0, 1, 2);
   AdapterLabel = new QLabel(group);
   AdapterLabel->setObjectName(QStringLiteral("AdapterLabel"));
   AdapterLabel->setTextFormat(Qt::PlainText);
-  AdapterLabel->setAccessibleName(QStringLiteral("Adapter"));
+  AdapterLabel->setAccessibleDescription(QStringLiteral("USB adapter of the selected port"));
   AdapterLabel->setWordWrap(true);
   AdapterLabel->setMinimumWidth(DeviceLabel->minimumWidth());
   grid->addWidget(AdapterLabel, 6, 0, 1, 2);
@@ -160,7 +161,10 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
 }
 
 void TDVXCOMDlgFrm::showEvent(QShowEvent* e) {
-  FormShow();
+  // Filled when the program shows the window. A show event from the window
+  // system (restored after a minimise) must keep the user's choices and the
+  // place the user moved the window to.
+  if (!e->spontaneous()) FormShow();
   QDialog::showEvent(e);
 }
 

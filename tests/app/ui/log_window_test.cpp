@@ -1,17 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/report_line.h"
 #include "app/ui/log_window.h"
 #include "app/ui/qt_prompts.h"
 #include "app/ui/report_log_file.h"
+#include "soak/full_disk.h"
 #include "support/test_support.h"
 
 namespace {
 
 QDateTime At(int sec) { return QDateTime(QDate(2024, 3, 1), QTime(10, 0, sec, 5)); }
+
+// Runs the event loop until done() or two seconds have passed.
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 200 && !done(); ++i) QTest::qWait(10);
+  return done();
+}
 
 TEST(LogWindow, LinesGetAStampAndTheFileGetsTheSameLines) {
   mvtest::TempDir dir;
@@ -77,6 +93,62 @@ TEST(LogWindow, UnwritableLogFolderLeavesTheListWorkingAndSaysWhy) {
   EXPECT_EQ(mvtest::ReadFile(dir.file("afile")), "x");
 }
 
+// A log file that stops taking lines (a full disk: /dev/full takes the open
+// and refuses every write) is named as not written, with the reason, while
+// every line stays in the window.
+TEST(LogWindow, FileThatCannotBeWrittenIsToldAndTheLinesStayInTheWindow) {
+  TLogWindow w(nullptr, QStringLiteral("/dev/full"));
+  w.show();
+  w.AddReportLine("first", At(1));
+  w.AddReportLine("second", At(2));
+  w.FlushFile();
+  ASSERT_TRUE(WaitUntil([&] { return w.LogFileLabel->text().startsWith("Log file not written: "); }))
+      << w.LogFileLabel->text().toStdString();
+  EXPECT_TRUE(w.LogFileLabel->text().contains("No space left on device")) << w.LogFileLabel->text().toStdString();
+  EXPECT_TRUE(w.LogFileLabel->text().contains("kept in this window")) << w.LogFileLabel->text().toStdString();
+  w.FlushToView();
+  EXPECT_EQ(w.Lines().size(), 2u);
+  EXPECT_TRUE(w.LogMemo->toPlainText().endsWith("second"));
+}
+
+// Lines that could not be written are tried again with the next line, once
+// there is room: the file ends up with every line, in order.
+TEST(LogWindow, LinesKeptAfterAFullDiskReachTheFileWhenThereIsRoomAgain) {
+  mvtest::TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const std::string path = disk.file("host.log");
+  TLogWindow w(nullptr, QString::fromStdString(path));
+  disk.Fill();
+  w.AddReportLine("while full", At(1));
+  w.FlushFile();
+  EXPECT_TRUE(w.LogFileLabel->text().contains("No space left on device")) << w.LogFileLabel->text().toStdString();
+  ::unlink(disk.file("filler").c_str());
+  w.AddReportLine("after", At(2));
+  w.FlushFile();
+  EXPECT_EQ(w.LogFileLabel->text().toStdString(), "Log file: " + path);
+  EXPECT_EQ(mvtest::ReadFile(path), "2024-03-01 10:00:01.005  while full\n2024-03-01 10:00:02.005  after\n");
+}
+
+// An ordinary user's read-only log file is not written, and the window says
+// why (root may write any file: the nonroot group runs this as uid 65534).
+TEST(LogWindow, ReadOnlyLogFileIsToldWithTheSystemsReason) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may write any file; the nonroot group runs this as an ordinary user";
+  }
+  mvtest::TempDir dir;
+  const std::string path = dir.file("host.log");
+  mvtest::WriteFile(path, "old\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  TLogWindow w(nullptr, QString::fromStdString(path));
+  w.AddReportLine("kept", At(0));
+  w.FlushFile();
+  EXPECT_EQ(w.LogFileLabel->text().toStdString(),
+            "Log file not written: cannot open " + path + ": Permission denied; the report lines are kept in this "
+            "window only");
+  EXPECT_EQ(w.Lines().size(), 1u);
+  EXPECT_EQ(mvtest::ReadFile(path), "old\n");
+}
+
 TEST(LogWindow, LogPathFollowsXdgStateHome) {
   const QByteArray oldState = qgetenv("XDG_STATE_HOME");
   const QByteArray oldHome = qgetenv("HOME");
@@ -96,6 +168,41 @@ TEST(QtPrompts, FiltersBecomeQtFilters) {
   EXPECT_EQ(mv::QtFilterText("INI Files|*.ini|All Files|*.*"), "INI Files (*.ini);;All Files (*.*)");
   EXPECT_EQ(mv::QtFilterText("Hex|*.hex;*.ihx"), "Hex (*.hex *.ihx)");
   EXPECT_EQ(mv::QtFilterText(""), "");
+}
+
+// The box or dialog is a child of the raising widget's window (so a window
+// manager stacks it above that window); messages are plain boxes with OK.
+TEST(QtPrompts, BoxesAndDialogsBelongToTheRaisingWindow) {
+  QDialog window;
+  auto* edit = new QLineEdit(&window);
+  window.show();
+  mv::QtPrompts prompts;
+  QWidget* parent = nullptr;
+  QMessageBox::Icon icon = QMessageBox::Warning;
+  QMessageBox::StandardButtons buttons;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    parent = box->parentWidget();
+    icon = box->icon();
+    buttons = box->standardButtons();
+    box->accept();
+  });
+  prompts.ShowMessage(mv::OwnerOf(edit), "ERROR: - Hex file not selected.");
+  EXPECT_EQ(parent, &window);
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_EQ(buttons, QMessageBox::Ok);
+
+  parent = nullptr;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    parent = dialog->parentWidget();
+    dialog->reject();
+  });
+  std::string path;
+  EXPECT_FALSE(prompts.OpenFile(mv::OwnerOf(&window), mv::FileDialogOptions{}, path));
+  EXPECT_EQ(parent, &window);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 #include <cerrno>
@@ -14,6 +16,8 @@
 
 #include "app/ui/main_form.h"
 #include "app/ui/main_form_fixture.h"
+#include "control/ui/TControlStatusForm.h"
+#include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/ui/TProfileCompareForm.h"
 #include "serial/platform_fake.h"
 #include "support/scripted_prompts.h"
@@ -134,6 +138,60 @@ TEST_F(MainFormExtras, CompareOpensFromTheToolsMenuOnTheSlots) {
   form->Compare1->trigger();
   EXPECT_TRUE(seen);
   EXPECT_EQ(form->ProfileSlot(0), p);
+}
+
+// Each window's dialogs and message boxes belong to that window, not to the
+// main window that opened it: a window manager keeps a box above the window it
+// belongs to, and the SPL and control/status windows stay on top.
+TEST_F(MainFormExtras, EveryPromptBelongsToTheWindowThatRaisesIt) {
+  form->show();
+  std::vector<mv::PromptOwner> expected;
+  auto clickIn = [&](QWidget* window, const char* name) {
+    auto* b = window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+    ASSERT_NE(b, nullptr) << name;
+    b->click();
+  };
+
+  // The SPL window: "Create" with nothing chosen, both "Select" buttons.
+  QTimer::singleShot(0, [&] {
+    auto* spl = qobject_cast<TCreateSPLFileForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(spl, nullptr);
+    clickIn(spl, "CreateLSRFileButton");
+    clickIn(spl, "SelectHexFileButton");
+    clickIn(spl, "SelectSPLFileButton");
+    expected.insert(expected.end(), 3, mv::OwnerOf(spl));
+    spl->reject();
+  });
+  form->CreateSPLFile1->trigger();
+  ASSERT_EQ(prompts.messages, std::vector<std::string>{"ERROR: - Hex file not selected."});
+
+  // The control/status window: "Record" asks for its file.
+  QTimer::singleShot(0, [&] {
+    auto* control = qobject_cast<TControlStatusForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(control, nullptr);
+    clickIn(control, "RecordCheckBox");
+    expected.push_back(mv::OwnerOf(control));
+    control->close();
+  });
+  form->ControlStatus1->trigger();
+
+  // The compare window: its open dialog and "Slot -> File..." (the slot's
+  // "Save INI" run for it).
+  QTimer::singleShot(0, [&] {
+    auto* compare = qobject_cast<mv::ui::TProfileCompareForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(compare, nullptr);
+    compare->OpenFileButtonClick();
+    compare->SaveToFileButtonClick();
+    expected.insert(expected.end(), 2, mv::OwnerOf(compare));
+    compare->reject();
+  });
+  form->Compare1->trigger();
+
+  // The main window's own.
+  form->LoadConfig1->trigger();
+  form->P02SaveToINIButtonClick();
+  expected.insert(expected.end(), 2, mv::OwnerOf(form.get()));
+  EXPECT_EQ(prompts.owners, expected);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The six profile slots on the main window: files, the editor, and the
 // windows the menus open (control/status, SPL).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -73,6 +76,23 @@ TEST_F(SlotsTest, SaveIniRightAfterStartUpWritesTheDefaultRecord) {
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0].rfind("ERROR: - unable to write motor profile file ", 0), 0u) << prompts.messages[0];
   EXPECT_FALSE(mvtest::FileExists(dir.file("missing")));
+}
+
+// An ordinary user's read-only profile file is not replaced: the box gives
+// the system's reason. (Root may write any file: the nonroot group runs this
+// as an ordinary user.)
+TEST_F(SlotsTest, SaveIniKeepsAReadOnlyFileAndSaysWhy) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may write any file; the nonroot group runs this as an ordinary user";
+  }
+  const std::string path = WriteProfile("p01.ini", Edited(0, "Keep", "read-only"));
+  const std::string before = mvtest::ReadFile(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  prompts.paths = {path};
+  form->Slots[0].SaveToINIButton->click();
+  EXPECT_EQ(prompts.messages,
+            std::vector<std::string>{"ERROR: - unable to write motor profile file " + path + ": Permission denied"});
+  EXPECT_EQ(mvtest::ReadFile(path), before);
 }
 
 TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {

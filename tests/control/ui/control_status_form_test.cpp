@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "control/ui/TControlStatusForm.h"
+#include "control/ui/status_plot.h"
+#include "support/accessibility_check.h"
 #include "control/ui/round_lamp.h"
 #include "link/engine.h"
 
@@ -319,6 +321,15 @@ TEST_F(ControlStatusFormTest, ShowingAgainRereadsTheEditsAndKeepsValues) {
   EXPECT_EQ(SpeedEdit()->text(), QStringLiteral("8000"));
   EXPECT_EQ(form.Speed(), 8000);
   EXPECT_EQ(PeriodEdit()->text(), QStringLiteral("1500"));
+}
+
+TEST_F(ControlStatusFormTest, ScreenReaderHearsCaptionsValuesAndLabelledFields) {
+  EXPECT_EQ(mvtest::AccessibilityFaults(&form), "");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QLineEdit>("PhaseCurrentLabeledEdit")),
+            "Phase Current (A)");
+  form.PlotButtonClick();
+  ASSERT_NE(form.PlotForm(), nullptr);
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.PlotForm()), "");
 }
 
 }  // namespace

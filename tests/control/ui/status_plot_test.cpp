@@ -228,6 +228,28 @@ TEST_F(ControlAdditionsTest, PlotShowsTheHistoryWithWindowPauseAndAutoscale) {
   EXPECT_FALSE(plotForm->isVisible());
 }
 
+// The axis reads "-60 s ... 0 s": while the window fills, the newest poll is
+// drawn at "0 s" at the right edge (not the first one at the left edge).
+TEST_F(ControlAdditionsTest, NewestPollIsDrawnAtZeroSecondsWhileTheWindowFills) {
+  Poll(300);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Poll(600);
+  Child<QPushButton>("PlotButton")->click();
+  mv::StatusPlotWidget* plot = form.PlotForm()->Plot();
+  EXPECT_EQ(plot->EndTime(), form.History().LatestTime());
+  plot->resize(700, 6 * 64 + 22);
+  const QImage image = plot->grab().toImage();
+  int rightmost = -1;
+  for (int y = 0; y < image.height() / 6; ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.blue() > 150 && c.red() < 100 && c.green() < 160) rightmost = std::max(rightmost, x);
+    }
+  const int areaRight = image.width() - 64;  // the lane scale is right of the plot area
+  EXPECT_GE(rightmost, areaRight - 4) << "the newest speed is drawn at x " << rightmost << ", the area ends at "
+                                      << areaRight;
+}
+
 TEST_F(ControlAdditionsTest, RoundTripAndPollRateAreShown) {
   fake.roundTripNs = 12'345'678;
   Poll(600);

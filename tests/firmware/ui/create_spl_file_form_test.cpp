@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "firmware/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "support/scripted_prompts.h"
+#include "support/accessibility_check.h"
 #include "support/test_support.h"
 
 namespace {
@@ -23,9 +25,10 @@ namespace {
 class Prompts : public mvtest::ScriptedPrompts {
  public:
   std::vector<std::string> folderStarts;
-  bool ChooseFolder(const std::string& title, const std::string& startDir, std::string& path) override {
+  bool ChooseFolder(mv::PromptOwner owner, const std::string& title, const std::string& startDir,
+                    std::string& path) override {
     folderStarts.push_back(startDir);
-    return ScriptedPrompts::ChooseFolder(title, startDir, path);
+    return ScriptedPrompts::ChooseFolder(owner, title, startDir, path);
   }
 };
 
@@ -110,6 +113,31 @@ TEST_F(CreateSPLFileFormTest, OpensWithTheCallersSettings) {
   for (QLabel* l : form->findChildren<QLabel*>())
     if (l->buddy()) ++buddies;
   EXPECT_EQ(buddies, 6);
+}
+
+// "&Create"/"&Close" and the two "&Select" buttons share their letters: the
+// first of each in the window's order gets the key, and pressing it presses
+// that button (a shared letter would only move the focus between them).
+TEST_F(CreateSPLFileFormTest, AccessKeysPressCreateAndTheHexFilesSelect) {
+  Open();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  // A button pressed by its key is clicked a moment later, as on screen.
+  auto settle = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 100 && !done(); ++i) QTest::qWait(10);
+  };
+  QTest::keyClick(form.get(), Qt::Key_C, Qt::AltModifier);
+  settle([&] { return !prompts.messages.empty(); });
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"ERROR: - Hex file not selected."});
+  EXPECT_TRUE(form->isVisible()) << "Alt+C closed the window";
+  QTest::keyClick(form.get(), Qt::Key_S, Qt::AltModifier);
+  settle([&] { return !prompts.fileDialogs.empty() || !prompts.folderTitles.empty(); });
+  ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+  EXPECT_EQ(prompts.fileDialogs[0].title, "Select Intel Hex File");
+  EXPECT_TRUE(prompts.folderTitles.empty());
+  // The captions keep their letters.
+  EXPECT_EQ(Child<QPushButton>("CloseButton")->text(), "&Close");
+  EXPECT_EQ(Child<QPushButton>("SelectSPLFileButton")->text(), "&Select");
 }
 
 TEST_F(CreateSPLFileFormTest, EditsNormaliseWhatIsTyped) {
@@ -330,6 +358,13 @@ TEST_F(CreateSPLFileFormTest, DefaultsTakeTheCallersSettingsAgain) {
 
   Click("CloseButton");
   EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(CreateSPLFileFormTest, ScreenReaderHearsCaptionsAndTheImageLines) {
+  Open();
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QLabel>("LSRSizeLabel")), "Size: 0 bytes");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QPushButton>("CreateLSRFileButton")), "Create");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "app/field_parse.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
+#include "support/accessibility_check.h"
 #include "profiles/ui/TVFDataEditForm.h"
 
 namespace {
@@ -319,6 +320,11 @@ TEST_F(ProfileFormTest, CommaLocaleReadsCommaAndShowsPoint) {
   closeWith("OKBitBtn");  // closing re-commits the shown "12.3": the value stays
   EXPECT_EQ(form->EditedProfile().u16(off::motor_over_current_trip), 123);
   mv::SetDecimalSeparator(saved);
+}
+
+TEST_F(ProfileFormTest, ScreenReaderHearsCaptionsAndLabelledFields) {
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  EXPECT_EQ(mvtest::AccessibleName(w<QLabel>("ProfileLabel")), "Profile: P03");
 }
 
 }  // namespace

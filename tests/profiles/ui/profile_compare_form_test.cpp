@@ -17,6 +17,8 @@
 #include "link/main_requests.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TProfileCompareForm.h"
+#include "support/accessibility_check.h"
+#include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
 namespace {
@@ -29,15 +31,20 @@ class ScriptedPrompts : public mv::Prompts {
   std::vector<std::string> messages;
   std::vector<std::string> titles;
   std::string nextPath;  // "" = the user cancels
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  mv::PromptAnswer AskYesNoWarning(const std::string&) override { return mv::PromptAnswer::No; }
-  bool OpenFile(const mv::FileDialogOptions& options, std::string& path) override {
+  std::vector<mv::PromptOwner> owners;  // the raising window of each message and dialog
+  void ShowMessage(mv::PromptOwner owner, const std::string& text) override {
+    owners.push_back(owner);
+    messages.push_back(text);
+  }
+  mv::PromptAnswer AskYesNoWarning(mv::PromptOwner, const std::string&) override { return mv::PromptAnswer::No; }
+  bool OpenFile(mv::PromptOwner owner, const mv::FileDialogOptions& options, std::string& path) override {
+    owners.push_back(owner);
     titles.push_back(options.title);
     path = nextPath;
     return !path.empty();
   }
-  bool SaveFile(const mv::FileDialogOptions&, std::string&) override { return false; }
-  bool ChooseFolder(const std::string&, const std::string&, std::string&) override { return false; }
+  bool SaveFile(mv::PromptOwner, const mv::FileDialogOptions&, std::string&) override { return false; }
+  bool ChooseFolder(mv::PromptOwner, const std::string&, const std::string&, std::string&) override { return false; }
 };
 
 // The main window's part: six records, the request tables on an engine.
@@ -46,6 +53,7 @@ class FakeMain : public mv::MainRequestsView {
   std::array<mv::MotorProfile, mv::kSlotCount> records;
   std::vector<int> slotWrites;      // setProfileSlot calls
   std::vector<int> saveIniClicks;   // "Save INI" clicks
+  std::vector<mv::PromptOwner> saveIniOwners;  // the window each "Save INI" was raised by
   std::vector<std::string> messages;
   std::string saveIniPath;          // where "Save INI" writes ("" = cancelled)
   linktest::Rig rig;
@@ -71,8 +79,9 @@ class FakeMain : public mv::MainRequestsView {
     h.Slot = [this](int i) -> const mv::MotorProfile& { return records[static_cast<std::size_t>(i)]; };
     h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { SetProfileSlot(i, p); };
     h.SaveCont = [this](int i) { requests.SaveProfile(i); };
-    h.SaveINI = [this](int i) {
+    h.SaveINI = [this](int i, mv::PromptOwner raisedBy) {
       saveIniClicks.push_back(i);
+      saveIniOwners.push_back(raisedBy);
       std::string message;
       if (!saveIniPath.empty()) mv::writeMotorProfileFile(saveIniPath, records[static_cast<std::size_t>(i)], message);
     };
@@ -257,6 +266,11 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
   EXPECT_EQ(main.saveIniClicks, std::vector<int>{2});
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "60");
   EXPECT_EQ(Cell("cont_pwm_freq", Form::SlotColumn), "60");
+
+  // Every dialog and message of this window, "Save INI"'s included, is its own.
+  const mv::PromptOwner self = mv::OwnerOf(form.get());
+  EXPECT_EQ(main.prompts.owners, std::vector<mv::PromptOwner>(4, self));
+  EXPECT_EQ(main.saveIniOwners, std::vector<mv::PromptOwner>{self});
 }
 
 TEST_F(CompareFormTest, SlotToDriveGoesThroughSaveContAndTheDriveIsReadAgain) {
@@ -323,6 +337,13 @@ TEST_F(CompareFormTest, Screenshot) {
   form->FileLabel->setText("spindle_a.ini");
   QTest::qWait(50);
   ASSERT_TRUE(form->grab().save(QDir(dirEnv).filePath("compare_window.png")));
+}
+
+TEST_F(CompareFormTest, ScreenReaderHearsCaptionsValuesAndTheLabelledTable) {
+  Open(2);
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  EXPECT_EQ(mvtest::AccessibleName(form->FileLabel), "No file");
+  EXPECT_EQ(mvtest::AccessibleName(form->ReadDriveButton).rfind("Read Drive", 0), 0u);
 }
 
 }  // namespace

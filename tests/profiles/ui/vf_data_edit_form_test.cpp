@@ -10,6 +10,7 @@
 
 #include "app/field_parse.h"
 #include "profiles/ui/TVFDataEditForm.h"
+#include "support/accessibility_check.h"
 
 namespace {
 
@@ -167,6 +168,10 @@ TEST_F(VfFormTest, CommaLocaleReadsCommaAndShowsPoint) {
   QTest::keyClick(type(1, 6, cell(1, 6)), Qt::Key_Tab);
   EXPECT_EQ(stored(1, 6), 123);
   mv::SetDecimalSeparator(saved);
+}
+
+TEST_F(VfFormTest, ScreenReaderHearsCaptionsAndTheLabelledGrid) {
+  EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ TEST(COMDlgAdapter, PresentUsbPortsShowTheirAdapterAbsentOnesAreNotLookedUp) {
       EXPECT_EQ(frm.DeviceLabel->text(), "COM3: /dev/fake3 (present)");
       EXPECT_EQ(frm.AdapterLabel->text(), "FTDI FT232R USB UART (0403:6001, serial A10K3XYZ)");
       EXPECT_EQ(frm.AdapterLabel->textFormat(), Qt::PlainText);
-      EXPECT_FALSE(frm.AdapterLabel->accessibleName().isEmpty());
+      EXPECT_FALSE(frm.AdapterLabel->accessibleDescription().isEmpty());
       EXPECT_EQ(box->itemData(2, Qt::ToolTipRole).toString(),
                 "COM3: /dev/fake3 (present)\nFTDI FT232R USB UART (0403:6001, serial A10K3XYZ)");
       // A present port that is not on USB, and an absent one.

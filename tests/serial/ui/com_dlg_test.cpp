@@ -7,6 +7,7 @@
 #include "serial/gui_queue.h"
 #include "serial/ui/TDVXCOMDlg.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
+#include "support/accessibility_check.h"
 
 using namespace PLKDVX;
 
@@ -203,6 +204,36 @@ TEST(COMDlgWindow, PortMarksAreRefreshedOnEveryDropDown) {
       [&](int n) { return present.count(n) != 0; });
 }
 
+// Minimising and restoring the window is the window system's doing: the
+// restore must not put the opening values or position back over the user's
+// choices (OK would then write the old settings).
+TEST(COMDlgWindow, RestoringAfterMinimiseKeepsTheUsersChoicesAndPlace) {
+  TDVXCOMDlg d;
+  d.SetPort(2);
+  d.SetBaudRate(br57600);
+  QPoint placed;
+  ExecuteWith(d, [&](TDVXCOMDlgFrm& f) {
+    f.COMPortComboBoxEx->setCurrentIndex(4);
+    f.BaudRateComboBox->setCurrentIndex(br1200);
+    f.DataBitsComboBox->setCurrentIndex(db7);
+    f.ParityComboBox->setCurrentIndex(paEven);
+    f.StopBitsComboBox->setCurrentIndex(sb2);
+    f.move(f.pos() + QPoint(37, 23));
+    placed = f.pos();
+    f.setWindowState(Qt::WindowMinimized);
+    QApplication::processEvents();
+    f.setWindowState(Qt::WindowNoState);  // restored: a show event from the window system
+    QApplication::processEvents();
+    EXPECT_EQ(f.pos(), placed);
+    f.OKButton->click();
+  });
+  EXPECT_EQ(d.GetPort(), 5);
+  EXPECT_EQ(d.GetBaudRate(), br1200);
+  EXPECT_EQ(d.GetDataBits(), db7);
+  EXPECT_EQ(d.GetParity(), paEven);
+  EXPECT_EQ(d.GetStopBits(), sb2);
+}
+
 TEST(COMDlgWindow, OutOfRangeOpeningValuesAreBroughtIntoRange) {
   int port = 40;
   auto baud = static_cast<TBaudRate>(11);
@@ -258,6 +289,22 @@ TEST(PortCOMDlg, OnlyOkAppliesAndThePortsOwnRulesStillHold) {
   EXPECT_EQ(port.GetPort(), 6);
   EXPECT_EQ(port.GetBaudRate(), br1200);
   EXPECT_EQ(port.GetStopBits(), sb2);
+}
+
+TEST(COMDlgWindow, ScreenReaderHearsCaptionsAndLabelledBoxes) {
+  int port = 3;
+  TBaudRate baud = br9600;
+  TDataBits dataBits = db8;
+  TParity parity = paNone;
+  TStopBits stopBits = sb1;
+  TDVXCOMDlgFrm f(nullptr, 0, 0, "COM Port Settings", 0, 32, port, baud, dataBits, parity, stopBits);
+  f.PortPresent = [](int) { return false; };
+  f.PortPath = [](int n) { return "/dev/fake" + std::to_string(n); };
+  f.show();
+  EXPECT_EQ(mvtest::AccessibilityFaults(&f), "");
+  // The device line is read as shown.
+  EXPECT_EQ(mvtest::AccessibleName(f.DeviceLabel), f.DeviceLabel->text().toStdString());
+  EXPECT_FALSE(f.DeviceLabel->text().isEmpty());
 }
 
 }  // namespace
