@@ -9,7 +9,7 @@ SOAK_BUILD ?= build-soak
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 
-.PHONY: all deps configure build test test-wm test-nonroot test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
+.PHONY: all check-layers deps configure build test test-wm test-nonroot test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
 
 all: build
 
@@ -43,7 +43,11 @@ test-nonroot: build
 # $(BUILD)/build.log and is shown only when the build fails), then starts
 # the desktop application.
 run: configure
-	@echo "run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
+	@echo "# The floors of src/: no include points to a floor above, no folder loop.
+check-layers:
+	@scripts/check-layers
+
+run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
 	@cmake --build $(BUILD) -j $(JOBS) --target morvane-host morvane-sim \
 	  >$(BUILD)/build.log 2>&1 || { tail -n 40 $(BUILD)/build.log; echo "run: the build failed; the whole log is in $(BUILD)/build.log" >&2; exit 1; }
 	@scripts/run-host $(BUILD)

@@ -24,7 +24,7 @@
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "link/serial_link_port.h"
+#include "session/drive_session.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 
@@ -89,23 +89,20 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     mv::HeadlessLoop loop;
-    PLKDVX::TDVXCOMPort port(loop.Queue());
-    mv::SerialLinkPort link(port);
     std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
-    mv::RequestEngine engine(link, *timer, nullptr);
+    mv::DriveSession session(loop.Queue(), *timer);
     Window window;
-    mv::MainRequests main(engine.Sender(), window);
-    mv::ControlStatusRequests control(window);
-    control.SetRequestSender(engine.Sender());
-    port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
-                        const std::string&, int line, int err) {
-      if (type == PLKDVX::rtError && (func == "TxData" || desc == "WriteFile"))
-        std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", func.c_str(), desc.c_str(), err, line);
+    session.SetMainView(window);
+    session.SetControlView(window);
+    mv::RequestEngine& engine = session.Engine();
+    mv::MainRequests& main = session.Main();
+    mv::ControlStatusRequests& control = session.Control();
+    PLKDVX::TDVXCOMPort& port = session.Port();
+    session.OnReport = [&](const mv::PortReport& r) {
+      if (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed)
+        std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", r.func.c_str(), r.desc.c_str(),
+                     r.err, r.line);
     };
-    port.OnRxChar = [&](void*, std::uint8_t c) { engine.RxChar(c); };
-    port.OnRxError = [&](void*) { engine.RxError(); };
-    port.OnRxBreak = [&](void*) { engine.RxBreak(); };
-    port.SetBaudRate(PLKDVX::br115200);
     port.SetDevicePathOverride(path);
     if (!port.Open()) {
       std::fprintf(stderr, "bench_link_getall: cannot open %s\n", path.c_str());
@@ -143,6 +140,7 @@ int main(int argc, char** argv) {
       if (s.to != 0 || s.errs != 0) rc = 1;
       port.Close();
     }
+    session.ClearViews();
   }
   kill(sim, SIGTERM);
   waitpid(sim, nullptr, 0);

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/field_parse.h"
-#include "app/text_file.h"
+#include "session/config_file.h"
+#include "core/field_parse.h"
+#include "core/text_file.h"
 #include "fuzz_util.h"
 #include "profiles/profile_file.h"
 #include "tools/cli/cli.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/text_file.h"
+#include "session/config_file.h"
+#include "core/text_file.h"
 #include "fuzz_util.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/timer.h"
+#include "core/timer.h"
 #include "fuzz_util.h"
 #include "link/engine.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 #include "fuzz_util.h"
 
 namespace {

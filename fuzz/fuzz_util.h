@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/text_file.h"
+#include "core/text_file.h"
 
 namespace fuzzutil {
 

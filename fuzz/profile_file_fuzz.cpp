@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_file.h"
+#include "core/text_file.h"
 #include "fuzz_util.h"
 #include "profiles/profile_file.h"
 

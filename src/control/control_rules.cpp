@@ -1,6 +1,6 @@
 #include "control/control_rules.h"
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 
 namespace mv {
 

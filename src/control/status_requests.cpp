@@ -53,7 +53,9 @@ void FormatStatusValue(StatusField field, std::uint16_t v, char* out) {
   }
 }
 
-ControlStatusRequests::ControlStatusRequests(ControlStatusView& view) : view_(view) {
+ControlStatusRequests::ControlStatusRequests(ControlStatusView& view) : ControlStatusRequests() { view_ = &view; }
+
+ControlStatusRequests::ControlStatusRequests() {
   change_ = {CmdActivateProfile, &changeData_, 1, StepHandler{}};
   start_ = {CmdStart, nullptr, 0, StepHandler{}};
   stop_ = {CmdStop, nullptr, 0, StepHandler{}};
@@ -101,6 +103,7 @@ void ControlStatusRequests::StatusStepReceived(const RequestStep& step, const Re
   if (index == 0) values_.received = 0;  // a new poll begins
 
   char text[kStatusTextSize];
+  std::uint16_t v = 0;
   if (r.length < 2) {
     // Too short to hold a value: show the byte that came, if any, and leave
     // the lamps as they were.
@@ -108,17 +111,17 @@ void ControlStatusRequests::StatusStepReceived(const RequestStep& step, const Re
       std::snprintf(text, sizeof text, "0x%02X", r.payload[0]);
     else
       text[0] = '\0';
-    view_.SetStatusFieldText(field, text);
   } else {
-    const auto v = static_cast<std::uint16_t>(r.payload[0] | (r.payload[1] << 8));
+    v = static_cast<std::uint16_t>(r.payload[0] | (r.payload[1] << 8));
     values_.raw[index] = v;
     values_.received = static_cast<std::uint16_t>(values_.received | (1u << index));
     FormatStatusValue(field, v, text);
-    view_.SetStatusFieldText(field, text);
-    if (field == StatusField::Status) view_.SetStatusLamps(v);
-    if (field == StatusField::InternalStatus) view_.SetInternalStatusLamps(v);
   }
-  if (index == kStatusFieldCount - 1) view_.StatusPollDone(values_);
+  if (view_ == nullptr) return;  // no window yet: the values are kept
+  view_->SetStatusFieldText(field, text);
+  if (r.length >= 2 && field == StatusField::Status) view_->SetStatusLamps(v);
+  if (r.length >= 2 && field == StatusField::InternalStatus) view_->SetInternalStatusLamps(v);
+  if (index == kStatusFieldCount - 1) view_->StatusPollDone(values_);
 }
 
 }  // namespace mv

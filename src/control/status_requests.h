@@ -109,10 +109,15 @@ class ControlStatusView {
 class ControlStatusRequests {
  public:
   explicit ControlStatusRequests(ControlStatusView& view);
+  // No window yet: the values are kept, nothing is shown until SetView.
+  ControlStatusRequests();
   ControlStatusRequests(const ControlStatusRequests&) = delete;
   ControlStatusRequests& operator=(const ControlStatusRequests&) = delete;
 
   void SetRequestSender(RequestSender sender) { sender_ = sender; }
+  // The window the handlers change from now on.
+  void SetView(ControlStatusView& view) { view_ = &view; }
+  const RequestSender& Sender() const { return sender_; }
 
   // Each sends its request (one step, or the nine-step poll) and returns
   // whether the engine accepted it.
@@ -134,7 +139,7 @@ class ControlStatusRequests {
  private:
   void FillPoll(std::array<RequestStep, kStatusFieldCount>& poll);
 
-  ControlStatusView& view_;
+  ControlStatusView* view_ = nullptr;
   RequestSender sender_{};
   StatusValues values_{};
 

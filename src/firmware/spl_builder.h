@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
 #include "profiles/motor_profile.h"
 
 namespace mv {
@@ -31,8 +30,20 @@ inline constexpr std::uint32_t kAppStartAddressMax = 0x3000;
 inline constexpr std::uint32_t kMotorProfileStartAddressMin = 0x3800;
 inline constexpr std::uint32_t kMotorProfileStartAddressMax = 0x5000;
 inline constexpr std::uint32_t kStartAddressStep = 0x800;
-// The default start addresses (kDefaultAppStartAddress, kDefaultMotorProfileStartAddress)
-// are those of the image-builder settings in app/config_file.h.
+// The start addresses of a fresh run and of a configuration file without them.
+inline constexpr std::uint32_t kDefaultAppStartAddress = 0x2000;
+inline constexpr std::uint32_t kDefaultMotorProfileStartAddress = 0x4000;
+
+// The image builder's settings, kept by the program for the whole run and
+// stored in its configuration file.
+struct ImageBuilderSettings {
+  std::string hex_file;                                                     // full path, "" = none
+  std::uint32_t app_start_address = kDefaultAppStartAddress;                // program address
+  std::uint32_t motor_profile_start_address = kDefaultMotorProfileStartAddress;  // program address
+  std::string spl_file_dir;                                                 // "" = none
+
+  bool operator==(const ImageBuilderSettings&) const = default;
+};
 
 struct SplDeviceType {
   const char* label;         // "Device Type: dsPIC33EP512"

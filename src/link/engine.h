@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/timer.h"
+#include "core/timer.h"
 
 namespace mv {
 

@@ -57,7 +57,7 @@ void FormatDriveHardwareId(std::uint8_t code, const std::uint8_t* payload, std::
   std::snprintf(out, kDriveTextSize, "0x%02X 0x%02X 0x%02X", code, payload[0], payload[1]);
 }
 
-MainRequests::MainRequests(RequestSender sender, MainRequestsView& view) : sender_(sender), view_(view) {
+MainRequests::MainRequests(RequestSender sender, MainRequestsView& view) : sender_(sender), view_(&view) {
   for (int i = 0; i <= kSlotCount; ++i) slotIndexBytes_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
   hardwareIdData_ = {0x00, 0x00};
 
@@ -101,7 +101,7 @@ bool MainRequests::SaveProfile(int slotIndex) {
   const auto i = static_cast<std::size_t>(slotIndex);
   // While a request runs the engine refuses this one anyway; leaving the
   // block alone then keeps a running request's data intact.
-  if (!sender_.Busy()) fillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_.ProfileSlot(slotIndex));
+  if (!sender_.Busy()) fillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(slotIndex));
   return sender_(&saveProfile_[i], 1);
 }
 
@@ -112,7 +112,7 @@ bool MainRequests::SaveAllProfiles() {
   // rewrite them under a running request (the new one is refused as busy).
   if (!sender_.Busy()) {
     for (std::size_t i = 0; i < kSlotCount; ++i)
-      fillSlotProfileBlock(saveAllBlocks_[i], static_cast<std::uint8_t>(i), view_.ProfileSlot(static_cast<int>(i)));
+      fillSlotProfileBlock(saveAllBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(static_cast<int>(i)));
   }
   return sender_(saveAll_.data(), kSlotCount);
 }
@@ -132,25 +132,25 @@ bool MainRequests::GetProfileToScratch(int slotIndex) {
 void MainRequests::ShowDriveName(const RequestStep&, const Response& r) {
   char text[kDriveTextSize];
   FormatDriveName(r.payload, r.length, text);
-  view_.SetDriveName(text);
+  view_->SetDriveName(text);
 }
 
 void MainRequests::ShowDriveVersion(const RequestStep&, const Response& r) {
   char text[kDriveTextSize];
   FormatDriveVersion(r.payload, r.length, text);
-  view_.SetDriveVersion(text);
+  view_->SetDriveVersion(text);
 }
 
 void MainRequests::ShowDriveSerialNo(const RequestStep&, const Response& r) {
   char text[kDriveTextSize];
   FormatDriveSerialNo(r.payload, r.length, text);
-  view_.SetDriveSerialNo(text);
+  view_->SetDriveSerialNo(text);
 }
 
 void MainRequests::ShowDriveHardwareId(const RequestStep&, const Response& r) {
   char text[kDriveTextSize];
   FormatDriveHardwareId(r.code, r.payload, r.length, text);
-  view_.SetDriveHardwareId(text);
+  view_->SetDriveHardwareId(text);
 }
 
 void MainRequests::ProfileReceived(const RequestStep& step, const Response& r) {
@@ -166,10 +166,10 @@ void MainRequests::ProfileReceived(const RequestStep& step, const Response& r) {
   if (!valid) {
     char text[80];
     std::snprintf(text, sizeof text, kInvalidChecksumFormat, asked);
-    view_.ShowMessage(text);
+    view_->ShowMessage(text);
     return;
   }
-  view_.SetProfileSlot(r.payload[0], profile);
+  view_->SetProfileSlot(r.payload[0], profile);
 }
 
 void MainRequests::ScratchProfileReceived(const RequestStep&, const Response& r) {
@@ -194,7 +194,7 @@ void MainRequests::ProfileSaved(const RequestStep& step, const Response& r) {
     number = step.data[0] + 1u;
   char text[80];
   std::snprintf(text, sizeof text, kProfileNotChangedFormat, number);
-  view_.ShowMessage(text);
+  view_->ShowMessage(text);
 }
 
 }  // namespace mv

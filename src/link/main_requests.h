@@ -74,6 +74,8 @@ class MainRequests {
   MainRequests& operator=(const MainRequests&) = delete;
 
   void SetRequestSender(RequestSender sender) { sender_ = sender; }
+  // The window the handlers change from now on.
+  void SetView(MainRequestsView& view) { view_ = &view; }
 
   // Button operations; each returns whether the engine accepted the request.
   bool GetDriveData();             // "Get": name, version, serial number, hardware id
@@ -112,7 +114,7 @@ class MainRequests {
   static bool ValidSlot(int slotIndex) { return slotIndex >= 0 && slotIndex < kSlotCount; }
 
   RequestSender sender_;
-  MainRequestsView& view_;
+  MainRequestsView* view_;
 
   std::array<std::uint8_t, kSlotCount + 1> slotIndexBytes_{};  // 0..5 and 6 ("none")
   std::array<std::uint8_t, 2> hardwareIdData_{};

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 
 namespace mv {
 

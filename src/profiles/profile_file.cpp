@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/field_parse.h"
-#include "app/text_file.h"
+#include "core/field_parse.h"
+#include "core/text_file.h"
 
 namespace mv {
 

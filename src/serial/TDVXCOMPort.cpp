@@ -191,13 +191,13 @@ bool TDVXCOMPort::OpenCOMPort() {
   auto fail = [&](const char* desc, int err) { Report(rtError, "OpenCOMPort", desc, __FILE__, __LINE__, err); };
   auto indicator = [this](TIndicatorType type, bool on) { Indicator(type, on); };
   auto report = [this](TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine,
-                       int apiErr) { Report(type, srcFunc, desc, srcFile, srcLine, apiErr); };
+                       int apiErr, TReportCode code) { Report(type, srcFunc, desc, srcFile, srcLine, apiErr, code); };
   mv::PlatformResult r;
 
   do {
     mv::DeviceHandle h = nullptr;
     if (r = p.CreateFile(DevicePath(), h); !r) {
-      fail("CreateFile", r.err);
+      Report(rtError, "OpenCOMPort", "CreateFile", __FILE__, __LINE__, r.err, rcOpenDevice);
       break;
     }
     device_ = h;
@@ -345,7 +345,7 @@ void TDVXCOMPort::ShowInputLines() {
   std::uint32_t status = 0;
   if (const mv::PlatformResult r = platform_->GetCommModemStatus(device_, status); !r) {
     if (mv::IsNoModemLinesError(r.err))
-      Report(rtWarning, "OpenCOMPort", kNoModemLines, __FILE__, __LINE__, r.err);
+      Report(rtWarning, "OpenCOMPort", kNoModemLines, __FILE__, __LINE__, r.err, rcNoModemLines);
     else
       Report(rtError, "OpenCOMPort", "GetCommModemStatus", __FILE__, __LINE__, r.err);
     status = 0;
@@ -409,20 +409,20 @@ bool TDVXCOMPort::GetCD(bool& level) { return ModemBit("GetCD", mv::kMsRlsdOn, l
 
 bool TDVXCOMPort::TxData(const std::uint8_t* buffer, int aLen) {
   if (!GetOpened()) {
-    Report(rtError, "TxData", kNotOpen, __FILE__, __LINE__, 0);
+    Report(rtError, "TxData", kNotOpen, __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   if (aLen <= 0) {
-    Report(rtError, "TxData", "aLen less than or equal to zero", __FILE__, __LINE__, 0);
+    Report(rtError, "TxData", "aLen less than or equal to zero", __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   if (!buffer) {
-    Report(rtError, "TxData", "no data buffer", __FILE__, __LINE__, 0);
+    Report(rtError, "TxData", "no data buffer", __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   // No transmit worker while the port is being closed.
   if (!txThread_ || !txThread_->TxData(buffer, aLen)) {
-    Report(rtError, "TxData", "Tx error", __FILE__, __LINE__, 0);
+    Report(rtError, "TxData", "Tx error", __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   return true;
@@ -430,12 +430,12 @@ bool TDVXCOMPort::TxData(const std::uint8_t* buffer, int aLen) {
 
 bool TDVXCOMPort::TxChar(std::uint8_t ch) {
   if (!GetOpened()) {
-    Report(rtError, "TxChar", kNotOpen, __FILE__, __LINE__, 0);
+    Report(rtError, "TxChar", kNotOpen, __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   // One byte is copied when it is accepted.
   if (!txThread_ || !txThread_->TxData(&ch, 1)) {
-    Report(rtError, "TxChar", "Tx error", __FILE__, __LINE__, 0);
+    Report(rtError, "TxChar", "Tx error", __FILE__, __LINE__, 0, rcTxRefused);
     return false;
   }
   return true;
@@ -481,8 +481,12 @@ void TDVXCOMPort::Notification(IndicatorLamp* lamp) {
 }
 
 void TDVXCOMPort::Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile,
-                         int aSrcLine, int aAPIErr) {
+                         int aSrcLine, int aAPIErr, TReportCode code) {
+  // A handler may itself cause a report: each sees its own code.
+  const TReportCode outer = reportCode_;
+  reportCode_ = code;
   if (OnReport) OnReport(this, aReportType, aSrcFunc, aDesc, aSrcFile, aSrcLine, aAPIErr);
+  reportCode_ = outer;
 }
 
 }  // namespace PLKDVX

@@ -120,7 +120,9 @@ class TDVXCOMPort : public IndicatorLampObserver {
 
   void Indicator(int type, bool on);
   void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,
-              int aAPIErr);
+              int aAPIErr, TReportCode code = rcGeneral);
+  // What the report being raised is about (rcGeneral outside OnReport).
+  TReportCode ReportCode() const { return reportCode_; }
 
   // --- lamp links ---
   IndicatorLamp* GetCTSIndicator() const { return lamps_[itCTS]; }
@@ -212,6 +214,7 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
   bool closing_ = false;
+  TReportCode reportCode_ = rcGeneral;
   bool noCloseEvent_ = false;
 
   IndicatorLamp* lamps_[kLampCount] = {};

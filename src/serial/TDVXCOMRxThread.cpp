@@ -39,7 +39,7 @@ void TDVXCOMRxThread::Execute() {
     if (Terminated()) return;
     if (!r) {
       // Includes the other end going away: said once, then the thread ends.
-      SyncReport(rtError, "Execute", "ReadFile", __FILE__, __LINE__, r.err);
+      SyncReport(rtError, "Execute", "ReadFile", __FILE__, __LINE__, r.err, FailureCode(r.err));
       return;
     }
     bytesRead_ = count;

@@ -40,7 +40,7 @@ void TDVXCOMStatusThread::Execute() {
       // A device without modem lines (a pseudo-terminal) is no failure: the
       // platform then watches breaks and line errors only, and the port has
       // said so at open.
-      SyncReport(rtError, "Execute", "WaitCommEvent", __FILE__, __LINE__, r.err);
+      SyncReport(rtError, "Execute", "WaitCommEvent", __FILE__, __LINE__, r.err, FailureCode(r.err));
       return;
     }
     if (mask == 0) continue;

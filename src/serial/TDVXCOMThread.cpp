@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "serial/TDVXCOMPort.h"
+#include "serial/port_info.h"
 
 namespace PLKDVX {
 
@@ -56,10 +57,12 @@ void TDVXCOMThread::RaisePriority() {
 }
 
 void TDVXCOMThread::SyncReport(TReportType type, const char* srcFunc, const char* desc, const char* srcFile,
-                               int srcLine, int apiErr) {
+                               int srcLine, int apiErr, TReportCode code) {
   TDVXCOMPort* port = port_;
-  Synchronize([=] { port->Report(type, srcFunc, desc, srcFile, srcLine, apiErr); });
+  Synchronize([=] { port->Report(type, srcFunc, desc, srcFile, srcLine, apiErr, code); });
 }
+
+TReportCode TDVXCOMThread::FailureCode(int apiErr) { return mv::IsDeviceGoneError(apiErr) ? rcDeviceGone : rcGeneral; }
 
 void TDVXCOMThread::SyncIndicatorPulse(TIndicatorType type) {
   TDVXCOMPort* port = port_;

@@ -17,7 +17,7 @@ namespace PLKDVX {
 class TDVXCOMPort;
 
 using TReportCallback = std::function<void(TReportType aReportType, const char* aSrcFunc, const char* aDesc,
-                                           const char* aSrcFile, int aSrcLine, int aAPIErr)>;
+                                           const char* aSrcFile, int aSrcLine, int aAPIErr, TReportCode code)>;
 using TIndicatorCallback = std::function<void(TIndicatorType type, bool on)>;
 
 class TDVXCOMThread {
@@ -49,12 +49,15 @@ class TDVXCOMThread {
   // Hand-offs: run on the GUI thread while this worker waits.
   template <class F>
   void Synchronize(const F& f) { queue_.Invoke(rec_, f); }
-  void SyncReport(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine, int apiErr);
+  void SyncReport(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine, int apiErr,
+                  TReportCode code = rcGeneral);
+  // A worker's own wait or read failed: the device has gone, or something else.
+  static TReportCode FailureCode(int apiErr);
   void SyncIndicatorPulse(TIndicatorType type);
   // Direct report on the GUI thread (construction and destruction).
   void ReportNow(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine,
-                 int apiErr) {
-    if (report_) report_(type, srcFunc, desc, srcFile, srcLine, apiErr);
+                 int apiErr, TReportCode code = rcGeneral) {
+    if (report_) report_(type, srcFunc, desc, srcFile, srcLine, apiErr, code);
   }
 
   std::string name_;

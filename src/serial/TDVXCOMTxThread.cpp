@@ -147,7 +147,7 @@ void TDVXCOMTxThread::Execute() {
     }
     if (!r) {
       // The thread ends; TxBusy stays set until the port is reopened.
-      SyncReport(rtError, "Execute", "WriteFile", __FILE__, __LINE__, r.err);
+      SyncReport(rtError, "Execute", "WriteFile", __FILE__, __LINE__, r.err, rcTxFailed);
       return;
     }
     bytesWritten_ = written;

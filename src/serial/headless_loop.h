@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/timer.h"
+#include "core/timer.h"
 #include "serial/gui_queue.h"
 
 namespace mv {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/timer.h"
+#include "core/timer.h"
 
 namespace PLKDVX {
 

@@ -16,6 +16,18 @@ enum TEnumMode : std::uint8_t { emAll, emPresent };
 enum TReportType : std::uint8_t { rtError, rtWarning, rtInfo, rtDebug };
 enum TIndicatorType : std::uint8_t { itBRK, itCD, itCTS, itDSR, itDTR, itERR, itRI, itRTS, itRX, itTX };
 
+// What a report is about, for the program; its texts are for people. Decided
+// where the report is made and readable through TDVXCOMPort::ReportCode()
+// while OnReport runs.
+enum TReportCode : std::uint8_t {
+  rcGeneral,       // anything not listed below
+  rcOpenDevice,    // the device could not be opened; aAPIErr tells why
+  rcDeviceGone,    // a worker found the device gone (adapter unplugged, other end closed)
+  rcTxRefused,     // a buffer to send was refused (transmitter busy, port not open)
+  rcTxFailed,      // the transmit worker's write failed
+  rcNoModemLines,  // the device has no modem lines (a pseudo-terminal)
+};
+
 inline constexpr int kBaudRateCount = 11;
 inline constexpr int kBaudRateValues[kBaudRateCount] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 

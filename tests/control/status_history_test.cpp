@@ -9,7 +9,7 @@
 #include "control/status_history.h"
 #include "control/status_requests.h"
 #include "link/engine.h"
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "control/control_rules.h"
 #include "control/status_requests.h"
 #include "link/engine.h"
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 
 namespace {
 

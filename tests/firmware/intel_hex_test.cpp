@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "firmware/hex_gen.h"
+#include "support/hex_gen.h"
 #include "support/test_support.h"
 
 using hexgen::Eof;

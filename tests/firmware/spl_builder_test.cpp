@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "firmware/hex_gen.h"
+#include "support/hex_gen.h"
 #include "support/test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "link/engine.h"
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 
 using linktest::Rig;
 using mv::ParseResult;

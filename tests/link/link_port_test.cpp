@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "link/engine.h"
-#include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
-#include "serial/platform_fake.h"
+#include "session/drive_session.h"
+#include "support/platform_fake.h"
 #include "support/sim_link.h"
 
 namespace {
@@ -80,8 +80,7 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
   {
     mvtest::SimLink link(::ttyname(slave));
     int refused = 0;
-    link.serial.OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d,
-                               const std::string&, int, int) { refused += d == "Tx is busy"; };
+    link.session.OnReport = [&](const mv::PortReport& r) { refused += r.desc == "Tx is busy"; };
     ASSERT_TRUE(link.serial.Open());
     // A profile save (224 bytes), then a one-byte command, then another save.
     const std::vector<std::uint8_t> save1 = Pattern(223, 0x10), save2 = Pattern(223, 0x80);
@@ -134,10 +133,10 @@ struct Depth {
 TEST(LinkOverPort, RefusedFrameNeverRunsEventsInsideTheEngine) {
   mv::HeadlessLoop loop;
   auto fake = std::make_shared<mv::FakeSerialPlatform>();
-  PLKDVX::TDVXCOMPort serial(loop.Queue(), fake);
-  mv::SerialLinkPort port(serial);
   std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
-  mv::RequestEngine engine(port, *timer, nullptr);
+  mv::DriveSession session(loop.Queue(), *timer, fake);
+  PLKDVX::TDVXCOMPort& serial = session.Port();
+  mv::RequestEngine& engine = session.Engine();
   Depth depth;
   serial.OnRxChar = [&](void*, std::uint8_t c) {
     Depth::Scope s(depth);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 #include "link/main_requests.h"
 
 using linktest::Rig;

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 #include "link/main_requests.h"
 
 namespace {

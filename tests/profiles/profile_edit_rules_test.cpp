@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 #include "profiles/profile_edit_rules.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "profiles/profile_file.h"
-#include "soak/full_disk.h"
+#include "support/full_disk.h"
 #include "support/test_support.h"
 
 namespace {

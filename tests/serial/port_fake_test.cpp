@@ -11,7 +11,7 @@
 
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
-#include "serial/platform_fake.h"
+#include "support/platform_fake.h"
 
 namespace {
 

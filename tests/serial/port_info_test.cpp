@@ -13,7 +13,7 @@
 
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
-#include "serial/platform_fake.h"
+#include "support/platform_fake.h"
 #include "serial/port_info.h"
 #include "support/test_support.h"
 

@@ -33,11 +33,11 @@
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "link/serial_link_port.h"
 #include "profiles/profile_file.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "support/sim_process.h"
+#include "support/sim_link.h"
 #include "support/test_support.h"
 
 namespace {
@@ -118,48 +118,42 @@ struct Window final : mv::MainRequestsView, mv::ControlStatusView, mv::LinkView 
 // The whole host-side link on a headless loop, opened on the sim's terminal.
 class Link {
  public:
-  explicit Link(const std::string& device)
-      : port_(loop_.Queue()), adapter_(port_), timer_(loop_.CreateTimer()), engine_(adapter_, *timer_, &window),
-        main(engine_.Sender(), window), control(window) {
-    control.SetRequestSender(engine_.Sender());
-    port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };
-    port_.OnRxError = [this](void*) { engine_.RxError(); };
-    port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
-    port_.SetBaudRate(PLKDVX::br115200);
-    port_.SetDevicePathOverride(device);
-    opened = port_.Open();
+  explicit Link(const std::string& device) : sim_(device, &window) {
+    sim_.session.SetMainView(window);
+    sim_.session.SetControlView(window);
+    sim_.serial.SetBaudRate(PLKDVX::br115200);
+    opened = sim_.session.Open();
   }
-  ~Link() { port_.Close(); }
+  ~Link() {
+    sim_.serial.Close();
+    sim_.session.ClearViews();
+  }
 
   // Runs one request to its end; false when it was refused or did not end.
   template <class Send>
   bool Run(Send send, mv::RequestOutcome& outcome) {
     const int before = window.ended;
     if (!send()) return false;
-    if (!loop_.RunUntil([this] { return !engine_.Busy(); }, 10s)) return false;
+    if (!sim_.loop.RunUntil([this] { return !sim_.engine.Busy(); }, 10s)) return false;
     if (window.ended != before + 1) return false;
-    outcome = engine_.LastOutcome();
+    outcome = sim_.engine.LastOutcome();
     // After a failure the line is left quiet long enough for a late or
     // half-sent answer to arrive and be dropped, as a user would wait before
     // trying again.
-    if (outcome != mv::RequestOutcome::Completed) loop_.RunFor(300ms);
+    if (outcome != mv::RequestOutcome::Completed) sim_.loop.RunFor(300ms);
     return true;
   }
 
-  const mv::LinkCounters& Counters() const { return engine_.Counters(); }
+  const mv::LinkCounters& Counters() const { return sim_.engine.Counters(); }
   bool opened = false;
   Window window;
 
  private:
-  mv::HeadlessLoop loop_;
-  PLKDVX::TDVXCOMPort port_;
-  mv::SerialLinkPort adapter_;
-  std::unique_ptr<mv::Timer> timer_;
-  mv::RequestEngine engine_;
+  mvtest::SimLink sim_;
 
  public:
-  mv::MainRequests main;
-  mv::ControlStatusRequests control;
+  mv::MainRequests& main = sim_.session.Main();
+  mv::ControlStatusRequests& control = sim_.session.Control();
 };
 
 struct FaultPlan {

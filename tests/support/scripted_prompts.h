@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/prompts.h"
+#include "core/prompts.h"
 
 namespace mv {
 // GoogleTest shows an owner as the window's address.

@@ -1,31 +1,28 @@
-// The request engine over a real serial port to a device path (normally the
-// simulated drive's terminal), served by a headless loop: the wiring the
-// application and the command-line tool make, for tests.
+// A drive session to a device path (normally the simulated drive's
+// terminal) on a headless loop, as the command-line tool makes it, for tests.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "link/engine.h"
-#include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "session/drive_session.h"
 
 namespace mvtest {
 
 struct SimLink {
-  explicit SimLink(const std::string& devicePath) {
-    serial.OnRxChar = [this](void*, std::uint8_t c) { engine.RxChar(c); };
-    serial.OnRxError = [this](void*) { engine.RxError(); };
-    serial.OnRxBreak = [this](void*) { engine.RxBreak(); };
+  explicit SimLink(const std::string& devicePath, mv::LinkView* view = nullptr)
+      : session(loop.Queue(), *timer, nullptr, view) {
     serial.SetDevicePathOverride(devicePath);
   }
 
   mv::HeadlessLoop loop;
-  PLKDVX::TDVXCOMPort serial{loop.Queue()};
-  mv::SerialLinkPort port{serial};
   std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
-  mv::RequestEngine engine{port, *timer, nullptr};
+  mv::DriveSession session;
+  PLKDVX::TDVXCOMPort& serial = session.Port();
+  mv::RequestEngine& engine = session.Engine();
 };
 
 }  // namespace mvtest

@@ -35,6 +35,5 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText
 
 inline std::string CliPath() { return MV_CLI_PATH; }
 inline std::string SimPath() { return MV_SIM_PATH; }
-inline std::string DataPath(const std::string& name) { return std::string(MV_TEST_DATA) + "/" + name; }
 
 }  // namespace mvtest

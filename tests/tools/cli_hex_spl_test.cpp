@@ -1,7 +1,7 @@
 // End-to-end runs of `morvane-cli hex ...` and `morvane-cli spl ...`.
 #include <gtest/gtest.h>
 
-#include "firmware/hex_gen.h"
+#include "support/hex_gen.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
 #include "support/test_support.h"

@@ -26,7 +26,7 @@
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/status_plot.h"
-#include "firmware/hex_gen.h"
+#include "support/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/test_support.h"
@@ -204,8 +204,8 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   });
 
   // A build that goes through ends with its summary.
-  form->hex_file = dir.file("fw.hex");
-  form->spl_file_dir = dir.path();
+  form->Session().Builder().hex_file = dir.file("fw.hex");
+  form->Session().Builder().spl_file_dir = dir.path();
   InWindow<TCreateSPLFileForm>(form->CreateSPLFile1, [&](TCreateSPLFileForm* spl) {
     spl->findChild<QLineEdit*>(QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
     std::string summary;

@@ -9,18 +9,17 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/config_file.h"
-#include "app/report_line.h"
 #include "app/ui/about_form.h"
-#include "app/ui/gui_queue_pump.h"
+#include "serial/ui/gui_queue_pump.h"
 #include "app/ui/log_window.h"
-#include "app/ui/qt_prompts.h"
+#include "core/ui/qt_prompts.h"
 #include "control/ui/TControlStatusForm.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
-#include "profiles/ui/TProfileCompareForm.h"
+#include "app/ui/TProfileCompareForm.h"
 #include "serial/port_info.h"
+#include "session/report_line.h"
 
 namespace {
 
@@ -41,41 +40,27 @@ std::string AbsolutePath(const std::string& path) {
 
 TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> platform, const QString& logFilePath)
     : QMainWindow(nullptr),
-      DVXCOMPort(GuiQueue, std::move(platform)),
-      prompts_(prompts),
-      linkPort_(DVXCOMPort),
-      engine_(linkPort_, RxICTOTimer, this),
-      requests_(engine_.Sender(), *this) {
+      session_(GuiQueue, RxICTOTimer, std::move(platform), this),
+      DVXCOMPort(session_.Port()),
+      prompts_(prompts) {
   setObjectName(QStringLiteral("MainForm"));
   if (!prompts_) {
     ownPrompts_ = std::make_unique<mv::QtPrompts>();
     prompts_ = ownPrompts_.get();
   }
   pump_ = std::make_unique<mv::GuiQueuePump>(GuiQueue, this);
+  session_.SetMainView(*this);
+  session_.OnReport = [this](const mv::PortReport& r) { DVXCOMPortReport(r); };
 
-  // The port with its stored settings; the settings window's size for centring.
-  DVXCOMPort.SetBaudRate(PLKDVX::br115200);
+  // The settings window's size for centring.
   PLKDVX::MeasureCOMDlgInto(DVXCOMPort);
   DVXCOMDlg = new PLKDVX::TDVXCOMDlg(this);
   DVXCOMDlg->setObjectName(QStringLiteral("DVXCOMDlg"));
   DVXCOMDlg->SetTitle(QStringLiteral("COM Port Settings"));
   DVXCOMDlg->SetPort(1);
 
-  RxICTOTimer.SetEnabled(false);
   LogWindow = new TLogWindow(this, logFilePath);
-  BindPort();
-
   for (int i = 0; i < mv::kSlotCount; ++i) profileSlots[i] = mv::MotorProfileDefaults(i);
-  savedPort = DVXCOMPort.GetPort();
-  savedBaudRate = DVXCOMPort.GetBaudRate();
-  savedParity = DVXCOMPort.GetParity();
-  hex_file.clear();
-  app_start_address = saved_app_start_address = 0x2000;
-  motor_profile_start_address = saved_motor_profile_start_address = 0x4000;
-  spl_file_dir.clear();
-  saved_hex_file.clear();
-  saved_spl_file_dir.clear();
-  configFileName.clear();
 
   BuildMenus();
   BuildStatusBar();
@@ -99,31 +84,16 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
 TMainForm::~TMainForm() {
   // The control/status window links its lamps to the port and sends through
   // the engine: it goes before either of them.
+  session_.ClearViews();
   if (ControlStatusForm) {
     ControlStatusForm->SetPort(nullptr);
     delete ControlStatusForm;
     ControlStatusForm = nullptr;
   }
-  // The port goes last among the members: close it while the engine and the
-  // log still exist, then stop its events from reaching them.
+  // Close the port while the log still exists; the session then stops its
+  // events from reaching the engine.
   if (!closed_) DVXCOMPort.Close();
-  DVXCOMPort.OnRxChar = nullptr;
-  DVXCOMPort.OnRxError = nullptr;
-  DVXCOMPort.OnRxBreak = nullptr;
-  DVXCOMPort.OnReport = nullptr;
-  RxICTOTimer.OnTimer = nullptr;
-  RxICTOTimer.SetEnabled(false);
-}
-
-void TMainForm::BindPort() {
-  DVXCOMPort.OnRxChar = [this](void*, std::uint8_t ch) { DVXCOMPortRxChar(ch); };
-  DVXCOMPort.OnRxError = [this](void*) { DVXCOMPortRxError(); };
-  DVXCOMPort.OnRxBreak = [this](void*) { DVXCOMPortRxBreak(); };
-  DVXCOMPort.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
-                               const std::string& file, int line, int err) {
-    DVXCOMPortReport(type, func, desc, file, line, err);
-  };
-  RxICTOTimer.OnTimer = [this] { RxICTOTimerTimer(); };
+  session_.OnReport = nullptr;
 }
 
 // ---------------------------------------------------------------- building
@@ -324,6 +294,7 @@ void TMainForm::showEvent(QShowEvent* e) {
 
 bool TMainForm::FormCloseQuery() {
   std::string question;
+  const std::string& configFileName = session_.ConfigFileName();
   if (configFileName.empty())
     question = "Create a configuration file?";
   else if (ConfigChanged())
@@ -380,27 +351,19 @@ void TMainForm::CountersChanged(const mv::LinkCounters& c) {
   SetPanelText(10, QString::number(c.busy));
 }
 
-void TMainForm::StatusBarDblClick() { engine_.ResetCounters(); }
+void TMainForm::StatusBarDblClick() { session_.Engine().ResetCounters(); }
 
 // ---------------------------------------------------------------- port and engine
 
 bool TMainForm::SendRequest(const mv::RequestStep* steps, std::uint32_t count) {
-  return engine_.SendRequest(steps, count);
+  return session_.Engine().SendRequest(steps, count);
 }
 
-void TMainForm::DVXCOMPortRxChar(std::uint8_t ch) { engine_.RxChar(ch); }
-void TMainForm::DVXCOMPortRxError() { engine_.RxError(); }
-void TMainForm::DVXCOMPortRxBreak() { engine_.RxBreak(); }
-void TMainForm::RxICTOTimerTimer() { engine_.RxTimeout(); }
-
-void TMainForm::DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::string& aSrcFunc,
-                                 const std::string& aDesc, const std::string& aSrcFile, int aSrcLine, int aAPIErr) {
-  if (aSrcFunc == "OpenCOMPort" && aDesc == "CreateFile") lastOpenError_ = aAPIErr;
+void TMainForm::DVXCOMPortReport(const mv::PortReport& r) {
   // The receive worker ends when the device has gone (adapter unplugged).
-  if (aSrcFunc == "Execute" && aDesc == "ReadFile" && mv::IsDeviceGoneError(aAPIErr) && DVXCOMPort.GetOpened())
+  if (r.code == PLKDVX::rcDeviceGone && DVXCOMPort.GetOpened())
     SetPanelText(0, QString::fromStdString(mv::DeviceRemovedText(DVXCOMPort.GetPort())));
-  LogWindow->AddReportLine(
-      mv::ReportLine(DVXCOMPort.GetPortStr(), aReportType, aSrcFunc, aDesc, aSrcFile, aSrcLine, aAPIErr));
+  LogWindow->AddReportLine(mv::ReportLine(DVXCOMPort.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err));
 }
 
 // ---------------------------------------------------------------- menu
@@ -411,9 +374,8 @@ void TMainForm::Open1Click() {
 }
 
 void TMainForm::OpenPortAndShowState() {
-  lastOpenError_ = 0;
   StatusPanels[0]->setToolTip(QString());
-  DVXCOMPort.Open();
+  session_.Open();
   if (DVXCOMPort.GetOpened()) {
     SetPanelText(0, QString::asprintf("COM%d: %s %s %s %s", DVXCOMPort.GetPort(), DVXCOMPort.GetBaudRateStr().c_str(),
                                       DVXCOMPort.GetDataBitsStr().c_str(), DVXCOMPort.GetParityStr().c_str(),
@@ -423,9 +385,9 @@ void TMainForm::OpenPortAndShowState() {
     // Why, and what to do: below the box's first line when the device is
     // there but could not be had, and always on panel 0's tooltip.
     StatusPanels[0]->setToolTip(QString::fromStdString(
-        mv::OpenFailureDetails(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_)));
+        mv::OpenFailureDetails(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), session_.OpenError())));
     prompts_->ShowMessage(mv::OwnerOf(this),
-                          mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), lastOpenError_));
+                          mv::OpenFailureMessage(DVXCOMPort.GetPort(), DVXCOMPort.DevicePath(), session_.OpenError()));
   }
 }
 
@@ -460,9 +422,9 @@ void TMainForm::Compare1Click() {
   h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { setProfileSlot(i, p); };
   h.SaveCont = [this](int i) { SaveContButtonClick(i); };
   h.SaveINI = [this](int i, mv::PromptOwner raisedBy) { SaveSlotToFile(i, raisedBy); };
-  h.ReadDrive = [this](int i) { return requests_.GetProfileToScratch(i); };
-  h.DriveResult = [this]() -> const mv::ScratchProfile& { return requests_.Scratch(); };
-  h.LinkBusy = [this] { return engine_.Busy(); };
+  h.ReadDrive = [this](int i) { return session_.Main().GetProfileToScratch(i); };
+  h.DriveResult = [this]() -> const mv::ScratchProfile& { return session_.Main().Scratch(); };
+  h.LinkBusy = [this] { return session_.Engine().Busy(); };
   h.prompts = prompts_;
   mv::ui::TProfileCompareForm form(this, std::move(h), 0);
   form.exec();
@@ -500,27 +462,11 @@ void TMainForm::LoadConfig1Click() {
 }
 
 bool TMainForm::LoadConfigFile(const std::string& path) {
-  mv::AppConfig c;
   std::string message;
-  if (!mv::readConfigFile(path, c, message)) {
+  if (!session_.LoadConfig(AbsolutePath(path), message)) {
     prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
-  configFileName = AbsolutePath(path);
-  savedPort = c.com_port;
-  savedBaudRate = c.baud_rate;
-  savedParity = c.parity;
-  hex_file = saved_hex_file = c.hex_file;
-  app_start_address = saved_app_start_address = c.app_start_address;
-  motor_profile_start_address = saved_motor_profile_start_address = c.motor_profile_start_address;
-  spl_file_dir = saved_spl_file_dir = c.spl_file_dir;
-  // A request still waiting for its answer ends by its timeout.
-  DVXCOMPort.Close();
-  DVXCOMPort.SetPort1(c.com_port);
-  DVXCOMPort.SetBaudRate(c.baud_rate);
-  DVXCOMPort.SetDataBits(c.data_bits);
-  DVXCOMPort.SetParity(c.parity);
-  DVXCOMPort.SetStopBits(c.stop_bits);
   OpenPortAndShowState();
   return true;
 }
@@ -528,59 +474,31 @@ bool TMainForm::LoadConfigFile(const std::string& path) {
 void TMainForm::SaveConfig1Click() { SaveConfig(); }
 
 bool TMainForm::SaveConfig() {
-  std::string path = configFileName;
+  std::string path = session_.ConfigFileName();
   if (path.empty()) {
     mv::FileDialogOptions options;
     options.title = "Save Configuration File";
     options.filter = kIniFilter;
     options.initialDir = ".";
-    options.initialFile = configFileName;
     options.defaultExt = "ini";
     options.confirmOverwrite = false;
     if (!prompts_->SaveFile(mv::OwnerOf(this), options, path)) return false;
     path = AbsolutePath(path);
   }
-  mv::AppConfig c;
-  c.com_port = DVXCOMPort.GetPort();
-  c.baud_rate = DVXCOMPort.GetBaudRate();
-  c.data_bits = DVXCOMPort.GetDataBits();
-  c.parity = DVXCOMPort.GetParity();
-  c.stop_bits = DVXCOMPort.GetStopBits();
-  c.hex_file = hex_file;
-  c.app_start_address = app_start_address;
-  c.motor_profile_start_address = motor_profile_start_address;
-  c.spl_file_dir = spl_file_dir;
   std::string message;
-  if (!mv::writeConfigFile(path, c, message)) {
-    // Nothing was written: the name and the saved copies stay as they were,
+  if (!session_.SaveConfig(path, message)) {
+    // Nothing was written: the name and the saved copy stay as they were,
     // so the exit question still offers the save.
     prompts_->ShowMessage(mv::OwnerOf(this), message);
     return false;
   }
-  configFileName = path;
-  savedPort = c.com_port;
-  savedBaudRate = c.baud_rate;
-  savedParity = c.parity;
-  saved_hex_file = hex_file;
-  saved_app_start_address = app_start_address;
-  saved_motor_profile_start_address = motor_profile_start_address;
-  saved_spl_file_dir = spl_file_dir;
   return true;
-}
-
-bool TMainForm::ConfigChanged() const {
-  return DVXCOMPort.GetPort() != savedPort || DVXCOMPort.GetBaudRate() != savedBaudRate ||
-         DVXCOMPort.GetParity() != savedParity || hex_file != saved_hex_file ||
-         app_start_address != saved_app_start_address ||
-         motor_profile_start_address != saved_motor_profile_start_address || spl_file_dir != saved_spl_file_dir;
 }
 
 // ---------------------------------------------------------------- other windows
 
 void TMainForm::CreateSPLFile1Click() {
-  TCreateSPLFileForm form(
-      this, mv::ImageBuilderSettingsRef{hex_file, app_start_address, motor_profile_start_address, spl_file_dir},
-      profileSlots, *prompts_);
+  TCreateSPLFileForm form(this, session_.Builder(), profileSlots, *prompts_);
   form.exec();
 }
 
@@ -589,40 +507,40 @@ void TMainForm::CreateControlStatusForm() {
   ControlStatusForm = new TControlStatusForm(this);
   ControlStatusForm->setObjectName(QStringLiteral("ControlStatusForm"));
   ControlStatusForm->SetPort(&DVXCOMPort);
+  ControlStatusForm->SetRequests(session_.Control());
   ControlStatusForm->SetPrompts(prompts_);
   ControlStatusForm->hide();
 }
 
 void TMainForm::ControlStatus1Click() {
   CreateControlStatusForm();
-  ControlStatusForm->SetRequestSender(engine_.Sender());
   ControlStatusForm->exec();
 }
 
 // ---------------------------------------------------------------- drive and slots
 
-void TMainForm::GetDriveDataButtonClick() { requests_.GetDriveData(); }
-void TMainForm::GetP01P06ContButtonClick() { requests_.GetAllProfiles(); }
-void TMainForm::SetP01P06ContButtonClick() { requests_.SaveAllProfiles(); }
+void TMainForm::GetDriveDataButtonClick() { session_.Main().GetDriveData(); }
+void TMainForm::GetP01P06ContButtonClick() { session_.Main().GetAllProfiles(); }
+void TMainForm::SetP01P06ContButtonClick() { session_.Main().SaveAllProfiles(); }
 
 void TMainForm::DeactivateAllButtonClick() {
   for (auto& s : Slots) s.ActivedRadioButton->setChecked(false);
-  requests_.DeactivateAll();
+  session_.Main().DeactivateAll();
 }
 
 void TMainForm::ActivedRadioButtonClick(int slotIndex) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
   for (int i = 0; i < mv::kSlotCount; ++i)
     if (i != slotIndex) Slots[i].ActivedRadioButton->setChecked(false);
-  requests_.Activate(slotIndex);
+  session_.Main().Activate(slotIndex);
 }
 
 void TMainForm::LoadContButtonClick(int slotIndex) {
-  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) requests_.GetProfile(slotIndex);
+  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) session_.Main().GetProfile(slotIndex);
 }
 
 void TMainForm::SaveContButtonClick(int slotIndex) {
-  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) requests_.SaveProfile(slotIndex);
+  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) session_.Main().SaveProfile(slotIndex);
 }
 
 // ---------------------------------------------------------------- profile files and the editor

@@ -20,15 +20,15 @@
 #include <memory>
 #include <string>
 
-#include "app/prompts.h"
-#include "app/ui/qt_timer.h"
+#include "core/prompts.h"
+#include "core/ui/qt_timer.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "link/serial_link_port.h"
 #include "profiles/motor_profile.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/gui_queue.h"
 #include "serial/ui/TDVXCOMDlg.h"
+#include "session/drive_session.h"
 
 class TLogWindow;
 class TControlStatusForm;
@@ -56,34 +56,21 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
 
   // --- what the main window owns ---
   mv::GuiCallQueue GuiQueue;  // the port workers' hand-off to this thread
-  PLKDVX::TDVXCOMPort DVXCOMPort;
+  mv::QtTimer RxICTOTimer;    // the engine's response timer, created disabled
+ private:
+  mv::DriveSession session_;  // the port, the engine, the request tables, the configuration
+ public:
+  PLKDVX::TDVXCOMPort& DVXCOMPort;  // the session's port
   PLKDVX::TDVXCOMDlg* DVXCOMDlg;
-  mv::QtTimer RxICTOTimer;  // the engine's response timer, created disabled
   std::array<mv::MotorProfile, mv::kSlotCount> profileSlots;
 
-  // Image-builder settings (working values) and their copies as last loaded
-  // from or saved to the configuration file.
-  std::string hex_file;
-  std::uint32_t app_start_address = 0x2000;
-  std::uint32_t motor_profile_start_address = 0x4000;
-  std::string spl_file_dir;
-  std::string saved_hex_file;
-  std::uint32_t saved_app_start_address = 0x2000;
-  std::uint32_t saved_motor_profile_start_address = 0x4000;
-  std::string saved_spl_file_dir;
-
-  // Port settings as last loaded from or saved to the configuration file.
-  int savedPort = 1;
-  PLKDVX::TBaudRate savedBaudRate = PLKDVX::br115200;
-  PLKDVX::TParity savedParity = PLKDVX::paNone;
-  // Full path of the configuration file last loaded or saved; "" at start.
-  std::string configFileName;
-
-  // --- engine ---
+  // --- engine and configuration ---
+  mv::DriveSession& Session() { return session_; }
+  const mv::DriveSession& Session() const { return session_; }
   bool SendRequest(const mv::RequestStep* steps, std::uint32_t count);
-  mv::RequestSender RequestSender() { return engine_.Sender(); }
-  mv::RequestEngine& Engine() { return engine_; }
-  mv::MainRequests& Requests() { return requests_; }
+  mv::RequestSender RequestSender() { return session_.Engine().Sender(); }
+  mv::RequestEngine& Engine() { return session_.Engine(); }
+  mv::MainRequests& Requests() { return session_.Main(); }
   mv::Prompts& Prompts() { return *prompts_; }
 
   // --- slots ---
@@ -156,7 +143,7 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   bool SaveConfig();
   // Whether the port number, baud rate, parity or an image-builder setting
   // differs from what was last loaded or saved (data and stop bits are not compared).
-  bool ConfigChanged() const;
+  bool ConfigChanged() const { return session_.ConfigChanged(); }
   // Loads a configuration file: all or nothing, then reopens the port with it.
   // False with the reason shown when the file is refused.
   bool LoadConfigFile(const std::string& path);
@@ -230,13 +217,8 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   void P05ActivedRadioButtonClick() { ActivedRadioButtonClick(4); }
   void P06ActivedRadioButtonClick() { ActivedRadioButtonClick(5); }
 
-  // Port events (GUI thread).
-  void DVXCOMPortRxChar(std::uint8_t ch);
-  void DVXCOMPortRxError();
-  void DVXCOMPortRxBreak();
-  void DVXCOMPortReport(PLKDVX::TReportType aReportType, const std::string& aSrcFunc, const std::string& aDesc,
-                        const std::string& aSrcFile, int aSrcLine, int aAPIErr);
-  void RxICTOTimerTimer();
+  // The port's reports (GUI thread): each goes to the log.
+  void DVXCOMPortReport(const mv::PortReport& report);
 
   // Window events.
   void FormShow();
@@ -269,7 +251,6 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QWidget* BuildDriveInfo(QWidget* parent);
   QWidget* BuildSlot(QWidget* parent, int slotIndex);
   QWidget* BuildProfilesGroup(QWidget* parent);
-  void BindPort();
   void OpenPortAndShowState();
   // "Save INI" of a slot with its dialog and messages raised by `raisedBy`.
   void SaveSlotToFile(int slotIndex, mv::PromptOwner raisedBy);
@@ -278,9 +259,5 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   std::unique_ptr<mv::Prompts> ownPrompts_;
   mv::Prompts* prompts_;
   std::unique_ptr<mv::GuiQueuePump> pump_;
-  mv::SerialLinkPort linkPort_;
-  mv::RequestEngine engine_;
-  mv::MainRequests requests_;
   bool closed_ = false;
-  int lastOpenError_ = 0;  // error of the last failed device open, for the open-failure box
 };

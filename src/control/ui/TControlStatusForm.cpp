@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "app/prompts.h"
+#include "core/prompts.h"
 #include "control/control_rules.h"
 #include "control/ui/round_lamp.h"
 #include "control/ui/status_plot.h"
@@ -108,8 +108,7 @@ void LinkLamp(PLKDVX::TDVXCOMPort& port, PLKDVX::TIndicatorType type, PLKDVX::In
 
 TControlStatusForm::TControlStatusForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
-      requests_(std::make_unique<mv::ControlStatusRequests>(static_cast<mv::ControlStatusView&>(*this))) {
+                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("ControlStatusForm"));
   setWindowTitle(QStringLiteral("Motor Control/Status"));
 
@@ -275,9 +274,9 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
   return group;
 }
 
-void TControlStatusForm::SetRequestSender(mv::RequestSender sender) {
-  sender_ = sender;
-  requests_->SetRequestSender(sender);
+void TControlStatusForm::SetRequests(mv::ControlStatusRequests& requests) {
+  requests_ = &requests;
+  requests.SetView(*this);
 }
 
 QLayout* TControlStatusForm::BuildLinkHealthGroup() {
@@ -408,7 +407,7 @@ void TControlStatusForm::StatusPollDone(const mv::StatusValues& values) {
   history_.Add(now, values);
   if (plot_ != nullptr) plot_->DataAdded();
 
-  const std::int64_t rtt = sender_.LastRoundTripNs();
+  const std::int64_t rtt = requests_ != nullptr ? requests_->Sender().LastRoundTripNs() : -1;
   RoundTripLabel->setText(rtt < 0 ? QStringLiteral("-")
                                   : QStringLiteral("%1 ms").arg(static_cast<double>(rtt) / 1e6, 0, 'f', 1));
   if (Timer.isActive()) {
@@ -465,11 +464,21 @@ void TControlStatusForm::reject() {
   QDialog::reject();
 }
 
-void TControlStatusForm::MotorChangeButtonClick() { requests_->Change(MotorChangeComboBox->currentIndex()); }
-void TControlStatusForm::StartButtonClick() { requests_->Start(); }
-void TControlStatusForm::StopButtonClick() { requests_->Stop(); }
-void TControlStatusForm::ResetButtonClick() { requests_->Reset(); }
-void TControlStatusForm::MotorSpeedButtonClick() { requests_->Speed(static_cast<std::uint32_t>(speed_)); }
+void TControlStatusForm::MotorChangeButtonClick() {
+  if (requests_ != nullptr) requests_->Change(MotorChangeComboBox->currentIndex());
+}
+void TControlStatusForm::StartButtonClick() {
+  if (requests_ != nullptr) requests_->Start();
+}
+void TControlStatusForm::StopButtonClick() {
+  if (requests_ != nullptr) requests_->Stop();
+}
+void TControlStatusForm::ResetButtonClick() {
+  if (requests_ != nullptr) requests_->Reset();
+}
+void TControlStatusForm::MotorSpeedButtonClick() {
+  if (requests_ != nullptr) requests_->Speed(static_cast<std::uint32_t>(speed_));
+}
 
 void TControlStatusForm::MotorSpeedEditExit() {
   const std::int32_t v = mv::SpeedOnExit(MotorSpeedEdit->text().toStdString(), previousSpeed_);
@@ -496,7 +505,7 @@ bool TControlStatusForm::MotorSpeedEditKeyDown(int key) {
 }
 
 void TControlStatusForm::GetStatusButtonClick() {
-  requests_->GetStatus();
+  if (requests_ != nullptr) requests_->GetStatus();
   if (RepeatEnableCheckBox->isChecked()) {
     // The edit holds an accepted period: it was normalised when it was left.
     StatusUpdatePerLabeledEditExit();
@@ -508,7 +517,7 @@ void TControlStatusForm::GetStatusButtonClick() {
 
 void TControlStatusForm::TimerTimer() {
   if (RepeatEnableCheckBox->isChecked()) {
-    requests_->TimerStatus();  // refused while a request runs: this poll is lost
+    if (requests_ != nullptr) requests_->TimerStatus();  // refused while a request runs: this poll is lost
   } else {
     Timer.stop();
     ShowRateIdle();

@@ -1,8 +1,8 @@
 // The control/status window: activates a motor profile, starts, stops and
 // resets the motor, sets its speed, and reads the drive's nine status values
 // once or periodically. It never touches the port: every request goes through
-// the request sender the main window hands it (SetRequestSender) before it is
-// shown. The window is made once and only hidden when closed.
+// the control request tables the main window hands it (SetRequests) before it
+// is shown. The window is made once and only hidden when closed.
 #pragma once
 
 #include <QDialog>
@@ -40,17 +40,16 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   explicit TControlStatusForm(QWidget* owner = nullptr);
   ~TControlStatusForm() override;
 
-  // The main window's SendRequest bound to its engine; set before showing.
-  void SetRequestSender(mv::RequestSender sender);
+  // The control request tables (the drive session's), sending through the
+  // main window's engine; set before showing. The window shows what their
+  // answers bring.
+  void SetRequests(mv::ControlStatusRequests& requests);
 
   // Accepted values (what the commands and the poll use).
   std::int32_t Speed() const { return speed_; }
   std::int32_t PreviousSpeed() const { return previousSpeed_; }
   std::int32_t StatusPeriod() const { return period_; }
   const QTimer& PollTimer() const { return Timer; }
-  // The request tables, so a caller can recognise the window's requests.
-  const mv::ControlStatusRequests& Requests() const { return *requests_; }
-
   // Link health: the port whose activity and line lamps the window shows.
   // The window links its ten lamps through the port's lamp links (and takes
   // them back from a port set before); null unlinks. The port must outlive
@@ -112,7 +111,7 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   void StopRecording(const std::string& message);
   void ShowRateIdle();
 
-  std::unique_ptr<mv::ControlStatusRequests> requests_;
+  mv::ControlStatusRequests* requests_ = nullptr;
 
   QGroupBox* CommandsGroupBox = nullptr;
   QComboBox* MotorChangeComboBox = nullptr;
@@ -149,7 +148,6 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   mv::PollRateMeter pollRate_;
   mv::StatusCsvWriter csv_;
   TStatusPlotForm* plot_ = nullptr;
-  mv::RequestSender sender_{};
 
   std::int32_t speed_ = 6000;
   std::int32_t previousSpeed_ = 6000;

@@ -58,7 +58,7 @@ bool IsEnterKey(const QEvent* event) {
 
 }  // namespace
 
-TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsRef settings,
+TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettings& settings,
                                        const std::array<mv::MotorProfile, mv::kSlotCount>& profiles,
                                        mv::Prompts& prompts)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -16,40 +16,20 @@
 #include <cstdint>
 #include <string>
 
-#include "app/prompts.h"
+#include "core/prompts.h"
+#include "firmware/spl_builder.h"
 #include "profiles/motor_profile.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace mv {
-
-// The main window's four image-builder settings, by reference.
-struct ImageBuilderSettingsRef {
-  std::string& hex_file;                       // full path, "" = none
-  std::uint32_t& app_start_address;            // program address
-  std::uint32_t& motor_profile_start_address;  // program address
-  std::string& spl_file_dir;                   // "" = none
-};
-
-// The same settings held by value (tests, tools).
-struct ImageBuilderSettings {
-  std::string hex_file;
-  std::uint32_t app_start_address = 0x2000;
-  std::uint32_t motor_profile_start_address = 0x4000;
-  std::string spl_file_dir;
-
-  ImageBuilderSettingsRef Ref() { return {hex_file, app_start_address, motor_profile_start_address, spl_file_dir}; }
-};
-
-}  // namespace mv
 
 class TCreateSPLFileForm : public QDialog {
   Q_OBJECT
 
  public:
-  TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettingsRef settings,
+  TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettings& settings,
                      const std::array<mv::MotorProfile, mv::kSlotCount>& profiles, mv::Prompts& prompts);
   ~TCreateSPLFileForm() override;
 
@@ -81,13 +61,13 @@ class TCreateSPLFileForm : public QDialog {
   void ShowSettings();
   void CentreOverOwner();
 
-  mv::ImageBuilderSettingsRef settings_;
+  mv::ImageBuilderSettings& settings_;
   const std::array<mv::MotorProfile, mv::kSlotCount>& profiles_;
   mv::Prompts& prompts_;
 
   std::string hexFile_;
-  std::uint32_t appStartAddress_ = 0x2000;
-  std::uint32_t motorProfileStartAddress_ = 0x4000;
+  std::uint32_t appStartAddress_ = mv::kDefaultAppStartAddress;
+  std::uint32_t motorProfileStartAddress_ = mv::kDefaultMotorProfileStartAddress;
   std::string splFileDir_;
   std::uint32_t firmwareVersion_ = 0;
 

@@ -1,38 +1,10 @@
 #include "serial/ui/TDVXCOMIndicator.h"
 
 #include <QPainter>
-#include <QTimer>
+
+#include "core/ui/qt_timer.h"
 
 namespace PLKDVX {
-
-namespace {
-
-// The one-shot on-time timer on a QTimer (the lamp disables it when it fires).
-class LampTimer final : public mv::Timer {
- public:
-  LampTimer() {
-    timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (OnTimer) OnTimer();
-    });
-  }
-  void SetInterval(int ms) override { timer_.setInterval(ms < 0 ? 0 : ms); }
-  int Interval() const override { return timer_.interval(); }
-  void SetEnabled(bool on) override {
-    if (on)
-      timer_.start();
-    else
-      timer_.stop();
-  }
-  bool Enabled() const override { return timer_.isActive(); }
-
- private:
-  QTimer timer_;
-};
-
-std::unique_ptr<mv::Timer> MakeLampTimer() { return std::make_unique<LampTimer>(); }
-
-}  // namespace
 
 QColor ColourToQColor(TColour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
@@ -41,7 +13,7 @@ TColour QColorToColour(const QColor& c) {
          (static_cast<TColour>(c.blue()) << 16);
 }
 
-TDVXCOMIndicator::TDVXCOMIndicator(QWidget* owner) : QWidget(owner), state_(MakeLampTimer) {
+TDVXCOMIndicator::TDVXCOMIndicator(QWidget* owner) : QWidget(owner), state_(mv::MakeQtTimer) {
   setObjectName(QStringLiteral("DVXCOMIndicator"));
   resize(IndicatorState::kDefaultSize, IndicatorState::kDefaultSize);
   setAttribute(Qt::WA_OpaquePaintEvent, false);

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config_file.h"
+#include "session/config_file.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {

@@ -11,19 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "app/field_parse.h"
-#include "app/report_line.h"
 #include "control/control_rules.h"
 #include "control/status_csv.h"
 #include "control/status_requests.h"
+#include "core/field_parse.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "link/serial_link_port.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
-#include "serial/TDVXCOMPort.h"
-#include "serial/headless_loop.h"
-#include "serial/port_info.h"
+#include "session/drive_session.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -131,9 +127,7 @@ class CliWindow final : public MainRequestsView, public ControlStatusView, publi
 };
 
 struct DriveArgs {
-  int port = 0;
-  std::string device;
-  int baud = PLKDVX::br115200;
+  PortOptions port;
   bool counters = false;
   std::vector<std::string> command;  // command word and its arguments
 };
@@ -141,78 +135,33 @@ struct DriveArgs {
 int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
   int i = 0;
   for (; i < argc; ++i) {
-    const std::string s = argv[i];
-    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-    std::int64_t v = 0;
-    if (s == "--port") {
-      if (next == nullptr || !StrToInt64(next, v) || v < 1 || v > 32)
-        return Usage("drive --port N: N is a port number 1 to 32");
-      a.port = static_cast<int>(v);
-      ++i;
-    } else if (s == "--device") {
-      if (next == nullptr || *next == '\0') return Usage("drive --device PATH: PATH is a serial device");
-      a.device = next;
-      ++i;
-    } else if (s == "--baud") {
-      int found = -1;
-      if (next != nullptr && StrToInt64(next, v))
-        for (int b = 0; b < PLKDVX::kBaudRateCount; ++b)
-          if (PLKDVX::kBaudRateValues[b] == v) found = b;
-      if (found < 0)
-        return Usage("drive --baud B: B is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200");
-      a.baud = found;
-      ++i;
-    } else if (s == "--counters") {
-      a.counters = true;
-    } else {
-      break;
-    }
+    const int taken = TakePortOption("drive", argc, argv, i, a.port);
+    if (taken == 2) return 2;
+    if (taken == 1) continue;
+    if (std::string(argv[i]) != "--counters") break;
+    a.counters = true;
   }
-  if ((a.port != 0) == !a.device.empty()) return Usage("drive needs one of --port N or --device PATH");
+  if ((a.port.port != 0) == !a.port.device.empty()) return Usage("drive needs one of --port N or --device PATH");
   for (; i < argc; ++i) a.command.emplace_back(argv[i]);
   if (a.command.empty()) return Usage(kDriveUsage);
   return 0;
 }
 
-// The port, the engine and both request sets on one headless loop.
-class DriveSession {
+// The drive session with the tool's window: runs one request at a time and
+// says how it ended.
+class DriveRun {
  public:
-  explicit DriveSession(const DriveArgs& args)
-      : port_(loop_.Queue()),
-        adapter_(port_),
-        timer_(loop_.CreateTimer()),
-        engine_(adapter_, *timer_, &window_),
-        main_(engine_.Sender(), window_),
-        control_(window_) {
-    control_.SetRequestSender(engine_.Sender());
-    port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
-                            const std::string& file, int line, int err) {
-      if (type != PLKDVX::rtError) return;
-      if (func == "OpenCOMPort" && desc == "CreateFile") openError_ = err;
-      lastReport_ = ReportLine(port_.GetPortStr(), type, func, desc, file, line, err);
-      if (!device_.empty()) lastReport_.replace(0, 3 + port_.GetPortStr().size(), device_);
-      const std::size_t cr = lastReport_.find('\r');
-      if (cr != std::string::npos) lastReport_.erase(cr);
-      // A frame the port could not send explains the timeout that follows.
-      if (port_.GetOpened() && (func == "TxData" || desc == "WriteFile"))
-        std::fprintf(stderr, "morvane-cli: %s\n", lastReport_.c_str());
-    };
-    port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };
-    port_.OnRxError = [this](void*) { engine_.RxError(); };
-    port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
-    device_ = args.device;
-    port_.SetBaudRate(args.baud);
-    if (!args.device.empty())
-      port_.SetDevicePathOverride(args.device);
-    else
-      port_.SetPort1(args.port);
-    counters_ = args.counters;
+  explicit DriveRun(const DriveArgs& args) : cli_(args.port, &window_), counters_(args.counters) {
+    cli_.Session().SetMainView(window_);
+    cli_.Session().SetControlView(window_);
   }
 
-  ~DriveSession() {
-    if (port_.GetOpened()) port_.Close();
+  ~DriveRun() {
+    DriveSession& s = cli_.Session();
+    if (s.Port().GetOpened()) s.Port().Close();
+    s.ClearViews();
     if (counters_) {
-      const LinkCounters& c = engine_.Counters();
+      const LinkCounters& c = s.Engine().Counters();
       std::fprintf(stderr, "Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n", c.tx, c.rx, c.to, c.errs, c.busy);
     }
   }
@@ -220,11 +169,10 @@ class DriveSession {
   // A device that cannot be had is explained in the window's words (busy,
   // no permission and how to get it, not there).
   bool Open() {
-    openError_ = 0;
-    if (port_.Open()) return true;
-    std::string why = openError_ != 0 ? OpenFailureExplanation(port_.DevicePath(), openError_) : lastReport_;
-    if (why.empty()) why = std::strerror(openError_);
-    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", port_.DevicePath().c_str(), why.c_str());
+    std::string why;
+    if (cli_.Open(why)) return true;
+    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", cli_.Session().Port().DevicePath().c_str(),
+                 why.c_str());
     return false;
   }
 
@@ -238,13 +186,14 @@ class DriveSession {
                    window_.portText.c_str());
       return false;
     }
-    if (!loop_.RunUntil([this] { return !engine_.Busy(); }, kRequestLimit)) {
+    if (!cli_.RunUntilIdle(kRequestLimit)) {
       std::fprintf(stderr, "morvane-cli: %s: the request did not end\n", what);
       return false;
     }
     if (window_.failures != failuresBefore) {
-      std::fprintf(stderr, "morvane-cli: %s: request abandoned at step %u: %s\n", what, engine_.StepIndex() + 1,
-                   RequestOutcomeText(engine_.LastOutcome()));
+      const RequestEngine& engine = cli_.Session().Engine();
+      std::fprintf(stderr, "morvane-cli: %s: request abandoned at step %u: %s\n", what, engine.StepIndex() + 1,
+                   RequestOutcomeText(engine.LastOutcome()));
       return false;
     }
     return true;
@@ -259,29 +208,20 @@ class DriveSession {
   int Status(int periodMs, int count);
 
   CliWindow& Window() { return window_; }
-  MainRequests& Main() { return main_; }
-  ControlStatusRequests& Control() { return control_; }
+  MainRequests& Main() { return cli_.Session().Main(); }
+  ControlStatusRequests& Control() { return cli_.Session().Control(); }
 
  private:
-  HeadlessLoop loop_;
-  PLKDVX::TDVXCOMPort port_;
-  SerialLinkPort adapter_;
-  std::unique_ptr<Timer> timer_;
   CliWindow window_;
-  RequestEngine engine_;
-  MainRequests main_;
-  ControlStatusRequests control_;
-  std::string lastReport_;
-  int openError_ = 0;
-  std::string device_;
+  CliSession cli_;
   bool counters_ = false;
 };
 
-int DriveSession::Status(int periodMs, int count) {
+int DriveRun::Status(int periodMs, int count) {
   // The first poll at once, then one per period; a tick that finds the
   // previous poll still running is lost, as in the window.
   int polls = 1;
-  std::unique_ptr<Timer> pollTimer = loop_.CreateTimer();
+  std::unique_ptr<Timer> pollTimer = cli_.Loop().CreateTimer();
   pollTimer->SetInterval(periodMs);
   pollTimer->OnTimer = [&] {
     if (polls >= count) {
@@ -289,16 +229,16 @@ int DriveSession::Status(int periodMs, int count) {
       return;
     }
     ++polls;
-    control_.TimerStatus();
+    Control().TimerStatus();
   };
-  if (!control_.GetStatus()) {
+  if (!Control().GetStatus()) {
     std::fprintf(stderr, "morvane-cli: status: request refused%s%s\n", window_.portText.empty() ? "" : ": ",
                  window_.portText.c_str());
     return 1;
   }
   if (count > 1) pollTimer->SetEnabled(true);
   const auto limit = std::chrono::milliseconds(static_cast<long long>(periodMs) * count) + kRequestLimit;
-  loop_.RunUntil([&] { return polls >= count && !engine_.Busy(); }, limit);
+  cli_.Loop().RunUntil([&] { return polls >= count && !cli_.Session().Engine().Busy(); }, limit);
   pollTimer->SetEnabled(false);
   if (window_.failures > 0) {
     std::fprintf(stderr, "morvane-cli: status: %d of %d polls abandoned, first: %s\n", window_.failures, polls,
@@ -380,7 +320,7 @@ int Drive(int argc, char** argv) {
     return Usage(kDriveUsage);
   }
 
-  DriveSession s(args);
+  DriveRun s(args);
   if (!s.Open()) return 1;
   CliWindow& w = s.Window();
   // Opened once the port is: a port that cannot be opened leaves no log file.

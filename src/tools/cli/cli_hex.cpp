@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/field_parse.h"
-#include "app/text_file.h"
+#include "core/field_parse.h"
+#include "core/text_file.h"
 #include "firmware/intel_hex.h"
 #include "tools/cli/cli.h"
 

@@ -5,16 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "link/serial_link_port.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_compare.h"
 #include "profiles/profile_file.h"
-#include "serial/TDVXCOMPort.h"
-#include "serial/headless_loop.h"
-#include "serial/port_info.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -55,68 +51,34 @@ struct DiffSide {
   MotorProfile profile{};
 };
 
-// The handlers' window: nothing of it is used by a scratch read.
-class NoWindow final : public MainRequestsView {
- public:
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char*) override {}
-  const MotorProfile& ProfileSlot(int) const override { return unused_; }
-  void SetProfileSlot(int, const MotorProfile&) override {}
-
- private:
-  MotorProfile unused_{};
-};
-
-// The port, the engine and the main requests on a headless loop: reads
-// profiles from the drive into scratch copies, never into anything else.
+// The drive side of a diff: reads profiles from the drive into scratch
+// copies, never into anything else.
 class DiffDrive {
  public:
-  DiffDrive(int port, const std::string& device, int baud)
-      : port_(loop_.Queue()),
-        adapter_(port_),
-        timer_(loop_.CreateTimer()),
-        engine_(adapter_, *timer_, nullptr),
-        requests_(engine_.Sender(), window_) {
-    port_.OnReport = [this](void*, PLKDVX::TReportType, const std::string& func, const std::string& desc,
-                            const std::string&, int, int err) {
-      if (func == "OpenCOMPort" && desc == "CreateFile") openError_ = err;
-    };
-    port_.OnRxChar = [this](void*, std::uint8_t c) { engine_.RxChar(c); };
-    port_.OnRxError = [this](void*) { engine_.RxError(); };
-    port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
-    port_.SetBaudRate(baud);
-    if (!device.empty())
-      port_.SetDevicePathOverride(device);
-    else
-      port_.SetPort1(port);
-  }
-  ~DiffDrive() {
-    if (port_.GetOpened()) port_.Close();
-  }
+  explicit DiffDrive(const PortOptions& options) : cli_(options) {}
 
   bool Open(std::string& message) {
-    if (port_.Open()) return true;
-    message = "morvane-cli: cannot open " + port_.DevicePath();
-    const std::string why = OpenFailureExplanation(port_.DevicePath(), openError_);
-    if (!why.empty()) message += "\n" + why;
+    std::string why;
+    if (cli_.Open(why)) return true;
+    message = "morvane-cli: cannot open " + cli_.Session().Port().DevicePath();
+    if (cli_.Session().OpenError() != 0 && !why.empty()) message += "\n" + why;
     return false;
   }
 
   bool Read(int slot, MotorProfile& out, std::string& message) {
     const std::string what = "drive:" + std::to_string(slot + 1);
-    if (!requests_.GetProfileToScratch(slot)) {
+    MainRequests& requests = cli_.Session().Main();
+    if (!requests.GetProfileToScratch(slot)) {
       message = "morvane-cli: " + what + ": request refused";
       return false;
     }
-    loop_.RunUntil([this] { return !engine_.Busy(); }, std::chrono::milliseconds(30000));
-    const ScratchProfile& s = requests_.Scratch();
+    cli_.RunUntilIdle();
+    const ScratchProfile& s = requests.Scratch();
     if (s.state != ScratchProfile::State::Received) {
       message = "morvane-cli: " + what + ": " +
-                (s.state == ScratchProfile::State::Short ? std::string("the drive's answer is too short for a profile")
-                                                         : std::string(RequestOutcomeText(engine_.LastOutcome())));
+                (s.state == ScratchProfile::State::Short
+                     ? std::string("the drive's answer is too short for a profile")
+                     : std::string(RequestOutcomeText(cli_.Session().Engine().LastOutcome())));
       return false;
     }
     if (s.answeredSlot != slot) {
@@ -131,58 +93,31 @@ class DiffDrive {
   }
 
  private:
-  HeadlessLoop loop_;
-  PLKDVX::TDVXCOMPort port_;
-  SerialLinkPort adapter_;
-  std::unique_ptr<Timer> timer_;
-  NoWindow window_;
-  RequestEngine engine_;
-  MainRequests requests_;
-  int openError_ = 0;
+  CliSession cli_;
 };
 
 int Diff(int argc, char** argv) {
   std::vector<DiffSide> sides;
-  int port = 0;
-  std::string device;
-  int baud = PLKDVX::br115200;
+  PortOptions port;
   for (int i = 0; i < argc; ++i) {
+    const int taken = TakePortOption("profile diff", argc, argv, i, port);
+    if (taken == 2) return 2;
+    if (taken == 1) continue;
     const std::string a = argv[i];
-    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-    std::int64_t v = 0;
-    if (a == "--port") {
-      if (next == nullptr || !StrToInt64(next, v) || v < 1 || v > 32)
-        return Usage("profile diff --port N: N is a port number 1 to 32");
-      port = static_cast<int>(v);
-      ++i;
-    } else if (a == "--device") {
-      if (next == nullptr || *next == '\0') return Usage("profile diff --device PATH: PATH is a serial device");
-      device = next;
-      ++i;
-    } else if (a == "--baud") {
-      int found = -1;
-      if (next != nullptr && StrToInt64(next, v))
-        for (int b = 0; b < PLKDVX::kBaudRateCount; ++b)
-          if (PLKDVX::kBaudRateValues[b] == v) found = b;
-      if (found < 0)
-        return Usage("profile diff --baud B: B is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200");
-      baud = found;
-      ++i;
-    } else {
-      DiffSide side;
-      side.text = a;
-      if (a.rfind("drive:", 0) == 0) {
-        if (!ParseSlot(a.c_str() + 6, side.driveSlot)) return Usage("profile diff: drive:SLOT takes a slot 1 to 6");
-        --side.driveSlot;  // 1..6 -> 0..5
-      }
-      sides.push_back(side);
+    DiffSide side;
+    side.text = a;
+    if (a.rfind("drive:", 0) == 0) {
+      if (!ParseSlot(a.c_str() + 6, side.driveSlot)) return Usage("profile diff: drive:SLOT takes a slot 1 to 6");
+      --side.driveSlot;  // 1..6 -> 0..5
     }
+    sides.push_back(side);
   }
   if (sides.size() != 2) return Usage(kDiffUsage);
   const bool drive = sides[0].driveSlot >= 0 || sides[1].driveSlot >= 0;
-  if (port != 0 && !device.empty()) return Usage("profile diff takes one of --port N or --device PATH");
-  if (drive && port == 0 && device.empty()) return Usage("profile diff drive:SLOT needs --port N or --device PATH");
-  if (!drive && (port != 0 || !device.empty()))
+  if (port.port != 0 && !port.device.empty()) return Usage("profile diff takes one of --port N or --device PATH");
+  if (drive && port.port == 0 && port.device.empty())
+    return Usage("profile diff drive:SLOT needs --port N or --device PATH");
+  if (!drive && (port.port != 0 || !port.device.empty()))
     return Usage("profile diff: --port and --device only go with a drive:SLOT side");
 
   // Files first: a bad file is reported before anything goes to the drive.
@@ -190,7 +125,7 @@ int Diff(int argc, char** argv) {
   for (DiffSide& s : sides)
     if (s.driveSlot < 0 && !readMotorProfileFile(s.text, s.profile, message)) return Trouble(message);
   if (drive) {
-    DiffDrive link(port, device, baud);
+    DiffDrive link(port);
     if (!link.Open(message)) return Trouble(message);
     for (DiffSide& s : sides)
       if (s.driveSlot >= 0 && !link.Read(s.driveSlot, s.profile, message)) return Trouble(message);

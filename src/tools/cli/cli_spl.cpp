@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/field_parse.h"
-#include "app/text_file.h"
+#include "core/field_parse.h"
+#include "core/text_file.h"
 #include "firmware/spl_builder.h"
 #include "profiles/profile_file.h"
 #include "tools/cli/cli.h"

@@ -12,11 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/report_line.h"
+#include "session/report_line.h"
 #include "app/ui/log_window.h"
-#include "app/ui/qt_prompts.h"
+#include "core/ui/qt_prompts.h"
 #include "app/ui/report_log_file.h"
-#include "soak/full_disk.h"
+#include "support/full_disk.h"
 #include "support/test_support.h"
 
 namespace {

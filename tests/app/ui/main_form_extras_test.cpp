@@ -18,8 +18,8 @@
 #include "app/ui/main_form_fixture.h"
 #include "control/ui/TControlStatusForm.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
-#include "profiles/ui/TProfileCompareForm.h"
-#include "serial/platform_fake.h"
+#include "app/ui/TProfileCompareForm.h"
+#include "support/platform_fake.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 

@@ -80,14 +80,14 @@ TEST_F(MainFormTest, StartsClosedWithDefaultsAndZeroCounters) {
     EXPECT_EQ(form->profileSlots[i], mv::MotorProfileDefaults(i));
     EXPECT_TRUE(mv::profileChecksumValid(form->profileSlots[i]));
   }
-  EXPECT_EQ(form->app_start_address, 0x2000u);
-  EXPECT_EQ(form->motor_profile_start_address, 0x4000u);
-  EXPECT_EQ(form->saved_app_start_address, 0x2000u);
-  EXPECT_EQ(form->saved_motor_profile_start_address, 0x4000u);
-  EXPECT_TRUE(form->hex_file.empty() && form->spl_file_dir.empty() && form->configFileName.empty());
-  EXPECT_EQ(form->savedPort, form->DVXCOMPort.GetPort());
-  EXPECT_EQ(form->savedBaudRate, PLKDVX::br115200);
-  EXPECT_EQ(form->savedParity, PLKDVX::paNone);
+  EXPECT_EQ(form->Session().Builder().app_start_address, 0x2000u);
+  EXPECT_EQ(form->Session().Builder().motor_profile_start_address, 0x4000u);
+  EXPECT_EQ(form->Session().Saved().app_start_address, 0x2000u);
+  EXPECT_EQ(form->Session().Saved().motor_profile_start_address, 0x4000u);
+  EXPECT_TRUE(form->Session().Builder().hex_file.empty() && form->Session().Builder().spl_file_dir.empty() && form->Session().ConfigFileName().empty());
+  EXPECT_EQ(form->Session().Saved().com_port, form->DVXCOMPort.GetPort());
+  EXPECT_EQ(form->Session().Saved().baud_rate, PLKDVX::br115200);
+  EXPECT_EQ(form->Session().Saved().parity, PLKDVX::paNone);
   // The caption is set when the window is shown.
   form->show();
   EXPECT_EQ(form->windowTitle(), "Morvane Controller Host V1.3A");

@@ -33,7 +33,7 @@ class ConfigTest : public MainWorkTest {
     prompts.paths.push_back(path);
     form->SaveConfig1Click();
     ASSERT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
-    ASSERT_EQ(form->configFileName, path);
+    ASSERT_EQ(form->Session().ConfigFileName(), path);
   }
   // Closes the window as the user does; true when it closed.
   bool CloseWindow() {
@@ -48,10 +48,10 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
   // A pseudo-terminal keeps 8 data bits without parity only.
   form->DVXCOMPort.SetBaudRate(PLKDVX::br57600);
   form->DVXCOMPort.SetStopBits(PLKDVX::sb2);
-  form->hex_file = "/firmware/drive v2.hex";
-  form->app_start_address = 0x3000;
-  form->motor_profile_start_address = 0x5800;
-  form->spl_file_dir = "/images";
+  form->Session().Builder().hex_file = "/firmware/drive v2.hex";
+  form->Session().Builder().app_start_address = 0x3000;
+  form->Session().Builder().motor_profile_start_address = 0x5800;
+  form->Session().Builder().spl_file_dir = "/images";
   const std::string path = dir.file("app.ini");
   SaveAs(path);
 
@@ -76,9 +76,9 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
   form->DVXCOMPort.SetDataBits(PLKDVX::db7);
   form->DVXCOMPort.SetParity(PLKDVX::paOdd);
   form->DVXCOMPort.SetStopBits(PLKDVX::sb1);
-  form->hex_file.clear();
-  form->app_start_address = 0x2000;
-  form->spl_file_dir = "/elsewhere";
+  form->Session().Builder().hex_file.clear();
+  form->Session().Builder().app_start_address = 0x2000;
+  form->Session().Builder().spl_file_dir = "/elsewhere";
   prompts.paths.push_back(path);
   form->LoadConfig1Click();
   EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage() << "\n" << LogText();
@@ -88,15 +88,15 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
   EXPECT_EQ(prompts.fileDialogs[1].initialDir, ".");
   EXPECT_TRUE(form->DVXCOMPort.GetOpened());
   EXPECT_EQ(form->PanelText(0), "COM5: 57600 8 none 2");
-  EXPECT_EQ(form->hex_file, "/firmware/drive v2.hex");
-  EXPECT_EQ(form->app_start_address, 0x3000u);
-  EXPECT_EQ(form->motor_profile_start_address, 0x5800u);
-  EXPECT_EQ(form->spl_file_dir, "/images");
-  EXPECT_EQ(form->configFileName, path);
+  EXPECT_EQ(form->Session().Builder().hex_file, "/firmware/drive v2.hex");
+  EXPECT_EQ(form->Session().Builder().app_start_address, 0x3000u);
+  EXPECT_EQ(form->Session().Builder().motor_profile_start_address, 0x5800u);
+  EXPECT_EQ(form->Session().Builder().spl_file_dir, "/images");
+  EXPECT_EQ(form->Session().ConfigFileName(), path);
   EXPECT_FALSE(form->ConfigChanged());
 
   // With a name known, the next save writes without a dialog.
-  form->spl_file_dir = "/images2";
+  form->Session().Builder().spl_file_dir = "/images2";
   EXPECT_TRUE(form->SaveConfig());
   EXPECT_EQ(prompts.fileDialogs.size(), 2u);
   EXPECT_EQ(Lines(path)[14], "spl_file_dir: /images2");
@@ -107,20 +107,20 @@ TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   const std::string path = dir.file("app.ini");
   SaveAs(path);
   mvtest::WriteFile(dir.file("long.ini"), mvtest::ReadFile(path) + "\r\n");
-  form->configFileName.clear();
+  form->Session().SetConfigFileName("");
   form->DVXCOMPort.SetPort1(4);
   form->DVXCOMPort.SetParity(PLKDVX::paOdd);
-  form->hex_file = "/kept.hex";
+  form->Session().Builder().hex_file = "/kept.hex";
   form->SetPanelText(0, "marker");
   prompts.paths.push_back(dir.file("long.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - invalid confguration file size, got 17 lines, expected 16");
-  EXPECT_TRUE(form->configFileName.empty());
+  EXPECT_TRUE(form->Session().ConfigFileName().empty());
   EXPECT_EQ(form->DVXCOMPort.GetPort(), 4);
   EXPECT_EQ(form->DVXCOMPort.GetParity(), PLKDVX::paOdd);
-  EXPECT_EQ(form->hex_file, "/kept.hex");
-  EXPECT_EQ(form->saved_hex_file, "");
+  EXPECT_EQ(form->Session().Builder().hex_file, "/kept.hex");
+  EXPECT_EQ(form->Session().Saved().hex_file, "");
   EXPECT_EQ(form->PanelText(0), "marker");
 
   // Mark parity is written as it stands, and that file is then refused.
@@ -134,7 +134,7 @@ TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - invalid parity: field");
   EXPECT_EQ(form->DVXCOMPort.GetParity(), PLKDVX::paEven);
-  EXPECT_EQ(form->savedParity, PLKDVX::paMark);
+  EXPECT_EQ(form->Session().Saved().parity, PLKDVX::paMark);
   EXPECT_FALSE(form->DVXCOMPort.GetOpened());
 
   // A file that cannot be read, and a cancelled dialog.
@@ -144,7 +144,7 @@ TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   EXPECT_EQ(prompts.messages[1].rfind("ERROR: - unable to read configuration file ", 0), 0u) << prompts.messages[1];
   form->LoadConfig1Click();  // no path queued: cancelled
   EXPECT_EQ(prompts.messages.size(), 2u);
-  EXPECT_EQ(form->configFileName, dir.file("mark.ini"));
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("mark.ini"));
 }
 
 TEST_F(ConfigTest, LoadedFileWhosePortCannotOpenKeepsItsSettings) {
@@ -152,13 +152,13 @@ TEST_F(ConfigTest, LoadedFileWhosePortCannotOpenKeepsItsSettings) {
   form->DVXCOMPort.SetPort1(7);
   form->DVXCOMPort.SetDataBits(PLKDVX::db7);
   form->DVXCOMPort.SetParity(PLKDVX::paEven);
-  form->app_start_address = 0x4800;
+  form->Session().Builder().app_start_address = 0x4800;
   SaveAs(dir.file("seven.ini"));
   form->DVXCOMPort.SetPort1(1);
   form->DVXCOMPort.SetDataBits(PLKDVX::db8);
   form->DVXCOMPort.SetParity(PLKDVX::paNone);
-  form->app_start_address = 0x2000;
-  form->configFileName.clear();
+  form->Session().Builder().app_start_address = 0x2000;
+  form->Session().SetConfigFileName("");
   prompts.paths.push_back(dir.file("seven.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 1u);
@@ -167,10 +167,10 @@ TEST_F(ConfigTest, LoadedFileWhosePortCannotOpenKeepsItsSettings) {
   EXPECT_EQ(form->DVXCOMPort.GetPort(), 7);
   EXPECT_EQ(form->DVXCOMPort.GetDataBits(), PLKDVX::db7);
   EXPECT_EQ(form->DVXCOMPort.GetParity(), PLKDVX::paEven);
-  EXPECT_EQ(form->savedParity, PLKDVX::paEven);
+  EXPECT_EQ(form->Session().Saved().parity, PLKDVX::paEven);
   EXPECT_FALSE(form->ConfigChanged());
-  EXPECT_EQ(form->app_start_address, 0x4800u);
-  EXPECT_EQ(form->configFileName, dir.file("seven.ini"));
+  EXPECT_EQ(form->Session().Builder().app_start_address, 0x4800u);
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("seven.ini"));
 }
 
 TEST_F(ConfigTest, WithoutAFileNameEveryExitOffersToCreateOne) {
@@ -185,14 +185,14 @@ TEST_F(ConfigTest, WithoutAFileNameEveryExitOffersToCreateOne) {
   EXPECT_TRUE(CloseWindow());
   EXPECT_EQ(prompts.questions.size(), 2u);
   EXPECT_EQ(prompts.fileDialogs.size(), 1u);
-  EXPECT_TRUE(form->configFileName.empty());
+  EXPECT_TRUE(form->Session().ConfigFileName().empty());
 
   // Yes with a file chosen: the file is written.
   prompts.answers = {PromptAnswer::Yes};
   prompts.paths = {dir.file("exit.ini")};
   EXPECT_TRUE(CloseWindow());
   EXPECT_EQ(Lines(dir.file("exit.ini")).size(), 16u);
-  EXPECT_EQ(form->configFileName, dir.file("exit.ini"));
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("exit.ini"));
   EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -209,10 +209,10 @@ TEST_F(ConfigTest, ExitAsksToUpdateOnlyWhenAComparedSettingChanged) {
       [&] { form->DVXCOMPort.SetPort1(3); },
       [&] { form->DVXCOMPort.SetBaudRate(PLKDVX::br38400); },
       [&] { form->DVXCOMPort.SetParity(PLKDVX::paOdd); },
-      [&] { form->hex_file = "/fw.hex"; },
-      [&] { form->app_start_address = 0x2800; },
-      [&] { form->motor_profile_start_address = 0x4800; },
-      [&] { form->spl_file_dir = "/spl"; },
+      [&] { form->Session().Builder().hex_file = "/fw.hex"; },
+      [&] { form->Session().Builder().app_start_address = 0x2800; },
+      [&] { form->Session().Builder().motor_profile_start_address = 0x4800; },
+      [&] { form->Session().Builder().spl_file_dir = "/spl"; },
   };
   for (std::size_t i = 0; i < changes.size(); ++i) {
     prompts.questions.clear();
@@ -237,7 +237,7 @@ TEST_F(ConfigTest, FailedSaveSaysWhyKeepsTheOldStateAndStillCloses) {
   // The file's place became a folder: the write is refused.
   const std::string path = dir.file("app.ini");
   SaveAs(path);
-  form->hex_file = "/new.hex";
+  form->Session().Builder().hex_file = "/new.hex";
   ASSERT_EQ(::unlink(path.c_str()), 0);
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
   prompts.answers = {PromptAnswer::Yes};
@@ -245,15 +245,15 @@ TEST_F(ConfigTest, FailedSaveSaysWhyKeepsTheOldStateAndStillCloses) {
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0].rfind("ERROR: - unable to write configuration file " + path + ": ", 0), 0u)
       << prompts.messages[0];
-  EXPECT_EQ(form->saved_hex_file, "");
+  EXPECT_EQ(form->Session().Saved().hex_file, "");
   EXPECT_TRUE(form->ConfigChanged());
 
   // A new file in a folder that does not exist: the name is not taken over.
-  form->configFileName.clear();
+  form->Session().SetConfigFileName("");
   prompts.paths = {dir.file("missing/app.ini")};
   EXPECT_FALSE(form->SaveConfig());
   EXPECT_EQ(prompts.messages.size(), 2u);
-  EXPECT_TRUE(form->configFileName.empty());
+  EXPECT_TRUE(form->Session().ConfigFileName().empty());
   EXPECT_FALSE(mvtest::FileExists(dir.file("missing")));
 }
 

@@ -191,10 +191,10 @@ TEST_F(SlotsTest, ControlStatusWindowIsMadeOnceAndSendsThroughTheMainEngine) {
 }
 
 TEST_F(SlotsTest, SplWindowWorksOnTheImageBuilderSettingsAndTheSlots) {
-  form->hex_file = "/fw/drive.hex";
-  form->app_start_address = 0x2800;
-  form->motor_profile_start_address = 0x5000;
-  form->spl_file_dir = dir.path();
+  form->Session().Builder().hex_file = "/fw/drive.hex";
+  form->Session().Builder().app_start_address = 0x2800;
+  form->Session().Builder().motor_profile_start_address = 0x5000;
+  form->Session().Builder().spl_file_dir = dir.path();
   std::string hex, splDir;
   std::uint32_t app = 0, prof = 0;
   QTimer::singleShot(0, form.get(), [&] {

@@ -55,7 +55,8 @@ struct FakeSender {
 class ControlStatusFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    form.SetRequestSender(fake.Sender());
+    requests.SetRequestSender(fake.Sender());
+    form.SetRequests(requests);
     form.show();
     QApplication::processEvents();
   }
@@ -90,6 +91,7 @@ class ControlStatusFormTest : public ::testing::Test {
   }
 
   FakeSender fake;
+  mv::ControlStatusRequests requests;  // the tables the drive session would hand over
   TControlStatusForm form;
 };
 

@@ -13,7 +13,6 @@
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/round_lamp.h"
 #include "link/engine.h"
-#include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "support/sim_link.h"
@@ -36,7 +35,7 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   ASSERT_TRUE(serial.Open());
 
   TControlStatusForm form;
-  form.SetRequestSender(engine.Sender());
+  form.SetRequests(link.session.Control());
   form.show();
   auto click = [&](const char* name) {
     form.findChild<QPushButton*>(QString::fromLatin1(name))->click();

@@ -26,7 +26,6 @@
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/status_plot.h"
 #include "link/engine.h"
-#include "link/serial_link_port.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "serial/ui/TDVXCOMIndicator.h"
@@ -56,7 +55,8 @@ std::size_t CountLines(const std::string& s) { return static_cast<std::size_t>(s
 class ControlAdditionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    form.SetRequestSender(fake.Sender());
+    requests.SetRequestSender(fake.Sender());
+    form.SetRequests(requests);
     form.SetPrompts(&prompts);
     form.show();
     QApplication::processEvents();
@@ -86,6 +86,7 @@ class ControlAdditionsTest : public ::testing::Test {
   }
 
   FakeSender fake;
+  mv::ControlStatusRequests requests;  // the tables the drive session would hand over
   mvtest::ScriptedPrompts prompts;
   TControlStatusForm form;
 };
@@ -319,7 +320,7 @@ TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
   mvtest::ScriptedPrompts prompts;
   prompts.paths.push_back(dir.file("ramp.csv"));
   TControlStatusForm form;
-  form.SetRequestSender(engine.Sender());
+  form.SetRequests(link.session.Control());
   form.SetPrompts(&prompts);
   form.SetPort(&serial);
   ASSERT_TRUE(serial.Open());

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "firmware/hex_gen.h"
+#include "support/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "support/scripted_prompts.h"
 #include "support/accessibility_check.h"
@@ -53,7 +53,7 @@ class CreateSPLFileFormTest : public ::testing::Test {
 
   // Opens the window as the main window does and keeps it for the test.
   TCreateSPLFileForm& Open() {
-    form = std::make_unique<TCreateSPLFileForm>(nullptr, settings.Ref(), profiles, prompts);
+    form = std::make_unique<TCreateSPLFileForm>(nullptr, settings, profiles, prompts);
     form->show();
     QApplication::processEvents();
     return *form;

@@ -14,7 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
 #include "support/accessibility_check.h"
 #include "profiles/ui/TVFDataEditForm.h"

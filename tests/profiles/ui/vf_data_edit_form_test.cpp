@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
 

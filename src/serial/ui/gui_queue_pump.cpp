@@ -1,4 +1,4 @@
-#include "app/ui/gui_queue_pump.h"
+#include "serial/ui/gui_queue_pump.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/field_parse.h"
+#include "core/field_parse.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "serial/platform_fake.h"
+#include "support/platform_fake.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "app/ui/qt_prompts.h"
+#include "core/ui/qt_prompts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -6,25 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "firmware/spl_builder.h"
 #include "serial/port_types.h"
 
 namespace mv {
 
 inline constexpr int kConfigFileLines = 16;
 inline constexpr const char* kConfigFileHeader = "Morvane Controller Host Configuration File";
-inline constexpr std::uint32_t kDefaultAppStartAddress = 0x2000;
-inline constexpr std::uint32_t kDefaultMotorProfileStartAddress = 0x4000;
 
-struct AppConfig {
+// What the file holds: the port settings and the image builder's settings.
+struct AppConfig : ImageBuilderSettings {
   int com_port = 1;
   PLKDVX::TBaudRate baud_rate = PLKDVX::br115200;
   PLKDVX::TDataBits data_bits = PLKDVX::db8;
   PLKDVX::TParity parity = PLKDVX::paNone;
   PLKDVX::TStopBits stop_bits = PLKDVX::sb1;
-  std::string hex_file;  // empty: none
-  std::uint32_t app_start_address = kDefaultAppStartAddress;
-  std::uint32_t motor_profile_start_address = kDefaultMotorProfileStartAddress;
-  std::string spl_file_dir;  // empty: none
 
   bool operator==(const AppConfig&) const = default;
 };

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "app/prompts.h"
+#include "core/prompts.h"
 #include "link/main_requests.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_compare.h"

@@ -1,4 +1,4 @@
-#include "app/text_file.h"
+#include "core/text_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

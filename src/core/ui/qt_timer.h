@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/timer.h"
+#include "core/timer.h"
 
 namespace mv {
 
@@ -22,7 +22,7 @@ class QtTimer : public Timer {
   QTimer timer_;
 };
 
-// Factory used where a component makes its own timers.
+// Factory for components that make their own timers (the lamps).
 std::unique_ptr<Timer> MakeQtTimer();
 
 }  // namespace mv

@@ -1,4 +1,4 @@
-#include "app/report_line.h"
+#include "session/report_line.h"
 
 namespace mv {
 

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "app/prompts.h"
+#include "core/prompts.h"
 
 class QWidget;
 

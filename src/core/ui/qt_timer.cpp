@@ -1,4 +1,4 @@
-#include "app/ui/qt_timer.h"
+#include "core/ui/qt_timer.h"
 
 namespace mv {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/text_file.h"
-#include "soak/full_disk.h"
+#include "session/config_file.h"
+#include "core/text_file.h"
+#include "support/full_disk.h"
 #include "support/test_support.h"
 
 namespace {

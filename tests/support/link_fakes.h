@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/timer.h"
+#include "core/timer.h"
 #include "link/engine.h"
 
 namespace linktest {

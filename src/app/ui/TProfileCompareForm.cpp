@@ -1,4 +1,4 @@
-#include "profiles/ui/TProfileCompareForm.h"
+#include "app/ui/TProfileCompareForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>

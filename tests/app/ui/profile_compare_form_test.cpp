@@ -13,10 +13,10 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "link/link_fakes.h"
+#include "support/link_fakes.h"
 #include "link/main_requests.h"
 #include "profiles/profile_file.h"
-#include "profiles/ui/TProfileCompareForm.h"
+#include "app/ui/TProfileCompareForm.h"
 #include "support/accessibility_check.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"

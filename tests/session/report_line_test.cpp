@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/report_line.h"
+#include "session/report_line.h"
 
 namespace {
 

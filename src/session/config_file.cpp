@@ -1,9 +1,9 @@
-#include "app/config_file.h"
+#include "session/config_file.h"
 
 #include <cstdio>
 
-#include "app/field_parse.h"
-#include "app/text_file.h"
+#include "core/field_parse.h"
+#include "core/text_file.h"
 
 namespace mv {
 

@@ -1,0 +1,102 @@
+#include "session/drive_session.h"
+
+#include <utility>
+
+namespace mv {
+
+DriveSession::DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::shared_ptr<SerialPlatform> platform,
+                           LinkView* linkView)
+    : port_(queue, std::move(platform)),
+      link_(port_),
+      engine_(link_, responseTimer, linkView),
+      main_(engine_.Sender(), *this),
+      control_(*this) {
+  control_.SetRequestSender(engine_.Sender());
+  port_.OnRxChar = [this](void*, std::uint8_t ch) { engine_.RxChar(ch); };
+  port_.OnRxError = [this](void*) { engine_.RxError(); };
+  port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
+  port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                          const std::string& file, int line, int err) {
+    PortReported(type, func, desc, file, line, err);
+  };
+  // The drive's speed; a configuration file or the user may choose another.
+  port_.SetBaudRate(PLKDVX::br115200);
+  saved_ = Current();
+}
+
+DriveSession::~DriveSession() {
+  // Closed while the engine and the report handler still exist; then no
+  // event of the port reaches them any more.
+  port_.Close();
+  port_.OnRxChar = nullptr;
+  port_.OnRxError = nullptr;
+  port_.OnRxBreak = nullptr;
+  port_.OnReport = nullptr;
+}
+
+void DriveSession::PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                                const std::string& file, int line, int err) {
+  const PLKDVX::TReportCode code = port_.ReportCode();
+  if (code == PLKDVX::rcOpenDevice) openError_ = err;
+  if (code == PLKDVX::rcDeviceGone && port_.GetOpened()) deviceGone_ = true;
+  if (OnReport) OnReport(PortReport{type, func, desc, file, line, err, code});
+}
+
+bool DriveSession::Open() {
+  openError_ = 0;
+  deviceGone_ = false;
+  port_.Open();
+  return port_.GetOpened();
+}
+
+const MotorProfile& DriveSession::ProfileSlot(int slotIndex) const {
+  static const std::array<MotorProfile, kSlotCount> defaults = [] {
+    std::array<MotorProfile, kSlotCount> d{};
+    for (int i = 0; i < kSlotCount; ++i) d[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
+    return d;
+  }();
+  return defaults[static_cast<std::size_t>(slotIndex < 0 || slotIndex >= kSlotCount ? 0 : slotIndex)];
+}
+
+AppConfig DriveSession::Current() const {
+  AppConfig c;
+  static_cast<ImageBuilderSettings&>(c) = builder_;
+  c.com_port = port_.GetPort();
+  c.baud_rate = port_.GetBaudRate();
+  c.data_bits = port_.GetDataBits();
+  c.parity = port_.GetParity();
+  c.stop_bits = port_.GetStopBits();
+  return c;
+}
+
+bool DriveSession::ConfigChanged() const {
+  const AppConfig now = Current();
+  return now.com_port != saved_.com_port || now.baud_rate != saved_.baud_rate || now.parity != saved_.parity ||
+         builder_ != static_cast<const ImageBuilderSettings&>(saved_);
+}
+
+bool DriveSession::LoadConfig(const std::string& path, std::string& message) {
+  AppConfig c;
+  if (!readConfigFile(path, c, message)) return false;
+  configFileName_ = path;
+  saved_ = c;
+  builder_ = c;
+  // A request still waiting for its answer ends by its timeout.
+  port_.Close();
+  port_.SetPort1(c.com_port);
+  port_.SetBaudRate(c.baud_rate);
+  port_.SetDataBits(c.data_bits);
+  port_.SetParity(c.parity);
+  port_.SetStopBits(c.stop_bits);
+  return true;
+}
+
+bool DriveSession::SaveConfig(const std::string& path, std::string& message) {
+  const AppConfig c = Current();
+  if (!writeConfigFile(path, c, message)) return false;
+  configFileName_ = path;
+  saved_ = c;
+  return true;
+}
+
+}  // namespace mv

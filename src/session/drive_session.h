@@ -1,0 +1,130 @@
+// One drive on one serial port, the same for the desktop application, the
+// command-line tool, the tests and the benchmarks: the port component, the
+// request engine over it with its response timer, the main window's and the
+// control window's request tables, what the port's reports mean, and the
+// configuration as it is now and as last loaded or saved.
+//
+// The hand-off queue and the response timer come from the owner, so the
+// session runs under the Qt event loop (the desktop application) and under
+// the headless loop (everything else) alike. Everything runs on the queue's
+// GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "control/status_requests.h"
+#include "core/timer.h"
+#include "firmware/spl_builder.h"
+#include "link/engine.h"
+#include "link/main_requests.h"
+#include "link/serial_link_port.h"
+#include "serial/TDVXCOMPort.h"
+#include "serial/gui_queue.h"
+#include "serial/platform.h"
+#include "session/config_file.h"
+
+namespace mv {
+
+// A report of the port, with what it is about.
+struct PortReport {
+  PLKDVX::TReportType type = PLKDVX::rtError;
+  std::string func;
+  std::string desc;
+  std::string file;
+  int line = 0;
+  int err = 0;
+  PLKDVX::TReportCode code = PLKDVX::rcGeneral;
+};
+
+class DriveSession final : private MainRequestsView, private ControlStatusView {
+ public:
+  // platform: the serial devices (null = the POSIX ones). linkView: the
+  // counters and the port status text (may be null).
+  DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::shared_ptr<SerialPlatform> platform = nullptr,
+               LinkView* linkView = nullptr);
+  ~DriveSession() override;
+  DriveSession(const DriveSession&) = delete;
+  DriveSession& operator=(const DriveSession&) = delete;
+
+  PLKDVX::TDVXCOMPort& Port() { return port_; }
+  const PLKDVX::TDVXCOMPort& Port() const { return port_; }
+  RequestEngine& Engine() { return engine_; }
+  const RequestEngine& Engine() const { return engine_; }
+  MainRequests& Main() { return main_; }
+  ControlStatusRequests& Control() { return control_; }
+  // The windows the request handlers change (until set, nothing is shown).
+  void SetMainView(MainRequestsView& view) { main_.SetView(view); }
+  void SetControlView(ControlStatusView& view) { control_.SetView(view); }
+  // Before a window that was set goes: nothing is shown any more.
+  void ClearViews() {
+    main_.SetView(*this);
+    control_.SetView(*this);
+  }
+
+  // --- the port's reports ---
+  // Every report of the port, as it is raised.
+  std::function<void(const PortReport&)> OnReport;
+  // Opens the port with its settings; false when it could not be opened
+  // (OpenError() then tells why, 0 when the device itself was not the cause).
+  bool Open();
+  int OpenError() const { return openError_; }
+  // Since the port was last opened, a worker has found its device gone.
+  bool DeviceGone() const { return deviceGone_; }
+
+  // --- configuration ---
+  // The image builder's settings of this run.
+  ImageBuilderSettings& Builder() { return builder_; }
+  const ImageBuilderSettings& Builder() const { return builder_; }
+  // The configuration as it is now: the port's settings and the builder's.
+  AppConfig Current() const;
+  // As last loaded from or saved to the configuration file.
+  const AppConfig& Saved() const { return saved_; }
+  // Full path of that file; "" until one has been loaded or saved.
+  const std::string& ConfigFileName() const { return configFileName_; }
+  // Where the next save goes without asking ("" = ask for a name).
+  void SetConfigFileName(const std::string& path) { configFileName_ = path; }
+  // Whether the port number, baud rate, parity or a builder setting differs
+  // from the saved copy (data and stop bits are not compared).
+  bool ConfigChanged() const;
+  // Reads a configuration file: all or nothing. On success the builder's
+  // settings and the port's (closed first; a request still waiting ends by
+  // its timeout) are the file's, and the file is the saved copy. False with
+  // the reason in `message`, nothing changed.
+  bool LoadConfig(const std::string& path, std::string& message);
+  // Writes the current configuration; on success it is the saved copy. A
+  // failed write changes nothing (the previous file stays as it was).
+  bool SaveConfig(const std::string& path, std::string& message);
+
+ private:
+  void PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc,
+                    const std::string& file, int line, int err);
+
+  // Until a window is set the handlers have nothing to show.
+  void SetDriveName(const char*) override {}
+  void SetDriveVersion(const char*) override {}
+  void SetDriveSerialNo(const char*) override {}
+  void SetDriveHardwareId(const char*) override {}
+  void ShowMessage(const char*) override {}
+  const MotorProfile& ProfileSlot(int slotIndex) const override;
+  void SetProfileSlot(int, const MotorProfile&) override {}
+  void SetStatusFieldText(StatusField, const char*) override {}
+  void SetStatusLamps(std::uint16_t) override {}
+  void SetInternalStatusLamps(std::uint16_t) override {}
+  void StatusPollDone(const StatusValues&) override {}
+
+  PLKDVX::TDVXCOMPort port_;
+  SerialLinkPort link_;
+  RequestEngine engine_;
+  MainRequests main_;
+  ControlStatusRequests control_;
+  int openError_ = 0;
+  bool deviceGone_ = false;
+  ImageBuilderSettings builder_;
+  AppConfig saved_;
+  std::string configFileName_;
+};
+
+}  // namespace mv
