@@ -15,6 +15,8 @@
 #include <QPainter>
 
 #include "control/ui/status_plot.h"
+
+using namespace mv::ui;  // the windows
 #endif
 
 namespace {
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   history.Clear();
   for (int i = 0; i < 3000; ++i) history.Add(i * 0.2, Poll(i));
-  mv::StatusPlotWidget plot(history);
+  mv::ui::StatusPlotWidget plot(history);
   plot.resize(plot.sizeHint());
   plot.SetWindowSeconds(600);
   QImage image(plot.size(), QImage::Format_ARGB32_Premultiplied);

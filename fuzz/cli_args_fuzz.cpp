@@ -47,9 +47,9 @@ void PutFile(const std::string& name, const std::string& bytes) {
 }
 
 void MakeFixtures() {
-  gFixtures["p.ini"] = Joined(mv::motorProfileFileLines(mv::MotorProfileDefaults(0)));
-  gFixtures["q.ini"] = Joined(mv::motorProfileFileLines(mv::MotorProfileDefaults(3)));
-  gFixtures["c.ini"] = Joined(mv::configFileLines(mv::AppConfig{}));
+  gFixtures["p.ini"] = Joined(mv::MotorProfileFileLines(mv::MotorProfileDefaults(0)));
+  gFixtures["q.ini"] = Joined(mv::MotorProfileFileLines(mv::MotorProfileDefaults(3)));
+  gFixtures["c.ini"] = Joined(mv::ConfigFileLines(mv::AppConfig{}));
   gFixtures["f.hex"] = fuzzutil::FirmwareHexText();
   gFixtures["s.hex"] = fuzzutil::HexText({{0x100, {1, 2, 3, 4, 5}}});
   gFixtures["bad.ini"] = "Motor Profile Configuration File\r\n\r\nvers_major: 2\r\n";
@@ -91,7 +91,7 @@ void CleanScratch() {
   // A command may have replaced a fixture (an output named like it): put it back.
   for (const auto& [name, bytes] : gFixtures) {
     std::string now, err;
-    if (!mv::readFileBytes(name, now, err) || now != bytes) PutFile(name, bytes);
+    if (!mv::ReadFileBytes(name, now, err) || now != bytes) PutFile(name, bytes);
   }
 }
 

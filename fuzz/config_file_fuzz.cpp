@@ -30,7 +30,7 @@ mv::AppConfig Sentinel() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   mv::AppConfig fromLines;
   std::string message;
-  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::parseConfigLines, mv::readConfigFile, fromLines,
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::ParseConfigLines, mv::ReadConfigFile, fromLines,
                               message))
     return 0;
   FUZZ_CHECK(fromLines.com_port >= 1 && fromLines.com_port <= 32);
@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fromLines.motor_profile_start_address % 2048 == 0);
   FUZZ_CHECK(fromLines.hex_file.size() <= 250 && fromLines.spl_file_dir.size() <= 250);
 
-  const std::vector<std::string> written = mv::configFileLines(fromLines);
+  const std::vector<std::string> written = mv::ConfigFileLines(fromLines);
   mv::AppConfig again = Sentinel();
   std::string againMessage;
-  FUZZ_CHECK(mv::parseConfigLines(written, again, againMessage));
+  FUZZ_CHECK(mv::ParseConfigLines(written, again, againMessage));
   FUZZ_CHECK(again == fromLines);
   return 0;
 }

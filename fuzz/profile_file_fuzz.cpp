@@ -37,10 +37,10 @@ bool HasNul(const mv::MotorProfile& p, std::size_t offset, std::size_t width) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   mv::MotorProfile fromLines;
   std::string message;
-  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::parseMotorProfileLines, mv::readMotorProfileFile, fromLines,
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::ParseMotorProfileLines, mv::readMotorProfileFile, fromLines,
                               message))
     return 0;
-  FUZZ_CHECK(mv::profileChecksumValid(fromLines));
+  FUZZ_CHECK(mv::ProfileChecksumValid(fromLines));
   // Padding after the name and the comment is rebuilt as zeros.
   FUZZ_CHECK(fromLines.bytes[mv::off::name + mv::kNameBytes - 1] == 0);
   FUZZ_CHECK(fromLines.bytes[mv::off::comment + mv::kCommentBytes - 1] == 0);
@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (HasNul(fromLines, mv::off::name, mv::kNameBytes) || HasNul(fromLines, mv::off::comment, mv::kCommentBytes))
     return 0;
   // What was read is written back and read again to the same 222 bytes.
-  const std::vector<std::string> written = mv::motorProfileFileLines(fromLines);
+  const std::vector<std::string> written = mv::MotorProfileFileLines(fromLines);
   FUZZ_CHECK(written.size() == static_cast<std::size_t>(mv::kProfileFileLines));
   mv::MotorProfile again = Sentinel();
   std::string againMessage;
-  FUZZ_CHECK(mv::parseMotorProfileLines(written, again, againMessage));
+  FUZZ_CHECK(mv::ParseMotorProfileLines(written, again, againMessage));
   FUZZ_CHECK(again == fromLines);
   return 0;
 }

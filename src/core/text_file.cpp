@@ -194,7 +194,7 @@ void SplitLines(const std::string& text, std::vector<std::string>& lines) {
   if (start < n) lines.emplace_back(text, start, n - start);
 }
 
-bool readFileBytes(const std::string& path, std::string& bytes, std::string& err, const char* what,
+bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err, const char* what,
                    std::size_t maxSize) {
   if (path.empty()) {
     err = ReadError(what, "\"\"", Reason(ENOENT));
@@ -247,16 +247,16 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string& err
   return true;
 }
 
-bool readTextLines(const std::string& path, std::vector<std::string>& lines, std::string& err, const char* what) {
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string& err, const char* what) {
   std::string data;
-  if (!readFileBytes(path, data, err, what)) return false;
+  if (!ReadFileBytes(path, data, err, what)) return false;
   std::vector<std::string> result;
   SplitLines(data, result);
   lines.swap(result);
   return true;
 }
 
-bool writeTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& err,
+bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& err,
                           const char* what) {
   std::string data;
   std::size_t total = 0;
@@ -266,10 +266,10 @@ bool writeTextLinesAtomic(const std::string& path, const std::vector<std::string
     data += l;
     data += "\r\n";
   }
-  return writeFileAtomic(path, data.data(), data.size(), err, what);
+  return WriteFileAtomic(path, data.data(), data.size(), err, what);
 }
 
-bool writeFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& err,
                      const char* what) {
   if (path.empty() || path.back() == '/') {
     err = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
@@ -339,16 +339,16 @@ bool writeFileAtomic(const std::string& path, const void* data, std::size_t size
   return true;
 }
 
-bool writeFileAtomic(const std::string& path, const std::string& bytes, std::string& err, const char* what) {
-  return writeFileAtomic(path, bytes.data(), bytes.size(), err, what);
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& err, const char* what) {
+  return WriteFileAtomic(path, bytes.data(), bytes.size(), err, what);
 }
 
-bool writeFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
                      const char* what) {
-  return writeFileAtomic(path, bytes.data(), bytes.size(), err, what);
+  return WriteFileAtomic(path, bytes.data(), bytes.size(), err, what);
 }
 
-bool writeNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& err,
                            bool& existed, const char* what) {
   existed = false;
   if (path.empty() || path.back() == '/') {
@@ -385,9 +385,9 @@ bool writeNewFileExclusive(const std::string& path, const void* data, std::size_
   return true;
 }
 
-bool writeNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
                            bool& existed, const char* what) {
-  return writeNewFileExclusive(path, bytes.data(), bytes.size(), err, existed, what);
+  return WriteNewFileExclusive(path, bytes.data(), bytes.size(), err, existed, what);
 }
 
 }  // namespace mv

@@ -237,7 +237,7 @@ SplBuildResult BuildSplFile(const SplBuildInput& in) {
 
   std::string err;
   bool existed = false;
-  if (writeNewFileExclusive(path, r.image, err, existed, "SPL file")) {
+  if (WriteNewFileExclusive(path, r.image, err, existed, "SPL file")) {
     r.fileWritten = true;
   } else {
     r.error = "ERROR: - Unable to create SPL file.";

@@ -101,7 +101,7 @@ bool MainRequests::SaveProfile(int slotIndex) {
   const auto i = static_cast<std::size_t>(slotIndex);
   // While a request runs the engine refuses this one anyway; leaving the
   // block alone then keeps a running request's data intact.
-  if (!sender_.Busy()) fillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(slotIndex));
+  if (!sender_.Busy()) FillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(slotIndex));
   return sender_(&saveProfile_[i], 1);
 }
 
@@ -112,7 +112,7 @@ bool MainRequests::SaveAllProfiles() {
   // rewrite them under a running request (the new one is refused as busy).
   if (!sender_.Busy()) {
     for (std::size_t i = 0; i < kSlotCount; ++i)
-      fillSlotProfileBlock(saveAllBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(static_cast<int>(i)));
+      FillSlotProfileBlock(saveAllBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(static_cast<int>(i)));
   }
   return sender_(saveAll_.data(), kSlotCount);
 }
@@ -161,7 +161,7 @@ void MainRequests::ProfileReceived(const RequestStep& step, const Response& r) {
   MotorProfile profile;
   if (valid) {
     std::memcpy(profile.bytes.data(), r.payload + 1, kProfileSize);
-    valid = profileChecksumValid(profile);
+    valid = ProfileChecksumValid(profile);
   }
   if (!valid) {
     char text[80];
@@ -179,7 +179,7 @@ void MainRequests::ScratchProfileReceived(const RequestStep&, const Response& r)
   }
   std::memcpy(scratch_.profile.bytes.data(), r.payload + 1, kProfileSize);
   scratch_.answeredSlot = r.payload[0];
-  scratch_.checksumValid = profileChecksumValid(scratch_.profile);
+  scratch_.checksumValid = ProfileChecksumValid(scratch_.profile);
   scratch_.state = ScratchProfile::State::Received;
 }
 

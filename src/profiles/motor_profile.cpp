@@ -56,13 +56,13 @@ const VfArray kVfArrays[kVfArrayCount] = {
      {125, 125, 125, 125, 500, 500, 500, 500, 500, 600, 600, 600}, 52},
 };
 
-std::string MotorProfile::text(std::size_t offset, std::size_t width) const {
+std::string MotorProfile::Text(std::size_t offset, std::size_t width) const {
   const auto* begin = bytes.data() + offset;
   const auto* end = std::find(begin, begin + width, std::uint8_t{0});
   return std::string(begin, end);
 }
 
-void MotorProfile::setText(std::size_t offset, std::size_t width, const std::string& s) {
+void MotorProfile::SetText(std::size_t offset, std::size_t width, const std::string& s) {
   std::memset(bytes.data() + offset, 0, width);
   std::memcpy(bytes.data() + offset, s.data(), std::min(s.size(), width - 1));
 }
@@ -75,21 +75,21 @@ std::uint16_t profileChecksum(const std::uint8_t* record) {
 
 MotorProfile MotorProfileDefaults(int slotIndex) {
   MotorProfile p;
-  p.setName(std::string("P0") + static_cast<char>('1' + std::clamp(slotIndex, 0, 8)));
-  p.setComment("Default");
-  for (const auto& f : kScalarFields) p.setU16(f.offset, f.def);
+  p.SetName(std::string("P0") + static_cast<char>('1' + std::clamp(slotIndex, 0, 8)));
+  p.SetComment("Default");
+  for (const auto& f : kScalarFields) p.SetU16(f.offset, f.def);
   for (const auto& a : kVfArrays)
-    for (std::size_t i = 0; i < kVfPoints; ++i) p.setVf(a.offset, i, a.def[i]);
-  updateChecksum(p);
+    for (std::size_t i = 0; i < kVfPoints; ++i) p.SetVf(a.offset, i, a.def[i]);
+  UpdateChecksum(p);
   return p;
 }
 
-void fillSlotProfileBlock(SlotProfileBlock& block, std::uint8_t slotIndex, const MotorProfile& p) {
+void FillSlotProfileBlock(SlotProfileBlock& block, std::uint8_t slotIndex, const MotorProfile& p) {
   block[0] = slotIndex;
   std::memcpy(block.data() + 1, p.bytes.data(), kProfileSize);
 }
 
-std::string profileToHex(const MotorProfile& p) {
+std::string ProfileToHex(const MotorProfile& p) {
   static const char* digits = "0123456789abcdef";
   std::string s;
   s.reserve(2 * kProfileSize);
@@ -107,7 +107,7 @@ static int hexDigit(char c) {
   return -1;
 }
 
-bool profileFromHex(const std::string& hex, MotorProfile& out) {
+bool ProfileFromHex(const std::string& hex, MotorProfile& out) {
   if (hex.size() != 2 * kProfileSize) return false;
   MotorProfile p;
   for (std::size_t i = 0; i < kProfileSize; ++i) {

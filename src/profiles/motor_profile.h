@@ -96,49 +96,49 @@ extern const VfArray kVfArrays[kVfArrayCount];
 struct MotorProfile {
   std::array<std::uint8_t, kProfileSize> bytes{};
 
-  std::uint16_t u16(std::size_t offset) const {
+  std::uint16_t U16(std::size_t offset) const {
     return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
   }
-  void setU16(std::size_t offset, std::uint16_t v) {
+  void SetU16(std::size_t offset, std::uint16_t v) {
     bytes[offset] = static_cast<std::uint8_t>(v & 0xFF);
     bytes[offset + 1] = static_cast<std::uint8_t>(v >> 8);
   }
-  std::uint16_t vf(std::size_t arrayOffset, std::size_t i) const { return u16(arrayOffset + 2 * i); }
-  void setVf(std::size_t arrayOffset, std::size_t i, std::uint16_t v) { setU16(arrayOffset + 2 * i, v); }
+  std::uint16_t Vf(std::size_t arrayOffset, std::size_t i) const { return U16(arrayOffset + 2 * i); }
+  void SetVf(std::size_t arrayOffset, std::size_t i, std::uint16_t v) { SetU16(arrayOffset + 2 * i, v); }
 
   // Text up to the first NUL (at most the field's width), bytes as Latin-1 code units.
-  std::string name() const { return text(off::name, kNameBytes); }
-  std::string comment() const { return text(off::comment, kCommentBytes); }
+  std::string Name() const { return Text(off::name, kNameBytes); }
+  std::string Comment() const { return Text(off::comment, kCommentBytes); }
   // Zero the field and copy at most width-1 bytes of s.
-  void setName(const std::string& s) { setText(off::name, kNameBytes, s); }
-  void setComment(const std::string& s) { setText(off::comment, kCommentBytes, s); }
+  void SetName(const std::string& s) { SetText(off::name, kNameBytes, s); }
+  void SetComment(const std::string& s) { SetText(off::comment, kCommentBytes, s); }
 
-  std::uint16_t checksum() const { return u16(off::checksum); }
-  void setChecksum(std::uint16_t v) { setU16(off::checksum, v); }
+  std::uint16_t Checksum() const { return U16(off::checksum); }
+  void SetChecksum(std::uint16_t v) { SetU16(off::checksum, v); }
 
   bool operator==(const MotorProfile&) const = default;
 
  private:
-  std::string text(std::size_t offset, std::size_t width) const;
-  void setText(std::size_t offset, std::size_t width, const std::string& s);
+  std::string Text(std::size_t offset, std::size_t width) const;
+  void SetText(std::size_t offset, std::size_t width, const std::string& s);
 };
 
 // Two's complement of the 16-bit sum of bytes 0..219.
 std::uint16_t profileChecksum(const std::uint8_t* record);
 inline std::uint16_t profileChecksum(const MotorProfile& p) { return profileChecksum(p.bytes.data()); }
-inline bool profileChecksumValid(const MotorProfile& p) { return profileChecksum(p) == p.checksum(); }
+inline bool ProfileChecksumValid(const MotorProfile& p) { return profileChecksum(p) == p.Checksum(); }
 // Recompute and store the checksum.
-inline void updateChecksum(MotorProfile& p) { p.setChecksum(profileChecksum(p)); }
+inline void UpdateChecksum(MotorProfile& p) { p.SetChecksum(profileChecksum(p)); }
 
 // Default record of slot index 0..5 (name "P01".."P06", comment "Default", checksum computed).
 MotorProfile MotorProfileDefaults(int slotIndex);
 
 // 223-byte link block: slot index then the 222 record bytes as they are.
 using SlotProfileBlock = std::array<std::uint8_t, kSlotBlockSize>;
-void fillSlotProfileBlock(SlotProfileBlock& block, std::uint8_t slotIndex, const MotorProfile& p);
+void FillSlotProfileBlock(SlotProfileBlock& block, std::uint8_t slotIndex, const MotorProfile& p);
 
 // Lower-case hex of the 222 bytes and back (444 digits; false on bad text).
-std::string profileToHex(const MotorProfile& p);
-bool profileFromHex(const std::string& hex, MotorProfile& out);
+std::string ProfileToHex(const MotorProfile& p);
+bool ProfileFromHex(const std::string& hex, MotorProfile& out);
 
 }  // namespace mv

@@ -125,7 +125,7 @@ const CompareField* FindCompareField(const std::string& key) {
 }
 
 std::string CompareValueText(const CompareField& f, const MotorProfile& p) {
-  const std::uint16_t v = f.width == 2 ? p.u16(f.offset) : 0;
+  const std::uint16_t v = f.width == 2 ? p.U16(f.offset) : 0;
   switch (f.kind) {
     case CompareFieldKind::Text:
       return TextFieldText(f, p);

@@ -93,15 +93,15 @@ std::uint16_t clampSpeed(const std::string& text, std::int32_t min, std::int32_t
   return static_cast<std::uint16_t>(rpm / 10);
 }
 
-std::string speedText(std::uint16_t stored) { return std::to_string(static_cast<std::uint32_t>(stored) * 10); }
+std::string SpeedText(std::uint16_t stored) { return std::to_string(static_cast<std::uint32_t>(stored) * 10); }
 
 }  // namespace
 
 std::string NumericEditText(const NumericEdit& f, const MotorProfile& working) {
-  const std::uint16_t v = working.u16(f.offset);
+  const std::uint16_t v = working.U16(f.offset);
   switch (f.kind) {
     case EditKind::Speed:
-      return speedText(v);
+      return SpeedText(v);
     case EditKind::Tenths:
       return FormatTenths(v);
     case EditKind::Integer:
@@ -114,19 +114,19 @@ std::string CommitNumericEdit(const NumericEdit& f, const std::string& text, Mot
                               MotorProfile& accepted) {
   switch (f.kind) {
     case EditKind::Integer: {
-      const auto v = static_cast<std::uint16_t>(ClampIntText(text, f.min, f.max, accepted.u16(f.offset)));
-      working.setU16(f.offset, v);
-      accepted.setU16(f.offset, v);
+      const auto v = static_cast<std::uint16_t>(ClampIntText(text, f.min, f.max, accepted.U16(f.offset)));
+      working.SetU16(f.offset, v);
+      accepted.SetU16(f.offset, v);
       break;
     }
     case EditKind::Speed: {
-      const std::uint16_t v = clampSpeed(text, f.min, f.max, accepted.u16(f.offset));
-      working.setU16(f.offset, v);
-      accepted.setU16(f.offset, v);
+      const std::uint16_t v = clampSpeed(text, f.min, f.max, accepted.U16(f.offset));
+      working.SetU16(f.offset, v);
+      accepted.SetU16(f.offset, v);
       break;
     }
     case EditKind::Tenths:
-      working.setU16(f.offset, clampTenths(text, f.min, f.max, working.u16(f.offset)));
+      working.SetU16(f.offset, clampTenths(text, f.min, f.max, working.U16(f.offset)));
       break;
   }
   return NumericEditText(f, working);
@@ -137,7 +137,7 @@ namespace {
 // Replaces the text in a NUL-terminated field: clears the bytes of the text it
 // holds now (padding after its NUL is kept as it is) and copies the new text
 // and its NUL in, at most width-1 characters.
-void replaceFieldText(MotorProfile& p, std::size_t offset, std::size_t width, const std::string& text) {
+void ReplaceFieldText(MotorProfile& p, std::size_t offset, std::size_t width, const std::string& text) {
   std::uint8_t* field = p.bytes.data() + offset;
   std::size_t current = 0;
   while (current < width && field[current] != 0) ++current;
@@ -161,45 +161,45 @@ std::string CommitTextEdit(TextEdit which, const std::string& text, MotorProfile
   const std::size_t width = which == TextEdit::Name ? kNameBytes : kCommentBytes;
   const std::string typed = text.substr(0, text.find('\0'));
   if (typed.empty())
-    replaceFieldText(working, offset, width, fieldText(accepted, offset, width));
+    ReplaceFieldText(working, offset, width, fieldText(accepted, offset, width));
   else
-    replaceFieldText(working, offset, width, typed);
+    ReplaceFieldText(working, offset, width, typed);
   const std::string shown = fieldText(working, offset, width);
-  replaceFieldText(accepted, offset, width, shown);
+  ReplaceFieldText(accepted, offset, width, shown);
   return shown;
 }
 
 void CommitChoice(std::size_t offset, std::uint16_t value, MotorProfile& working, MotorProfile& accepted) {
-  working.setU16(offset, value);
-  accepted.setU16(offset, value);
+  working.SetU16(offset, value);
+  accepted.SetU16(offset, value);
 }
 
 VfTable VfTableOf(const MotorProfile& p) {
   VfTable t{};
   for (int r = 0; r < kVfRowCount; ++r)
-    for (std::size_t c = 0; c < kVfPoints; ++c) t[r * kVfPoints + c] = p.vf(kVfRows[r].offset, c);
+    for (std::size_t c = 0; c < kVfPoints; ++c) t[r * kVfPoints + c] = p.Vf(kVfRows[r].offset, c);
   return t;
 }
 
 void SetVfTable(MotorProfile& p, const VfTable& table) {
   for (int r = 0; r < kVfRowCount; ++r)
-    for (std::size_t c = 0; c < kVfPoints; ++c) p.setVf(kVfRows[r].offset, c, table[r * kVfPoints + c]);
+    for (std::size_t c = 0; c < kVfPoints; ++c) p.SetVf(kVfRows[r].offset, c, table[r * kVfPoints + c]);
 }
 
 namespace {
-bool validCell(int row, int column) {
+bool ValidCell(int row, int column) {
   return row >= 0 && row < kVfRowCount && column >= 0 && column < kVfColumnCount;
 }
 }  // namespace
 
 std::string VfCellText(const VfTable& table, int row, int column) {
-  if (!validCell(row, column)) return {};
+  if (!ValidCell(row, column)) return {};
   const std::uint16_t v = table[row * kVfPoints + column];
-  return kVfRows[row].tenths ? FormatTenths(v) : speedText(v);
+  return kVfRows[row].tenths ? FormatTenths(v) : SpeedText(v);
 }
 
 std::string CommitVfCell(VfTable& table, int row, int column, const std::string& text) {
-  if (!validCell(row, column)) return {};
+  if (!ValidCell(row, column)) return {};
   const VfRow& r = kVfRows[row];
   std::uint16_t& cell = table[row * kVfPoints + column];
   cell = r.tenths ? clampTenths(text, r.min, r.max, cell) : clampSpeed(text, r.min, r.max, cell);

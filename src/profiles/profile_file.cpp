@@ -62,7 +62,7 @@ std::string Key(const char* name) { return std::string(name) + ": "; }
 
 }  // namespace
 
-bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message) {
+bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message) {
   char buf[160];
   if (lines.size() != static_cast<std::size_t>(kProfileFileLines)) {
     std::snprintf(buf, sizeof buf, "ERROR: - invalid motor profile file size, got %zu lines, expected %d",
@@ -119,7 +119,7 @@ bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
       message = kScalarMessages[i];
       return false;
     }
-    p.setU16(f.offset, v);
+    p.SetU16(f.offset, v);
   }
 
   std::vector<std::string> words;
@@ -143,7 +143,7 @@ bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
         message = prefix + " value";
         return false;
       }
-      p.setVf(a.offset, i, static_cast<std::uint16_t>(v));
+      p.SetVf(a.offset, i, static_cast<std::uint16_t>(v));
     }
   }
 
@@ -159,7 +159,7 @@ bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
     message = buf;
     return false;
   }
-  p.setChecksum(stored);
+  p.SetChecksum(stored);
   out = p;
   return true;
 }
@@ -167,37 +167,37 @@ bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
 bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message) {
   std::vector<std::string> lines;
   std::string err;
-  if (!readTextLines(path, lines, err, "motor profile file")) {
+  if (!ReadTextLines(path, lines, err, "motor profile file")) {
     message = "ERROR: - " + err;
     return false;
   }
-  return parseMotorProfileLines(lines, out, message);
+  return ParseMotorProfileLines(lines, out, message);
 }
 
-std::vector<std::string> motorProfileFileLines(const MotorProfile& p) {
+std::vector<std::string> MotorProfileFileLines(const MotorProfile& p) {
   std::vector<std::string> lines(static_cast<std::size_t>(kProfileFileLines));
   auto set = [&lines](int number, std::string text) { lines[static_cast<std::size_t>(number - 1)] = std::move(text); };
   set(1, kProfileFileHeader);
   set(3, "vers_major: 1");
   set(4, "vers_minor: 1");
-  set(6, "name: " + p.name());
-  set(7, "comment: " + p.comment());
-  for (const ScalarField& f : kScalarFields) set(f.fileLine, Key(f.key) + std::to_string(p.u16(f.offset)));
+  set(6, "name: " + p.Name());
+  set(7, "comment: " + p.Comment());
+  for (const ScalarField& f : kScalarFields) set(f.fileLine, Key(f.key) + std::to_string(p.U16(f.offset)));
   for (const VfArray& a : kVfArrays) {
     std::string text = Key(a.key);
     for (std::size_t i = 0; i < kVfPoints; ++i) {
       if (i > 0) text += ' ';
-      text += std::to_string(p.vf(a.offset, i));
+      text += std::to_string(p.Vf(a.offset, i));
     }
     set(a.fileLine, std::move(text));
   }
-  set(54, "checksum: " + std::to_string(p.checksum()));
+  set(54, "checksum: " + std::to_string(p.Checksum()));
   return lines;  // the remaining lines are the blank ones
 }
 
 bool writeMotorProfileFile(const std::string& path, const MotorProfile& p, std::string& message) {
   std::string err;
-  if (!writeTextLinesAtomic(path, motorProfileFileLines(p), err, "motor profile file")) {
+  if (!WriteTextLinesAtomic(path, MotorProfileFileLines(p), err, "motor profile file")) {
     message = "ERROR: - " + err;
     return false;
   }

@@ -21,11 +21,11 @@ inline constexpr const char* kProfileFileHeader = "Motor Profile Configuration F
 bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message);
 
 // The same checks on lines already in memory.
-bool parseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message);
+bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message);
 
 // The 55 lines for a record; the stored checksum is written as it is and no
 // range is checked.
-std::vector<std::string> motorProfileFileLines(const MotorProfile& p);
+std::vector<std::string> MotorProfileFileLines(const MotorProfile& p);
 
 // Writes the 55 lines with CR LF, replacing any existing file atomically. On
 // failure the previous file is intact and `message` reads

@@ -56,7 +56,7 @@ std::string Address(std::uint32_t a) {
 
 }  // namespace
 
-bool parseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std::string& message) {
+bool ParseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std::string& message) {
   char buf[160];
   if (lines.size() != static_cast<std::size_t>(kConfigFileLines)) {
     std::snprintf(buf, sizeof buf, "ERROR: - invalid confguration file size, got %zu lines, expected %d",
@@ -151,17 +151,17 @@ bool parseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std
   return true;
 }
 
-bool readConfigFile(const std::string& path, AppConfig& out, std::string& message) {
+bool ReadConfigFile(const std::string& path, AppConfig& out, std::string& message) {
   std::vector<std::string> lines;
   std::string err;
-  if (!readTextLines(path, lines, err, "configuration file")) {
+  if (!ReadTextLines(path, lines, err, "configuration file")) {
     message = "ERROR: - " + err;
     return false;
   }
-  return parseConfigLines(lines, out, message);
+  return ParseConfigLines(lines, out, message);
 }
 
-std::vector<std::string> configFileLines(const AppConfig& c) {
+std::vector<std::string> ConfigFileLines(const AppConfig& c) {
   return {
       kConfigFileHeader,
       "",
@@ -182,9 +182,9 @@ std::vector<std::string> configFileLines(const AppConfig& c) {
   };
 }
 
-bool writeConfigFile(const std::string& path, const AppConfig& c, std::string& message) {
+bool WriteConfigFile(const std::string& path, const AppConfig& c, std::string& message) {
   std::string err;
-  if (!writeTextLinesAtomic(path, configFileLines(c), err, "configuration file")) {
+  if (!WriteTextLinesAtomic(path, ConfigFileLines(c), err, "configuration file")) {
     message = "ERROR: - " + err;
     return false;
   }

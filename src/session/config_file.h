@@ -28,18 +28,18 @@ struct AppConfig : ImageBuilderSettings {
 // Reads and checks the whole file: all or nothing. On the first failed check
 // returns false with its message and leaves `out` untouched. A file that
 // cannot be read gives "ERROR: - unable to read configuration file PATH: REASON".
-bool readConfigFile(const std::string& path, AppConfig& out, std::string& message);
+bool ReadConfigFile(const std::string& path, AppConfig& out, std::string& message);
 
 // The same checks on lines already in memory.
-bool parseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std::string& message);
+bool ParseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std::string& message);
 
 // The 16 lines for a configuration (port texts as the port names them, so a
 // setting the reader does not accept, such as mark parity, is still written).
-std::vector<std::string> configFileLines(const AppConfig& c);
+std::vector<std::string> ConfigFileLines(const AppConfig& c);
 
 // Writes the 16 lines with CR LF, replacing any existing file atomically. On
 // failure the previous file is intact and `message` reads
 // "ERROR: - unable to write configuration file PATH: REASON".
-bool writeConfigFile(const std::string& path, const AppConfig& c, std::string& message);
+bool WriteConfigFile(const std::string& path, const AppConfig& c, std::string& message);
 
 }  // namespace mv

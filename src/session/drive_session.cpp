@@ -77,7 +77,7 @@ bool DriveSession::ConfigChanged() const {
 
 bool DriveSession::LoadConfig(const std::string& path, std::string& message) {
   AppConfig c;
-  if (!readConfigFile(path, c, message)) return false;
+  if (!ReadConfigFile(path, c, message)) return false;
   configFileName_ = path;
   saved_ = c;
   builder_ = c;
@@ -93,7 +93,7 @@ bool DriveSession::LoadConfig(const std::string& path, std::string& message) {
 
 bool DriveSession::SaveConfig(const std::string& path, std::string& message) {
   const AppConfig c = Current();
-  if (!writeConfigFile(path, c, message)) return false;
+  if (!WriteConfigFile(path, c, message)) return false;
   configFileName_ = path;
   saved_ = c;
   return true;

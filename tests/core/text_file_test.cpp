@@ -49,17 +49,17 @@ TEST(ReadTextLines, ReadsAndReportsTheSystemReason) {
   WriteFile(dir.file("f.txt"), "one\r\ntwo\r\n");
   std::vector<std::string> lines{"old"};
   std::string err;
-  ASSERT_TRUE(readTextLines(dir.file("f.txt"), lines, err));
+  ASSERT_TRUE(ReadTextLines(dir.file("f.txt"), lines, err));
   EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
 
   lines = {"old"};
-  EXPECT_FALSE(readTextLines(dir.file("missing.txt"), lines, err, "configuration file"));
+  EXPECT_FALSE(ReadTextLines(dir.file("missing.txt"), lines, err, "configuration file"));
   EXPECT_EQ(err, "unable to read configuration file " + dir.file("missing.txt") + ": No such file or directory");
   EXPECT_EQ(lines, std::vector<std::string>{"old"});
 
-  EXPECT_FALSE(readTextLines(dir.path(), lines, err));
+  EXPECT_FALSE(ReadTextLines(dir.path(), lines, err));
   EXPECT_NE(err.find("Is a directory"), std::string::npos) << err;
-  EXPECT_FALSE(readTextLines("", lines, err));
+  EXPECT_FALSE(ReadTextLines("", lines, err));
   EXPECT_EQ(lines, std::vector<std::string>{"old"});
 }
 
@@ -67,10 +67,10 @@ TEST(ReadFileBytes, RefusesFilesAboveTheLimit) {
   TempDir dir;
   WriteFile(dir.file("big"), std::string(100, 'a'));
   std::string bytes = "keep", err;
-  EXPECT_FALSE(readFileBytes(dir.file("big"), bytes, err, "file", 99));
+  EXPECT_FALSE(ReadFileBytes(dir.file("big"), bytes, err, "file", 99));
   EXPECT_NE(err.find("too large"), std::string::npos);
   EXPECT_EQ(bytes, "keep");
-  EXPECT_TRUE(readFileBytes(dir.file("big"), bytes, err, "file", 100));
+  EXPECT_TRUE(ReadFileBytes(dir.file("big"), bytes, err, "file", 100));
   EXPECT_EQ(bytes.size(), 100u);
 }
 
@@ -78,11 +78,11 @@ TEST(WriteFileAtomic, WritesCrLfLinesAndReplacesWithoutLeftovers) {
   TempDir dir;
   const std::string path = dir.file("out.ini");
   std::string err;
-  ASSERT_TRUE(writeTextLinesAtomic(path, {"a", "", "b"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(path, {"a", "", "b"}, err)) << err;
   EXPECT_EQ(ReadFile(path), "a\r\n\r\nb\r\n");
-  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(path, {"new"}, err)) << err;
   EXPECT_EQ(ReadFile(path), "new\r\n");
-  ASSERT_TRUE(writeTextLinesAtomic(path, {}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(path, {}, err)) << err;
   EXPECT_EQ(ReadFile(path), "");
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.ini"});  // no temporary file left
 }
@@ -94,7 +94,7 @@ TEST(WriteFileAtomic, KeepsPermissionsAndFollowsSymbolicLinks) {
   ::chmod(real.c_str(), 0640);
   std::filesystem::create_symlink(real, dir.file("link.bin"));
   std::string err;
-  ASSERT_TRUE(writeFileAtomic(dir.file("link.bin"), std::vector<std::uint8_t>{1, 2, 3}, err)) << err;
+  ASSERT_TRUE(WriteFileAtomic(dir.file("link.bin"), std::vector<std::uint8_t>{1, 2, 3}, err)) << err;
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.bin")));
   EXPECT_EQ(ReadFile(real), "\x01\x02\x03");
   struct stat st {};
@@ -107,25 +107,25 @@ TEST(WriteFileAtomic, FailuresNameTheFileAndLeaveTheOldOneIntact) {
   std::string err;
   // A folder that does not exist.
   const std::string missing = dir.file("nofolder/out.ini");
-  EXPECT_FALSE(writeTextLinesAtomic(missing, {"x"}, err, "configuration file"));
+  EXPECT_FALSE(WriteTextLinesAtomic(missing, {"x"}, err, "configuration file"));
   EXPECT_EQ(err, "unable to write configuration file " + missing + ": No such file or directory");
 
   // A plain file used as a folder.
   WriteFile(dir.file("plain"), "data");
-  EXPECT_FALSE(writeFileAtomic(dir.file("plain/out.bin"), std::string("x"), err));
+  EXPECT_FALSE(WriteFileAtomic(dir.file("plain/out.bin"), std::string("x"), err));
   EXPECT_NE(err.find("Not a directory"), std::string::npos) << err;
   EXPECT_EQ(ReadFile(dir.file("plain")), "data");
 
   // The target is a folder: it is not replaced.
   std::filesystem::create_directory(dir.file("sub"));
-  EXPECT_FALSE(writeFileAtomic(dir.file("sub"), std::string("x"), err));
+  EXPECT_FALSE(WriteFileAtomic(dir.file("sub"), std::string("x"), err));
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("sub")));
 
   // A device is not swapped for a plain file.
-  EXPECT_FALSE(writeFileAtomic("/dev/null", std::string("x"), err));
+  EXPECT_FALSE(WriteFileAtomic("/dev/null", std::string("x"), err));
   EXPECT_NE(err.find("not a regular file"), std::string::npos);
 
-  EXPECT_FALSE(writeFileAtomic("", std::string("x"), err));
+  EXPECT_FALSE(WriteFileAtomic("", std::string("x"), err));
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"plain", "sub"}));
 }
 
@@ -134,22 +134,22 @@ TEST(WriteNewFileExclusive, CreatesOnceAndNeverOverwrites) {
   const std::string path = dir.file("image.spl");
   std::string err;
   bool existed = true;
-  ASSERT_TRUE(writeNewFileExclusive(path, std::vector<std::uint8_t>{0xAA, 0x55}, err, existed)) << err;
+  ASSERT_TRUE(WriteNewFileExclusive(path, std::vector<std::uint8_t>{0xAA, 0x55}, err, existed)) << err;
   EXPECT_FALSE(existed);
   EXPECT_EQ(ReadFile(path), "\xAA\x55");
 
-  EXPECT_FALSE(writeNewFileExclusive(path, std::vector<std::uint8_t>{1}, err, existed, "SPL file"));
+  EXPECT_FALSE(WriteNewFileExclusive(path, std::vector<std::uint8_t>{1}, err, existed, "SPL file"));
   EXPECT_TRUE(existed);
   EXPECT_EQ(err, "unable to write SPL file " + path + ": File exists");
   EXPECT_EQ(ReadFile(path), "\xAA\x55");
 
   // A dangling symbolic link also occupies the name.
   std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
-  EXPECT_FALSE(writeNewFileExclusive(dir.file("dangling"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.file("dangling"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_TRUE(existed);
   EXPECT_FALSE(mvtest::FileExists(dir.file("nowhere")));
 
-  EXPECT_FALSE(writeNewFileExclusive(dir.file("no/such.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.file("no/such.spl"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_FALSE(existed);
   EXPECT_NE(err.find("No such file or directory"), std::string::npos);
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dangling", "image.spl"}));
@@ -179,9 +179,9 @@ TEST(FileProtection, ReadOnlyFileIsRefusedWithTheSystemsReasonAndKept) {
   std::filesystem::create_symlink("p01.ini", dir.file("link.ini"));
   const ino_t inode = StatOf(path).st_ino;
   std::string err;
-  EXPECT_FALSE(writeTextLinesAtomic(path, {"new"}, err, "motor profile file"));
+  EXPECT_FALSE(WriteTextLinesAtomic(path, {"new"}, err, "motor profile file"));
   EXPECT_EQ(err, "unable to write motor profile file " + path + ": Permission denied");
-  EXPECT_FALSE(writeTextLinesAtomic(dir.file("link.ini"), {"new"}, err, "motor profile file"));
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("link.ini"), {"new"}, err, "motor profile file"));
   EXPECT_EQ(err, "unable to write motor profile file " + dir.file("link.ini") + ": Permission denied");
   EXPECT_EQ(ReadFile(path), "old\r\n");
   EXPECT_EQ(StatOf(path).st_ino, inode);
@@ -191,10 +191,10 @@ TEST(FileProtection, ReadOnlyFileIsRefusedWithTheSystemsReasonAndKept) {
 
   // A new file in a folder the user may not write: refused, nothing made.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  EXPECT_FALSE(writeTextLinesAtomic(dir.file("p02.ini"), {"new"}, err));
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("p02.ini"), {"new"}, err));
   EXPECT_EQ(err, "unable to write file " + dir.file("p02.ini") + ": Permission denied");
   bool existed = true;
-  EXPECT_FALSE(writeNewFileExclusive(dir.file("fw.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.file("fw.spl"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_FALSE(existed);
   ::chmod(dir.path().c_str(), 0700);
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
@@ -209,7 +209,7 @@ TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
   ASSERT_EQ(::chmod(dir.file("shared").c_str(), 0555), 0);
   const ino_t inode = StatOf(path).st_ino;
   std::string err;
-  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(path, {"new"}, err)) << err;
   EXPECT_EQ(ReadFile(path), "new\r\n");
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
   EXPECT_EQ(Names(dir.file("shared")), std::vector<std::string>{"app.ini"});
@@ -225,18 +225,18 @@ TEST(FileProtection, SymbolicLinksAreFollowedEvenToAFileNotYetMade) {
   std::filesystem::create_symlink("real/p.ini", dir.file("p.ini"));  // relative, dangling
   std::filesystem::create_symlink(dir.file("p.ini"), dir.file("a.ini"));  // a chain
   std::string err;
-  ASSERT_TRUE(writeTextLinesAtomic(dir.file("a.ini"), {"first"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("a.ini"), {"first"}, err)) << err;
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("a.ini")));
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("p.ini")));
   EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "first\r\n");
-  ASSERT_TRUE(writeTextLinesAtomic(dir.file("p.ini"), {"second"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("p.ini"), {"second"}, err)) << err;
   EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "second\r\n");
   EXPECT_EQ(Names(dir.file("real")), std::vector<std::string>{"p.ini"});
 
   // A loop of links is refused with the system's reason.
   std::filesystem::create_symlink("y", dir.file("x"));
   std::filesystem::create_symlink("x", dir.file("y"));
-  EXPECT_FALSE(writeTextLinesAtomic(dir.file("x"), {"z"}, err));
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("x"), {"z"}, err));
   EXPECT_EQ(err, "unable to write file " + dir.file("x") + ": Too many levels of symbolic links");
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "p.ini", "real", "x", "y"}));
 }
@@ -252,7 +252,7 @@ TEST(FileProtection, ModeOwnerAndGroupAreKept) {
     ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
   }
   std::string err;
-  ASSERT_TRUE(writeTextLinesAtomic(path, {"new"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(path, {"new"}, err)) << err;
   const struct stat st = StatOf(path);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(st.st_uid, owner);
@@ -266,7 +266,7 @@ TEST(FileProtection, HardLinkedNameGetsTheNewFileTheOtherNameKeepsTheOld) {
   WriteFile(dir.file("a.ini"), "old");
   ASSERT_EQ(::link(dir.file("a.ini").c_str(), dir.file("b.ini").c_str()), 0);
   std::string err;
-  ASSERT_TRUE(writeTextLinesAtomic(dir.file("a.ini"), {"new"}, err)) << err;
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("a.ini"), {"new"}, err)) << err;
   EXPECT_EQ(ReadFile(dir.file("a.ini")), "new\r\n");
   EXPECT_EQ(ReadFile(dir.file("b.ini")), "old");
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "b.ini"}));
@@ -278,18 +278,18 @@ TEST(FileProtection, NamesOfUpTo255BytesAreWritten) {
   std::string err;
   for (std::size_t length : {244u, 250u, 255u}) {
     const std::string name = std::string(length - 4, 'p') + ".ini";
-    ASSERT_TRUE(writeTextLinesAtomic(dir.file(name), {"x"}, err)) << length << ": " << err;
-    ASSERT_TRUE(writeTextLinesAtomic(dir.file(name), {"y"}, err)) << length << ": " << err;  // replaced
+    ASSERT_TRUE(WriteTextLinesAtomic(dir.file(name), {"x"}, err)) << length << ": " << err;
+    ASSERT_TRUE(WriteTextLinesAtomic(dir.file(name), {"y"}, err)) << length << ": " << err;  // replaced
     EXPECT_EQ(ReadFile(dir.file(name)), "y\r\n");
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{name});
     std::filesystem::remove(dir.file(name));
   }
   bool existed = true;
   const std::string spl = std::string(251, 's') + ".spl";
-  ASSERT_TRUE(writeNewFileExclusive(dir.file(spl), std::vector<std::uint8_t>{1}, err, existed)) << err;
+  ASSERT_TRUE(WriteNewFileExclusive(dir.file(spl), std::vector<std::uint8_t>{1}, err, existed)) << err;
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{spl});
   const std::string tooLong = std::string(256, 'p');
-  EXPECT_FALSE(writeTextLinesAtomic(dir.file(tooLong), {"x"}, err));
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.file(tooLong), {"x"}, err));
   EXPECT_EQ(err, "unable to write file " + dir.file(tooLong) + ": File name too long");
 }
 

@@ -15,8 +15,8 @@ constexpr std::uint32_t kPage = 4096;
 std::array<mv::MotorProfile, mv::kSlotCount> TestProfiles() {
   std::array<mv::MotorProfile, mv::kSlotCount> p;
   for (int i = 0; i < mv::kSlotCount; ++i) p[i] = mv::MotorProfileDefaults(i);
-  p[2].setName("Spindle-3");
-  mv::updateChecksum(p[2]);
+  p[2].SetName("Spindle-3");
+  mv::UpdateChecksum(p[2]);
   return p;
 }
 

@@ -48,8 +48,8 @@ std::vector<std::uint8_t> Block(std::uint8_t slot, const mv::MotorProfile& p) {
 
 mv::MotorProfile Named(int slot, const char* name) {
   mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-  p.setName(name);
-  mv::updateChecksum(p);
+  p.SetName(name);
+  mv::UpdateChecksum(p);
   return p;
 }
 
@@ -165,9 +165,9 @@ TEST(ProfileTransfer, GetAllGoesOnPastABadBlock) {
   ASSERT_EQ(rig.port.frames.size(), 6u);
   for (std::uint8_t i = 0; i < 6; ++i) EXPECT_EQ(rig.port.frames[i], (std::vector<std::uint8_t>{0x35, i}));
   EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Motor profile 5\nInvalid Checksum"});
-  EXPECT_EQ(rig.window.slots[3].name(), "Got3");
+  EXPECT_EQ(rig.window.slots[3].Name(), "Got3");
   EXPECT_EQ(rig.window.slots[4], mv::MotorProfileDefaults(4));
-  EXPECT_EQ(rig.window.slots[5].name(), "Got5");
+  EXPECT_EQ(rig.window.slots[5].Name(), "Got5");
 }
 
 TEST(ProfileTransfer, SaveSendsTheSlotAsAtTheClickAndReportsARefusal) {

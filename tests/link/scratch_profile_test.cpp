@@ -44,8 +44,8 @@ struct ScratchRig : linktest::Rig {
 
 mv::MotorProfile Changed(int slot) {
   mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-  p.setU16(mv::off::cont_pwm_freq, 110);
-  mv::updateChecksum(p);
+  p.SetU16(mv::off::cont_pwm_freq, 110);
+  mv::UpdateChecksum(p);
   return p;
 }
 
@@ -74,7 +74,7 @@ TEST(ScratchProfile, AnswerGoesToTheScratchCopyNeverToASlot) {
 TEST(ScratchProfile, BadChecksumAndStrayAnswersAreKeptAsTheyCame) {
   ScratchRig rig;
   mv::MotorProfile bad = Changed(0);
-  bad.setChecksum(static_cast<std::uint16_t>(bad.checksum() + 1));
+  bad.SetChecksum(static_cast<std::uint16_t>(bad.Checksum() + 1));
   ASSERT_TRUE(rig.requests.GetProfileToScratch(0));
   rig.AnswerBlock(4, bad);  // and for another slot than asked
   const mv::ScratchProfile& s = rig.requests.Scratch();

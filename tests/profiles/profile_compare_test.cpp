@@ -96,25 +96,25 @@ TEST(ProfileCompareValues, ShownInTheEditorsUnits) {
 
 TEST(ProfileCompareValues, ValuesTheEditorCannotShowAreStillTold) {
   MotorProfile p = mv::MotorProfileDefaults(1);
-  p.setU16(mv::off::cont_io_output2_edge, 1);
-  p.setU16(mv::off::motor_type, 1);
-  p.setU16(mv::off::motor_temp_enable, 1);
+  p.SetU16(mv::off::cont_io_output2_edge, 1);
+  p.SetU16(mv::off::motor_type, 1);
+  p.SetU16(mv::off::motor_temp_enable, 1);
   EXPECT_EQ(Text("cont_io_output2_edge", p), "+ve edge");
   EXPECT_EQ(Text("motor_type", p), "AC");
   EXPECT_EQ(Text("motor_temp_enable", p), "on");
   // From a drive anything may come.
-  p.setU16(mv::off::cont_io_output2_edge, 7);
-  p.setU16(mv::off::motor_type, 2);
-  p.setU16(mv::off::motor_temp_enable, 300);
+  p.SetU16(mv::off::cont_io_output2_edge, 7);
+  p.SetU16(mv::off::motor_type, 2);
+  p.SetU16(mv::off::motor_temp_enable, 300);
   EXPECT_EQ(Text("cont_io_output2_edge", p), "7 (no such item)");
   EXPECT_EQ(Text("motor_type", p), "2 (no such item)");
   EXPECT_EQ(Text("motor_temp_enable", p), "on (300)");
   // The stored checksum no longer matches the data.
-  const std::uint16_t stored = p.checksum();
+  const std::uint16_t stored = p.Checksum();
   EXPECT_EQ(Text("checksum", p),
             std::to_string(stored) + " (invalid, expected " + std::to_string(mv::profileChecksum(p)) + ")");
   // Latin-1 text comes out as UTF-8, control characters escaped.
-  p.setName(std::string("Mot\xE9\x01", 5));
+  p.SetName(std::string("Mot\xE9\x01", 5));
   EXPECT_EQ(Text("name", p), "Mot\xC3\xA9\\x01");
   // Padding after the name that is not zero is said, and makes the row differ.
   MotorProfile padded = mv::MotorProfileDefaults(0);
@@ -129,8 +129,8 @@ TEST(ProfileCompareValues, ValuesTheEditorCannotShowAreStillTold) {
 TEST(ProfileCompareSides, DifferencesOnlyAmongSidesThatArePresent) {
   const MotorProfile slot = mv::MotorProfileDefaults(2);
   MotorProfile drive = slot;
-  drive.setU16(mv::off::cont_pwm_freq, 100);
-  mv::updateChecksum(drive);
+  drive.SetU16(mv::off::cont_pwm_freq, 100);
+  mv::UpdateChecksum(drive);
   const int pwmRow = static_cast<int>(FindCompareField("cont_pwm_freq") - CompareFields().data());
   const int sumRow = static_cast<int>(CompareFields().size()) - 1;
 

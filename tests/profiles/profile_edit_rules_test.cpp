@@ -46,42 +46,42 @@ TEST(ProfileEditCommit, IntegerAndSpeedFieldsClampAndFallBackToTheLastAcceptedVa
   Copies c;
   EXPECT_EQ(c.commit("MotPolePairsLabeledEdit", "0"), "1");
   EXPECT_EQ(c.commit("MotPolePairsLabeledEdit", "7"), "7");
-  EXPECT_EQ(c.accepted.u16(off::motor_pole_pairs), 7);
+  EXPECT_EQ(c.accepted.U16(off::motor_pole_pairs), 7);
   // Letters, a trailing blank, an empty text and a number too wide give the last accepted value.
   for (const char* bad : {"abc", "5 ", "", "99999999999"}) EXPECT_EQ(c.commit("MotPolePairsLabeledEdit", bad), "7");
   EXPECT_EQ(c.commit("MotTempMaxResistanceLabeledEdit", "70000"), "50000");
   EXPECT_EQ(c.commit("MotTempMaxResistanceLabeledEdit", "$100"), "256");
   EXPECT_EQ(c.commit("DCMotPIDKpDivLabeledEdit", "-3"), "0");
   // A drive's value outside the range: the fallback is pulled in as well.
-  c.accepted.setU16(off::cont_pwm_freq, 500);
+  c.accepted.SetU16(off::cont_pwm_freq, 500);
   EXPECT_EQ(c.commit("ContPWMFreqLabeledEdit", "x"), "120");
-  EXPECT_EQ(c.working.u16(off::cont_pwm_freq), 120);
+  EXPECT_EQ(c.working.U16(off::cont_pwm_freq), 120);
 
   // Speeds are typed in RPM and stored in tens of RPM, remainder dropped.
   EXPECT_EQ(c.commit("MotSpeedMinLabeledEdit", "1234"), "2000");
-  EXPECT_EQ(c.working.u16(off::motor_speed_min), 200);
+  EXPECT_EQ(c.working.U16(off::motor_speed_min), 200);
   EXPECT_EQ(c.commit("MotSpeedMaxLabeledEdit", "99999"), "99990");
-  EXPECT_EQ(c.accepted.u16(off::motor_speed_max), 9999);
+  EXPECT_EQ(c.accepted.U16(off::motor_speed_max), 9999);
   EXPECT_EQ(c.commit("MotSpeedMaxLabeledEdit", "250000"), "100000");
   // The fallback is the last accepted value, not what the working copy holds.
-  c.working.setU16(off::motor_speed_max, 1500);
+  c.working.SetU16(off::motor_speed_max, 1500);
   EXPECT_EQ(c.commit("MotSpeedMaxLabeledEdit", "fast"), "100000");
 }
 
 TEST(ProfileEditCommit, TenthsFieldsTruncateReadTheLocaleAndStayInTheWorkingCopy) {
   Copies c;
   EXPECT_EQ(c.commit("ContUnderVoltageTripLabeledEdit", "60"), "55.0");
-  EXPECT_EQ(c.working.u16(off::cont_under_voltage_trip), 550);
-  EXPECT_EQ(c.accepted.u16(off::cont_under_voltage_trip), 350);  // last-accepted copy untouched
+  EXPECT_EQ(c.working.U16(off::cont_under_voltage_trip), 550);
+  EXPECT_EQ(c.accepted.U16(off::cont_under_voltage_trip), 350);  // last-accepted copy untouched
   EXPECT_EQ(c.commit("ContUnderVoltageTripLabeledEdit", "35.37"), "35.3");
   EXPECT_EQ(c.commit("ContUnderVoltageTripLabeledEdit", "volts"), "35.3");  // fallback: the working value
   EXPECT_EQ(c.commit("ACMotCurrentNoLoadLabeledEdit", "0.04"), "0.5");
-  EXPECT_EQ(c.working.u16(off::motor_ac_current_no_load), 5);
+  EXPECT_EQ(c.working.U16(off::motor_ac_current_no_load), 5);
   // Every one-decimal text in range is stored exactly (no 12.3 -> 12.2 from rounding).
   for (std::uint16_t t = 10; t <= 350; ++t) {
     const std::string typed = FormatTenths(t);
     EXPECT_EQ(c.commit("MotOverCurrentTripLabeledEdit", typed), typed);
-    EXPECT_EQ(c.working.u16(off::motor_over_current_trip), t);
+    EXPECT_EQ(c.working.U16(off::motor_over_current_trip), t);
   }
   const char saved = DecimalSeparator();
   SetDecimalSeparator(',');
@@ -93,7 +93,7 @@ TEST(ProfileEditCommit, TenthsFieldsTruncateReadTheLocaleAndStayInTheWorkingCopy
 TEST(ProfileEditCommit, NameAndCommentFallBackWhenEmptyAndKeepPadding) {
   Copies c;
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, "Spindle", c.working, c.accepted), "Spindle");
-  EXPECT_EQ(c.accepted.name(), "Spindle");
+  EXPECT_EQ(c.accepted.Name(), "Spindle");
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, "", c.working, c.accepted), "Spindle");
   // A shorter text leaves no trace of the longer one.
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, "AB", c.working, c.accepted), "AB");
@@ -102,7 +102,7 @@ TEST(ProfileEditCommit, NameAndCommentFallBackWhenEmptyAndKeepPadding) {
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, "ABCDEFGHIJKLMN", c.working, c.accepted), "ABCDEFGHIJK");
   EXPECT_EQ(CommitTextEdit(TextEdit::Comment, std::string(30, 'c'), c.working, c.accepted), std::string(17, 'c'));
   EXPECT_EQ(c.working.bytes[off::comment + 17], 0);
-  EXPECT_EQ(c.working.u16(off::cont_under_voltage_trip), 350);  // the next field is untouched
+  EXPECT_EQ(c.working.U16(off::cont_under_voltage_trip), 350);  // the next field is untouched
 
   // Padding after the NUL (as a drive may send it) survives committing the same text.
   MotorProfile w = MotorProfileDefaults(0);
@@ -133,13 +133,13 @@ TEST(VfTableRules, CellsMapToTheRecordArraysAndClampTruncateAndFallBack) {
   EXPECT_EQ(CommitVfCell(t, 0, 0, "240000"), "240000");  // speeds need not increase
 
   SetVfTable(p, t);
-  EXPECT_EQ(p.vf(off::motor_ac_vf_data_speed, 3), 24000);
-  EXPECT_EQ(p.vf(off::motor_ac_vf_data_speed, 4), 1234);
-  EXPECT_EQ(p.vf(off::motor_ac_vf_data_voltage_no_load, 0), 480);
-  EXPECT_EQ(p.vf(off::motor_ac_vf_data_voltage_max_load, 5), 123);
-  EXPECT_EQ(p.vf(off::motor_ac_vf_data_speed_loss_max_load, 11), 2000);
+  EXPECT_EQ(p.Vf(off::motor_ac_vf_data_speed, 3), 24000);
+  EXPECT_EQ(p.Vf(off::motor_ac_vf_data_speed, 4), 1234);
+  EXPECT_EQ(p.Vf(off::motor_ac_vf_data_voltage_no_load, 0), 480);
+  EXPECT_EQ(p.Vf(off::motor_ac_vf_data_voltage_max_load, 5), 123);
+  EXPECT_EQ(p.Vf(off::motor_ac_vf_data_speed_loss_max_load, 11), 2000);
   EXPECT_EQ(VfTableOf(p), t);
-  EXPECT_EQ(p.u16(off::motor_ac_current_max_load), 100);  // nothing outside the arrays moves
+  EXPECT_EQ(p.U16(off::motor_ac_current_max_load), 100);  // nothing outside the arrays moves
 
   // A cell outside the table changes nothing.
   const VfTable before = t;

@@ -33,8 +33,8 @@ TEST(ProfileWriteFailure, FullDiskKeepsThePreviousProfile) {
 
   disk.Fill();
   mv::MotorProfile p = mv::MotorProfileDefaults(4);
-  p.setComment("a longer comment");
-  mv::updateChecksum(p);
+  p.SetComment("a longer comment");
+  mv::UpdateChecksum(p);
   EXPECT_FALSE(mv::writeMotorProfileFile(path, p, message));
   EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
   EXPECT_EQ(mvtest::ReadFile(path), before);

@@ -14,7 +14,7 @@ using mvtest::ReadFile;
 using mvtest::TempDir;
 using mvtest::WriteFile;
 
-std::vector<std::string> DefaultLines() { return motorProfileFileLines(MotorProfileDefaults(0)); }
+std::vector<std::string> DefaultLines() { return MotorProfileFileLines(MotorProfileDefaults(0)); }
 
 std::string Join(const std::vector<std::string>& lines, const std::string& eol) {
   std::string s;
@@ -27,7 +27,7 @@ void ExpectRefused(const std::vector<std::string>& lines, const std::string& exp
   MotorProfile out = MotorProfileDefaults(5);
   const MotorProfile before = out;
   std::string message;
-  EXPECT_FALSE(parseMotorProfileLines(lines, out, message));
+  EXPECT_FALSE(ParseMotorProfileLines(lines, out, message));
   EXPECT_EQ(message, expected);
   EXPECT_EQ(out, before) << "record changed by a refused read";
 }
@@ -35,7 +35,7 @@ void ExpectRefused(const std::vector<std::string>& lines, const std::string& exp
 MotorProfile ReadOk(const std::vector<std::string>& lines) {
   MotorProfile out;
   std::string message;
-  EXPECT_TRUE(parseMotorProfileLines(lines, out, message)) << message;
+  EXPECT_TRUE(ParseMotorProfileLines(lines, out, message)) << message;
   return out;
 }
 
@@ -70,13 +70,13 @@ TEST(ProfileFileWriter, DefaultProfileLinesAndRoundTrip) {
 
 TEST(ProfileFileWriter, WritesStoredChecksumAndOutOfRangeValuesAsTheyAre) {
   MotorProfile p = MotorProfileDefaults(1);
-  p.setU16(off::cont_pwm_freq, 500);  // beyond the reader's range; checksum left stale
-  p.setComment("");
-  const auto lines = motorProfileFileLines(p);
+  p.SetU16(off::cont_pwm_freq, 500);  // beyond the reader's range; checksum left stale
+  p.SetComment("");
+  const auto lines = MotorProfileFileLines(p);
   ASSERT_EQ(lines.size(), 55u);
   EXPECT_EQ(lines[6], "comment: ");
   EXPECT_EQ(lines[12], "cont_pwm_freq: 500");
-  EXPECT_EQ(lines[53], "checksum: " + std::to_string(p.checksum()));
+  EXPECT_EQ(lines[53], "checksum: " + std::to_string(p.Checksum()));
   ExpectRefused(lines, "ERROR: - cont_pwm_freq: field");
 }
 
@@ -137,17 +137,17 @@ TEST(ProfileFileReader, NameAndCommentLengthsAndSpaces) {
   // Accepted texts change the checksum; fix line 54 from the record the reader builds.
   auto accepted = [](const std::string& name, const std::string& comment) {
     MotorProfile p = MotorProfileDefaults(0);
-    p.setName(name);
-    p.setComment(comment);
-    updateChecksum(p);
+    p.SetName(name);
+    p.SetComment(comment);
+    UpdateChecksum(p);
     auto lines = With(With(DefaultLines(), 6, "name: " + name), 7, "comment: " + comment);
-    lines[53] = "checksum: " + std::to_string(p.checksum());
+    lines[53] = "checksum: " + std::to_string(p.Checksum());
     const MotorProfile got = ReadOk(lines);
     EXPECT_EQ(got, p);
     return got;
   };
-  EXPECT_EQ(accepted("12345678901", "").comment(), "");
-  EXPECT_EQ(accepted(" a b  ", "12345678901234567").name(), " a b  ");
+  EXPECT_EQ(accepted("12345678901", "").Comment(), "");
+  EXPECT_EQ(accepted(" a b  ", "12345678901234567").Name(), " a b  ");
   const MotorProfile latin = accepted("Mot\xF6r", "\xE9t\xE9");  // single-byte text passes through
   EXPECT_EQ(latin.bytes[3], 0xF6);
 }
@@ -178,7 +178,7 @@ TEST(ProfileFileReader, NumericFieldMessagesFollowTheirLines) {
 TEST(ProfileFileReader, NumberSyntaxAndSixteenBitCut) {
   for (const char* text : {"cont_pwm_freq: $5A", "cont_pwm_freq: 65626", "cont_pwm_freq:  90", "cont_pwm_freq: 0x5a"}) {
     const MotorProfile p = ReadOk(With(DefaultLines(), 13, text));
-    EXPECT_EQ(p.u16(off::cont_pwm_freq), 90) << text;
+    EXPECT_EQ(p.U16(off::cont_pwm_freq), 90) << text;
   }
   // The record keeps braking ratio before PWM frequency.
   const MotorProfile p = ReadOk(DefaultLines());
@@ -225,15 +225,15 @@ TEST(ProfileFileReader, ChecksumLineAndComparison) {
                 "ERROR: - Invalid checksum got 54716, expected 54715");
   ExpectRefused(With(DefaultLines(), 54, "checksum: 0"), "ERROR: - Invalid checksum got 0, expected 54716");
   // The 16-bit cut applies: 54716 + 65536.
-  EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: 120252")).checksum(), 54716);
-  EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: $D5BC")).checksum(), 54716);
+  EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: 120252")).Checksum(), 54716);
+  EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: $D5BC")).Checksum(), 54716);
 }
 
 TEST(ProfileFileReader, PaddingFromTheControllerFailsAfterARoundTrip) {
   MotorProfile p = MotorProfileDefaults(0);
   p.bytes[off::name + 5] = 0x7F;  // junk after the name's NUL, as a controller may send
-  updateChecksum(p);
-  const std::uint16_t sent = p.checksum();
+  UpdateChecksum(p);
+  const std::uint16_t sent = p.Checksum();
   MotorProfile clean = p;
   clean.bytes[off::name + 5] = 0;
 

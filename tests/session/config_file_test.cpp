@@ -34,7 +34,7 @@ std::vector<std::string> With(std::vector<std::string> lines, int number, const 
 void ExpectRefused(const std::vector<std::string>& lines, const std::string& expected) {
   AppConfig out = Sample();
   std::string message;
-  EXPECT_FALSE(parseConfigLines(lines, out, message));
+  EXPECT_FALSE(ParseConfigLines(lines, out, message));
   EXPECT_EQ(message, expected);
   EXPECT_EQ(out, Sample()) << "settings changed by a refused load";
 }
@@ -42,7 +42,7 @@ void ExpectRefused(const std::vector<std::string>& lines, const std::string& exp
 AppConfig ReadOk(const std::vector<std::string>& lines) {
   AppConfig out;
   std::string message;
-  EXPECT_TRUE(parseConfigLines(lines, out, message)) << message;
+  EXPECT_TRUE(ParseConfigLines(lines, out, message)) << message;
   return out;
 }
 
@@ -50,48 +50,48 @@ TEST(ConfigFile, SavedFileLoadsBackExactly) {
   TempDir dir;
   const std::string path = dir.file("host.ini");
   std::string message;
-  ASSERT_TRUE(writeConfigFile(path, Sample(), message)) << message;
+  ASSERT_TRUE(WriteConfigFile(path, Sample(), message)) << message;
   EXPECT_EQ(ReadFile(path),
             "Morvane Controller Host Configuration File\r\n\r\nvers_major: 1\r\nvers_minor: 3\r\n\r\n"
             "com_port: 3\r\nbaud_rate: 19200\r\ndata_bits: 7\r\nparity: even\r\nstop_bits: 2\r\n\r\n"
             "hex_file: /home/eng/fw/main.hex\r\napp_start_address: 0x02800\r\n"
             "motor_profile_start_address: 0x04000\r\nspl_file_dir: /home/eng/out dir\r\n\r\n");
   AppConfig back;
-  ASSERT_TRUE(readConfigFile(path, back, message)) << message;
+  ASSERT_TRUE(ReadConfigFile(path, back, message)) << message;
   EXPECT_EQ(back, Sample());
 
   // Defaults (no hex file, no folder) also round-trip.
-  ASSERT_TRUE(writeConfigFile(path, AppConfig{}, message));
+  ASSERT_TRUE(WriteConfigFile(path, AppConfig{}, message));
   back = Sample();
-  ASSERT_TRUE(readConfigFile(path, back, message)) << message;
+  ASSERT_TRUE(ReadConfigFile(path, back, message)) << message;
   EXPECT_EQ(back, AppConfig{});
 }
 
 TEST(ConfigFile, EveryReadableSettingMapsBack) {
   const int bauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
   for (int b : bauds) {
-    const AppConfig c = ReadOk(With(configFileLines(Sample()), 7, "baud_rate: " + std::to_string(b)));
+    const AppConfig c = ReadOk(With(ConfigFileLines(Sample()), 7, "baud_rate: " + std::to_string(b)));
     EXPECT_EQ(BaudRateStr(c.baud_rate), std::to_string(b));
   }
   for (auto p : {paNone, paOdd, paEven}) {
     AppConfig s = Sample();
     s.parity = p;
-    EXPECT_EQ(ReadOk(configFileLines(s)).parity, p);
+    EXPECT_EQ(ReadOk(ConfigFileLines(s)).parity, p);
   }
-  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 8, "data_bits: 8")).data_bits, db8);
-  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 10, "stop_bits: 1")).stop_bits, sb1);
-  EXPECT_EQ(ReadOk(With(configFileLines(Sample()), 6, "com_port: 32")).com_port, 32);
+  EXPECT_EQ(ReadOk(With(ConfigFileLines(Sample()), 8, "data_bits: 8")).data_bits, db8);
+  EXPECT_EQ(ReadOk(With(ConfigFileLines(Sample()), 10, "stop_bits: 1")).stop_bits, sb1);
+  EXPECT_EQ(ReadOk(With(ConfigFileLines(Sample()), 6, "com_port: 32")).com_port, 32);
 }
 
 TEST(ConfigFile, SizeBlankLinesAndHeaderInOrder) {
-  auto lines = configFileLines(Sample());
+  auto lines = ConfigFileLines(Sample());
   lines.push_back("");
   ExpectRefused(lines, "ERROR: - invalid confguration file size, got 17 lines, expected 16");
   lines.pop_back();
   lines.pop_back();
   ExpectRefused(lines, "ERROR: - invalid confguration file size, got 15 lines, expected 16");
 
-  const auto good = configFileLines(Sample());
+  const auto good = ConfigFileLines(Sample());
   ExpectRefused(With(good, 2, " "), "ERROR: - line #1 not blank");
   ExpectRefused(With(good, 5, "x"), "ERROR: - line #4 not blank");
   ExpectRefused(With(good, 11, "\t"), "ERROR: - line #10 not blank");
@@ -102,7 +102,7 @@ TEST(ConfigFile, SizeBlankLinesAndHeaderInOrder) {
 }
 
 TEST(ConfigFile, Version) {
-  const auto good = configFileLines(Sample());
+  const auto good = ConfigFileLines(Sample());
   ExpectRefused(With(good, 4, "vers_minor: 2"), "ERROR: - invalid configuration file version, got V1.2, expected V1.3");
   ExpectRefused(With(With(good, 3, "vers_major: 2"), 4, "vers_minor: 0"),
                 "ERROR: - invalid configuration file version, got V2.0, expected V1.3");
@@ -111,7 +111,7 @@ TEST(ConfigFile, Version) {
 }
 
 TEST(ConfigFile, PortFields) {
-  const auto good = configFileLines(Sample());
+  const auto good = ConfigFileLines(Sample());
   ExpectRefused(With(good, 6, "com_port: 0"), "ERROR: - invalid com_port: field");
   ExpectRefused(With(good, 6, "com_port: 33"), "ERROR: - invalid com_port: field");
   ExpectRefused(With(good, 6, "com_port:3"), "ERROR: - invalid com_port: field");
@@ -127,18 +127,18 @@ TEST(ConfigFile, PortFields) {
 TEST(ConfigFile, SettingsThePortHasButTheFileCannotHoldAreWrittenThenRefused) {
   AppConfig mark = Sample();
   mark.parity = paMark;
-  const auto lines = configFileLines(mark);
+  const auto lines = ConfigFileLines(mark);
   EXPECT_EQ(lines[8], "parity: mark");
   ExpectRefused(lines, "ERROR: - invalid parity: field");
 
   AppConfig half = Sample();
   half.stop_bits = sb1_5;
-  EXPECT_EQ(configFileLines(half)[9], "stop_bits: 1.5");
-  ExpectRefused(configFileLines(half), "ERROR: - invalid stop_bits: field");
+  EXPECT_EQ(ConfigFileLines(half)[9], "stop_bits: 1.5");
+  ExpectRefused(ConfigFileLines(half), "ERROR: - invalid stop_bits: field");
 }
 
 TEST(ConfigFile, HexFileAndFolder) {
-  const auto good = configFileLines(Sample());
+  const auto good = ConfigFileLines(Sample());
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: ")).hex_file, "");
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: a.h86")).hex_file, "a.h86");
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: /x.y/fw.hex")).hex_file, "/x.y/fw.hex");
@@ -158,7 +158,7 @@ TEST(ConfigFile, HexFileAndFolder) {
 }
 
 TEST(ConfigFile, AddressesAreMultiplesOfThePageSize) {
-  const auto good = configFileLines(Sample());
+  const auto good = ConfigFileLines(Sample());
   EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 0x02000")).app_start_address, 8192u);
   EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 8192")).app_start_address, 8192u);
   ExpectRefused(With(good, 13, "app_start_address: 0x02100"), "ERROR: - invalid app_start_address: field");
@@ -176,21 +176,21 @@ TEST(ConfigFile, FileLevelFailures) {
   TempDir dir;
   AppConfig out = Sample();
   std::string message;
-  EXPECT_FALSE(readConfigFile(dir.file("none.ini"), out, message));
+  EXPECT_FALSE(ReadConfigFile(dir.file("none.ini"), out, message));
   EXPECT_EQ(message,
             "ERROR: - unable to read configuration file " + dir.file("none.ini") + ": No such file or directory");
   EXPECT_EQ(out, Sample());
 
   // LF-only files read as well.
   std::string text;
-  for (const auto& l : configFileLines(Sample())) text += l + "\n";
+  for (const auto& l : ConfigFileLines(Sample())) text += l + "\n";
   WriteFile(dir.file("lf.ini"), text);
-  EXPECT_TRUE(readConfigFile(dir.file("lf.ini"), out, message)) << message;
+  EXPECT_TRUE(ReadConfigFile(dir.file("lf.ini"), out, message)) << message;
 
   const std::string path = dir.file("host.ini");
-  ASSERT_TRUE(writeConfigFile(path, Sample(), message));
+  ASSERT_TRUE(WriteConfigFile(path, Sample(), message));
   const std::string before = ReadFile(path);
-  EXPECT_FALSE(writeConfigFile(dir.file("no/host.ini"), AppConfig{}, message));
+  EXPECT_FALSE(WriteConfigFile(dir.file("no/host.ini"), AppConfig{}, message));
   EXPECT_EQ(message, "ERROR: - unable to write configuration file " + dir.file("no/host.ini") +
                          ": No such file or directory");
   EXPECT_EQ(ReadFile(path), before);

@@ -36,14 +36,14 @@ TEST(ConfigWriteFailure, KeepsThePreviousFileAndSaysWhy) {
   // The folder is a file, or does not exist.
   mvtest::WriteFile(dir.file("plain"), "x");
   for (const std::string& path : {dir.file("plain/app.ini"), dir.file("missing/app.ini")}) {
-    EXPECT_FALSE(mv::writeConfigFile(path, Changed(), message)) << path;
+    EXPECT_FALSE(mv::WriteConfigFile(path, Changed(), message)) << path;
     EXPECT_EQ(message.rfind("ERROR: - unable to write configuration file " + path + ": ", 0), 0u) << message;
   }
   EXPECT_EQ(mvtest::ReadFile(dir.file("plain")), "x");
 
   // The target is a folder: refused, the folder is left alone.
   ASSERT_EQ(::mkdir(dir.file("folder.ini").c_str(), 0700), 0);
-  EXPECT_FALSE(mv::writeConfigFile(dir.file("folder.ini"), Changed(), message));
+  EXPECT_FALSE(mv::WriteConfigFile(dir.file("folder.ini"), Changed(), message));
   struct stat st {};
   ASSERT_EQ(::stat(dir.file("folder.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -55,16 +55,16 @@ TEST(ConfigWriteFailure, FullDiskKeepsThePreviousFile) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   const std::string path = disk.file("app.ini");
   std::string message;
-  ASSERT_TRUE(mv::writeConfigFile(path, mv::AppConfig{}, message)) << message;
+  ASSERT_TRUE(mv::WriteConfigFile(path, mv::AppConfig{}, message)) << message;
   const std::string before = mvtest::ReadFile(path);
   disk.Fill();
 
-  EXPECT_FALSE(mv::writeConfigFile(path, Changed(), message));
+  EXPECT_FALSE(mv::WriteConfigFile(path, Changed(), message));
   EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
   EXPECT_EQ(mvtest::ReadFile(path), before);
   EXPECT_EQ(mvtest::StrayEntries(disk.path(), {"app.ini", "filler"}), "");
   mv::AppConfig back;
-  EXPECT_TRUE(mv::readConfigFile(path, back, message)) << message;
+  EXPECT_TRUE(mv::ReadConfigFile(path, back, message)) << message;
   EXPECT_EQ(back, mv::AppConfig{});
 }
 
@@ -75,7 +75,7 @@ TEST(ReadOddFiles, FifoWithoutWriterIsRefusedWithoutHanging) {
   auto read = std::async(std::launch::async, [&] {
     mv::AppConfig c;
     std::string message;
-    const bool ok = mv::readConfigFile(fifo, c, message);
+    const bool ok = mv::ReadConfigFile(fifo, c, message);
     return std::make_pair(ok, message);
   });
   if (read.wait_for(5s) != std::future_status::ready) {
@@ -92,19 +92,19 @@ TEST(ReadOddFiles, FifoWithoutWriterIsRefusedWithoutHanging) {
 
 TEST(ReadOddFiles, DevicesAndFoldersAreRefusedProcFilesRead) {
   std::string bytes, err;
-  EXPECT_FALSE(mv::readFileBytes("/dev/zero", bytes, err, "configuration file"));
+  EXPECT_FALSE(mv::ReadFileBytes("/dev/zero", bytes, err, "configuration file"));
   EXPECT_EQ(err.rfind("unable to read configuration file /dev/zero: ", 0), 0u) << err;
-  EXPECT_FALSE(mv::readFileBytes("/tmp", bytes, err, "configuration file"));
+  EXPECT_FALSE(mv::ReadFileBytes("/tmp", bytes, err, "configuration file"));
   EXPECT_TRUE(bytes.empty());
 
   // A file whose size is unknown up front (reported as 0) is still read whole,
   // and a configuration reader given it says what is wrong with its contents.
   std::vector<std::string> lines;
-  ASSERT_TRUE(mv::readTextLines("/proc/self/status", lines, err)) << err;
+  ASSERT_TRUE(mv::ReadTextLines("/proc/self/status", lines, err)) << err;
   EXPECT_GT(lines.size(), 5u);
   mv::AppConfig c;
   std::string message;
-  EXPECT_FALSE(mv::readConfigFile("/proc/self/status", c, message));
+  EXPECT_FALSE(mv::ReadConfigFile("/proc/self/status", c, message));
   EXPECT_EQ(message.rfind("ERROR: - invalid confguration file size, got ", 0), 0u) << message;
 }
 
@@ -112,19 +112,19 @@ TEST(ReadOddFiles, FileThatVanishesOrShrinksBetweenReadsGivesCleanResults) {
   mvtest::TempDir dir;
   const std::string path = dir.file("app.ini");
   std::string message;
-  ASSERT_TRUE(mv::writeConfigFile(path, Changed(), message));
+  ASSERT_TRUE(mv::WriteConfigFile(path, Changed(), message));
   mv::AppConfig c;
-  ASSERT_TRUE(mv::readConfigFile(path, c, message));
+  ASSERT_TRUE(mv::ReadConfigFile(path, c, message));
 
   // Cut in the middle of a line: refused with the size message, nothing applied.
   ASSERT_EQ(::truncate(path.c_str(), mvtest::TinyDisk::Size(path) / 2), 0);
   mv::AppConfig kept = c;
-  EXPECT_FALSE(mv::readConfigFile(path, kept, message));
+  EXPECT_FALSE(mv::ReadConfigFile(path, kept, message));
   EXPECT_EQ(kept, c);
   EXPECT_EQ(message.rfind("ERROR: - invalid confguration file size, got ", 0), 0u) << message;
 
   ASSERT_EQ(::unlink(path.c_str()), 0);
-  EXPECT_FALSE(mv::readConfigFile(path, kept, message));
+  EXPECT_FALSE(mv::ReadConfigFile(path, kept, message));
   EXPECT_EQ(kept, c);
   EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
 }

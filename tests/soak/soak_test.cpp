@@ -101,7 +101,7 @@ struct Window final : mv::MainRequestsView, mv::ControlStatusView, mv::LinkView 
   void ShowMessage(const char* text) override { messages.emplace_back(text); }
   const mv::MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
   void SetProfileSlot(int i, const mv::MotorProfile& p) override {
-    if (!mv::profileChecksumValid(p)) ++badSlotStores;
+    if (!mv::ProfileChecksumValid(p)) ++badSlotStores;
     if (i >= 0 && i < mv::kSlotCount) slots[static_cast<std::size_t>(i)] = p;
   }
   void SetStatusFieldText(mv::StatusField, const char*) override {}
@@ -268,11 +268,11 @@ mv::MotorProfile RandomProfile(std::mt19937& rng, int round) {
   mv::MotorProfile p = mv::MotorProfileDefaults(round % mv::kSlotCount);
   char name[12];
   std::snprintf(name, sizeof name, "R%d", round);
-  p.setName(name);
-  p.setComment(round % 3 ? "soak" : "");
+  p.SetName(name);
+  p.SetComment(round % 3 ? "soak" : "");
   for (const auto& f : mv::kScalarFields)
-    p.setU16(f.offset, static_cast<std::uint16_t>(std::uniform_int_distribution<int>(f.min, f.max)(rng)));
-  mv::updateChecksum(p);
+    p.SetU16(f.offset, static_cast<std::uint16_t>(std::uniform_int_distribution<int>(f.min, f.max)(rng)));
+  mv::UpdateChecksum(p);
   return p;
 }
 
@@ -327,7 +327,7 @@ TEST(Soak, ProfileRoundTripsNeverStoreABadChecksum) {
       } else {
         EXPECT_EQ(link.window.slots[s], drive[s]) << "round " << r;
       }
-      for (const auto& p : link.window.slots) ASSERT_TRUE(mv::profileChecksumValid(p)) << "round " << r;
+      for (const auto& p : link.window.slots) ASSERT_TRUE(mv::ProfileChecksumValid(p)) << "round " << r;
 
       // The slot as the user would save it, read back from its file.
       std::string message;

@@ -42,8 +42,8 @@ TEST(CliDriveLine, ProfilesTravelAt9600Baud) {
   mvtest::TracedSim sim({"--baud", "9600"});
   ASSERT_TRUE(sim.Ok());
   mv::MotorProfile p = mv::MotorProfileDefaults(3);
-  p.setName("Slow line");
-  mv::updateChecksum(p);
+  p.SetName("Slow line");
+  mv::UpdateChecksum(p);
   std::string msg;
   ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("in.ini"), p, msg)) << msg;
   RunResult r = Drive(sim.path(), {"--baud", "9600", "save-profile", "4", dir.file("in.ini")});

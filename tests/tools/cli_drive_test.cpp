@@ -40,9 +40,9 @@ int Count(const std::string& text, const std::string& part) {
 
 mv::MotorProfile Custom(int slot, const char* name, std::uint16_t maxSpeed) {
   mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-  p.setName(name);
-  p.setU16(mv::off::motor_speed_max, maxSpeed);
-  mv::updateChecksum(p);
+  p.SetName(name);
+  p.SetU16(mv::off::motor_speed_max, maxSpeed);
+  mv::UpdateChecksum(p);
   return p;
 }
 

@@ -75,9 +75,9 @@ TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
   mvtest::TempDir dir;
   mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
   mv::MotorProfile custom = mv::MotorProfileDefaults(1);
-  custom.setName("Grinder");
-  custom.setComment("line 4");
-  mv::updateChecksum(custom);
+  custom.SetName("Grinder");
+  custom.SetComment("line 4");
+  mv::UpdateChecksum(custom);
   std::string msg;
   ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("p2.txt"), custom, msg)) << msg;
 

@@ -35,16 +35,16 @@ std::string Write(const TempDir& dir, const std::string& name, const mv::MotorPr
 // Slot P01's defaults with four fields changed, one of each kind of display.
 mv::MotorProfile Edited() {
   mv::MotorProfile p = mv::MotorProfileDefaults(0);
-  p.setComment("Bench");
-  p.setU16(mv::off::cont_under_voltage_trip, 360);
-  p.setU16(mv::off::motor_speed_max, 7000);
-  p.setVf(mv::off::motor_ac_vf_data_voltage_no_load, 2, 65);
-  mv::updateChecksum(p);
+  p.SetComment("Bench");
+  p.SetU16(mv::off::cont_under_voltage_trip, 360);
+  p.SetU16(mv::off::motor_speed_max, 7000);
+  p.SetVf(mv::off::motor_ac_vf_data_voltage_no_load, 2, 65);
+  mv::UpdateChecksum(p);
   return p;
 }
 
 std::string EditedLines(const std::string& arrow) {
-  const std::string sum = std::to_string(Edited().checksum());
+  const std::string sum = std::to_string(Edited().Checksum());
   auto line = [&](const std::string& key, const std::string& a, const std::string& b) {
     return key + ": " + (arrow == "->" ? a + " -> " + b : b + " -> " + a) + "\n";
   };

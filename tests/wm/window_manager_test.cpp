@@ -31,6 +31,8 @@
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 // Runs the event loop until done() or the time is up.

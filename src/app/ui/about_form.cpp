@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+namespace mv::ui {
+
 QPixmap MakeAboutLogo() {
   QPixmap pm(153, 53);
   pm.fill(Qt::white);
@@ -155,3 +157,5 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* e) {
   }
   return QDialog::eventFilter(watched, e);
 }
+
+}  // namespace mv::ui

@@ -10,6 +10,8 @@
 class QKeyEvent;
 class QMouseEvent;
 
+namespace mv::ui {
+
 // The logo drawn in code, 153 x 53 pixels.
 QPixmap MakeAboutLogo();
 
@@ -54,3 +56,5 @@ class TAboutForm : public QDialog {
   QString buildDate_ = QStringLiteral("???");
   QString noticeYear_ = QStringLiteral("???");
 };
+
+}  // namespace mv::ui

@@ -11,6 +11,8 @@
 #include "app/ui/main_form.h"
 #include "app/ui/report_log_file.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 bool HaveDisplay() {

@@ -7,6 +7,8 @@
 
 #include "app/ui/report_log_file.h"
 
+namespace mv::ui {
+
 TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("LogWindow"));
   setWindowTitle(QStringLiteral("Report Log"));
@@ -118,3 +120,5 @@ void TLogWindow::showEvent(QShowEvent* e) {
   ShowFileStatus();
   QWidget::showEvent(e);
 }
+
+}  // namespace mv::ui

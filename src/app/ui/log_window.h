@@ -17,6 +17,8 @@ namespace mv {
 class ReportLogFile;
 }
 
+namespace mv::ui {
+
 class TLogWindow : public QWidget {
   Q_OBJECT
  public:
@@ -62,3 +64,5 @@ class TLogWindow : public QWidget {
   QTimer fileStatusTimer_;
   std::unique_ptr<mv::ReportLogFile> file_;
 };
+
+}  // namespace mv::ui

@@ -21,6 +21,8 @@
 #include "serial/port_info.h"
 #include "session/report_line.h"
 
+namespace mv::ui {
+
 namespace {
 
 constexpr int kPanelWidths[TMainForm::kPanelCount] = {140, 20, 50, 20, 50, 22, 50, 27, 50, 33, 50};
@@ -591,15 +593,15 @@ void TMainForm::EditButtonClick(int slotIndex) {
   mv::ui::TMotorProfileEditForm editor(this, slotIndex + 1, profileSlots[i]);
   if (editor.exec() != QDialog::Accepted) return;
   profileSlots[i] = editor.EditedProfile();
-  Slots[i].NameLabel->setText(QString::fromLatin1(profileSlots[i].name().c_str()) + QStringLiteral(": ") +
-                              QString::fromLatin1(profileSlots[i].comment().c_str()));
+  Slots[i].NameLabel->setText(QString::fromLatin1(profileSlots[i].Name().c_str()) + QStringLiteral(": ") +
+                              QString::fromLatin1(profileSlots[i].Comment().c_str()));
 }
 
 void TMainForm::setProfileSlot(int index, const mv::MotorProfile& profile) {
   if (index < 0 || index >= mv::kSlotCount) return;
   profileSlots[index] = profile;
-  QString text = QString::fromLatin1(profile.name().c_str());
-  const std::string comment = profile.comment();
+  QString text = QString::fromLatin1(profile.Name().c_str());
+  const std::string comment = profile.Comment();
   if (!comment.empty()) text += QStringLiteral(": ") + QString::fromLatin1(comment.c_str());
   Slots[index].NameLabel->setText(text);
 }
@@ -623,3 +625,5 @@ void TMainForm::ShowMessage(const char* text) {
   QWidget* modal = QApplication::activeModalWidget();
   prompts_->ShowMessage(mv::OwnerOf(modal ? modal : this), text);
 }
+
+}  // namespace mv::ui

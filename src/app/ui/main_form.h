@@ -30,12 +30,14 @@
 #include "serial/ui/TDVXCOMDlg.h"
 #include "session/drive_session.h"
 
-class TLogWindow;
-class TControlStatusForm;
-
 namespace mv {
 class GuiQueuePump;
 }
+
+namespace mv::ui {
+
+class TLogWindow;
+class TControlStatusForm;
 
 class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequestsView {
   Q_OBJECT
@@ -261,3 +263,5 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   std::unique_ptr<mv::GuiQueuePump> pump_;
   bool closed_ = false;
 };
+
+}  // namespace mv::ui

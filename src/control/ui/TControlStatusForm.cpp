@@ -23,6 +23,8 @@
 #include "serial/TDVXCOMPort.h"
 #include "serial/ui/TDVXCOMIndicator.h"
 
+namespace mv::ui {
+
 namespace {
 
 QLabel* PlainLabel(const QString& text, QWidget* parent) {
@@ -250,13 +252,13 @@ void TControlStatusForm::BuildStatusGroup() {
 }
 
 QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* objectName, const mv::LampInfo* lamps,
-                                              std::size_t count, mv::RoundLamp** out) {
+                                              std::size_t count, RoundLamp** out) {
   auto* group = new QGroupBox(QString::fromLatin1(title), this);
   group->setObjectName(QString::fromLatin1(objectName));
   auto* grid = new QGridLayout(group);
   const std::size_t perColumn = 4;
   for (std::size_t i = 0; i < count; ++i) {
-    auto* lamp = new mv::RoundLamp(group);
+    auto* lamp = new RoundLamp(group);
     lamp->setObjectName(QString::fromLatin1(lamps[i].objectName));
     lamp->setAccessibleName(QString::fromLatin1(lamps[i].label));
     auto* label = PlainLabel(QString::fromLatin1(lamps[i].label), group);
@@ -561,3 +563,5 @@ void TControlStatusForm::SetInternalStatusLamps(std::uint16_t internalStatusWord
   for (std::size_t i = 0; i < mv::kInternalLampCount; ++i)
     internalLamps_[i]->SetFill(ToQColor(mv::LampColourFor(mv::kInternalLamps[i], internalStatusWord)));
 }
+
+}  // namespace mv::ui

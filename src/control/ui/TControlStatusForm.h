@@ -17,7 +17,6 @@
 
 class QCheckBox;
 class QLabel;
-class TStatusPlotForm;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -25,13 +24,17 @@ class QPushButton;
 
 namespace mv {
 class Prompts;
-class RoundLamp;
 }  // namespace mv
 
 namespace PLKDVX {
 class TDVXCOMPort;
 class TDVXCOMIndicator;
 }  // namespace PLKDVX
+
+namespace mv::ui {
+
+class RoundLamp;
+class TStatusPlotForm;
 
 class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   Q_OBJECT
@@ -105,7 +108,7 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   void BuildCommandsGroup();
   void BuildStatusGroup();
   QGroupBox* BuildLampGroup(const char* title, const char* objectName, const mv::LampInfo* lamps,
-                            std::size_t count, mv::RoundLamp** out);
+                            std::size_t count, RoundLamp** out);
   void CentreOverOwner();
   QLayout* BuildLinkHealthGroup();
   void StopRecording(const std::string& message);
@@ -127,8 +130,8 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
 
   QGroupBox* StatusBitsGroupBox = nullptr;
   QGroupBox* InternalStatusBitsGroupBox = nullptr;
-  std::array<mv::RoundLamp*, mv::kStatusLampCount> statusLamps_{};
-  std::array<mv::RoundLamp*, mv::kInternalLampCount> internalLamps_{};
+  std::array<RoundLamp*, mv::kStatusLampCount> statusLamps_{};
+  std::array<RoundLamp*, mv::kInternalLampCount> internalLamps_{};
 
   QPushButton* GetStatusButton = nullptr;
   QLineEdit* StatusUpdatePerLabeledEdit = nullptr;
@@ -154,3 +157,5 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   std::int32_t period_ = 250;
   std::int32_t previousPeriod_ = 250;
 };
+
+}  // namespace mv::ui

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-namespace mv {
+namespace mv::ui {
 
 RoundLamp::RoundLamp(QWidget* parent) : QWidget(parent) {
   setFixedSize(13, 13);
@@ -24,4 +24,4 @@ void RoundLamp::paintEvent(QPaintEvent*) {
   p.drawEllipse(QRectF(0.5, 0.5, width() - 1.0, height() - 1.0));
 }
 
-}  // namespace mv
+}  // namespace mv::ui

@@ -5,7 +5,7 @@
 #include <QColor>
 #include <QWidget>
 
-namespace mv {
+namespace mv::ui {
 
 class RoundLamp : public QWidget {
   Q_OBJECT
@@ -26,4 +26,4 @@ class RoundLamp : public QWidget {
   QColor fill_{255, 255, 255};
 };
 
-}  // namespace mv
+}  // namespace mv::ui

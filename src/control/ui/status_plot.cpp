@@ -12,7 +12,7 @@
 #include <cmath>
 #include <limits>
 
-namespace mv {
+namespace mv::ui {
 
 namespace {
 
@@ -233,7 +233,6 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
   }
 }
 
-}  // namespace mv
 
 // On top like the control/status window it is opened from: a window manager
 // keeps an always-on-top window above every ordinary one, so an ordinary plot
@@ -245,7 +244,7 @@ TStatusPlotForm::TStatusPlotForm(const mv::StatusHistory& history, QWidget* owne
   setWindowTitle(QStringLiteral("Status Plot"));
   setModal(false);
 
-  StatusPlot = new mv::StatusPlotWidget(history, this);
+  StatusPlot = new StatusPlotWidget(history, this);
 
   TimeWindowComboBox = new QComboBox(this);
   TimeWindowComboBox->setObjectName(QStringLiteral("TimeWindowComboBox"));
@@ -289,8 +288,8 @@ TStatusPlotForm::TStatusPlotForm(const mv::StatusHistory& history, QWidget* owne
   connect(&repaintTimer_, &QTimer::timeout, StatusPlot, qOverload<>(&QWidget::update));
   connect(TimeWindowComboBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
           [this](int) { StatusPlot->SetWindowSeconds(TimeWindowComboBox->currentData().toInt()); });
-  connect(PauseCheckBox, &QCheckBox::toggled, StatusPlot, &mv::StatusPlotWidget::SetPaused);
-  connect(AutoscaleCheckBox, &QCheckBox::toggled, StatusPlot, &mv::StatusPlotWidget::SetAutoscale);
+  connect(PauseCheckBox, &QCheckBox::toggled, StatusPlot, &StatusPlotWidget::SetPaused);
+  connect(AutoscaleCheckBox, &QCheckBox::toggled, StatusPlot, &StatusPlotWidget::SetAutoscale);
   connect(ClearButton, &QPushButton::clicked, this, &TStatusPlotForm::ClearRequested);
 }
 
@@ -303,3 +302,5 @@ void TStatusPlotForm::HistoryCleared() {
   if (StatusPlot->Paused()) PauseCheckBox->setChecked(false);
   StatusPlot->update();
 }
+
+}  // namespace mv::ui

@@ -17,7 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QPushButton;
 
-namespace mv {
+namespace mv::ui {
 
 // The drawing: lanes stacked top to bottom in kPlotSeries order, a value
 // column on the left, the time axis at the bottom (seconds before the end).
@@ -59,8 +59,6 @@ class StatusPlotWidget : public QWidget {
   std::vector<QPointF> points_;  // reused between paints
 };
 
-}  // namespace mv
-
 class TStatusPlotForm : public QDialog {
   Q_OBJECT
  public:
@@ -75,7 +73,7 @@ class TStatusPlotForm : public QDialog {
   // The history was cleared.
   void HistoryCleared();
 
-  mv::StatusPlotWidget* Plot() const { return StatusPlot; }
+  StatusPlotWidget* Plot() const { return StatusPlot; }
   const QTimer& RepaintTimer() const { return repaintTimer_; }
 
  signals:
@@ -83,10 +81,12 @@ class TStatusPlotForm : public QDialog {
   void ClearRequested();
 
  private:
-  mv::StatusPlotWidget* StatusPlot = nullptr;
+  StatusPlotWidget* StatusPlot = nullptr;
   QComboBox* TimeWindowComboBox = nullptr;
   QCheckBox* PauseCheckBox = nullptr;
   QCheckBox* AutoscaleCheckBox = nullptr;
   QPushButton* ClearButton = nullptr;
   QTimer repaintTimer_;
 };
+
+}  // namespace mv::ui

@@ -16,6 +16,8 @@
 
 #include "firmware/spl_builder.h"
 
+namespace mv::ui {
+
 namespace {
 
 QLabel* PlainLabel(const QString& text, const char* objectName, QWidget* parent) {
@@ -346,3 +348,5 @@ bool TCreateSPLFileForm::eventFilter(QObject* watched, QEvent* event) {
   }
   return QDialog::eventFilter(watched, event);
 }
+
+}  // namespace mv::ui

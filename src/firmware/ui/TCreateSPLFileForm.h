@@ -25,6 +25,8 @@ class QLineEdit;
 class QPushButton;
 
 
+namespace mv::ui {
+
 class TCreateSPLFileForm : public QDialog {
   Q_OBJECT
 
@@ -86,3 +88,5 @@ class TCreateSPLFileForm : public QDialog {
   QPushButton* CreateLSRFileButton = nullptr;
   QPushButton* CloseButton = nullptr;
 };
+
+}  // namespace mv::ui

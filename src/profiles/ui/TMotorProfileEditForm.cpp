@@ -52,7 +52,7 @@ QLabel* labelFor(QWidget* buddy, const QString& text, QWidget* parent) {
 
 // Fixed foreground colour in every colour group (active, inactive, disabled),
 // or back to the colours the widget inherits.
-void setFixedForeground(QWidget* w, QPalette::ColorRole role, const QColor* colour) {
+void SetFixedForeground(QWidget* w, QPalette::ColorRole role, const QColor* colour) {
   if (!colour) {
     w->setPalette(QPalette());
     return;
@@ -224,28 +224,28 @@ void TMotorProfileEditForm::FillChoice(QComboBox* box, const QStringList& items,
 }
 
 void TMotorProfileEditForm::FillControls() {
-  MotorProfileNameLabeledEdit->setText(latin1(working_.name()));
-  MotorProfileCommentLabeledEdit->setText(latin1(working_.comment()));
+  MotorProfileNameLabeledEdit->setText(latin1(working_.Name()));
+  MotorProfileCommentLabeledEdit->setText(latin1(working_.Comment()));
   for (const auto& c : numeric_) c.edit->setText(QString::fromStdString(mv::NumericEditText(*c.def, working_)));
   for (std::size_t i = 0; i < mv::kEdgeChoiceCount; ++i)
-    FillChoice(edges_[i], edgeItems(), working_.u16(mv::kEdgeChoices[i].offset));
-  FillChoice(MotTypeComboBox, motorTypeItems(), working_.u16(mv::off::motor_type));
-  MotTempEnableCheckBox->setChecked(working_.u16(mv::off::motor_temp_enable) != 0);
+    FillChoice(edges_[i], edgeItems(), working_.U16(mv::kEdgeChoices[i].offset));
+  FillChoice(MotTypeComboBox, motorTypeItems(), working_.U16(mv::off::motor_type));
+  MotTempEnableCheckBox->setChecked(working_.U16(mv::off::motor_temp_enable) != 0);
   ApplyMotorTypeDisplay();
 }
 
 void TMotorProfileEditForm::ApplyMotorTypeDisplay() {
   // DC greys the AC fields and the reverse; any other value (from a drive)
   // greys nothing and leaves both tabs usable.
-  const std::uint16_t type = working_.u16(mv::off::motor_type);
+  const std::uint16_t type = working_.U16(mv::off::motor_type);
   const bool greyDC = type == 1, greyAC = type == 0;
   const QColor grey = InactiveColour();
   for (const auto& c : numeric_) {
     const bool g = (c.def->group == mv::MotorGroup::DC && greyDC) || (c.def->group == mv::MotorGroup::AC && greyAC);
-    setFixedForeground(c.edit, QPalette::Text, g ? &grey : nullptr);
-    setFixedForeground(c.label, QPalette::WindowText, g ? &grey : nullptr);
+    SetFixedForeground(c.edit, QPalette::Text, g ? &grey : nullptr);
+    SetFixedForeground(c.label, QPalette::WindowText, g ? &grey : nullptr);
   }
-  setFixedForeground(VFDataBitBtn, QPalette::ButtonText, greyAC ? &grey : nullptr);
+  SetFixedForeground(VFDataBitBtn, QPalette::ButtonText, greyAC ? &grey : nullptr);
   // The tab stays selectable; only the controls on it are disabled.
   pages_[static_cast<int>(mv::EditTab::DCMotor)]->setEnabled(!greyDC);
   pages_[static_cast<int>(mv::EditTab::ACMotor)]->setEnabled(!greyAC);
@@ -337,7 +337,7 @@ void TMotorProfileEditForm::keyPressEvent(QKeyEvent* event) {
 void TMotorProfileEditForm::done(int result) {
   // However the window closes, every field is committed and the checksum made good.
   CommitAll();
-  mv::updateChecksum(working_);
+  mv::UpdateChecksum(working_);
   QDialog::done(result);
 }
 

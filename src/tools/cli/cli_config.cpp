@@ -10,7 +10,7 @@ int Config(int argc, char** argv) {
   if (argc != 2 || std::string(argv[0]) != "check") return Usage("config check FILE");
   AppConfig c;
   std::string message;
-  if (!readConfigFile(argv[1], c, message)) {
+  if (!ReadConfigFile(argv[1], c, message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return 1;
   }

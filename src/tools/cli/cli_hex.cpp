@@ -111,7 +111,7 @@ int Image(int argc, char** argv) {
     return 1;
   }
   std::string err;
-  if (!writeFileAtomic(out, buffer, err, "image file")) {
+  if (!WriteFileAtomic(out, buffer, err, "image file")) {
     std::fprintf(stderr, "morvane-cli: %s\n", err.c_str());
     return 1;
   }

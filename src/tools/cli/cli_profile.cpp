@@ -160,13 +160,13 @@ int Profile(int argc, char** argv) {
     if (argc != 2) return Usage(cmd == "check" ? "profile check FILE" : "profile dump FILE");
     MotorProfile p;
     if (!readMotorProfileFile(argv[1], p, message)) return Refused(message);
-    if (cmd == "dump") std::printf("%s\n", profileToHex(p).c_str());
+    if (cmd == "dump") std::printf("%s\n", ProfileToHex(p).c_str());
     return 0;
   }
   if (cmd == "from-bytes") {
     if (argc != 3) return Usage("profile from-bytes HEX444 OUT");
     MotorProfile p;
-    if (!profileFromHex(argv[1], p))
+    if (!ProfileFromHex(argv[1], p))
       return Usage("profile from-bytes HEX444 OUT (HEX444 is the 222 record bytes as 444 hex digits)");
     if (!writeMotorProfileFile(argv[2], p, message)) return Refused(message);
     return 0;

@@ -106,7 +106,7 @@ int Inspect(int argc, char** argv) {
   }
 
   std::string bytes, err;
-  if (!readFileBytes(file, bytes, err, "SPL file")) {
+  if (!ReadFileBytes(file, bytes, err, "SPL file")) {
     std::fprintf(stderr, "morvane-cli: %s\n", err.c_str());
     return 1;
   }
@@ -120,12 +120,12 @@ int Inspect(int argc, char** argv) {
   bool good = true;
   for (int s = 0; s < kSlotCount; ++s) {
     const MotorProfile& p = c.profiles[s];
-    const bool sumOk = profileChecksumValid(p);
-    std::printf("profile %d: name \"%s\" comment \"%s\" checksum %s\n", s + 1, p.name().c_str(), p.comment().c_str(),
+    const bool sumOk = ProfileChecksumValid(p);
+    std::printf("profile %d: name \"%s\" comment \"%s\" checksum %s\n", s + 1, p.Name().c_str(), p.Comment().c_str(),
                 sumOk ? "ok" : "wrong");
     if (!sumOk) {
       std::fprintf(stderr, "morvane-cli: %s: profile %d checksum wrong (stored 0x%04X, computed 0x%04X)\n", file, s + 1,
-                   p.checksum(), profileChecksum(p));
+                   p.Checksum(), profileChecksum(p));
       good = false;
     }
   }

@@ -111,8 +111,8 @@ const mv::MotorProfile& SimDrive::Active() const {
 
 double SimDrive::TargetRpm() const {
   if (!running_) return 0;
-  const double lo = Active().u16(mv::off::motor_speed_min) * 10.0;
-  const double hi = Active().u16(mv::off::motor_speed_max) * 10.0;
+  const double lo = Active().U16(mv::off::motor_speed_min) * 10.0;
+  const double hi = Active().U16(mv::off::motor_speed_max) * 10.0;
   return std::clamp(static_cast<double>(setRpm_), lo, std::max(lo, hi));
 }
 
@@ -123,8 +123,8 @@ void SimDrive::Update(Clock now) {
   const mv::MotorProfile& p = Active();
 
   // Supply supervision: outside the trips the drive stops and latches.
-  const std::uint16_t under = p.u16(mv::off::cont_under_voltage_trip);
-  const std::uint16_t over = p.u16(mv::off::cont_over_voltage_trip);
+  const std::uint16_t under = p.U16(mv::off::cont_under_voltage_trip);
+  const std::uint16_t over = p.U16(mv::off::cont_over_voltage_trip);
   if (options_.supplyDeciVolt < under) underVoltage_ = true;
   if (options_.supplyDeciVolt > over) overVoltage_ = true;
   if (underVoltage_ || overVoltage_ || overload_) running_ = false;
@@ -133,10 +133,10 @@ void SimDrive::Update(Clock now) {
   while (dt > 0) {
     const double step = std::min(dt, 0.05);
     dt -= step;
-    const double poles = std::max<std::uint16_t>(1, p.u16(mv::off::motor_pole_pairs));
-    const double period = std::max<std::uint16_t>(1, p.u16(mv::off::motor_dec_acc_period)) / 1000.0;
-    const double accel = p.u16(mv::off::motor_acc_step) * 60.0 / poles / period;  // rpm per second
-    const double decel = p.u16(mv::off::motor_dec_step) * 60.0 / poles / period;
+    const double poles = std::max<std::uint16_t>(1, p.U16(mv::off::motor_pole_pairs));
+    const double period = std::max<std::uint16_t>(1, p.U16(mv::off::motor_dec_acc_period)) / 1000.0;
+    const double accel = p.U16(mv::off::motor_acc_step) * 60.0 / poles / period;  // rpm per second
+    const double decel = p.U16(mv::off::motor_dec_step) * 60.0 / poles / period;
     const double target = TargetRpm();
     if (speedRpm_ < target)
       speedRpm_ = std::min(target, speedRpm_ + accel * step);
@@ -146,7 +146,7 @@ void SimDrive::Update(Clock now) {
     const double power = speedRpm_ < 1 ? 0.0 : 48.0 * (0.7 + 9.3 * speedRpm_ / 75000.0) * 0.8;
     controllerTemp_ += (25.0 + power / 8.0 - controllerTemp_) * std::min(1.0, step / 10.0);
     motorTempRise_ += (power / 4.0 - motorTempRise_) * std::min(1.0, step / 20.0);
-    if (power > p.u16(mv::off::motor_over_power_trip)) {
+    if (power > p.U16(mv::off::motor_over_power_trip)) {
       overload_ = true;
       running_ = false;
     }
@@ -220,7 +220,7 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
       const std::uint8_t slot = data[0];
       mv::MotorProfile p;
       std::memcpy(p.bytes.data(), data + 1, mv::kProfileSize);
-      const bool ok = slot < mv::kSlotCount && mv::profileChecksumValid(p) &&
+      const bool ok = slot < mv::kSlotCount && mv::ProfileChecksumValid(p) &&
                       !(fault != nullptr && fault->kind == FaultKind::Refuse);
       if (ok) profiles_[slot] = p;
       ack(static_cast<std::uint8_t>(slot + 1), ok);
@@ -258,7 +258,7 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
     case 0x76: a = {kAck}; PutLe16(a, static_cast<std::uint32_t>(std::lround(controllerTemp_))); break;
     case 0xF1: a = {kAck}; PutLe16(a, InternalStatusWord()); break;
     case 0x75: {
-      const double rMin = Active().u16(mv::off::motor_temp_resistance_min);
+      const double rMin = Active().U16(mv::off::motor_temp_resistance_min);
       a = {kAck};
       PutLe16(a, static_cast<std::uint32_t>(std::lround(rMin + motorTempRise_ * 0.4)));
       break;

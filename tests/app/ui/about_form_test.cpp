@@ -8,6 +8,8 @@
 
 #include "app/ui/about_form.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 TEST(AboutForm, UnfilledWindowShowsQuestionMarksAfterEveryPrefix) {

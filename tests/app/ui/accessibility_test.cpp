@@ -9,6 +9,8 @@
 #include "app/ui/main_form_fixture.h"
 #include "support/accessibility_check.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 using mvtest::AccessibilityFaults;

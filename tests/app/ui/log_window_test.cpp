@@ -19,6 +19,8 @@
 #include "support/full_disk.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 QDateTime At(int sec) { return QDateTime(QDate(2024, 3, 1), QTime(10, 0, sec, 5)); }

@@ -23,6 +23,8 @@
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 using mainform::WaitFor;
@@ -119,8 +121,8 @@ TEST_F(MainFormExtras, CompareOpensFromTheToolsMenuOnTheSlots) {
   EXPECT_EQ(form->Tools1->title(), "&Tools");
   EXPECT_TRUE(form->Tools1->actions().contains(form->Compare1));
   mv::MotorProfile p = mv::MotorProfileDefaults(0);
-  p.setU16(mv::off::cont_pwm_freq, 100);
-  mv::updateChecksum(p);
+  p.SetU16(mv::off::cont_pwm_freq, 100);
+  mv::UpdateChecksum(p);
   form->setProfileSlot(0, p);
   bool seen = false;
   QTimer::singleShot(0, [&] {

@@ -20,6 +20,8 @@
 
 namespace mainform {
 
+using mv::ui::TMainForm;
+
 // Runs the event loop, as the application does, until done() or the time is up.
 inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
   if (done()) return true;

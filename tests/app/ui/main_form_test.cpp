@@ -16,6 +16,8 @@
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 using mainform::WaitFor;
@@ -78,7 +80,7 @@ TEST_F(MainFormTest, StartsClosedWithDefaultsAndZeroCounters) {
   EXPECT_FALSE(form->RxICTOTimer.Enabled());
   for (int i = 0; i < mv::kSlotCount; ++i) {
     EXPECT_EQ(form->profileSlots[i], mv::MotorProfileDefaults(i));
-    EXPECT_TRUE(mv::profileChecksumValid(form->profileSlots[i]));
+    EXPECT_TRUE(mv::ProfileChecksumValid(form->profileSlots[i]));
   }
   EXPECT_EQ(form->Session().Builder().app_start_address, 0x2000u);
   EXPECT_EQ(form->Session().Builder().motor_profile_start_address, 0x4000u);
@@ -277,13 +279,13 @@ TEST_F(MainFormTest, ActivateLeavesOnlyTheClickedRadioCheckedDeactivateClearsAll
 
 TEST_F(MainFormTest, SlotLabelShowsNameAndCommentOnlyWhenThereIsOne) {
   mv::MotorProfile p = mv::MotorProfileDefaults(2);
-  p.setName("Spindle<b>");
-  p.setComment("fast & hot");
+  p.SetName("Spindle<b>");
+  p.SetComment("fast & hot");
   form->setProfileSlot(2, p);
   EXPECT_EQ(form->Slots[2].NameLabel->text(), "Spindle<b>: fast & hot");
   EXPECT_EQ(form->Slots[2].NameLabel->textFormat(), Qt::PlainText);
   EXPECT_EQ(form->profileSlots[2], p);
-  p.setComment("");
+  p.SetComment("");
   form->setProfileSlot(5, p);
   EXPECT_EQ(form->Slots[5].NameLabel->text(), "Spindle<b>");
   const auto before = form->profileSlots;

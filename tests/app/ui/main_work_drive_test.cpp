@@ -13,11 +13,11 @@ class DriveTest : public MainWorkTest {
  protected:
   static mv::MotorProfile Edited(int slot, const std::string& name) {
     mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-    p.setName(name);
-    p.setComment("edited " + std::to_string(slot + 1));
-    p.setU16(mv::off::motor_speed_max, static_cast<std::uint16_t>(3000 + slot * 111));
-    p.setU16(mv::off::cont_pwm_freq, static_cast<std::uint16_t>(20 + slot * 10));
-    mv::updateChecksum(p);
+    p.SetName(name);
+    p.SetComment("edited " + std::to_string(slot + 1));
+    p.SetU16(mv::off::motor_speed_max, static_cast<std::uint16_t>(3000 + slot * 111));
+    p.SetU16(mv::off::cont_pwm_freq, static_cast<std::uint16_t>(20 + slot * 10));
+    mv::UpdateChecksum(p);
     return p;
   }
   // Number of bytes in a traced frame (" 34 01 ...").

@@ -12,6 +12,8 @@
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
 
+using namespace mv::ui;  // the windows
+
 namespace mainwork {
 namespace {
 
@@ -20,10 +22,10 @@ class SlotsTest : public MainWorkTest {
   // A valid profile different from the defaults.
   static mv::MotorProfile Edited(int slot, const std::string& name, const std::string& comment) {
     mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-    p.setName(name);
-    p.setComment(comment);
-    p.setU16(mv::off::motor_speed_max, 4321);
-    mv::updateChecksum(p);
+    p.SetName(name);
+    p.SetComment(comment);
+    p.SetU16(mv::off::motor_speed_max, 4321);
+    mv::UpdateChecksum(p);
     return p;
   }
   std::string WriteProfile(const std::string& file, const mv::MotorProfile& p) {
@@ -124,10 +126,10 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
     e.findChild<QLineEdit*>("MotorProfileCommentLabeledEdit")->setText("night shift");
     Press(e, "OKBitBtn");
   });
-  EXPECT_EQ(form->profileSlots[4].name(), "Mill");
-  EXPECT_EQ(form->profileSlots[4].comment(), "night shift");
-  EXPECT_EQ(form->profileSlots[4].u16(mv::off::motor_speed_max), 4321);
-  EXPECT_TRUE(mv::profileChecksumValid(form->profileSlots[4]));
+  EXPECT_EQ(form->profileSlots[4].Name(), "Mill");
+  EXPECT_EQ(form->profileSlots[4].Comment(), "night shift");
+  EXPECT_EQ(form->profileSlots[4].U16(mv::off::motor_speed_max), 4321);
+  EXPECT_TRUE(mv::ProfileChecksumValid(form->profileSlots[4]));
   EXPECT_EQ(form->Slots[4].NameLabel->text(), "Mill: night shift");
 
   // Cancel after changes leaves every byte, checksum included.

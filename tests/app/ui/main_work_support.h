@@ -13,6 +13,8 @@
 
 namespace mainwork {
 
+using mv::ui::TMainForm;
+
 using mainform::WaitFor;
 
 class MainWorkTest : public mainform::MainFormFixture {

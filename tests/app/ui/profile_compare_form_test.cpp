@@ -102,8 +102,8 @@ class FakeMain : public mv::MainRequestsView {
 
 mv::MotorProfile Changed(int slot, std::uint16_t pwm) {
   mv::MotorProfile p = mv::MotorProfileDefaults(slot);
-  p.setU16(mv::off::cont_pwm_freq, pwm);
-  mv::updateChecksum(p);
+  p.SetU16(mv::off::cont_pwm_freq, pwm);
+  mv::UpdateChecksum(p);
   return p;
 }
 
@@ -200,7 +200,7 @@ TEST_F(CompareFormTest, DriveSideIsReadIntoAScratchCopyAndUsedOnlyThroughSetProf
 TEST_F(CompareFormTest, BadChecksumStrayAnswersAndSilenceCannotReachTheSlot) {
   Open(0);
   mv::MotorProfile bad = Changed(0, 100);
-  bad.setChecksum(1234);
+  bad.SetChecksum(1234);
   Click(form->ReadDriveButton);
   main.AnswerProfile(0, bad);
   ASSERT_TRUE(WaitFor([&] { return form->ReadDriveButton->isEnabled(); }));
@@ -321,15 +321,15 @@ TEST_F(CompareFormTest, Screenshot) {
   if (dirEnv == nullptr || *dirEnv == '\0') GTEST_SKIP() << "MV_SCREENSHOT_DIR not set";
   mvtest::TempDir dir;
   mv::MotorProfile fileProfile = Changed(0, 95);
-  fileProfile.setComment("Spindle A");
-  mv::updateChecksum(fileProfile);
+  fileProfile.SetComment("Spindle A");
+  mv::UpdateChecksum(fileProfile);
   std::string message;
   ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("spindle_a.ini"), fileProfile, message));
   Open(0);
   Click(form->ReadDriveButton);
   mv::MotorProfile drive = Changed(0, 100);
-  drive.setU16(mv::off::motor_speed_max, 6000);
-  mv::updateChecksum(drive);
+  drive.SetU16(mv::off::motor_speed_max, 6000);
+  mv::UpdateChecksum(drive);
   main.AnswerProfile(0, drive);
   ASSERT_TRUE(WaitFor([&] { return form->ReadDriveButton->isEnabled(); }));
   main.prompts.nextPath = dir.file("spindle_a.ini");

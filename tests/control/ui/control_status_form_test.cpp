@@ -21,6 +21,8 @@
 #include "control/ui/round_lamp.h"
 #include "link/engine.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -70,7 +72,7 @@ class ControlStatusFormTest : public ::testing::Test {
   QLineEdit* SpeedEdit() { return Child<QLineEdit>("MotorSpeedEdit"); }
   QLineEdit* PeriodEdit() { return Child<QLineEdit>("StatusUpdatePerLabeledEdit"); }
   QString Field(const char* name) { return Child<QLineEdit>(name)->text(); }
-  QColor Lamp(const char* name) { return Child<mv::RoundLamp>(name)->Fill(); }
+  QColor Lamp(const char* name) { return Child<mv::ui::RoundLamp>(name)->Fill(); }
 
   static void LeaveEdit(QLineEdit* edit) {
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
@@ -259,7 +261,7 @@ TEST_F(ControlStatusFormTest, StatusAnswersFillFieldsAndLamps) {
 TEST_F(ControlStatusFormTest, LampColoursHoldWhileTheirGroupIsDisabled) {
   Child<QPushButton>("GetStatusButton")->click();
   Answer(3, {0x06, 0x20});
-  auto* lamp = Child<mv::RoundLamp>("StatusOverloadShape");
+  auto* lamp = Child<mv::ui::RoundLamp>("StatusOverloadShape");
   ASSERT_FALSE(lamp->isEnabled());
   QImage img(lamp->size(), QImage::Format_ARGB32);
   img.fill(Qt::transparent);

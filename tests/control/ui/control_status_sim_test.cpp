@@ -19,6 +19,8 @@
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 // morvane-sim --trace in the background: its terminal path and its trace.
@@ -59,7 +61,7 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   ASSERT_TRUE(ok) << status.toStdString();
   EXPECT_EQ(status.size(), 4);
   EXPECT_TRUE(word & 0x0002) << status.toStdString();
-  EXPECT_EQ(form.findChild<mv::RoundLamp*>(QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
+  EXPECT_EQ(form.findChild<mv::ui::RoundLamp*>(QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
 
   serial.Close();
   sim.Stop();

@@ -34,6 +34,8 @@
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -185,7 +187,7 @@ TEST_F(ControlAdditionsTest, PlotShowsTheHistoryWithWindowPauseAndAutoscale) {
   TStatusPlotForm* plotForm = form.PlotForm();
   ASSERT_NE(plotForm, nullptr);
   EXPECT_TRUE(plotForm->isVisible());
-  mv::StatusPlotWidget* plot = plotForm->Plot();
+  mv::ui::StatusPlotWidget* plot = plotForm->Plot();
   mv::ValueRange r = plot->LaneRange(mv::PlotSeries::Speed);
   EXPECT_LE(r.min, 3000);
   EXPECT_GE(r.max, 6000);
@@ -236,7 +238,7 @@ TEST_F(ControlAdditionsTest, NewestPollIsDrawnAtZeroSecondsWhileTheWindowFills) 
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   Poll(600);
   Child<QPushButton>("PlotButton")->click();
-  mv::StatusPlotWidget* plot = form.PlotForm()->Plot();
+  mv::ui::StatusPlotWidget* plot = form.PlotForm()->Plot();
   EXPECT_EQ(plot->EndTime(), form.History().LatestTime());
   plot->resize(700, 6 * 64 + 22);
   const QImage image = plot->grab().toImage();

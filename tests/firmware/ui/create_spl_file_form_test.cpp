@@ -19,6 +19,8 @@
 #include "support/accessibility_check.h"
 #include "support/test_support.h"
 
+using namespace mv::ui;  // the windows
+
 namespace {
 
 // Records the start folder the window asks the folder chooser for.
@@ -264,8 +266,8 @@ TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBack
 }
 
 TEST_F(CreateSPLFileFormTest, BuildPlacesTheSlotsAndTheShownVersion) {
-  profiles[2].setName("Spindle");
-  mv::updateChecksum(profiles[2]);
+  profiles[2].SetName("Spindle");
+  mv::UpdateChecksum(profiles[2]);
   Open();
   Prepare(dir.file("out"), "fw");
   Type("AppStartAddressLabeledEdit", "0x2000");

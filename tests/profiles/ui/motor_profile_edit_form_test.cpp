@@ -139,14 +139,14 @@ TEST_F(ProfileFormTest, LeavingAFieldChecksIt) {
 
   closeWith("OKBitBtn");
   const mv::MotorProfile& p = form->EditedProfile();
-  EXPECT_EQ(p.u16(off::cont_under_voltage_trip), 550);
-  EXPECT_EQ(p.u16(off::motor_pole_pairs), 1);
-  EXPECT_EQ(p.u16(off::motor_speed_min), 200);
-  EXPECT_EQ(p.u16(off::motor_speed_max), 9999);
-  EXPECT_EQ(p.u16(off::motor_ac_current_no_load), 5);
-  EXPECT_EQ(p.u16(off::motor_type), 1);
-  EXPECT_EQ(p.name(), "Spindle");
-  EXPECT_TRUE(mv::profileChecksumValid(p));
+  EXPECT_EQ(p.U16(off::cont_under_voltage_trip), 550);
+  EXPECT_EQ(p.U16(off::motor_pole_pairs), 1);
+  EXPECT_EQ(p.U16(off::motor_speed_min), 200);
+  EXPECT_EQ(p.U16(off::motor_speed_max), 9999);
+  EXPECT_EQ(p.U16(off::motor_ac_current_no_load), 5);
+  EXPECT_EQ(p.U16(off::motor_type), 1);
+  EXPECT_EQ(p.Name(), "Spindle");
+  EXPECT_TRUE(mv::ProfileChecksumValid(p));
 }
 
 TEST_F(ProfileFormTest, EnterCommitsInPlace) {
@@ -169,10 +169,10 @@ TEST_F(ProfileFormTest, OkStraightAfterTypingStoresTheCheckedValue) {
   closeWith("OKBitBtn");  // click() does not move the focus: closing commits
   EXPECT_EQ(form->result(), QDialog::Accepted);
   const mv::MotorProfile& p = form->EditedProfile();
-  EXPECT_EQ(p.u16(off::cont_over_voltage_trip), 427);
-  EXPECT_EQ(p.comment(), "Bench rig");
-  EXPECT_EQ(p.u16(off::motor_dc_pid_kp_div), 6);
-  EXPECT_TRUE(mv::profileChecksumValid(p));
+  EXPECT_EQ(p.U16(off::cont_over_voltage_trip), 427);
+  EXPECT_EQ(p.Comment(), "Bench rig");
+  EXPECT_EQ(p.U16(off::motor_dc_pid_kp_div), 6);
+  EXPECT_TRUE(mv::ProfileChecksumValid(p));
   EXPECT_EQ(slot, mv::MotorProfileDefaults(2));  // the slot itself is never written
 }
 
@@ -188,7 +188,7 @@ TEST_F(ProfileFormTest, CancelEscapeAndCloseBoxLeaveTheSlotAlone) {
   QTest::keyClick(w("ContBrakingRatioLabeledEdit"), Qt::Key_Escape);
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(form->result(), QDialog::Rejected);
-  EXPECT_EQ(form->EditedProfile().u16(off::cont_braking_ratio), 50);  // committed, but not taken
+  EXPECT_EQ(form->EditedProfile().U16(off::cont_braking_ratio), 50);  // committed, but not taken
 
   open();
   form->close();
@@ -220,7 +220,7 @@ TEST_F(ProfileFormTest, MotorTypeGreysTheOtherTypesFieldsAndDisablesItsTab) {
   check(false);
   type->setCurrentIndex(1);
   check(true);
-  EXPECT_EQ(form->EditedProfile().u16(off::motor_type), 1);
+  EXPECT_EQ(form->EditedProfile().U16(off::motor_type), 1);
   // A disabled tab can still be brought to the front; its fields cannot be changed.
   pages->tabBar()->setCurrentIndex(3);
   EXPECT_EQ(pages->currentIndex(), 3);
@@ -232,8 +232,8 @@ TEST_F(ProfileFormTest, MotorTypeGreysTheOtherTypesFieldsAndDisablesItsTab) {
 }
 
 TEST_F(ProfileFormTest, DefaultsTakesTheSlotAsItIsNow) {
-  slot.setU16(off::motor_pole_pairs, 4);  // e.g. a profile fetched while the window is open
-  slot.setVf(off::motor_ac_vf_data_speed, 2, 700);
+  slot.SetU16(off::motor_pole_pairs, 4);  // e.g. a profile fetched while the window is open
+  slot.SetVf(off::motor_ac_vf_data_speed, 2, 700);
   enter("ContPWMFreqLabeledEdit", "33");
   enter("MotorProfileNameLabeledEdit", "Changed");
   w<QComboBox>("MotTypeComboBox")->setCurrentIndex(1);
@@ -245,15 +245,15 @@ TEST_F(ProfileFormTest, DefaultsTakesTheSlotAsItIsNow) {
   EXPECT_TRUE(w<QTabWidget>("PageControl")->widget(3)->isEnabled());
   closeWith("OKBitBtn");
   mv::MotorProfile expected = slot;
-  mv::updateChecksum(expected);
+  mv::UpdateChecksum(expected);
   EXPECT_EQ(form->EditedProfile(), expected);
-  EXPECT_NE(slot.checksum(), expected.checksum());  // the slot's stale checksum was not copied
+  EXPECT_NE(slot.Checksum(), expected.Checksum());  // the slot's stale checksum was not copied
 }
 
 TEST_F(ProfileFormTest, ValuesNoItemStandsForAreKeptUntilChanged) {
-  slot.setU16(off::cont_io_output2_edge, 5);
-  slot.setU16(off::motor_type, 3);
-  slot.setU16(off::motor_temp_enable, 0);
+  slot.SetU16(off::cont_io_output2_edge, 5);
+  slot.SetU16(off::motor_type, 3);
+  slot.SetU16(off::motor_temp_enable, 0);
   open();
   auto* edge = w<QComboBox>("ContDigitalOutput2EdgeComboBox");
   EXPECT_EQ(edge->currentText(), "(value 5)");
@@ -269,17 +269,17 @@ TEST_F(ProfileFormTest, ValuesNoItemStandsForAreKeptUntilChanged) {
   edge->setFocus();
   w("ContAnalogueInputScalingLabeledEdit")->setFocus();
   closeWith("OKBitBtn");
-  EXPECT_EQ(form->EditedProfile().u16(off::cont_io_output2_edge), 5);
-  EXPECT_EQ(form->EditedProfile().u16(off::motor_type), 3);
+  EXPECT_EQ(form->EditedProfile().U16(off::cont_io_output2_edge), 5);
+  EXPECT_EQ(form->EditedProfile().U16(off::motor_type), 3);
 
   open();
   w<QComboBox>("ContDigitalOutput2EdgeComboBox")->setCurrentIndex(1);
   w<QComboBox>("MotTypeComboBox")->setCurrentIndex(0);
   w<QCheckBox>("MotTempEnableCheckBox")->setChecked(true);
   closeWith("OKBitBtn");
-  EXPECT_EQ(form->EditedProfile().u16(off::cont_io_output2_edge), 1);
-  EXPECT_EQ(form->EditedProfile().u16(off::motor_type), 0);
-  EXPECT_EQ(form->EditedProfile().u16(off::motor_temp_enable), 1);
+  EXPECT_EQ(form->EditedProfile().U16(off::cont_io_output2_edge), 1);
+  EXPECT_EQ(form->EditedProfile().U16(off::motor_type), 0);
+  EXPECT_EQ(form->EditedProfile().U16(off::motor_temp_enable), 1);
 }
 
 TEST_F(ProfileFormTest, VfDataEditsTheWorkingTableOnlyOnOk) {
@@ -301,14 +301,14 @@ TEST_F(ProfileFormTest, VfDataEditsTheWorkingTableOnlyOnOk) {
   };
   runVf("CancelButton", "40");
   closeWith("OKBitBtn");
-  EXPECT_EQ(form->EditedProfile().vf(off::motor_ac_vf_data_voltage_no_load, 2), 60);
+  EXPECT_EQ(form->EditedProfile().Vf(off::motor_ac_vf_data_voltage_no_load, 2), 60);
 
   open();
   w<QComboBox>("MotTypeComboBox")->setCurrentIndex(1);
   runVf("OKButton", "40.55");
   closeWith("OKBitBtn");
-  EXPECT_EQ(form->EditedProfile().vf(off::motor_ac_vf_data_voltage_no_load, 2), 405);
-  EXPECT_TRUE(mv::profileChecksumValid(form->EditedProfile()));
+  EXPECT_EQ(form->EditedProfile().Vf(off::motor_ac_vf_data_voltage_no_load, 2), 405);
+  EXPECT_TRUE(mv::ProfileChecksumValid(form->EditedProfile()));
 }
 
 TEST_F(ProfileFormTest, CommaLocaleReadsCommaAndShowsPoint) {
@@ -318,7 +318,7 @@ TEST_F(ProfileFormTest, CommaLocaleReadsCommaAndShowsPoint) {
   EXPECT_EQ(w("MotOverCurrentTripLabeledEdit")->text(), "25.0");
   EXPECT_EQ(enter("MotOverCurrentTripLabeledEdit", "12,34"), "12.3");
   closeWith("OKBitBtn");  // closing re-commits the shown "12.3": the value stays
-  EXPECT_EQ(form->EditedProfile().u16(off::motor_over_current_trip), 123);
+  EXPECT_EQ(form->EditedProfile().U16(off::motor_over_current_trip), 123);
   mv::SetDecimalSeparator(saved);
 }
 
