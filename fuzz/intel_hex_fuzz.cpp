@@ -93,8 +93,8 @@ void LayOut(const std::string& path, std::size_t size) {
   for (int s = 0; s < mv::kSlotCount; ++s) in.profiles[s] = mv::MotorProfileDefaults(s);
   in.profiles[2].bytes[5] = static_cast<std::uint8_t>(size * 31);
   const mv::SplBuildResult r = mv::LayOutSplImage(in);
-  if (!r.ok()) {
-    FUZZ_CHECK(r.error.rfind("ERROR: - ", 0) == 0);
+  if (!r.Ok()) {
+    FUZZ_CHECK(r.message.rfind("ERROR: - ", 0) == 0);
     return;
   }
   FUZZ_CHECK(r.image.size() == r.imageSize && r.imageSize % 8 == 0);

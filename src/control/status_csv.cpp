@@ -89,12 +89,12 @@ StatusCsvWriter::~StatusCsvWriter() {
   Close(ignored);
 }
 
-bool StatusCsvWriter::WriteAll(const char* data, std::size_t length, std::string& error) {
+bool StatusCsvWriter::WriteAll(const char* data, std::size_t length, std::string& message) {
   while (length > 0) {
     const ssize_t n = ::write(fd_, data, length);
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = SystemError("cannot write to", path_, errno);
+      message = SystemError("cannot write to", path_, errno);
       return false;
     }
     data += n;
@@ -103,22 +103,22 @@ bool StatusCsvWriter::WriteAll(const char* data, std::size_t length, std::string
   return true;
 }
 
-bool StatusCsvWriter::Open(const std::string& path, std::string& error) {
+bool StatusCsvWriter::Open(const std::string& path, std::string& message) {
   std::string ignored;
   Close(ignored);
   if (path.empty()) {
-    error = "ERROR: - no file name given for the status log";
+    message = "ERROR: - no file name given for the status log";
     return false;
   }
   // O_NONBLOCK only so that a FIFO cannot hang the open; it is refused below.
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   if (fd < 0) {
-    error = SystemError("cannot open", path, errno);
+    message = SystemError("cannot open", path, errno);
     return false;
   }
-  auto refuse = [&](std::string message) {
+  auto refuse = [&](std::string why) {
     ::close(fd);
-    error = std::move(message);
+    message = std::move(why);
     return false;
   };
   struct stat st{};
@@ -148,13 +148,13 @@ bool StatusCsvWriter::Open(const std::string& path, std::string& error) {
   path_ = path;
   lines_ = 0;
   // A line cut short by an earlier crash is ended, so the next line starts clean.
-  if (needLineEnd && !WriteAll("\r\n", 2, error)) {
+  if (needLineEnd && !WriteAll("\r\n", 2, message)) {
     Close(ignored);
     return false;
   }
   if (needHeader) {
     const std::string line = header + "\r\n";
-    if (!WriteAll(line.data(), line.size(), error)) {
+    if (!WriteAll(line.data(), line.size(), message)) {
       Close(ignored);
       return false;
     }
@@ -162,18 +162,18 @@ bool StatusCsvWriter::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-bool StatusCsvWriter::Append(std::int64_t unixMs, const StatusValues& values, std::string& error) {
+bool StatusCsvWriter::Append(std::int64_t unixMs, const StatusValues& values, std::string& message) {
   if (fd_ < 0) {
-    error = "ERROR: - the status log is not open";
+    message = "ERROR: - the status log is not open";
     return false;
   }
   char line[kStatusCsvLineSize];
   const std::size_t n = FormatStatusCsvLine(unixMs, values, line, sizeof line);
   if (n == 0) {
-    error = "ERROR: - cannot format the time stamp for the status log " + path_;
+    message = "ERROR: - cannot format the time stamp for the status log " + path_;
     return false;
   }
-  if (!WriteAll(line, n, error)) {
+  if (!WriteAll(line, n, message)) {
     std::string ignored;
     Close(ignored);
     return false;
@@ -182,12 +182,12 @@ bool StatusCsvWriter::Append(std::int64_t unixMs, const StatusValues& values, st
   return true;
 }
 
-bool StatusCsvWriter::Close(std::string& error) {
+bool StatusCsvWriter::Close(std::string& message) {
   if (fd_ < 0) return true;
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0 && errno != EINTR) {
-    error = SystemError("cannot close", path_, errno);
+    message = SystemError("cannot close", path_, errno);
     return false;
   }
   return true;

@@ -43,19 +43,19 @@ class StatusCsvWriter {
   // existing file must be a status log (its first line is the header), so no
   // other file is ever written to. False with a message in `error` (and
   // nothing written) otherwise. A writer already open is closed first.
-  bool Open(const std::string& path, std::string& error);
+  bool Open(const std::string& path, std::string& message);
   // Appends one poll line. False with a message when the write failed; the
   // writer then closes the file (what was written before stays).
-  bool Append(std::int64_t unixMs, const StatusValues& values, std::string& error);
+  bool Append(std::int64_t unixMs, const StatusValues& values, std::string& message);
   // Closes the file; false with a message when closing reported an error.
-  bool Close(std::string& error);
+  bool Close(std::string& message);
 
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
   std::uint64_t LinesWritten() const { return lines_; }
 
  private:
-  bool WriteAll(const char* data, std::size_t length, std::string& error);
+  bool WriteAll(const char* data, std::size_t length, std::string& message);
 
   int fd_ = -1;
   std::string path_;

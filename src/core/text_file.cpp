@@ -194,36 +194,36 @@ void SplitLines(const std::string& text, std::vector<std::string>& lines) {
   if (start < n) lines.emplace_back(text, start, n - start);
 }
 
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err, const char* what,
+bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& message, const char* what,
                    std::size_t maxSize) {
   if (path.empty()) {
-    err = ReadError(what, "\"\"", Reason(ENOENT));
+    message = ReadError(what, "\"\"", Reason(ENOENT));
     return false;
   }
   // Non-blocking open: a FIFO without a writer must not hang the caller.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
-    err = ReadError(what, path, Reason(errno));
+    message = ReadError(what, path, Reason(errno));
     return false;
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {
-    err = ReadError(what, path, Reason(errno));
+    message = ReadError(what, path, Reason(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {
-    err = ReadError(what, path, Reason(EISDIR));
+    message = ReadError(what, path, Reason(EISDIR));
     return false;
   }
   // Devices and FIFOs may never end (or block); only plain files are read.
   if (!S_ISREG(st.st_mode)) {
-    err = ReadError(what, path, "not a regular file");
+    message = ReadError(what, path, "not a regular file");
     return false;
   }
   std::string data;
   if (S_ISREG(st.st_mode)) {
     if (static_cast<std::uint64_t>(st.st_size) > maxSize) {
-      err = ReadError(what, path, "file too large");
+      message = ReadError(what, path, "file too large");
       return false;
     }
     data.reserve(static_cast<std::size_t>(st.st_size));
@@ -233,12 +233,12 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
     const ssize_t r = ::read(fd.get(), buf, sizeof buf);
     if (r < 0) {
       if (errno == EINTR) continue;
-      err = ReadError(what, path, Reason(errno));
+      message = ReadError(what, path, Reason(errno));
       return false;
     }
     if (r == 0) break;
     if (data.size() + static_cast<std::size_t>(r) > maxSize) {
-      err = ReadError(what, path, "file too large");
+      message = ReadError(what, path, "file too large");
       return false;
     }
     data.append(buf, static_cast<std::size_t>(r));
@@ -247,16 +247,16 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
   return true;
 }
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string& err, const char* what) {
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string& message, const char* what) {
   std::string data;
-  if (!ReadFileBytes(path, data, err, what)) return false;
+  if (!ReadFileBytes(path, data, message, what)) return false;
   std::vector<std::string> result;
   SplitLines(data, result);
   lines.swap(result);
   return true;
 }
 
-bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& err,
+bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& message,
                           const char* what) {
   std::string data;
   std::size_t total = 0;
@@ -266,18 +266,18 @@ bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string
     data += l;
     data += "\r\n";
   }
-  return WriteFileAtomic(path, data.data(), data.size(), err, what);
+  return WriteFileAtomic(path, data.data(), data.size(), message, what);
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& message,
                      const char* what) {
   if (path.empty() || path.back() == '/') {
-    err = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
+    message = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
     return false;
   }
   std::string target;
   if (!ResolveTarget(path, target)) {
-    err = WriteError(what, path, Reason(errno));
+    message = WriteError(what, path, Reason(errno));
     return false;
   }
   KeptAttributes keep;
@@ -286,12 +286,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
-      err = WriteError(what, path, Reason(EISDIR));
+      message = WriteError(what, path, Reason(EISDIR));
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
       // A device or pipe cannot be replaced by renaming; refuse rather than swap it for a plain file.
-      err = WriteError(what, path, "not a regular file");
+      message = WriteError(what, path, "not a regular file");
       return false;
     }
     // An existing file must be one the user may write: a rename needs only
@@ -300,7 +300,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
     // reason.
     existing.reset(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (existing.get() < 0) {
-      err = WriteError(what, path, Reason(errno));
+      message = WriteError(what, path, Reason(errno));
       return false;
     }
     keep.existing = true;
@@ -308,7 +308,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
     keep.uid = st.st_uid;
     keep.gid = st.st_gid;
   } else if (errno != ENOENT) {
-    err = WriteError(what, path, Reason(errno));
+    message = WriteError(what, path, Reason(errno));
     return false;
   }
   const std::string folder = FolderOf(target);
@@ -319,12 +319,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
     // place, as an editor does (not atomic; the space is reserved first).
     if (e == EACCES && keep.existing) {
       if (!WriteInPlace(existing.get(), data, size) || existing.close() != 0) {
-        err = WriteError(what, path, Reason(errno));
+        message = WriteError(what, path, Reason(errno));
         return false;
       }
       return true;
     }
-    err = WriteError(what, path, Reason(e));
+    message = WriteError(what, path, Reason(e));
     return false;
   }
   // A name with other hard links gets the new file; the other names keep
@@ -332,40 +332,40 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
   if (::rename(tmp.c_str(), target.c_str()) != 0) {
     const int e = errno;
     ::unlink(tmp.c_str());
-    err = WriteError(what, path, Reason(e));
+    message = WriteError(what, path, Reason(e));
     return false;
   }
   SyncFolder(folder);
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& err, const char* what) {
-  return WriteFileAtomic(path, bytes.data(), bytes.size(), err, what);
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& message, const char* what) {
+  return WriteFileAtomic(path, bytes.data(), bytes.size(), message, what);
 }
 
-bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& message,
                      const char* what) {
-  return WriteFileAtomic(path, bytes.data(), bytes.size(), err, what);
+  return WriteFileAtomic(path, bytes.data(), bytes.size(), message, what);
 }
 
-bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& message,
                            bool& existed, const char* what) {
   existed = false;
   if (path.empty() || path.back() == '/') {
-    err = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
+    message = WriteError(what, path.empty() ? "\"\"" : path, Reason(path.empty() ? ENOENT : EISDIR));
     return false;
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     existed = true;
-    err = WriteError(what, path, Reason(EEXIST));
+    message = WriteError(what, path, Reason(EEXIST));
     return false;
   }
   KeptAttributes fresh;
   fresh.mode = 0666 & ~CurrentUmask();
   const std::string tmp = WriteTemp(FolderOf(path), data, size, fresh);
   if (tmp.empty()) {
-    err = WriteError(what, path, Reason(errno));
+    message = WriteError(what, path, Reason(errno));
     return false;
   }
   int rc = ::link(tmp.c_str(), path.c_str());
@@ -378,16 +378,16 @@ bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_
   ::unlink(tmp.c_str());  // after a successful rename the name is already gone
   if (rc != 0) {
     existed = e == EEXIST;
-    err = WriteError(what, path, Reason(e));
+    message = WriteError(what, path, Reason(e));
     return false;
   }
   SyncFolder(FolderOf(path));
   return true;
 }
 
-bool WriteNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& message,
                            bool& existed, const char* what) {
-  return WriteNewFileExclusive(path, bytes.data(), bytes.size(), err, existed, what);
+  return WriteNewFileExclusive(path, bytes.data(), bytes.size(), message, existed, what);
 }
 
 }  // namespace mv

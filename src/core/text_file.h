@@ -40,29 +40,29 @@ inline constexpr std::size_t kMaxReadFileSize = 64u * 1024u * 1024u;
 void SplitLines(const std::string& text, std::vector<std::string>& lines);
 
 // Reads the whole file as bytes.
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err, const char* what = "file",
+bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& message, const char* what = "file",
                    std::size_t maxSize = kMaxReadFileSize);
 
 // Reads the whole file as lines; `lines` is replaced only on success.
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string& err,
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string& message,
                    const char* what = "file");
 
 // Writes each line followed by CR LF, replacing the file atomically.
-bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& err,
+bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, std::string& message,
                           const char* what = "file");
 
 // Replaces the file atomically with the given bytes.
-bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& message,
                      const char* what = "file");
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& err, const char* what = "file");
-bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& message, const char* what = "file");
+bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& message,
                      const char* what = "file");
 
 // Creates a new file holding the bytes, never replacing an existing one. When
 // the name is taken, returns false with `existed` set and the old file kept.
-bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_t size, std::string& message,
                            bool& existed, const char* what = "file");
-bool WriteNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& err,
+bool WriteNewFileExclusive(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& message,
                            bool& existed, const char* what = "file");
 
 }  // namespace mv

@@ -66,23 +66,23 @@ std::string SplBuildResult::SummaryText() const {
 SplBuildResult LayOutSplImage(const SplBuildInput& in) {
   SplBuildResult r;
   if (in.hexPath.empty()) {
-    r.error = "ERROR: - Hex file not selected.";
+    r.message = "ERROR: - Hex file not selected.";
     return r;
   }
   if (in.appStartAddress % kFlashPageProgramWords != 0) {
-    r.error = Format("ERROR: - Application start address 0x%05X is not a multiple of 0x800.", in.appStartAddress);
+    r.message = Format("ERROR: - Application start address 0x%05X is not a multiple of 0x800.", in.appStartAddress);
     return r;
   }
 
   IntelHexFile hex(in.hexPath);
   if (hex.ErrorText(false) != "no") {
-    r.error = "ERROR: - Invalid hex file.";
+    r.message = "ERROR: - Invalid hex file.";
     return r;
   }
 
   std::unique_ptr<std::uint8_t[]> page(new (std::nothrow) std::uint8_t[kFlashPageBytes]);
   if (!page) {
-    r.error = "ERROR: - Unable to allocate SPL data block.";
+    r.message = "ERROR: - Unable to allocate SPL data block.";
     return r;
   }
   PageTester pages(hex, page.get());
@@ -93,11 +93,11 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
   const std::uint64_t profileHexStart = static_cast<std::uint64_t>(r.motorProfilePage) * kFlashPageBytes;
 
   if (pages.Blank(r.appStartPage)) {
-    r.error = Format("ERROR: - First pplication flash page %u cannot be blank.", r.appStartPage);
+    r.message = Format("ERROR: - First pplication flash page %u cannot be blank.", r.appStartPage);
     return r;
   }
   if (!pages.Blank(r.motorProfilePage)) {
-    r.error = Format("ERROR: - Motor profile flash page %u must be blank.", r.motorProfilePage);
+    r.message = Format("ERROR: - Motor profile flash page %u must be blank.", r.motorProfilePage);
     return r;
   }
 
@@ -109,7 +109,7 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
     }
   }
   if (!device) {
-    r.error = "ERROR: - invalid hex file.";
+    r.message = "ERROR: - invalid hex file.";
     return r;
   }
   r.deviceLabel = device->label;
@@ -126,18 +126,18 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
     }
   }
   if (!found) {
-    r.error = "ERROR: - Last application flash page not found.";
+    r.message = "ERROR: - Last application flash page not found.";
     return r;
   }
   if (r.lastAppPage < r.appStartPage) {
-    r.error = Format("ERROR: - First application flash page %u lies beyond the last application flash page %u.",
+    r.message = Format("ERROR: - First application flash page %u lies beyond the last application flash page %u.",
                      r.appStartPage, r.lastAppPage);
     return r;
   }
   // The profile page is blank and both end pages hold data, so inside the
   // image means strictly between them.
   if (r.motorProfilePage <= r.appStartPage || r.motorProfilePage >= r.lastAppPage) {
-    r.error = Format("ERROR: - Motor profile flash page %u is outside the application image.", r.motorProfilePage);
+    r.message = Format("ERROR: - Motor profile flash page %u is outside the application image.", r.motorProfilePage);
     return r;
   }
 
@@ -156,13 +156,13 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
   try {
     r.image.assign(r.imageSize, 0xFF);
   } catch (const std::bad_alloc&) {
-    r.error = "ERROR: - Unable to allocate SPL data block.";
+    r.message = "ERROR: - Unable to allocate SPL data block.";
     return r;
   }
   std::uint32_t fillCount = 0;
   if (!hex.GetImage(r.image.data(), static_cast<std::uint32_t>(appHexStart), r.flashSize, 0xFF, fillCount)) {
     // Cannot happen: the last application page was read the same way.
-    r.error = "ERROR: - Invalid hex file.";
+    r.message = "ERROR: - Invalid hex file.";
     r.image.clear();
     return r;
   }
@@ -209,38 +209,38 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
 SplBuildResult BuildSplFile(const SplBuildInput& in) {
   SplBuildResult r;
   if (in.hexPath.empty()) {
-    r.error = "ERROR: - Hex file not selected.";
+    r.message = "ERROR: - Hex file not selected.";
     return r;
   }
   if (in.splDir.empty()) {
-    r.error = "ERROR: - SPL file directory not selected.";
+    r.message = "ERROR: - SPL file directory not selected.";
     return r;
   }
   if (in.fileName.empty()) {
-    r.error = "ERROR: - SPL file name not selected.";
+    r.message = "ERROR: - SPL file name not selected.";
     return r;
   }
   if (!ValidFileName(in.fileName)) {
-    r.error = "ERROR: - SPL file name is not valid.";
+    r.message = "ERROR: - SPL file name is not valid.";
     return r;
   }
   const std::string path = in.splDir.back() == '/' ? in.splDir + in.fileName : in.splDir + "/" + in.fileName;
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
-    r.error = "ERROR: - SPL file name already exists.";
+    r.message = "ERROR: - SPL file name already exists.";
     return r;
   }
 
   r = LayOutSplImage(in);
   r.splPath = path;
-  if (!r.ok()) return r;
+  if (!r.Ok()) return r;
 
   std::string err;
   bool existed = false;
   if (WriteNewFileExclusive(path, r.image, err, existed, "SPL file")) {
     r.fileWritten = true;
   } else {
-    r.error = "ERROR: - Unable to create SPL file.";
+    r.message = "ERROR: - Unable to create SPL file.";
   }
   r.copySettingsBack = true;
   return r;

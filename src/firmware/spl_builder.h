@@ -71,7 +71,7 @@ struct SplBuildResult {
   // The first failure's message ("ERROR: - ..."); empty when all went well.
   // A file that cannot be created is the one failure after which the summary
   // is still produced and the settings are still copied back.
-  std::string error;
+  std::string message;
   std::string deviceLabel;       // set once the device is recognised
   std::string startAddressText;  // "Start Address: 0x%05X", set once the image is laid out
   std::string sizeText;          // "Size: %u bytes"
@@ -90,7 +90,7 @@ struct SplBuildResult {
   std::uint32_t imageSize = 0;
   std::vector<std::uint8_t> image;  // the laid-out image
 
-  bool ok() const { return error.empty(); }
+  bool Ok() const { return message.empty(); }
   // The summary lines joined by a single CR, as the window shows them.
   std::string SummaryText() const;
 };

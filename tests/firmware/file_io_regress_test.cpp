@@ -49,9 +49,9 @@ TEST(SplWriteFailure, FullDiskLeavesNoHalfWrittenImage) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
 
   const mv::SplBuildResult r = mv::BuildSplFile(Input(hex, disk.path()));
-  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.Ok());
   EXPECT_FALSE(r.fileWritten);
-  EXPECT_EQ(r.error, "ERROR: - Unable to create SPL file.");
+  EXPECT_EQ(r.message, "ERROR: - Unable to create SPL file.");
   EXPECT_FALSE(mvtest::FileExists(disk.file("fw.spl")));
   EXPECT_EQ(mvtest::StrayEntries(disk.path(), {}), "");
   // The summary is still there, as for any file that could not be created.
@@ -64,9 +64,9 @@ TEST(SplWriteFailure, FolderThatIsAFileOrMissingIsReported) {
   mvtest::WriteFile(hex, FirmwareHex());
   for (const std::string& folder : {hex, dir.file("missing")}) {
     const mv::SplBuildResult r = mv::BuildSplFile(Input(hex, folder));
-    EXPECT_FALSE(r.ok()) << folder;
+    EXPECT_FALSE(r.Ok()) << folder;
     EXPECT_FALSE(r.fileWritten);
-    EXPECT_FALSE(r.error.empty());
+    EXPECT_FALSE(r.message.empty());
   }
   EXPECT_EQ(mvtest::StrayEntries(dir.path(), {"fw.hex"}), "");
 }

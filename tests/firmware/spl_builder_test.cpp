@@ -41,7 +41,7 @@ struct Build {
     in.firmwareVersion = 42;
     in.profiles = TestProfiles();
   }
-  std::string Error() const { return mv::BuildSplFile(in).error; }
+  std::string Error() const { return mv::BuildSplFile(in).message; }
 };
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
@@ -52,7 +52,7 @@ TEST(SplBuild, WorkedExampleLayoutAndSummary) {
   const hexgen::Image img = ExampleImage();
   Build b(img);
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
-  ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_TRUE(r.Ok()) << r.message;
   EXPECT_TRUE(r.fileWritten);
   EXPECT_TRUE(r.copySettingsBack);
   EXPECT_EQ(r.deviceLabel, "Device Type: dsPIC33EP256");
@@ -120,7 +120,7 @@ TEST(SplBuild, DeviceIsTheFirstSizeWithDataInItsLastPage) {
     if (d.flashPages == 86) img.FillWords(21 * kPage, 8);  // a smaller device's last page does not matter
     Build b(img);
     const mv::SplBuildResult r = mv::LayOutSplImage(b.in);
-    ASSERT_TRUE(r.ok()) << d.label << ": " << r.error;
+    ASSERT_TRUE(r.Ok()) << d.label << ": " << r.message;
     EXPECT_EQ(r.deviceLabel, d.label);
     EXPECT_EQ(r.deviceFlashPages, d.flashPages);
     EXPECT_EQ(r.lastAppPage, d.flashPages == 86 ? 21u : 12u);
@@ -191,7 +191,7 @@ TEST(SplBuild, RefusalsNameTheFirstProblem) {
     in.hexPath = dir.file("short.hex");
     in.splDir = dir.path();
     in.fileName = "x.spl";
-    EXPECT_EQ(mv::BuildSplFile(in).error, "ERROR: - invalid hex file.");
+    EXPECT_EQ(mv::BuildSplFile(in).message, "ERROR: - invalid hex file.");
   }
 }
 
@@ -231,7 +231,7 @@ TEST(SplBuild, ExistingFileIsNeverReplaced) {
   Build b(ExampleImage());
   mvtest::WriteFile(b.dir.file("fw.spl"), "keep me");
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
-  EXPECT_EQ(r.error, "ERROR: - SPL file name already exists.");
+  EXPECT_EQ(r.message, "ERROR: - SPL file name already exists.");
   EXPECT_FALSE(r.copySettingsBack);
   EXPECT_TRUE(r.summary.empty());
   EXPECT_EQ(mvtest::ReadFile(b.dir.file("fw.spl")), "keep me");
@@ -247,7 +247,7 @@ TEST(SplBuild, FailedWriteKeepsSummaryAndLeavesNoFile) {
   mvtest::WriteFile(b.dir.file("plain"), "x");
   b.in.splDir = b.dir.file("plain") + "/sub";  // parent is a regular file
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
-  EXPECT_EQ(r.error, "ERROR: - Unable to create SPL file.");
+  EXPECT_EQ(r.message, "ERROR: - Unable to create SPL file.");
   EXPECT_FALSE(r.fileWritten);
   EXPECT_TRUE(r.copySettingsBack);
   EXPECT_EQ(r.summary.size(), 10u);
@@ -267,7 +267,7 @@ TEST(SplBuild, FullDiskLeavesNothingBehind) {
   } unmount{small};
   b.in.splDir = small;
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
-  EXPECT_EQ(r.error, "ERROR: - Unable to create SPL file.");
+  EXPECT_EQ(r.message, "ERROR: - Unable to create SPL file.");
   EXPECT_EQ(r.summary.size(), 10u);
   EXPECT_TRUE(std::filesystem::is_empty(small)) << "no partial or temporary file";
 }

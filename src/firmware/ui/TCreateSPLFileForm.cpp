@@ -315,7 +315,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
     LSRStartAddrLabel->setText(Q(r.startAddressText));
     LSRSizeLabel->setText(Q(r.sizeText));
   }
-  if (!r.ok()) prompts_.ShowMessage(mv::OwnerOf(this), r.error);
+  if (!r.Ok()) prompts_.ShowMessage(mv::OwnerOf(this), r.message);
   if (!r.copySettingsBack) return;
 
   settings_.hex_file = hexFile_;

@@ -78,13 +78,13 @@ int Build(int argc, char** argv) {
   in.fileName = SplFileNameWithExtension(slash == std::string::npos ? out : out.substr(slash + 1));
 
   const SplBuildResult r = BuildSplFile(in);
-  if (!r.error.empty()) std::fprintf(stderr, "%s\n", r.error.c_str());
+  if (!r.message.empty()) std::fprintf(stderr, "%s\n", r.message.c_str());
   // A file that could not be written still has its summary, as in the window.
   if (!r.summary.empty()) {
     std::printf("%s\n", r.deviceLabel.c_str());
     for (const std::string& line : r.summary) std::printf("%s\n", line.c_str());
   }
-  return r.ok() ? 0 : 1;
+  return r.Ok() ? 0 : 1;
 }
 
 int Inspect(int argc, char** argv) {
