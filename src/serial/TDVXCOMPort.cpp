@@ -245,39 +245,13 @@ bool TDVXCOMPort::OpenCOMPort() {
       break;
     }
 
-    statusThread_ = std::make_unique<TDVXCOMStatusThread>(queue_, p, device_, indicator, report, this);
-    if (!statusThread_->Created()) {
-      statusThread_.reset();
-      fail("COM port status thread creation", 0);
+    if (!StartWorker(statusThread_, 5, "COM port status thread creation", "COM port status thread initialisation",
+                     indicator, report) ||
+        !StartWorker(rxThread_, 6, "COM port Rx data thread creation", "COM port Rx data thread initialisation",
+                     indicator, report) ||
+        !StartWorker(txThread_, 7, "COM port Tx data thread creation", "COM port Tx data thread initialisation",
+                     indicator, report))
       break;
-    }
-    openStage_ = 5;
-    if (statusThread_->InitFailed()) {
-      fail("COM port status thread initialisation", 0);
-      break;
-    }
-    rxThread_ = std::make_unique<TDVXCOMRxThread>(queue_, p, device_, indicator, report, this);
-    if (!rxThread_->Created()) {
-      rxThread_.reset();
-      fail("COM port Rx data thread creation", 0);
-      break;
-    }
-    openStage_ = 6;
-    if (rxThread_->InitFailed()) {
-      fail("COM port Rx data thread initialisation", 0);
-      break;
-    }
-    txThread_ = std::make_unique<TDVXCOMTxThread>(queue_, p, device_, indicator, report, this);
-    if (!txThread_->Created()) {
-      txThread_.reset();
-      fail("COM port Tx data thread creation", 0);
-      break;
-    }
-    openStage_ = 7;
-    if (txThread_->InitFailed()) {
-      fail("COM port Tx data thread initialisation", 0);
-      break;
-    }
 
     dtrLevel_ = dtrInitialLevel_;
     Indicator(itDTR, dtrInitialLevel_);
@@ -301,6 +275,27 @@ bool TDVXCOMPort::OpenCOMPort() {
   CloseCOMPort();
   noCloseEvent_ = false;
   return false;
+}
+
+// Makes one worker. Its stage counts as reached as soon as its thread exists,
+// so that the undo ends it; a worker that could not be made, or made but
+// unable to run, is reported and fails the open.
+template <class Worker>
+bool TDVXCOMPort::StartWorker(std::unique_ptr<Worker>& worker, int stage, const char* creationFailed,
+                              const char* initialisationFailed, const TIndicatorCallback& indicator,
+                              const TReportCallback& report) {
+  worker = std::make_unique<Worker>(queue_, *platform_, device_, indicator, report, this);
+  if (!worker->Created()) {
+    worker.reset();
+    Report(rtError, "OpenCOMPort", creationFailed, __FILE__, __LINE__, 0);
+    return false;
+  }
+  openStage_ = stage;
+  if (worker->InitFailed()) {
+    Report(rtError, "OpenCOMPort", initialisationFailed, __FILE__, __LINE__, 0);
+    return false;
+  }
+  return true;
 }
 
 bool TDVXCOMPort::CloseCOMPort() {

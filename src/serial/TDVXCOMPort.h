@@ -17,6 +17,7 @@
 #include "serial/gui_queue.h"
 #include "serial/indicator_link.h"
 #include "serial/platform.h"
+#include "serial/TDVXCOMThread.h"
 #include "serial/port_types.h"
 
 namespace PLKDVX {
@@ -179,6 +180,10 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool Escape(const char* srcFunc, std::uint32_t func);
   void BuildSettings(mv::DeviceSettings& rec) const;
   void ShowInputLines();
+  template <class Worker>
+  bool StartWorker(std::unique_ptr<Worker>& worker, int stage, const char* creationFailed,
+                   const char* initialisationFailed, const TIndicatorCallback& indicator,
+                   const TReportCallback& report);
 
   mv::GuiCallQueue& queue_;
   std::shared_ptr<mv::SerialPlatform> platform_;

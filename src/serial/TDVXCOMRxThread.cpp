@@ -7,11 +7,7 @@ namespace PLKDVX {
 TDVXCOMRxThread::TDVXCOMRxThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
                                  TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port)
     : TDVXCOMThread(" Rx Thread", queue, platform, device, std::move(indicator), std::move(report), port) {
-  if (const mv::PlatformResult r = platform_.CreateEvent(waitEvent_); !r) {
-    ReportNow(rtError, "TDVXCOMRxThread", "CreateEvent", __FILE__, __LINE__, r.err);
-    initFailed_ = true;
-    Terminate();
-  }
+  CreateEvents("TDVXCOMRxThread", {&waitEvent_});
   Start();
 }
 

@@ -8,11 +8,7 @@ TDVXCOMStatusThread::TDVXCOMStatusThread(mv::GuiCallQueue& queue, mv::SerialPlat
                                          mv::DeviceHandle device, TIndicatorCallback indicator,
                                          TReportCallback report, TDVXCOMPort* port)
     : TDVXCOMThread(" Status Thread", queue, platform, device, std::move(indicator), std::move(report), port) {
-  if (const mv::PlatformResult r = platform_.CreateEvent(waitEvent_); !r) {
-    ReportNow(rtError, "TDVXCOMStatusThread", "CreateEvent", __FILE__, __LINE__, r.err);
-    initFailed_ = true;
-    Terminate();
-  }
+  CreateEvents("TDVXCOMStatusThread", {&waitEvent_});
   Start();
 }
 

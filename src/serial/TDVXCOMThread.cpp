@@ -24,6 +24,17 @@ TDVXCOMThread::TDVXCOMThread(const char* nameSuffix, mv::GuiCallQueue& queue, mv
 
 TDVXCOMThread::~TDVXCOMThread() { thread_.JoinServing(&rec_); }
 
+void TDVXCOMThread::CreateEvents(const char* className, std::initializer_list<mv::EventHandle*> events) {
+  for (mv::EventHandle* e : events) {
+    if (const mv::PlatformResult r = platform_.CreateEvent(*e); !r) {
+      ReportNow(rtError, className, "CreateEvent", __FILE__, __LINE__, r.err);
+      initFailed_ = true;
+      Terminate();
+      return;
+    }
+  }
+}
+
 void TDVXCOMThread::Start() {
   if (!platform_.CreateThread()) return;
   if (initFailed_) {

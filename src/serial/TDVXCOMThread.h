@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -54,6 +55,10 @@ class TDVXCOMThread {
   // A worker's own wait or read failed: the device has gone, or something else.
   static TReportCode FailureCode(int apiErr);
   void SyncIndicatorPulse(TIndicatorType type);
+  // Construction: makes the worker's events; when one cannot be made it is
+  // reported under the worker's class name and the worker is marked
+  // InitFailed and Terminated (it starts, but runs nothing).
+  void CreateEvents(const char* className, std::initializer_list<mv::EventHandle*> events);
   // Direct report on the GUI thread (construction and destruction).
   void ReportNow(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine,
                  int apiErr, TReportCode code = rcGeneral) {

@@ -24,13 +24,7 @@ constexpr auto kFinishingWriteWait = std::chrono::milliseconds(5);
 TDVXCOMTxThread::TDVXCOMTxThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
                                  TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port)
     : TDVXCOMThread(" Tx Thread", queue, platform, device, std::move(indicator), std::move(report), port) {
-  mv::PlatformResult r = platform_.CreateEvent(txRequestEvent_);
-  if (r) r = platform_.CreateEvent(waitEvent_);
-  if (!r) {
-    ReportNow(rtError, "TDVXCOMTxThread", "CreateEvent", __FILE__, __LINE__, r.err);
-    initFailed_ = true;
-    Terminate();
-  }
+  CreateEvents("TDVXCOMTxThread", {&txRequestEvent_, &waitEvent_});
   Start();
 }
 
