@@ -9,7 +9,7 @@ SOAK_BUILD ?= build-soak
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 
-.PHONY: all check-layers deps configure build test test-wm test-nonroot test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
+.PHONY: all check check-layers check-format deps configure build test test-wm test-nonroot test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
 
 all: build
 
@@ -43,9 +43,13 @@ test-nonroot: build
 # $(BUILD)/build.log and is shown only when the build fails), then starts
 # the desktop application.
 run: configure
-	@echo "# The floors of src/: no include points to a floor above, no folder loop.
-check-layers:
+	@echo "# House rules held by tools: the floors of src/ (no include points to a floor
+# above, no folder loop) and the layout of every C++ file (.clang-format).
+check: check-layers check-format
+check-layers: deps
 	@scripts/check-layers
+check-format: deps
+	@scripts/check-format
 
 run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
 	@cmake --build $(BUILD) -j $(JOBS) --target morvane-host morvane-sim \

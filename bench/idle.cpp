@@ -146,9 +146,10 @@ int main() {
     port.Close();
     const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - closeStart).count();
     writer.join();
-    std::printf("stream: timer 10 ms fired %d times in 2 s, longest GUI stall %.1f ms, %.0f bytes/s delivered, "
-                "close %.1f ms\n",
-                fired, std::max(longest, 0.0), received / 2.0, closeMs);
+    std::printf(
+        "stream: timer 10 ms fired %d times in 2 s, longest GUI stall %.1f ms, %.0f bytes/s delivered, "
+        "close %.1f ms\n",
+        fired, std::max(longest, 0.0), received / 2.0, closeMs);
   }
   return 0;
 }

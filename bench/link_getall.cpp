@@ -24,9 +24,9 @@
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
-#include "session/drive_session.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "session/drive_session.h"
 
 extern char** environ;
 
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
     PLKDVX::TDVXCOMPort& port = session.Port();
     session.OnReport = [&](const mv::PortReport& r) {
       if (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed)
-        std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", r.func.c_str(), r.desc.c_str(),
-                     r.err, r.line);
+        std::fprintf(stderr, "bench_link_getall: port: %s(): %s (%d) line %d\n", r.func.c_str(), r.desc.c_str(), r.err,
+                     r.line);
     };
     port.SetDevicePathOverride(path);
     if (!port.Open()) {
@@ -119,10 +119,11 @@ int main(int argc, char** argv) {
       const double cpu = CpuSeconds() - c0;
       const mv::LinkCounters g = engine.Counters();
       const double lineMs = 6.0 * (2 + 224) * 10 / 115200.0 * 1000.0;
-      std::printf("get-all x%d: %.1f get-all/s (%.0f profile requests/s), %.2f ms wall and %.2f ms host CPU per "
-                  "get-all, line time at 115200 baud %.0f ms; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
-                  repeats, repeats / wall, 6 * repeats / wall, wall / repeats * 1000, cpu / repeats * 1000, lineMs,
-                  g.tx, g.rx, g.to, g.errs, g.busy);
+      std::printf(
+          "get-all x%d: %.1f get-all/s (%.0f profile requests/s), %.2f ms wall and %.2f ms host CPU per "
+          "get-all, line time at 115200 baud %.0f ms; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
+          repeats, repeats / wall, 6 * repeats / wall, wall / repeats * 1000, cpu / repeats * 1000, lineMs, g.tx, g.rx,
+          g.to, g.errs, g.busy);
       if (g.to != 0 || g.errs != 0 || window.messages != 0) rc = 1;
 
       engine.ResetCounters();

@@ -191,7 +191,7 @@ int main() {
   ::rmdir(dir.c_str());
 
   const double bare = BareBytesPerSecond();
-  std::printf("handoff: %.0f bytes/s, bare: %.0f bytes/s, ratio %.2f, line-rate multiple %.1f, p99 %.0f us\n",
-              handoff, bare, handoff / bare, handoff / kLineRate, p99us);
+  std::printf("handoff: %.0f bytes/s, bare: %.0f bytes/s, ratio %.2f, line-rate multiple %.1f, p99 %.0f us\n", handoff,
+              bare, handoff / bare, handoff / kLineRate, p99us);
   return 0;
 }

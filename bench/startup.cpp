@@ -154,10 +154,11 @@ int Bench() {
   const double bareRss = Median(rss[0]), hostRss = Median(rss[1]);
   const double timeRatio = hostMs / bareMs, rssRatio = hostRss / bareRss;
   const bool met = timeRatio <= kGoal && rssRatio <= kGoal;
-  std::printf("startup (offscreen, median of %d): morvane-host %.1f ms %.1f MiB peak RSS; bare Qt window %.1f ms "
-              "%.1f MiB; host/bare %.2fx time %.2fx memory (goal within %.1fx: %s); CPU per run %.1f / %.1f ms\n",
-              kRuns, hostMs, hostRss, bareMs, bareRss, timeRatio, rssRatio, kGoal, met ? "met" : "MISSED",
-              Median(cpu[1]), Median(cpu[0]));
+  std::printf(
+      "startup (offscreen, median of %d): morvane-host %.1f ms %.1f MiB peak RSS; bare Qt window %.1f ms "
+      "%.1f MiB; host/bare %.2fx time %.2fx memory (goal within %.1fx: %s); CPU per run %.1f / %.1f ms\n",
+      kRuns, hostMs, hostRss, bareMs, bareRss, timeRatio, rssRatio, kGoal, met ? "met" : "MISSED", Median(cpu[1]),
+      Median(cpu[0]));
   return met ? 0 : 1;
 }
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "session/config_file.h"
 #include "core/field_parse.h"
 #include "core/text_file.h"
 #include "fuzz_util.h"
 #include "profiles/profile_file.h"
+#include "session/config_file.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {

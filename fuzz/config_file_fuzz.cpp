@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "session/config_file.h"
 #include "core/text_file.h"
 #include "fuzz_util.h"
+#include "session/config_file.h"
 
 namespace {
 
@@ -30,8 +30,7 @@ mv::AppConfig Sentinel() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   mv::AppConfig fromLines;
   std::string message;
-  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::ParseConfigLines, mv::ReadConfigFile, fromLines,
-                              message))
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::ParseConfigLines, mv::ReadConfigFile, fromLines, message))
     return 0;
   FUZZ_CHECK(fromLines.com_port >= 1 && fromLines.com_port <= 32);
   FUZZ_CHECK(fromLines.app_start_address % 2048 == 0);

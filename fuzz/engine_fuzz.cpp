@@ -89,8 +89,8 @@ void Handler(void*, const mv::RequestStep& step, const mv::Response& r) {
 const mv::StepHandler kH{Handler, nullptr};
 const mv::RequestStep kOne[1] = {{0x05, nullptr, 0, kH}};
 const mv::RequestStep kThree[3] = {{0x51, gData[0], 1, kH}, {0x52, gData[1], 223, kH}, {0x0A, nullptr, 0, kH}};
-const mv::RequestStep kSix[6] = {{0x10, gData[0], 2, kH}, {0x11, gData[1], 2, {}}, {0x12, gData[2], 4, kH},
-                                 {0x13, nullptr, 0, kH}, {0x14, gData[0], 223, kH}, {0x15, gData[1], 16, kH}};
+const mv::RequestStep kSix[6] = {{0x10, gData[0], 2, kH}, {0x11, gData[1], 2, {}},   {0x12, gData[2], 4, kH},
+                                 {0x13, nullptr, 0, kH},  {0x14, gData[0], 223, kH}, {0x15, gData[1], 16, kH}};
 const mv::RequestStep kBad[1] = {{0x01, nullptr, 5, kH}};  // data missing: refused before anything happens
 
 void CheckState(World& w) {
@@ -141,9 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 2:
       case 3:
-      case 4:
-        w.engine.RxChar(in.ConsumeIntegral<std::uint8_t>());
-        break;
+      case 4: w.engine.RxChar(in.ConsumeIntegral<std::uint8_t>()); break;
       case 5: {
         // A burst, as a full receive queue delivers it.
         const std::vector<std::uint8_t> burst = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 300));
@@ -163,9 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         w.engine.ResetCounters();
         FUZZ_CHECK(w.engine.Counters().tx == 0 && w.view.counters.tx == 0);
         break;
-      case 9:
-        w.port.opened = !w.port.opened;
-        break;
+      case 9: w.port.opened = !w.port.opened; break;
     }
     // Every Tx counted is one frame handed to the port.
     const std::uint32_t sent = static_cast<std::uint32_t>(w.port.frames.size()) - before;

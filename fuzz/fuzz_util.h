@@ -6,11 +6,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,12 +20,12 @@
 namespace fuzzutil {
 
 // Aborts with the failed condition, so libFuzzer saves the input.
-#define FUZZ_CHECK(cond)                                                                   \
-  do {                                                                                     \
-    if (!(cond)) {                                                                         \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
       std::fprintf(stderr, "FUZZ_CHECK failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                                        \
-    }                                                                                      \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 // A memory-backed file reachable as /proc/self/fd/N; reused between inputs.

@@ -57,7 +57,8 @@ void CheckLoaded(const mv::IntelHexFile& hex) {
     total += r.byteCount;
     if (r.byteCount > 0) {
       lowest = std::min<std::uint64_t>(lowest, r.address);
-      highest = std::max<std::uint64_t>(highest, std::min<std::uint64_t>(0xFFFFFFFFu, std::uint64_t{r.address} + r.byteCount - 1));
+      highest = std::max<std::uint64_t>(
+          highest, std::min<std::uint64_t>(0xFFFFFFFFu, std::uint64_t{r.address} + r.byteCount - 1));
     }
     mv::HexDataRecordCopy copy;
     FUZZ_CHECK(hex.GetDataRecord(i, copy));
@@ -75,8 +76,8 @@ void CheckLoaded(const mv::IntelHexFile& hex) {
   CheckWindow(hex, 0, 0x1000, 0xFF);
   CheckWindow(hex, lo >= 7 ? lo - 7 : 0, 0x2000, 0x00);
   CheckWindow(hex, hex.HighestAddress() >= 0x100 ? hex.HighestAddress() - 0x100 : 0, 0x300, 0xFF);
-  CheckWindow(hex, hex.AddressLimit() - 3, 4, 0xAA);   // the last bytes of the address space
-  CheckWindow(hex, hex.AddressLimit() - 3, 5, 0xAA);   // one past it: refused
+  CheckWindow(hex, hex.AddressLimit() - 3, 4, 0xAA);  // the last bytes of the address space
+  CheckWindow(hex, hex.AddressLimit() - 3, 5, 0xAA);  // one past it: refused
   std::uint32_t fc = 0;
   std::uint8_t b = 0;
   FUZZ_CHECK(!hex.GetImage(&b, 0, 0, 0xFF, fc));

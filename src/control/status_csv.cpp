@@ -121,7 +121,7 @@ bool StatusCsvWriter::Open(const std::string& path, std::string& message) {
     message = std::move(why);
     return false;
   };
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0) return refuse(SystemError("cannot open", path, errno));
   if (!S_ISREG(st.st_mode)) return refuse("ERROR: - the status log " + path + " is not a regular file");
   const int flags = ::fcntl(fd, F_GETFL);

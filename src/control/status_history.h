@@ -80,7 +80,7 @@ class StatusHistory {
 // Completed polls per second over the last few seconds of polling.
 class PollRateMeter {
  public:
-  static constexpr std::size_t kKept = 32;    // completions remembered
+  static constexpr std::size_t kKept = 32;   // completions remembered
   static constexpr double kSpanSeconds = 5;  // rate over at most this much time
 
   // A poll completed at time t (seconds, monotonic).

@@ -38,18 +38,10 @@ const std::array<LampInfo, kInternalLampCount> kInternalLamps = {{
 
 void FormatStatusValue(StatusField field, std::uint16_t v, char* out) {
   switch (kStatusFields[static_cast<std::size_t>(field)].format) {
-    case StatusFormat::Tenths:
-      std::snprintf(out, kStatusTextSize, "%0.1f", v * 0.1);
-      break;
-    case StatusFormat::Times10:
-      std::snprintf(out, kStatusTextSize, "%lu", static_cast<unsigned long>(v) * 10ul);
-      break;
-    case StatusFormat::Plain:
-      std::snprintf(out, kStatusTextSize, "%lu", static_cast<unsigned long>(v));
-      break;
-    case StatusFormat::Hex4:
-      std::snprintf(out, kStatusTextSize, "%04X", static_cast<unsigned>(v));
-      break;
+    case StatusFormat::Tenths: std::snprintf(out, kStatusTextSize, "%0.1f", v * 0.1); break;
+    case StatusFormat::Times10: std::snprintf(out, kStatusTextSize, "%lu", static_cast<unsigned long>(v) * 10ul); break;
+    case StatusFormat::Plain: std::snprintf(out, kStatusTextSize, "%lu", static_cast<unsigned long>(v)); break;
+    case StatusFormat::Hex4: std::snprintf(out, kStatusTextSize, "%04X", static_cast<unsigned>(v)); break;
   }
 }
 

@@ -59,7 +59,7 @@ struct LampInfo {
   const char* objectName;  // the lamp shape
   const char* label;       // its caption
   std::uint16_t mask;
-  LampColour colour;       // when the bit is set; white when clear
+  LampColour colour;  // when the bit is set; white when clear
 };
 inline constexpr std::size_t kStatusLampCount = 8;
 inline constexpr std::size_t kInternalLampCount = 3;

@@ -103,8 +103,7 @@ bool StrToInt32(const std::string& text, std::int32_t& out) {
 }
 
 bool StrToInt64(const std::string& text, std::int64_t& out) {
-  return StrToIntRange(text, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(),
-                       out);
+  return StrToIntRange(text, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), out);
 }
 
 char DecimalSeparator() {
@@ -183,8 +182,7 @@ bool ParseIntInRange(const std::string& text, std::int32_t min, std::int32_t max
   return true;
 }
 
-std::uint32_t ClampUnsignedText(const std::string& text, std::uint32_t min, std::uint32_t max,
-                                std::uint32_t fallback) {
+std::uint32_t ClampUnsignedText(const std::string& text, std::uint32_t min, std::uint32_t max, std::uint32_t fallback) {
   if (fallback < min) fallback = min;
   if (fallback > max) fallback = max;
   std::int64_t v;
@@ -240,8 +238,8 @@ FieldResult ParseIntField(const std::string& line, const std::string& prefix, st
   return FieldOk;
 }
 
-FieldResult ParseUnsignedField(const std::string& line, const std::string& prefix, std::uint32_t min,
-                               std::uint32_t max, std::uint32_t& out) {
+FieldResult ParseUnsignedField(const std::string& line, const std::string& prefix, std::uint32_t min, std::uint32_t max,
+                               std::uint32_t& out) {
   std::string value;
   if (!SplitPrefix(line, prefix, value)) return FieldNoPrefix;
   std::int32_t v;
@@ -292,8 +290,8 @@ FieldResult ParseTextChoiceField(const std::string& line, const std::string& pre
   return FieldNotInTextList;
 }
 
-FieldResult ParseTextField(const std::string& line, const std::string& prefix, std::int32_t minLen,
-                           std::int32_t maxLen, std::string& out) {
+FieldResult ParseTextField(const std::string& line, const std::string& prefix, std::int32_t minLen, std::int32_t maxLen,
+                           std::string& out) {
   std::string value;
   if (!SplitPrefix(line, prefix, value)) return FieldNoPrefix;
   const auto len = static_cast<std::int64_t>(value.size());

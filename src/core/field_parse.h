@@ -44,21 +44,21 @@ std::uint32_t ClampMultipleText(const std::string& text, std::uint32_t min, std:
 // separator ("com_port: "). On any result but FieldOk the output is untouched.
 FieldResult ParseIntField(const std::string& line, const std::string& prefix, std::int32_t min, std::int32_t max,
                           std::int32_t& out);
-FieldResult ParseUnsignedField(const std::string& line, const std::string& prefix, std::uint32_t min,
-                               std::uint32_t max, std::uint32_t& out);
+FieldResult ParseUnsignedField(const std::string& line, const std::string& prefix, std::uint32_t min, std::uint32_t max,
+                               std::uint32_t& out);
 FieldResult ParseU16Field(const std::string& line, const std::string& prefix, std::int32_t min, std::int32_t max,
                           std::uint16_t& out);
 FieldResult ParseIntChoiceField(const std::string& line, const std::string& prefix, const std::int32_t* values,
                                 int count, std::int32_t& out);
 FieldResult ParseTextChoiceField(const std::string& line, const std::string& prefix, const char* const* texts,
                                  int count, std::string& out);
-FieldResult ParseTextField(const std::string& line, const std::string& prefix, std::int32_t minLen,
-                           std::int32_t maxLen, std::string& out);
+FieldResult ParseTextField(const std::string& line, const std::string& prefix, std::int32_t minLen, std::int32_t maxLen,
+                           std::string& out);
 // `buffer` must hold maxLen + 1 characters.
 FieldResult ParseTextFieldToBuffer(const std::string& line, const std::string& prefix, std::int32_t minLen,
                                    std::int32_t maxLen, char* buffer);
-FieldResult ParseMultipleField(const std::string& line, const std::string& prefix, std::int32_t min,
-                               std::int32_t max, std::int32_t step, std::int32_t& out);
+FieldResult ParseMultipleField(const std::string& line, const std::string& prefix, std::int32_t min, std::int32_t max,
+                               std::int32_t step, std::int32_t& out);
 
 // Appends the blank-separated words of `text` to `list`; returns how many.
 int SplitFields(const std::string& text, std::vector<std::string>& list);

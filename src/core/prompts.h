@@ -10,11 +10,11 @@ enum class PromptAnswer { Ok, Yes, No, Cancel };
 
 struct FileDialogOptions {
   std::string title;
-  std::string filter;       // "INI Files|*.ini" style: description|patterns
-  std::string initialDir;   // "" = no initial folder
-  std::string initialFile;  // pre-filled file name or path
-  std::string defaultExt;   // "ini" without dot, "" = none
-  bool mustExist = false;       // open: path and file must exist
+  std::string filter;             // "INI Files|*.ini" style: description|patterns
+  std::string initialDir;         // "" = no initial folder
+  std::string initialFile;        // pre-filled file name or path
+  std::string defaultExt;         // "ini" without dot, "" = none
+  bool mustExist = false;         // open: path and file must exist
   bool confirmOverwrite = false;  // save: ask before replacing
 };
 

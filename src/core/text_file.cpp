@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/types.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sys/types.h>
 
 namespace mv {
 

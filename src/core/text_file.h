@@ -54,7 +54,8 @@ bool WriteTextLinesAtomic(const std::string& path, const std::vector<std::string
 // Replaces the file atomically with the given bytes.
 bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size, std::string& message,
                      const char* what = "file");
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& message, const char* what = "file");
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& message,
+                     const char* what = "file");
 bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& message,
                      const char* what = "file");
 

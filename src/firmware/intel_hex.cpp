@@ -305,9 +305,18 @@ HexFileError IntelHexFile::Load(const std::string& path) {
   }
 
   switch (mode_) {
-    case amNone: digits_ = 4; limit_ = 0xFFFFu; break;
-    case amSegment: digits_ = 5; limit_ = 0xFFFFFu; break;
-    case amLinear: digits_ = 8; limit_ = 0xFFFFFFFFu; break;
+    case amNone:
+      digits_ = 4;
+      limit_ = 0xFFFFu;
+      break;
+    case amSegment:
+      digits_ = 5;
+      limit_ = 0xFFFFFu;
+      break;
+    case amLinear:
+      digits_ = 8;
+      limit_ = 0xFFFFFFFFu;
+      break;
   }
   longest_ = (longest_ - 11) / 2;
 

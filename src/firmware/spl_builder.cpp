@@ -48,8 +48,7 @@ class PageTester {
 };
 
 bool ValidFileName(const std::string& name) {
-  return name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  return name != "." && name != ".." && name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 }  // namespace
@@ -131,7 +130,7 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
   }
   if (r.lastAppPage < r.appStartPage) {
     r.message = Format("ERROR: - First application flash page %u lies beyond the last application flash page %u.",
-                     r.appStartPage, r.lastAppPage);
+                       r.appStartPage, r.lastAppPage);
     return r;
   }
   // The profile page is blank and both end pages hold data, so inside the
@@ -193,8 +192,7 @@ SplBuildResult LayOutSplImage(const SplBuildInput& in) {
       Format("Bootloader flash pages = 0 to %u.", r.appStartPage - 1),
       Format("Motor profile flash page = %u.", r.motorProfilePage),
       Format("App. start address (in hex file) = 0x%05llX.", static_cast<unsigned long long>(appHexStart)),
-      Format("Motor profile start address (in hex file) = 0x%05llX.",
-             static_cast<unsigned long long>(profileHexStart)),
+      Format("Motor profile start address (in hex file) = 0x%05llX.", static_cast<unsigned long long>(profileHexStart)),
       Format("Device flash pages = %u.", r.deviceFlashPages),
       Format("App. flash pages used = %u to %u (%u).", r.appStartPage, r.lastAppPage,
              r.lastAppPage - r.appStartPage + 1),

@@ -17,7 +17,7 @@
 
 namespace mv {
 
-inline constexpr std::uint32_t kFlashPageBytes = 4096;        // HEX bytes per flash page
+inline constexpr std::uint32_t kFlashPageBytes = 4096;         // HEX bytes per flash page
 inline constexpr std::uint32_t kFlashPageProgramWords = 2048;  // program addresses per page
 inline constexpr std::uint32_t kSplProfileWordsBytes = 2664;   // 666 words of 4 bytes
 inline constexpr std::uint32_t kSplMarkerOffset = 4088;        // within the motor profile page
@@ -37,10 +37,10 @@ inline constexpr std::uint32_t kDefaultMotorProfileStartAddress = 0x4000;
 // The image builder's settings, kept by the program for the whole run and
 // stored in its configuration file.
 struct ImageBuilderSettings {
-  std::string hex_file;                                                     // full path, "" = none
-  std::uint32_t app_start_address = kDefaultAppStartAddress;                // program address
+  std::string hex_file;                                                          // full path, "" = none
+  std::uint32_t app_start_address = kDefaultAppStartAddress;                     // program address
   std::uint32_t motor_profile_start_address = kDefaultMotorProfileStartAddress;  // program address
-  std::string spl_file_dir;                                                 // "" = none
+  std::string spl_file_dir;                                                      // "" = none
 
   bool operator==(const ImageBuilderSettings&) const = default;
 };
@@ -72,9 +72,9 @@ struct SplBuildResult {
   // A file that cannot be created is the one failure after which the summary
   // is still produced and the settings are still copied back.
   std::string message;
-  std::string deviceLabel;       // set once the device is recognised
-  std::string startAddressText;  // "Start Address: 0x%05X", set once the image is laid out
-  std::string sizeText;          // "Size: %u bytes"
+  std::string deviceLabel;           // set once the device is recognised
+  std::string startAddressText;      // "Start Address: 0x%05X", set once the image is laid out
+  std::string sizeText;              // "Size: %u bytes"
   std::vector<std::string> summary;  // the ten summary lines once the image is laid out
   bool fileWritten = false;
   bool copySettingsBack = false;  // the caller copies its working settings back

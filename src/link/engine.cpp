@@ -66,8 +66,7 @@ ParseResult ResponseParser::ParseByte(std::uint8_t byte) {
       return ParseResult::NeedMore;
     case ParserState::Unbound:
     case ParserState::Completed:
-    case ParserState::Delivered:
-      break;
+    case ParserState::Delivered: break;
   }
   return ParseResult::Ignored;
 }
@@ -98,8 +97,7 @@ std::int64_t SteadyClockNs() {
       .count();
 }
 
-RequestEngine::RequestEngine(LinkPort& port, Timer& timer, LinkView* view)
-    : port_(port), timer_(timer), view_(view) {
+RequestEngine::RequestEngine(LinkPort& port, Timer& timer, LinkView* view) : port_(port), timer_(timer), view_(view) {
   parser_.BindResponse(&lastResponse_);
   timer_.SetEnabled(false);
   timer_.OnTimer = [this] { RxTimeout(); };
@@ -214,17 +212,10 @@ void RequestEngine::OnComplete() {
 
 void RequestEngine::RxChar(std::uint8_t byte) {
   switch (parser_.ParseByte(byte)) {
-    case ParseResult::NeedMore:
-      ArmTimer(kInterByteTimeoutMs);
-      break;
-    case ParseResult::BadCode:
-      Abandon(RequestOutcome::BadCode, counters_.errs, false);
-      break;
-    case ParseResult::Complete:
-      OnComplete();
-      break;
-    case ParseResult::Ignored:
-      break;
+    case ParseResult::NeedMore: ArmTimer(kInterByteTimeoutMs); break;
+    case ParseResult::BadCode: Abandon(RequestOutcome::BadCode, counters_.errs, false); break;
+    case ParseResult::Complete: OnComplete(); break;
+    case ParseResult::Ignored: break;
   }
 }
 

@@ -60,10 +60,10 @@ struct RequestStep {
 };
 
 // Frame and receive buffer sizes.
-inline constexpr std::size_t kFrameBufferSize = 258;            // one transmit buffer
+inline constexpr std::size_t kFrameBufferSize = 258;                 // one transmit buffer
 inline constexpr std::uint32_t kMaxStepData = kFrameBufferSize - 1;  // largest data a frame buffer holds
 inline constexpr std::size_t kReceiveBufferSize = 259;
-inline constexpr std::uint32_t kReceiveWriteLimit = 258;       // write position saturates here
+inline constexpr std::uint32_t kReceiveWriteLimit = 258;  // write position saturates here
 
 // Response code -> payload length; -1 marks a code the drive never sends.
 namespace detail {
@@ -167,12 +167,12 @@ struct LinkCounters {
 
 // How the last accepted request ended.
 enum class RequestOutcome : std::uint8_t {
-  None = 0,    // no request has ended yet
-  Completed,   // every step answered
-  Timeout,     // no (further) byte in time
-  BadCode,     // a response code not in the table
-  RxError,     // framing, overrun or parity error on the line
-  RxBreak,     // break on the line
+  None = 0,   // no request has ended yet
+  Completed,  // every step answered
+  Timeout,    // no (further) byte in time
+  BadCode,    // a response code not in the table
+  RxError,    // framing, overrun or parity error on the line
+  RxBreak,    // break on the line
 };
 const char* RequestOutcomeText(RequestOutcome outcome);
 

@@ -101,7 +101,8 @@ bool MainRequests::SaveProfile(int slotIndex) {
   const auto i = static_cast<std::size_t>(slotIndex);
   // While a request runs the engine refuses this one anyway; leaving the
   // block alone then keeps a running request's data intact.
-  if (!sender_.Busy()) FillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(slotIndex));
+  if (!sender_.Busy())
+    FillSlotProfileBlock(saveBlocks_[i], static_cast<std::uint8_t>(i), view_->ProfileSlot(slotIndex));
   return sender_(&saveProfile_[i], 1);
 }
 

@@ -78,13 +78,13 @@ class MainRequests {
   void SetView(MainRequestsView& view) { view_ = &view; }
 
   // Button operations; each returns whether the engine accepted the request.
-  bool GetDriveData();             // "Get": name, version, serial number, hardware id
-  bool Activate(int slotIndex);    // slot 0..5
-  bool DeactivateAll();            // activate "none"
-  bool GetProfile(int slotIndex);  // "Get Cont"
-  bool SaveProfile(int slotIndex); // "Save Cont": the slot as it is now
-  bool GetAllProfiles();           // "Get all from Controller"
-  bool SaveAllProfiles();          // "Save all to Controller"
+  bool GetDriveData();              // "Get": name, version, serial number, hardware id
+  bool Activate(int slotIndex);     // slot 0..5
+  bool DeactivateAll();             // activate "none"
+  bool GetProfile(int slotIndex);   // "Get Cont"
+  bool SaveProfile(int slotIndex);  // "Save Cont": the slot as it is now
+  bool GetAllProfiles();            // "Get all from Controller"
+  bool SaveAllProfiles();           // "Save all to Controller"
   // Get profile of a slot into Scratch(), leaving the slots alone (compare).
   // A refused request leaves Scratch() as it was.
   bool GetProfileToScratch(int slotIndex);

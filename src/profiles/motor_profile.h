@@ -70,12 +70,12 @@ inline constexpr std::size_t kCommentMaxChars = 17;
 
 // One unsigned 16-bit scalar field, in profile-file order (lines 9..47).
 struct ScalarField {
-  const char* key;      // file key without ": "
-  std::size_t offset;   // byte offset in the record
+  const char* key;     // file key without ": "
+  std::size_t offset;  // byte offset in the record
   std::uint16_t min;
   std::uint16_t max;
   std::uint16_t def;
-  int fileLine;         // 1-based line in the profile file
+  int fileLine;  // 1-based line in the profile file
 };
 inline constexpr std::size_t kScalarFieldCount = 35;
 extern const ScalarField kScalarFields[kScalarFieldCount];

@@ -127,8 +127,7 @@ const CompareField* FindCompareField(const std::string& key) {
 std::string CompareValueText(const CompareField& f, const MotorProfile& p) {
   const std::uint16_t v = f.width == 2 ? p.U16(f.offset) : 0;
   switch (f.kind) {
-    case CompareFieldKind::Text:
-      return TextFieldText(f, p);
+    case CompareFieldKind::Text: return TextFieldText(f, p);
     case CompareFieldKind::Number:
       for (const NumericEdit& e : kNumericEdits)
         if (e.offset == f.offset) return NumericEditText(e, p);

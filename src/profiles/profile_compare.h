@@ -26,12 +26,12 @@ enum class CompareFieldKind {
 };
 
 struct CompareField {
-  std::string key;    // file key; V/F entries "motor_ac_vf_data_speed[0]".."[11]"
-  std::string group;  // editor tab or "Motor Profile", "V/F Data", "Record"
-  std::string label;  // the editor's caption
-  std::string unit;   // "V", "RPM", ... ("" for none)
-  std::size_t offset; // byte offset in the record
-  std::size_t width;  // bytes
+  std::string key;     // file key; V/F entries "motor_ac_vf_data_speed[0]".."[11]"
+  std::string group;   // editor tab or "Motor Profile", "V/F Data", "Record"
+  std::string label;   // the editor's caption
+  std::string unit;    // "V", "RPM", ... ("" for none)
+  std::size_t offset;  // byte offset in the record
+  std::size_t width;   // bytes
   CompareFieldKind kind;
 };
 

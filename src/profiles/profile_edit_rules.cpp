@@ -8,8 +8,7 @@
 
 namespace mv {
 
-const char* const kEditTabCaptions[kEditTabCount] = {"Controller", "Controller I/O", "Motor", "DC Motor",
-                                                     "AC Motor"};
+const char* const kEditTabCaptions[kEditTabCount] = {"Controller", "Controller I/O", "Motor", "DC Motor", "AC Motor"};
 
 namespace {
 constexpr EditKind kInt = EditKind::Integer;
@@ -21,33 +20,46 @@ constexpr MotorGroup kAC = MotorGroup::AC;
 }  // namespace
 
 const NumericEdit kNumericEdits[kNumericEditCount] = {
-    {"ContTempTripLabeledEdit", "Over Temp. Trip (C)", EditTab::Controller, off::cont_over_temp_trip, 30, 100, kInt, kAll},
-    {"ContTempResetLabeledEdit", "Reset Temp. Trip (C)", EditTab::Controller, off::cont_over_temp_reset, 30, 100, kInt, kAll},
-    {"ContUnderVoltageTripLabeledEdit", "Under Voltage Trip (V)", EditTab::Controller, off::cont_under_voltage_trip, 250, 550, kTen, kAll},
-    {"ContOverVoltageTripLabeledEdit", "Over Voltage Trip (V)", EditTab::Controller, off::cont_over_voltage_trip, 250, 550, kTen, kAll},
+    {"ContTempTripLabeledEdit", "Over Temp. Trip (C)", EditTab::Controller, off::cont_over_temp_trip, 30, 100, kInt,
+     kAll},
+    {"ContTempResetLabeledEdit", "Reset Temp. Trip (C)", EditTab::Controller, off::cont_over_temp_reset, 30, 100, kInt,
+     kAll},
+    {"ContUnderVoltageTripLabeledEdit", "Under Voltage Trip (V)", EditTab::Controller, off::cont_under_voltage_trip,
+     250, 550, kTen, kAll},
+    {"ContOverVoltageTripLabeledEdit", "Over Voltage Trip (V)", EditTab::Controller, off::cont_over_voltage_trip, 250,
+     550, kTen, kAll},
     {"ContPWMFreqLabeledEdit", "PWM Frequency (KHz)", EditTab::Controller, off::cont_pwm_freq, 20, 120, kInt, kAll},
     {"ContBrakingRatioLabeledEdit", "Braking Ratio", EditTab::Controller, off::cont_braking_ratio, 1, 100, kInt, kAll},
-    {"ContAnalogueInputScalingLabeledEdit", "Analogue Input Scaling (RPM/V)", EditTab::ControllerIO, off::cont_io_analogue_input_scaling, 0, 4095, kInt, kAll},
-    {"MotOverCurrentTripLabeledEdit", "Over Current Trip (A)", EditTab::Motor, off::motor_over_current_trip, 10, 350, kTen, kAll},
-    {"MotOverPowerTripLabeledEdit", "Over Power Trip (W)", EditTab::Motor, off::motor_over_power_trip, 20, 1200, kInt, kAll},
+    {"ContAnalogueInputScalingLabeledEdit", "Analogue Input Scaling (RPM/V)", EditTab::ControllerIO,
+     off::cont_io_analogue_input_scaling, 0, 4095, kInt, kAll},
+    {"MotOverCurrentTripLabeledEdit", "Over Current Trip (A)", EditTab::Motor, off::motor_over_current_trip, 10, 350,
+     kTen, kAll},
+    {"MotOverPowerTripLabeledEdit", "Over Power Trip (W)", EditTab::Motor, off::motor_over_power_trip, 20, 1200, kInt,
+     kAll},
     {"MotDecRateLabeledEdit", "Deceleration (Hz)", EditTab::Motor, off::motor_dec_step, 1, 25, kInt, kAll},
     {"MotAccRateLabeledEdit", "Acceleration (Hz)", EditTab::Motor, off::motor_acc_step, 1, 25, kInt, kAll},
-    {"MotDecAccPeriodLabeledEdit", "Dec./Acc. Period (mS)", EditTab::Motor, off::motor_dec_acc_period, 1, 50, kInt, kAll},
-    {"MotTempMinResistanceLabeledEdit", "Minimum Resistance (R)", EditTab::Motor, off::motor_temp_resistance_min, 100, 50000, kInt, kAll},
-    {"MotTempMaxResistanceLabeledEdit", "Maximum Resistance (R)", EditTab::Motor, off::motor_temp_resistance_max, 100, 50000, kInt, kAll},
+    {"MotDecAccPeriodLabeledEdit", "Dec./Acc. Period (mS)", EditTab::Motor, off::motor_dec_acc_period, 1, 50, kInt,
+     kAll},
+    {"MotTempMinResistanceLabeledEdit", "Minimum Resistance (R)", EditTab::Motor, off::motor_temp_resistance_min, 100,
+     50000, kInt, kAll},
+    {"MotTempMaxResistanceLabeledEdit", "Maximum Resistance (R)", EditTab::Motor, off::motor_temp_resistance_max, 100,
+     50000, kInt, kAll},
     {"MotSpeedMinLabeledEdit", "Minimum Speed (RPM)", EditTab::Motor, off::motor_speed_min, 2000, 20000, kSpd, kAll},
     {"MotSpeedMaxLabeledEdit", "Maximum Speed (RPM)", EditTab::Motor, off::motor_speed_max, 2000, 100000, kSpd, kAll},
     {"MotPolePairsLabeledEdit", "Pole Pairs", EditTab::Motor, off::motor_pole_pairs, 1, 12, kInt, kAll},
     {"DCMotStartMDCLabeledEdit", "Start MDC", EditTab::DCMotor, off::motor_dc_start_mdc, 10, 255, kInt, kDC},
-    {"DCMotDegaussLabeledEditLabeledEdit", "Degauss Count", EditTab::DCMotor, off::motor_dc_degauss_count, 2, 32, kInt, kDC},
+    {"DCMotDegaussLabeledEditLabeledEdit", "Degauss Count", EditTab::DCMotor, off::motor_dc_degauss_count, 2, 32, kInt,
+     kDC},
     {"DCMotBEMFSumLabeledEdit", "BEMF Sum", EditTab::DCMotor, off::motor_dc_bemf_sum, 250, 20000, kInt, kDC},
     {"DCMotPIDFreqLabeledEdit", "PID Frequency (Hz)", EditTab::DCMotor, off::motor_dc_pid_freq, 64, 512, kInt, kDC},
     {"DCMotPIDKpMultLabeledEdit", "PID Kp Multiplier", EditTab::DCMotor, off::motor_dc_pid_kp_mult, 0, 100, kInt, kDC},
     {"DCMotPIDKpDivLabeledEdit", "PID Kp Divisor", EditTab::DCMotor, off::motor_dc_pid_kp_div, 0, 6, kInt, kDC},
     {"DCMotPIDKiMultLabeledEdit", "PID Ki Multiplier", EditTab::DCMotor, off::motor_dc_pid_ki_mult, 0, 100, kInt, kDC},
     {"DCMotPIDKiDivLabeledEdit", "PID Ki Divisor", EditTab::DCMotor, off::motor_dc_pid_ki_div, 0, 6, kInt, kDC},
-    {"ACMotCurrentNoLoadLabeledEdit", "No Load Current (A)", EditTab::ACMotor, off::motor_ac_current_no_load, 5, 300, kTen, kAC},
-    {"ACMotCurrentMaxLoadLabeledEdit", "Max. Load Current (A)", EditTab::ACMotor, off::motor_ac_current_max_load, 5, 300, kTen, kAC},
+    {"ACMotCurrentNoLoadLabeledEdit", "No Load Current (A)", EditTab::ACMotor, off::motor_ac_current_no_load, 5, 300,
+     kTen, kAC},
+    {"ACMotCurrentMaxLoadLabeledEdit", "Max. Load Current (A)", EditTab::ACMotor, off::motor_ac_current_max_load, 5,
+     300, kTen, kAC},
 };
 
 const EdgeChoice kEdgeChoices[kEdgeChoiceCount] = {
@@ -100,12 +112,9 @@ std::string SpeedText(std::uint16_t stored) { return std::to_string(static_cast<
 std::string NumericEditText(const NumericEdit& f, const MotorProfile& working) {
   const std::uint16_t v = working.U16(f.offset);
   switch (f.kind) {
-    case EditKind::Speed:
-      return SpeedText(v);
-    case EditKind::Tenths:
-      return FormatTenths(v);
-    case EditKind::Integer:
-      break;
+    case EditKind::Speed: return SpeedText(v);
+    case EditKind::Tenths: return FormatTenths(v);
+    case EditKind::Integer: break;
   }
   return std::to_string(v);
 }
@@ -125,9 +134,7 @@ std::string CommitNumericEdit(const NumericEdit& f, const std::string& text, Mot
       accepted.SetU16(f.offset, v);
       break;
     }
-    case EditKind::Tenths:
-      working.SetU16(f.offset, clampTenths(text, f.min, f.max, working.U16(f.offset)));
-      break;
+    case EditKind::Tenths: working.SetU16(f.offset, clampTenths(text, f.min, f.max, working.U16(f.offset))); break;
   }
   return NumericEditText(f, working);
 }
@@ -187,9 +194,7 @@ void SetVfTable(MotorProfile& p, const VfTable& table) {
 }
 
 namespace {
-bool ValidCell(int row, int column) {
-  return row >= 0 && row < kVfRowCount && column >= 0 && column < kVfColumnCount;
-}
+bool ValidCell(int row, int column) { return row >= 0 && row < kVfRowCount && column >= 0 && column < kVfColumnCount; }
 }  // namespace
 
 std::string VfCellText(const VfTable& table, int row, int column) {

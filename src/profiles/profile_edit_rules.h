@@ -36,9 +36,9 @@ struct NumericEdit {
   const char* control;  // widget name
   const char* label;    // label text
   EditTab tab;
-  std::size_t offset;   // record offset of the 16-bit value
-  std::int32_t min;     // accepted range in the units the user types;
-  std::int32_t max;     //   for Tenths fields in tenths (250 means 25.0)
+  std::size_t offset;  // record offset of the 16-bit value
+  std::int32_t min;    // accepted range in the units the user types;
+  std::int32_t max;    //   for Tenths fields in tenths (250 means 25.0)
   EditKind kind;
   MotorGroup group;
 };
@@ -92,7 +92,7 @@ struct VfRow {
   std::size_t offset;  // record offset of the row's array
   std::int32_t min;    // range as typed: RPM, or tenths of a volt for voltage rows
   std::int32_t max;
-  bool tenths;         // shown with one decimal, stored in tenths
+  bool tenths;  // shown with one decimal, stored in tenths
 };
 extern const VfRow kVfRows[kVfRowCount];
 

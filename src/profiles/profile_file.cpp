@@ -65,8 +65,8 @@ std::string Key(const char* name) { return std::string(name) + ": "; }
 bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message) {
   char buf[160];
   if (lines.size() != static_cast<std::size_t>(kProfileFileLines)) {
-    std::snprintf(buf, sizeof buf, "ERROR: - invalid motor profile file size, got %zu lines, expected %d",
-                  lines.size(), kProfileFileLines);
+    std::snprintf(buf, sizeof buf, "ERROR: - invalid motor profile file size, got %zu lines, expected %d", lines.size(),
+                  kProfileFileLines);
     message = buf;
     return false;
   }
@@ -90,8 +90,8 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
     return false;
   }
   if (major != 1 || minor != 1) {
-    std::snprintf(buf, sizeof buf, "ERROR: - invalid configuration file version, got V%u.%u, expected V%d.%d",
-                  major, minor, 1, 1);
+    std::snprintf(buf, sizeof buf, "ERROR: - invalid configuration file version, got V%u.%u, expected V%d.%d", major,
+                  minor, 1, 1);
     message = buf;
     return false;
   }
@@ -99,13 +99,12 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   MotorProfile p;  // all bytes zero: the padding after name and comment stays zero
   char name[kNameBytes] = {};
   char comment[kCommentBytes] = {};
-  if (ParseTextFieldToBuffer(Line(lines, 6), "name: ", 1, static_cast<std::int32_t>(kNameMaxChars), name) !=
-      FieldOk) {
+  if (ParseTextFieldToBuffer(Line(lines, 6), "name: ", 1, static_cast<std::int32_t>(kNameMaxChars), name) != FieldOk) {
     message = "ERROR: - invalid name: field";
     return false;
   }
-  if (ParseTextFieldToBuffer(Line(lines, 7), "comment: ", 0, static_cast<std::int32_t>(kCommentMaxChars),
-                             comment) != FieldOk) {
+  if (ParseTextFieldToBuffer(Line(lines, 7), "comment: ", 0, static_cast<std::int32_t>(kCommentMaxChars), comment) !=
+      FieldOk) {
     message = "ERROR: - invalid comment: field";
     return false;
   }

@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "serial/TDVXCOMThread.h"
 #include "serial/gui_queue.h"
 #include "serial/indicator_link.h"
 #include "serial/platform.h"
-#include "serial/TDVXCOMThread.h"
 #include "serial/port_types.h"
 
 namespace PLKDVX {
@@ -30,9 +30,9 @@ class TDVXCOMPort : public IndicatorLampObserver {
  public:
   // Sender is the port for OnReport, OnOpen and OnClose, and the worker
   // thread object that raised it for the other events.
-  using TReportEvent = std::function<void(void* Sender, TReportType aReportType, const std::string& aSrcFunc,
-                                          const std::string& aDesc, const std::string& aSrcFile, int aSrcLine,
-                                          int aAPIErr)>;
+  using TReportEvent =
+      std::function<void(void* Sender, TReportType aReportType, const std::string& aSrcFunc, const std::string& aDesc,
+                         const std::string& aSrcFile, int aSrcLine, int aAPIErr)>;
   using TNotifyEvent = std::function<void(void* Sender)>;
   using TRxCharEvent = std::function<void(void* Sender, std::uint8_t aCh)>;
   using TLineEvent = std::function<void(void* Sender, bool aLevel)>;

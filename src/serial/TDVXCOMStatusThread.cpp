@@ -4,9 +4,8 @@
 
 namespace PLKDVX {
 
-TDVXCOMStatusThread::TDVXCOMStatusThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform,
-                                         mv::DeviceHandle device, TIndicatorCallback indicator,
-                                         TReportCallback report, TDVXCOMPort* port)
+TDVXCOMStatusThread::TDVXCOMStatusThread(mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
+                                         TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port)
     : TDVXCOMThread(" Status Thread", queue, platform, device, std::move(indicator), std::move(report), port) {
   CreateEvents("TDVXCOMStatusThread", {&waitEvent_});
   Start();

@@ -39,8 +39,8 @@ class TDVXCOMThread {
   void RaisePriority();
 
  protected:
-  TDVXCOMThread(const char* nameSuffix, mv::GuiCallQueue& queue, mv::SerialPlatform& platform,
-                mv::DeviceHandle device, TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port);
+  TDVXCOMThread(const char* nameSuffix, mv::GuiCallQueue& queue, mv::SerialPlatform& platform, mv::DeviceHandle device,
+                TIndicatorCallback indicator, TReportCallback report, TDVXCOMPort* port);
   // Starts Execute on the new thread (unless InitFailed).
   void Start();
   // GUI thread: waits for Execute to end, serving hand-offs meanwhile.
@@ -49,7 +49,9 @@ class TDVXCOMThread {
 
   // Hand-offs: run on the GUI thread while this worker waits.
   template <class F>
-  void Synchronize(const F& f) { queue_.Invoke(rec_, f); }
+  void Synchronize(const F& f) {
+    queue_.Invoke(rec_, f);
+  }
   void SyncReport(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine, int apiErr,
                   TReportCode code = rcGeneral);
   // A worker's own wait or read failed: the device has gone, or something else.
@@ -60,8 +62,8 @@ class TDVXCOMThread {
   // InitFailed and Terminated (it starts, but runs nothing).
   void CreateEvents(const char* className, std::initializer_list<mv::EventHandle*> events);
   // Direct report on the GUI thread (construction and destruction).
-  void ReportNow(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine,
-                 int apiErr, TReportCode code = rcGeneral) {
+  void ReportNow(TReportType type, const char* srcFunc, const char* desc, const char* srcFile, int srcLine, int apiErr,
+                 TReportCode code = rcGeneral) {
     if (report_) report_(type, srcFunc, desc, srcFile, srcLine, apiErr, code);
   }
 

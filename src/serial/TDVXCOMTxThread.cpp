@@ -65,8 +65,7 @@ bool TDVXCOMTxThread::TxData(const std::uint8_t* buffer, int length) {
     txAborting_ = false;
     txBusy_ = true;  // before the worker can see the request
   }
-  const mv::PlatformResult r =
-      txRequestEvent_ ? platform_.SetEvent(txRequestEvent_) : mv::PlatformResult::Fail(EBADF);
+  const mv::PlatformResult r = txRequestEvent_ ? platform_.SetEvent(txRequestEvent_) : mv::PlatformResult::Fail(EBADF);
   if (!r) {
     {
       std::lock_guard<std::mutex> lock(mu_);

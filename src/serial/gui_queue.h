@@ -56,7 +56,7 @@ class GuiCallQueue {
     PendingCall* next = nullptr;
     bool queued = false;
     bool done = false;
-    bool released = false;  // sticky: the worker is being ended, calls are skipped
+    bool released = false;              // sticky: the worker is being ended, calls are skipped
     std::atomic<bool> finished{false};  // done || released, readable without the lock
     std::condition_variable cv;
   };
@@ -81,10 +81,13 @@ class GuiCallQueue {
   template <class F>
   void Invoke(PendingCall& rec, const F& f) {
     static_assert(std::is_trivially_copyable_v<F> || std::is_copy_constructible_v<F>);
-    Call(rec, [](void* p) {
-      F local = *static_cast<const F*>(p);
-      local();
-    }, const_cast<void*>(static_cast<const void*>(&f)));
+    Call(
+        rec,
+        [](void* p) {
+          F local = *static_cast<const F*>(p);
+          local();
+        },
+        const_cast<void*>(static_cast<const void*>(&f)));
   }
 
   // GUI thread: runs the calls queued so far (and any queued meanwhile), in

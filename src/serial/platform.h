@@ -46,25 +46,25 @@ struct CommProperties {
 // everything else stays 0 (no flow control, no error or event characters).
 struct DeviceSettings {
   std::uint32_t DCBlength = 0;
-  std::uint32_t BaudRate = 0;     // bit/s
+  std::uint32_t BaudRate = 0;  // bit/s
   std::uint8_t fBinary = 0;
-  std::uint8_t fParity = 0;       // parity checking on
+  std::uint8_t fParity = 0;  // parity checking on
   std::uint8_t fOutxCtsFlow = 0;
   std::uint8_t fOutxDsrFlow = 0;
-  std::uint8_t fDtrControl = 0;   // 0 DTR off, 1 DTR on
+  std::uint8_t fDtrControl = 0;  // 0 DTR off, 1 DTR on
   std::uint8_t fDsrSensitivity = 0;
   std::uint8_t fTXContinueOnXoff = 0;
   std::uint8_t fOutX = 0;
   std::uint8_t fInX = 0;
   std::uint8_t fErrorChar = 0;
   std::uint8_t fNull = 0;
-  std::uint8_t fRtsControl = 0;   // 0 RTS off, 1 RTS on
+  std::uint8_t fRtsControl = 0;  // 0 RTS off, 1 RTS on
   std::uint8_t fAbortOnError = 0;
   std::uint16_t XonLim = 0;
   std::uint16_t XoffLim = 0;
-  std::uint8_t ByteSize = 0;      // 5..8
-  std::uint8_t Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  std::uint8_t StopBits = 0;      // 0 one, 1 one and a half, 2 two
+  std::uint8_t ByteSize = 0;  // 5..8
+  std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  std::uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
   std::uint8_t XonChar = 0;
   std::uint8_t XoffChar = 0;
   std::uint8_t ErrorChar = 0;

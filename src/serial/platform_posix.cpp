@@ -105,10 +105,9 @@ void NoOpSignalHandler(int) {}
 int ModemWakeSignal() {
   static const int sig = [] {
     const int s = SIGRTMIN + 4;
-    struct sigaction old{};
-    if (::sigaction(s, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
-      return -1;
-    struct sigaction sa{};
+    struct sigaction old {};
+    if (::sigaction(s, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) return -1;
+    struct sigaction sa {};
     sa.sa_handler = NoOpSignalHandler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
@@ -384,10 +383,22 @@ class PosixPlatform final : public SerialPlatform {
     switch (func) {
       case kSetBreak: r = ::ioctl(d->fd, TIOCSBRK); break;
       case kClrBreak: r = ::ioctl(d->fd, TIOCCBRK); break;
-      case kSetRts: bits = TIOCM_RTS; r = ::ioctl(d->fd, TIOCMBIS, &bits); break;
-      case kClrRts: bits = TIOCM_RTS; r = ::ioctl(d->fd, TIOCMBIC, &bits); break;
-      case kSetDtr: bits = TIOCM_DTR; r = ::ioctl(d->fd, TIOCMBIS, &bits); break;
-      case kClrDtr: bits = TIOCM_DTR; r = ::ioctl(d->fd, TIOCMBIC, &bits); break;
+      case kSetRts:
+        bits = TIOCM_RTS;
+        r = ::ioctl(d->fd, TIOCMBIS, &bits);
+        break;
+      case kClrRts:
+        bits = TIOCM_RTS;
+        r = ::ioctl(d->fd, TIOCMBIC, &bits);
+        break;
+      case kSetDtr:
+        bits = TIOCM_DTR;
+        r = ::ioctl(d->fd, TIOCMBIS, &bits);
+        break;
+      case kClrDtr:
+        bits = TIOCM_DTR;
+        r = ::ioctl(d->fd, TIOCMBIC, &bits);
+        break;
       default: return PlatformResult::Fail(EINVAL);
     }
     return r == 0 ? PlatformResult::Ok() : PlatformResult::Fail(errno);
@@ -506,8 +517,7 @@ class PosixPlatform final : public SerialPlatform {
         Drain(d->txAbortFd);
         return PlatformResult::Fail(ECANCELED);
       }
-      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL) && !(p[0].revents & POLLOUT))
-        return PlatformResult::Fail(EIO);
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL) && !(p[0].revents & POLLOUT)) return PlatformResult::Fail(EIO);
     }
     return PlatformResult::Ok();
   }
@@ -666,8 +676,10 @@ class PosixPlatform final : public SerialPlatform {
     } else if ((d->pendingEvents.load() & d->eventMask.load()) == 0) {
       Drain(d->statusFd);
       if (::ioctl(d->fd, TIOCMIWAIT, kModemLines) != 0 && errno != EINTR) {
-        if (errno == EIO || errno == ENXIO || errno == ENODEV) result = errno;
-        else d->lines = PlatformDevice::Lines::Sample;
+        if (errno == EIO || errno == ENXIO || errno == ENODEV)
+          result = errno;
+        else
+          d->lines = PlatformDevice::Lines::Sample;
       }
     }
     if (wake) wake->modemWaiter.store(nullptr);

@@ -128,17 +128,17 @@ std::string OpenFailureExplanation(const std::string& devicePath, int err, const
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-      return dev + " is in use by another program (a terminal program, a modem manager or a second copy of "
-                   "this program).\nClose that program, then open the port again.";
+      return dev +
+             " is in use by another program (a terminal program, a modem manager or a second copy of "
+             "this program).\nClose that program, then open the port again.";
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return "There is no device at " + dev + ": the USB serial adapter may be unplugged.\n"
-                                               "Plug it in, or choose another port.";
-    case ENOTTY:
-      return dev + " is not a serial device.";
-    default:
-      return {};
+      return "There is no device at " + dev +
+             ": the USB serial adapter may be unplugged.\n"
+             "Plug it in, or choose another port.";
+    case ENOTTY: return dev + " is not a serial device.";
+    default: return {};
   }
 }
 

@@ -11,8 +11,7 @@ namespace mv {
 
 std::string PortMapFolder() {
   if (const char* env = std::getenv("MORVANE_PORT_MAP"); env && *env) return env;
-  if (const char* home = std::getenv("HOME"); home && *home)
-    return std::string(home) + "/.config/morvane-host/ports";
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config/morvane-host/ports";
   return "";
 }
 

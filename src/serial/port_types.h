@@ -8,7 +8,19 @@
 
 namespace PLKDVX {
 
-enum TBaudRate : std::uint8_t { br110, br300, br600, br1200, br2400, br4800, br9600, br19200, br38400, br57600, br115200 };
+enum TBaudRate : std::uint8_t {
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br19200,
+  br38400,
+  br57600,
+  br115200
+};
 enum TDataBits : std::uint8_t { db5, db6, db7, db8 };
 enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopBits : std::uint8_t { sb1, sb1_5, sb2 };
@@ -29,10 +41,12 @@ enum TReportCode : std::uint8_t {
 };
 
 inline constexpr int kBaudRateCount = 11;
-inline constexpr int kBaudRateValues[kBaudRateCount] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+inline constexpr int kBaudRateValues[kBaudRateCount] = {110,  300,   600,   1200,  2400,  4800,
+                                                        9600, 19200, 38400, 57600, 115200};
 
 inline std::string BaudRateStr(int v) {
-  static const char* const t[] = {"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  static const char* const t[] = {"110",  "300",   "600",   "1200",  "2400",  "4800",
+                                  "9600", "19200", "38400", "57600", "115200"};
   return (v >= 0 && v < kBaudRateCount) ? t[v] : "<invalid baud rate>";
 }
 inline std::string DataBitsStr(int v) {

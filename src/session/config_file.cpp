@@ -59,8 +59,8 @@ std::string Address(std::uint32_t a) {
 bool ParseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std::string& message) {
   char buf[160];
   if (lines.size() != static_cast<std::size_t>(kConfigFileLines)) {
-    std::snprintf(buf, sizeof buf, "ERROR: - invalid confguration file size, got %zu lines, expected %d",
-                  lines.size(), kConfigFileLines);
+    std::snprintf(buf, sizeof buf, "ERROR: - invalid confguration file size, got %zu lines, expected %d", lines.size(),
+                  kConfigFileLines);
     message = buf;
     return false;
   }
@@ -126,8 +126,8 @@ bool ParseConfigLines(const std::vector<std::string>& lines, AppConfig& out, std
     message = "ERROR: - invalid app_start_address: field";
     return false;
   }
-  if (ParseMultipleField(Line(lines, 14), "motor_profile_start_address: ", 14336, 20480, kAddressStep,
-                         profileStart) != FieldOk ||
+  if (ParseMultipleField(Line(lines, 14), "motor_profile_start_address: ", 14336, 20480, kAddressStep, profileStart) !=
+          FieldOk ||
       profileStart < 0) {
     message = "ERROR: - invalid motor_profile_start_address: field";
     return false;

@@ -16,9 +16,8 @@ DriveSession::DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::share
   port_.OnRxError = [this](void*) { engine_.RxError(); };
   port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
   port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
-                          const std::string& file, int line, int err) {
-    PortReported(type, func, desc, file, line, err);
-  };
+                          const std::string& file, int line,
+                          int err) { PortReported(type, func, desc, file, line, err); };
   // The drive's speed; a configuration file or the user may choose another.
   port_.SetBaudRate(PLKDVX::br115200);
   saved_ = Current();

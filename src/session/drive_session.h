@@ -99,8 +99,8 @@ class DriveSession final : private MainRequestsView, private ControlStatusView {
   bool SaveConfig(const std::string& path, std::string& message);
 
  private:
-  void PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc,
-                    const std::string& file, int line, int err);
+  void PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc, const std::string& file,
+                    int line, int err);
 
   // Until a window is set the handlers have nothing to show.
   void SetDriveName(const char*) override {}

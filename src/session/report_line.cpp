@@ -7,8 +7,8 @@ std::string FileNamePart(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string ReportLine(const std::string& portStr, int reportType, const std::string& srcFunc,
-                       const std::string& desc, const std::string& srcFile, int srcLine, int apiErr) {
+std::string ReportLine(const std::string& portStr, int reportType, const std::string& srcFunc, const std::string& desc,
+                       const std::string& srcFile, int srcLine, int apiErr) {
   static const char* const kPrefix[] = {"ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "};
   std::string line;
   line.reserve(64 + srcFunc.size() + desc.size() + srcFile.size());

@@ -11,8 +11,8 @@ namespace mv {
 //   + "\r" + file name of srcFile (folders removed) + " line " + srcLine + "."
 // reportType 0..3 gives "ERROR: ", "WARNING: ", "INFO: ", "DEBUG: "; any other
 // value gives no prefix.
-std::string ReportLine(const std::string& portStr, int reportType, const std::string& srcFunc,
-                       const std::string& desc, const std::string& srcFile, int srcLine, int apiErr);
+std::string ReportLine(const std::string& portStr, int reportType, const std::string& srcFunc, const std::string& desc,
+                       const std::string& srcFile, int srcLine, int apiErr);
 
 // The file-name part of a path: everything after the last '/' or '\'.
 std::string FileNamePart(const std::string& path);

@@ -1,8 +1,8 @@
 // The status log writer: header, units as the fields show them, one line per
 // poll, nothing lost on close, and refusal of files that are not status logs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -72,8 +72,8 @@ TEST(StatusCsvFormat, TimestampIsIsoLocalTimeWithMillisecondsAndOffset) {
     const std::size_t n = mv::FormatIsoTimestamp(ms, out, sizeof out);
     const std::string s(out, n);
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(s, m,
-                                 std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))")))
+    ASSERT_TRUE(
+        std::regex_match(s, m, std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))")))
         << s;
     // The fields with the offset taken off give back the instant.
     std::tm tm{};

@@ -93,7 +93,7 @@ TEST(PollRateMeter, RateOverRecentCompletionsOnly) {
   mv::PollRateMeter m;
   EXPECT_EQ(m.Rate(0), 0);
   m.Completed(10.0);
-  EXPECT_EQ(m.Rate(10.0), 0);  // one completion is no rate yet
+  EXPECT_EQ(m.Rate(10.0), 0);                                  // one completion is no rate yet
   for (int i = 1; i <= 40; ++i) m.Completed(10.0 + i * 0.25);  // 4 per second, more than kept
   EXPECT_NEAR(m.Rate(20.0), 4.0, 1e-9);
   // Lost polls show as a lower rate: now one every 0.5 s for five seconds.

@@ -76,8 +76,8 @@ TEST(StatusPoll, NineStepsDecodedIntoFieldsLampsAndValues) {
   ControlRig rig;
   ASSERT_TRUE(rig.control.GetStatus());
   rig.AnswerPoll({123, 600, 250, 0x2006, 41, 0x0005, 530, 12, 480});
-  EXPECT_EQ(rig.port.frames, (std::vector<F>{{0x74}, {0x42}, {0x70}, {0x60}, {0x76}, {0xF1, 0x00, 0x00}, {0x75},
-                                             {0x73}, {0x72}}));
+  EXPECT_EQ(rig.port.frames,
+            (std::vector<F>{{0x74}, {0x42}, {0x70}, {0x60}, {0x76}, {0xF1, 0x00, 0x00}, {0x75}, {0x73}, {0x72}}));
   using S = mv::StatusField;
   EXPECT_EQ(rig.Field(S::PhaseCurrent), "12.3");
   EXPECT_EQ(rig.Field(S::MotorSpeed), "6000");

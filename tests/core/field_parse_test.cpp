@@ -14,10 +14,22 @@ TEST(IntegerConversion, AcceptsDecimalHexPrefixesSignsAndLeadingBlanks) {
     const char* text;
     std::int32_t value;
   } cases[] = {
-      {"0", 0},           {"42", 42},          {"  42", 42},          {"+7", 7},        {"-7", -7},
-      {"$10", 16},        {"x1f", 31},         {"X1F", 31},           {"0x7fff", 32767}, {"0XAbC", 0xABC},
-      {"-$10", -16},      {"007", 7},          {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
-      {"$7FFFFFFF", INT_MAX}, {"-0x80000000", INT_MIN},
+      {"0", 0},
+      {"42", 42},
+      {"  42", 42},
+      {"+7", 7},
+      {"-7", -7},
+      {"$10", 16},
+      {"x1f", 31},
+      {"X1F", 31},
+      {"0x7fff", 32767},
+      {"0XAbC", 0xABC},
+      {"-$10", -16},
+      {"007", 7},
+      {"2147483647", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"$7FFFFFFF", INT_MAX},
+      {"-0x80000000", INT_MIN},
   };
   for (const auto& c : cases) {
     std::int32_t v = 12345;
@@ -27,10 +39,28 @@ TEST(IntegerConversion, AcceptsDecimalHexPrefixesSignsAndLeadingBlanks) {
 }
 
 TEST(IntegerConversion, RefusesMalformedOrTooWideTextAndKeepsOutput) {
-  const char* bad[] = {"",       " ",          "42 ",        "4 2",   "+",          "-",          "$",
-                       "0x",     "x",          "12a",        "$1G",   "1.5",        "\t42",       "--1",
-                       "+-1",    "2147483648", "-2147483649", "$80000000", "99999999999999999999", "0x-1",
-                       "1e3",    "42\n"};
+  const char* bad[] = {"",
+                       " ",
+                       "42 ",
+                       "4 2",
+                       "+",
+                       "-",
+                       "$",
+                       "0x",
+                       "x",
+                       "12a",
+                       "$1G",
+                       "1.5",
+                       "\t42",
+                       "--1",
+                       "+-1",
+                       "2147483648",
+                       "-2147483649",
+                       "$80000000",
+                       "99999999999999999999",
+                       "0x-1",
+                       "1e3",
+                       "42\n"};
   for (const char* t : bad) {
     std::int32_t v = 77;
     EXPECT_FALSE(StrToInt32(t, v)) << '"' << t << '"';
@@ -76,8 +106,8 @@ TEST_F(RealConversion, AcceptsPlainDecimalForms) {
   struct Case {
     const char* text;
     double value;
-  } cases[] = {{"  3", 3.0}, {"-0.5", -0.5}, {"+.25", 0.25}, {"5.", 5.0}, {"1e3", 1000.0}, {"2.5E-1", 0.25},
-               {"-1e+2", -100.0}, {"1e-400", 0.0}};
+  } cases[] = {{"  3", 3.0},    {"-0.5", -0.5},   {"+.25", 0.25},    {"5.", 5.0},
+               {"1e3", 1000.0}, {"2.5E-1", 0.25}, {"-1e+2", -100.0}, {"1e-400", 0.0}};
   for (const auto& c : cases) {
     double v = -99;
     EXPECT_TRUE(StrToReal(c.text, v)) << c.text;
@@ -87,8 +117,8 @@ TEST_F(RealConversion, AcceptsPlainDecimalForms) {
 
 TEST_F(RealConversion, RefusesHexInfNanTrailingTextAndOverflow) {
   SetDecimalSeparator('.');
-  const char* bad[] = {"", " ", ".", "-", "1.5 ", "0x10", "inf", "nan", "INF", "1e", "1e+", "1.2.3", "1e999", "$10",
-                       "1,5", "\t1"};
+  const char* bad[] = {"",    " ",  ".",   "-",     "1.5 ",  "0x10", "inf", "nan",
+                       "INF", "1e", "1e+", "1.2.3", "1e999", "$10",  "1,5", "\t1"};
   for (const char* t : bad) {
     double v = 7.0;
     EXPECT_FALSE(StrToReal(t, v)) << '"' << t << '"';
@@ -146,9 +176,9 @@ TEST(ClampMultipleText, StepBoundsOnlyTheFallback) {
   EXPECT_EQ(ClampMultipleText("300", 0, 1000, 64, 128), 128u);
   EXPECT_EQ(ClampMultipleText("320", 0, 1000, 64, 128), 320u);
   EXPECT_EQ(ClampMultipleText("4096", 0, 1000, 64, 128), 4096u);  // not clamped to max
-  EXPECT_EQ(ClampMultipleText("", 0, 1000, 64, 100), 0u);          // fallback not a multiple: min
-  EXPECT_EQ(ClampMultipleText("", 64, 1000, 64, 5000), 64u);       // clamped to 1000, not a multiple: min
-  EXPECT_EQ(ClampMultipleText("", 0, 1024, 64, 5000), 1024u);      // clamped to max, a multiple
+  EXPECT_EQ(ClampMultipleText("", 0, 1000, 64, 100), 0u);         // fallback not a multiple: min
+  EXPECT_EQ(ClampMultipleText("", 64, 1000, 64, 5000), 64u);      // clamped to 1000, not a multiple: min
+  EXPECT_EQ(ClampMultipleText("", 0, 1024, 64, 5000), 1024u);     // clamped to max, a multiple
   EXPECT_EQ(ClampMultipleText("0x40", 0, 1000, 64, 128), 64u);
   EXPECT_EQ(ClampMultipleText("5", 0, 1000, 0, 7), 5u);  // a zero step does not divide by zero
 }
@@ -167,7 +197,7 @@ TEST(PrefixedLineParsers, CommonPrefixRules) {
   EXPECT_EQ(ParseIntField("com_port: 3 ", "com_port: ", 1, 32, out), FieldNotNumber);
   EXPECT_EQ(ParseIntField("com_port: 33", "com_port: ", 1, 32, out), FieldOutOfRange);
   EXPECT_EQ(ParseIntField("com_port: 0", "com_port: ", 1, 32, out), FieldOutOfRange);
-  EXPECT_EQ(out, -1);  // untouched by every failure
+  EXPECT_EQ(out, -1);                                                           // untouched by every failure
   EXPECT_EQ(ParseIntField("com_port:  3", "com_port: ", 1, 32, out), FieldOk);  // extra leading blank
   EXPECT_EQ(out, 3);
 }

@@ -222,7 +222,7 @@ TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
 TEST(FileProtection, SymbolicLinksAreFollowedEvenToAFileNotYetMade) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("real"));
-  std::filesystem::create_symlink("real/p.ini", dir.file("p.ini"));  // relative, dangling
+  std::filesystem::create_symlink("real/p.ini", dir.file("p.ini"));       // relative, dangling
   std::filesystem::create_symlink(dir.file("p.ini"), dir.file("a.ini"));  // a chain
   std::string err;
   ASSERT_TRUE(WriteTextLinesAtomic(dir.file("a.ini"), {"first"}, err)) << err;

@@ -11,10 +11,10 @@
 #include <future>
 #include <string>
 
-#include "support/hex_gen.h"
 #include "firmware/intel_hex.h"
 #include "firmware/spl_builder.h"
 #include "support/full_disk.h"
+#include "support/hex_gen.h"
 #include "support/test_support.h"
 
 namespace {

@@ -222,8 +222,7 @@ TEST(SplBuild, ProfilePageAndStartPageMustFitTheImage) {
     Build b(img);
     b.in.appStartAddress = 21 * 2048;
     b.in.motorProfileStartAddress = 22 * 2048;
-    EXPECT_EQ(b.Error(),
-              "ERROR: - First application flash page 21 lies beyond the last application flash page 4.");
+    EXPECT_EQ(b.Error(), "ERROR: - First application flash page 21 lies beyond the last application flash page 4.");
   }
 }
 
@@ -259,8 +258,7 @@ TEST(SplBuild, FullDiskLeavesNothingBehind) {
   Build b(ExampleImage());
   const std::string small = b.dir.file("small");
   std::filesystem::create_directory(small);
-  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
   struct Unmount {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
@@ -274,10 +272,9 @@ TEST(SplBuild, FullDiskLeavesNothingBehind) {
 
 TEST(SplEditRules, FileNameGetsTheSplExtension) {
   const std::pair<const char*, const char*> cases[] = {
-      {"fw", "fw.spl"},        {"fw.SPL", "fw.spl"},   {"fw.bin", "fw.spl"},
-      {"fw.spl", "fw.spl"},    {"a.b.c", "a.b.spl"},   {".hidden", ".hidden.spl"},
-      {"fw.", "fw.spl"},       {"", ""},               {"v1.2.spl", "v1.2.spl"},
-      {"dir.x/fw", "dir.x/fw.spl"},
+      {"fw", "fw.spl"},         {"fw.SPL", "fw.spl"},         {"fw.bin", "fw.spl"}, {"fw.spl", "fw.spl"},
+      {"a.b.c", "a.b.spl"},     {".hidden", ".hidden.spl"},   {"fw.", "fw.spl"},    {"", ""},
+      {"v1.2.spl", "v1.2.spl"}, {"dir.x/fw", "dir.x/fw.spl"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(mv::SplFileNameWithExtension(in), out) << in;
 }

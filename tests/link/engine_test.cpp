@@ -121,9 +121,8 @@ TEST(RequestEngine, SendsStepsOneAfterAnotherWithTheRightTimeouts) {
   Rig rig;
   Recorder rec;
   const std::uint8_t slot = 3;
-  RequestStep steps[3] = {{0x24, nullptr, 0, rec.Handler()},
-                          {0x35, &slot, 1, rec.Handler()},
-                          {0x0B, nullptr, 0, rec.Handler()}};
+  RequestStep steps[3] = {
+      {0x24, nullptr, 0, rec.Handler()}, {0x35, &slot, 1, rec.Handler()}, {0x0B, nullptr, 0, rec.Handler()}};
   ASSERT_TRUE(rig.engine.SendRequest(steps, 3));
   ASSERT_EQ(rig.port.frames.size(), 1u);
   EXPECT_EQ(rig.port.frames[0], std::vector<std::uint8_t>{0x24});  // a 0-length step is the command alone

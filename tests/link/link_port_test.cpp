@@ -105,7 +105,8 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
     const std::vector<std::uint8_t> more = Drain(master, 100ms);
     wire.insert(wire.end(), more.begin(), more.end());
     ASSERT_GE(wire.size(), filler);
-    EXPECT_TRUE(std::all_of(wire.begin(), wire.begin() + static_cast<long>(filler), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(wire.begin(), wire.begin() + static_cast<long>(filler), [](std::uint8_t b) { return b == 0; }));
     std::vector<std::uint8_t> expected{0x35};
     expected.insert(expected.end(), save1.begin(), save1.end());
     EXPECT_EQ(std::vector<std::uint8_t>(wire.begin() + static_cast<long>(filler), wire.end()), expected);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/link_fakes.h"
 #include "link/main_requests.h"
+#include "support/link_fakes.h"
 
 using linktest::Rig;
 
@@ -195,7 +195,8 @@ TEST(ProfileTransfer, SaveSendsTheSlotAsAtTheClickAndReportsARefusal) {
 
 TEST(ProfileTransfer, SaveAllSendsSixBlocksAndExaminesNoAnswer) {
   MainRig rig;
-  for (int i = 0; i < 6; ++i) rig.window.slots[static_cast<std::size_t>(i)] = Named(i, ("S" + std::to_string(i)).c_str());
+  for (int i = 0; i < 6; ++i)
+    rig.window.slots[static_cast<std::size_t>(i)] = Named(i, ("S" + std::to_string(i)).c_str());
   ASSERT_TRUE(rig.requests.SaveAllProfiles());
   // A second click while it runs is refused and must not rewrite the blocks
   // that the remaining steps are still sent from.

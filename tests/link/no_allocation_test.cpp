@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "support/link_fakes.h"
 #include "link/main_requests.h"
+#include "support/link_fakes.h"
 
 namespace {
 std::atomic<long> gAllocations{0};

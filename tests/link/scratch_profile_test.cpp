@@ -6,8 +6,8 @@
 #include <array>
 #include <vector>
 
-#include "support/link_fakes.h"
 #include "link/main_requests.h"
+#include "support/link_fakes.h"
 
 namespace {
 

@@ -52,13 +52,12 @@ TEST(ProfileFileWriter, DefaultProfileLinesAndRoundTrip) {
   ASSERT_TRUE(writeMotorProfileFile(path, p, message)) << message;
 
   const std::string text = ReadFile(path);
-  for (const char* line :
-       {"Motor Profile Configuration File\r\n\r\nvers_major: 1\r\nvers_minor: 1\r\n\r\nname: P01\r\n"
-        "comment: Default\r\n\r\ncont_under_voltage_trip: 350\r\n",
-        "\r\ncont_pwm_freq: 90\r\ncont_braking_ratio: 8\r\n\r\n", "\r\nmotor_speed_max: 7500\r\n",
-        "\r\nmotor_ac_vf_data_speed: 0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000\r\n",
-        "\r\nmotor_ac_vf_data_speed_loss_no_load: 50 50 50 50 50 50 50 50 50 50 50 50\r\n",
-        "\r\n\r\nchecksum: 54716\r\n\r\n"}) {
+  for (const char* line : {"Motor Profile Configuration File\r\n\r\nvers_major: 1\r\nvers_minor: 1\r\n\r\nname: P01\r\n"
+                           "comment: Default\r\n\r\ncont_under_voltage_trip: 350\r\n",
+                           "\r\ncont_pwm_freq: 90\r\ncont_braking_ratio: 8\r\n\r\n", "\r\nmotor_speed_max: 7500\r\n",
+                           "\r\nmotor_ac_vf_data_speed: 0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000\r\n",
+                           "\r\nmotor_ac_vf_data_speed_loss_no_load: 50 50 50 50 50 50 50 50 50 50 50 50\r\n",
+                           "\r\n\r\nchecksum: 54716\r\n\r\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(text.size() - text.rfind("checksum: 54716\r\n\r\n"), std::string("checksum: 54716\r\n\r\n").size());
@@ -189,7 +188,8 @@ TEST(ProfileFileReader, NumberSyntaxAndSixteenBitCut) {
 TEST(ProfileFileReader, VfLists) {
   const std::string key = "motor_ac_vf_data_speed: ";
   const std::string msg = "ERROR: - motor_ac_vf_data_speed: field";
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000"), msg + " value count");
+  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000"),
+                msg + " value count");
   ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000 1"),
                 msg + " value count");
   ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 24001"),
@@ -198,8 +198,9 @@ TEST(ProfileFileReader, VfLists) {
   ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 1e4"), msg + " value");
   ExpectRefused(With(DefaultLines(), 48, key + "0 0 0 0 0 0 0 0 0 0 0"), msg + " length");  // 21 characters
   ExpectRefused(With(DefaultLines(), 48, key + std::string(72, '1')), msg + " length");
-  ExpectRefused(With(DefaultLines(), 48, "motor_ac_vf_data_speed:0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000"),
-                msg + " length");
+  ExpectRefused(
+      With(DefaultLines(), 48, "motor_ac_vf_data_speed:0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000"),
+      msg + " length");
   // Runs of blanks count as one separator; surrounding blanks are trimmed.
   ReadOk(With(DefaultLines(), 48, key + "0  250 600 800 1000 2000 3000 4000 5000 6000 8000 10000 "));
   ReadOk(With(DefaultLines(), 48, key + " 0 250 600 800 1000 2000 3000 4000 5000 6000 8000 $2710"));
@@ -208,8 +209,9 @@ TEST(ProfileFileReader, VfLists) {
                 msg + " value count");
 
   // Limits of the other lines.
-  ExpectRefused(With(DefaultLines(), 49, "motor_ac_vf_data_voltage_no_load: 60 60 60 60 70 120 170 230 290 340 410 481"),
-                "ERROR: - motor_ac_vf_data_voltage_no_load: field value");
+  ExpectRefused(
+      With(DefaultLines(), 49, "motor_ac_vf_data_voltage_no_load: 60 60 60 60 70 120 170 230 290 340 410 481"),
+      "ERROR: - motor_ac_vf_data_voltage_no_load: field value");
   ExpectRefused(With(DefaultLines(), 50, "motor_ac_vf_data_voltage_max_load: " + std::string(48, '1')),
                 "ERROR: - motor_ac_vf_data_voltage_max_load: field length");
   ExpectRefused(With(DefaultLines(), 51, "motor_ac_vf_data_speed_loss_no_load: 50 50 50 50 50 50 50 50 50 50 50 2001"),

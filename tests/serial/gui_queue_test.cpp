@@ -88,21 +88,24 @@ TEST(GuiCallQueue, JoinInsideTheWorkersOwnCallReleasesIt) {
   mv::GuiCallQueue::PendingCall rec;
   int err = 0;
   bool joined = false;
-  ASSERT_TRUE(thread.Start(q, [&] {
-    int i = 0;
-    while (!stop) {
-      q.Invoke(rec, [&, i] {
-        if (i == 3) {
-          stop = true;
-          thread.JoinServing(&rec);
-          joined = true;
-        } else if (stop) {
-          ++callsAfterRelease;
+  ASSERT_TRUE(thread.Start(
+      q,
+      [&] {
+        int i = 0;
+        while (!stop) {
+          q.Invoke(rec, [&, i] {
+            if (i == 3) {
+              stop = true;
+              thread.JoinServing(&rec);
+              joined = true;
+            } else if (stop) {
+              ++callsAfterRelease;
+            }
+          });
+          ++i;
         }
-      });
-      ++i;
-    }
-  }, err));
+      },
+      err));
   EXPECT_TRUE(loop.RunUntil([&] { return joined; }, 5s));
   EXPECT_TRUE(thread.Ended());
   EXPECT_EQ(callsAfterRelease, 0);
@@ -124,13 +127,16 @@ TEST(GuiCallQueue, APassEndsWhileWorkersKeepQueuing) {
   for (int w = 0; w < kWorkers; ++w) {
     int err = 0;
     mv::GuiCallQueue::PendingCall& rec = recs[w];
-    ASSERT_TRUE(workers[w].Start(q, [&q, &rec, &served] {
-      for (int i = 0; i < kCalls; ++i)
-        q.Invoke(rec, [&served] {
-          ++served;
-          std::this_thread::sleep_for(1ms);
-        });
-    }, err));
+    ASSERT_TRUE(workers[w].Start(
+        q,
+        [&q, &rec, &served] {
+          for (int i = 0; i < kCalls; ++i)
+            q.Invoke(rec, [&served] {
+              ++served;
+              std::this_thread::sleep_for(1ms);
+            });
+        },
+        err));
   }
   while (!q.HasPending()) std::this_thread::yield();
   const int firstPass = q.ServePending();

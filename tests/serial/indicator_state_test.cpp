@@ -52,7 +52,9 @@ class FakeClock {
 
 class Lamp : public ::testing::Test {
  protected:
-  Lamp() : lamp([this] { return clock.Make(); }) { lamp.OnRepaint = [this] { ++repaints; }; }
+  Lamp() : lamp([this] { return clock.Make(); }) {
+    lamp.OnRepaint = [this] { ++repaints; };
+  }
   FakeClock clock;
   PLKDVX::IndicatorState lamp;
   int repaints = 0;

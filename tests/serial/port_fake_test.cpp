@@ -1,8 +1,8 @@
 // The port's sequences, rules and reports against the scriptable device.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -112,15 +112,27 @@ TEST_F(PortFake, FailureAtEachOpenStepUndoesOnlyTheStagesReachedInReverse) {
       {"GetCommMask", 2, {"OpenCOMPort/GetCommMask"}, u4, true},
       {"SetCommState", 1, {"OpenCOMPort/SetCommState"}, u4, true},
       {"CreateThread", 1, {"OpenCOMPort/COM port status thread creation"}, u4, false},
-      {"CreateEvent", 1,
-       {"TDVXCOMStatusThread/CreateEvent", "OpenCOMPort/COM port status thread initialisation"}, u4, false},
+      {"CreateEvent",
+       1,
+       {"TDVXCOMStatusThread/CreateEvent", "OpenCOMPort/COM port status thread initialisation"},
+       u4,
+       false},
       {"CreateThread", 2, {"OpenCOMPort/COM port Rx data thread creation"}, u4, false},
-      {"CreateEvent", 2, {"TDVXCOMRxThread/CreateEvent", "OpenCOMPort/COM port Rx data thread initialisation"}, u4,
+      {"CreateEvent",
+       2,
+       {"TDVXCOMRxThread/CreateEvent", "OpenCOMPort/COM port Rx data thread initialisation"},
+       u4,
        false},
       {"CreateThread", 3, {"OpenCOMPort/COM port Tx data thread creation"}, u4, false},
-      {"CreateEvent", 3, {"TDVXCOMTxThread/CreateEvent", "OpenCOMPort/COM port Tx data thread initialisation"}, u4,
+      {"CreateEvent",
+       3,
+       {"TDVXCOMTxThread/CreateEvent", "OpenCOMPort/COM port Tx data thread initialisation"},
+       u4,
        false},
-      {"CreateEvent", 4, {"TDVXCOMTxThread/CreateEvent", "OpenCOMPort/COM port Tx data thread initialisation"}, u4,
+      {"CreateEvent",
+       4,
+       {"TDVXCOMTxThread/CreateEvent", "OpenCOMPort/COM port Tx data thread initialisation"},
+       u4,
        false},
   };
   std::vector<std::string> log;
@@ -350,10 +362,9 @@ TEST_F(PortFake, TransmitRulesBusyAndAbort) {
   EXPECT_FALSE(port->TxData(a, -3));
   EXPECT_FALSE(port->TxData(nullptr, 3));
   EXPECT_FALSE(port->TxAbort());
-  EXPECT_EQ(Descs(),
-            (std::vector<std::string>{"TxData/aLen less than or equal to zero", "TxData/aLen less than or equal to zero",
-                                      "TxData/no data buffer", "TDVXCOMTxThread/Tx not in progress",
-                                      "TxAbort/Abort error"}));
+  EXPECT_EQ(Descs(), (std::vector<std::string>{"TxData/aLen less than or equal to zero",
+                                               "TxData/aLen less than or equal to zero", "TxData/no data buffer",
+                                               "TDVXCOMTxThread/Tx not in progress", "TxAbort/Abort error"}));
   EXPECT_EQ(reports[3].type, PLKDVX::rtWarning);
   EXPECT_EQ(reports[4].type, PLKDVX::rtError);
   reports.clear();
@@ -505,7 +516,9 @@ TEST_F(PortFake, EveryHandlerMayCloseThePort) {
   static const std::uint8_t frame[] = {0x24, 0x01};
   const Case cases[] = {
       {"OnRxChar", [&] { port->OnRxChar = [&](void*, std::uint8_t) { closeIt(); }; },
-       [&] { fake->InjectBytes({1, 2, 3}); }},
+       [&] {
+         fake->InjectBytes({1, 2, 3});
+       }},
       {"OnTxData", [&] { port->OnTxData = [&](void*, int) { closeIt(); }; }, [&] { port->TxData(frame, 2); }},
       {"OnRxError", [&] { port->OnRxError = [&](void*) { closeIt(); }; },
        [&] { fake->InjectLineErrors(mv::kCeFrame); }},
@@ -519,9 +532,10 @@ TEST_F(PortFake, EveryHandlerMayCloseThePort) {
        [&] { fake->SetModemStatus(modem ^= mv::kMsRingOn); }},
       {"OnCD", [&] { port->OnCD = [&](void*, bool) { closeIt(); }; },
        [&] { fake->SetModemStatus(modem ^= mv::kMsRlsdOn); }},
-      {"OnReport", [&] {
-         port->OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d,
-                              const std::string&, int, int) {
+      {"OnReport",
+       [&] {
+         port->OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d, const std::string&,
+                              int, int) {
            if (d == "ReadFile") closeIt();
          };
        },
@@ -602,12 +616,12 @@ TEST_F(PortFake, LampLinksFollowTheLampsLifetimeAndCloseSwitchesAllOffInOrder) {
   port->SetTXIndicator(lamps[9].get());
   port->SetRTSInitialLevel(true);
   ASSERT_TRUE(port->Open());
-  EXPECT_EQ(log, (std::vector<std::string>{"DTR:0", "RTS:1", "CD:0", "CTS:0", "DSR:0", "RI:0", "RX:0", "TX:0",
-                                           "BRK:0", "ERR:0"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"DTR:0", "RTS:1", "CD:0", "CTS:0", "DSR:0", "RI:0", "RX:0", "TX:0", "BRK:0",
+                                           "ERR:0"}));
   log.clear();
   ASSERT_TRUE(port->Close());
-  EXPECT_EQ(log, (std::vector<std::string>{"CTS:0", "DSR:0", "RI:0", "CD:0", "RTS:0", "DTR:0", "BRK:0", "ERR:0",
-                                           "TX:0", "RX:0"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"CTS:0", "DSR:0", "RI:0", "CD:0", "RTS:0", "DTR:0", "BRK:0", "ERR:0", "TX:0",
+                                           "RX:0"}));
   // A destroyed lamp clears its link; a type beyond TX does nothing.
   lamps[9].reset();
   EXPECT_EQ(port->GetTXIndicator(), nullptr);

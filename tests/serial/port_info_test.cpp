@@ -13,8 +13,8 @@
 
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
-#include "support/platform_fake.h"
 #include "serial/port_info.h"
+#include "support/platform_fake.h"
 #include "support/test_support.h"
 
 namespace {
@@ -153,8 +153,8 @@ TEST(OpenFailureMessage, PermissionRefusalThroughThePort) {
   auto fake = std::make_shared<mv::FakeSerialPlatform>();
   PLKDVX::TDVXCOMPort port(loop.Queue(), fake);
   int apiErr = 0, reports = 0;
-  port.OnReport = [&](void*, PLKDVX::TReportType, const std::string& func, const std::string& desc,
-                      const std::string&, int, int err) {
+  port.OnReport = [&](void*, PLKDVX::TReportType, const std::string& func, const std::string& desc, const std::string&,
+                      int, int err) {
     ++reports;
     if (func == "OpenCOMPort" && desc == "CreateFile") apiErr = err;
   };

@@ -51,8 +51,8 @@ class PtyPort : public ::testing::Test {
     port = std::make_unique<TDVXCOMPort>(loop.Queue());
     port->SetPort1(kCom);
     port->SetBaudRate(PLKDVX::br115200);
-    port->OnReport = [this](void*, PLKDVX::TReportType, const std::string& f, const std::string& d,
-                            const std::string&, int, int err) {
+    port->OnReport = [this](void*, PLKDVX::TReportType, const std::string& f, const std::string& d, const std::string&,
+                            int, int err) {
       reports.push_back(f + "/" + d);
       errs.push_back(err);
     };
@@ -143,8 +143,10 @@ TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
     size_t off = 0;
     while (off < sent.size()) {
       const ssize_t n = ::write(master, sent.data() + off, sent.size() - off);
-      if (n > 0) off += static_cast<size_t>(n);
-      else if (errno != EINTR && errno != EAGAIN) break;
+      if (n > 0)
+        off += static_cast<size_t>(n);
+      else if (errno != EINTR && errno != EAGAIN)
+        break;
     }
   });
   std::this_thread::sleep_for(200ms);  // the GUI side is busy elsewhere
@@ -242,8 +244,8 @@ TEST_F(PtyPort, DeviceIsHeldExclusivelyAndBadSettingsAreRefused) {
   ASSERT_TRUE(port->Open());
   TDVXCOMPort second(loop.Queue());
   std::vector<int> secondErrs;
-  second.OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d, const std::string&,
-                        int, int err) {
+  second.OnReport = [&](void*, PLKDVX::TReportType, const std::string&, const std::string& d, const std::string&, int,
+                        int err) {
     if (d == "CreateFile") secondErrs.push_back(err);
   };
   second.SetPort1(kCom);

@@ -94,8 +94,8 @@ TEST(PortSecurity, DescriptorIsCloseOnExecAndHeldExclusively) {
   PLKDVX::TDVXCOMPort second(loop.Queue());
   int err = 0;
   std::string what;
-  second.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& f, const std::string& d,
-                        const std::string&, int, int e) {
+  second.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& f, const std::string& d, const std::string&,
+                        int, int e) {
     if (type == PLKDVX::rtError && err == 0) {
       err = e;
       what = f + ": " + d;

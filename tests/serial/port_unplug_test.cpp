@@ -28,7 +28,9 @@ class PortUnplug : public ::testing::Test {
  protected:
   PortUnplug() : fake(std::make_shared<mv::FakeSerialPlatform>()), port(loop.Queue(), fake) {
     port.OnReport = [this](void*, PLKDVX::TReportType, const std::string& f, const std::string& d,
-                           const std::string& file, int, int err) { reports.push_back({f + "/" + d, file, err}); };
+                           const std::string& file, int, int err) {
+      reports.push_back({f + "/" + d, file, err});
+    };
     port.OnRxChar = [this](void*, std::uint8_t c) { received.push_back(c); };
     port.OnTxData = [this](void*, int n) { sent += n; };
   }
@@ -46,8 +48,8 @@ class PortUnplug : public ::testing::Test {
     ASSERT_EQ(fake->ReadsWaiting(), 1);
     fake->ClearCalls();
     for (const char* call : {"ReadFile", "WaitCommEvent", "WriteFile"}) fake->FailAlways(call, ENXIO);
-    fake->InjectReadFailure(ENXIO);        // the pending read ends with the error
-    fake->SetModemStatus(mv::kMsCtsOn);    // the pending status wait wakes and waits again
+    fake->InjectReadFailure(ENXIO);      // the pending read ends with the error
+    fake->SetModemStatus(mv::kMsCtsOn);  // the pending status wait wakes and waits again
   }
 
   mv::HeadlessLoop loop;

@@ -191,8 +191,8 @@ TEST(ConfigFile, FileLevelFailures) {
   ASSERT_TRUE(WriteConfigFile(path, Sample(), message));
   const std::string before = ReadFile(path);
   EXPECT_FALSE(WriteConfigFile(dir.file("no/host.ini"), AppConfig{}, message));
-  EXPECT_EQ(message, "ERROR: - unable to write configuration file " + dir.file("no/host.ini") +
-                         ": No such file or directory");
+  EXPECT_EQ(message,
+            "ERROR: - unable to write configuration file " + dir.file("no/host.ini") + ": No such file or directory");
   EXPECT_EQ(ReadFile(path), before);
 }
 

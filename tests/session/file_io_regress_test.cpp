@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "session/config_file.h"
 #include "core/text_file.h"
+#include "session/config_file.h"
 #include "support/full_disk.h"
 #include "support/test_support.h"
 

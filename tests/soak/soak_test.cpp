@@ -15,9 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +36,8 @@
 #include "profiles/profile_file.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
-#include "support/sim_process.h"
 #include "support/sim_link.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -222,10 +222,11 @@ TEST(Soak, StatusPollsWithFaultsEndWithExactCounters) {
       if (o != mv::RequestOutcome::Completed) ++failed;
     }
     const mv::LinkCounters c = link.Counters();
-    std::printf("status polls: %d, faults injected: %d (none %d, late %d, gap %d, badcode %d), polls abandoned: %d; "
-                "Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
-                polls, faults, plan.count.at("none"), plan.count.at("late"), plan.count.at("gap"),
-                plan.count.at("badcode"), failed, c.tx, c.rx, c.to, c.errs, c.busy);
+    std::printf(
+        "status polls: %d, faults injected: %d (none %d, late %d, gap %d, badcode %d), polls abandoned: %d; "
+        "Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
+        polls, faults, plan.count.at("none"), plan.count.at("late"), plan.count.at("gap"), plan.count.at("badcode"),
+        failed, c.tx, c.rx, c.to, c.errs, c.busy);
     EXPECT_EQ(failed, faults);
     EXPECT_EQ(link.window.outcomes[mv::RequestOutcome::Completed], polls - faults);
     // Polls that ended in their timeout; TO also counts the idle timeouts of
@@ -339,10 +340,11 @@ TEST(Soak, ProfileRoundTripsNeverStoreABadChecksum) {
       ++filesWritten;
     }
     const mv::LinkCounters c = link.Counters();
-    std::printf("profile round trips: %d, faults injected: badsum %d, refuse %d, none %d; seen: corrupted %d, "
-                "refused %d, timeouts %d; files written and re-read %d; Tx=%u Rx=%u TO=%u Errs=%u\n",
-                rounds, plan.count.at("badsum"), refuse.count.at("refuse"), plan.count.at("none"), corrupted, refused,
-                timeouts, filesWritten, c.tx, c.rx, c.to, c.errs);
+    std::printf(
+        "profile round trips: %d, faults injected: badsum %d, refuse %d, none %d; seen: corrupted %d, "
+        "refused %d, timeouts %d; files written and re-read %d; Tx=%u Rx=%u TO=%u Errs=%u\n",
+        rounds, plan.count.at("badsum"), refuse.count.at("refuse"), plan.count.at("none"), corrupted, refused, timeouts,
+        filesWritten, c.tx, c.rx, c.to, c.errs);
     EXPECT_EQ(corrupted, plan.count.at("badsum"));
     EXPECT_EQ(refused, refuse.count.at("refuse"));
     EXPECT_EQ(timeouts, plan.count.at("none"));
@@ -406,8 +408,8 @@ TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
   mv::HeadlessLoop loop;
   PLKDVX::TDVXCOMPort port(loop.Queue());
   std::vector<std::string> errors;
-  port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& f, const std::string& d,
-                      const std::string&, int, int err) {
+  port.OnReport = [&](void*, PLKDVX::TReportType type, const std::string& f, const std::string& d, const std::string&,
+                      int, int err) {
     // A pseudo-terminal has no modem lines: a warning once per open.
     if (type == PLKDVX::rtError) errors.push_back(f + ": " + d + " (" + std::to_string(err) + ")");
   };
@@ -453,8 +455,10 @@ TEST(Soak, BurstLargerThanTheReceiveQueueArrivesInOrder) {
     std::size_t done = 0;
     while (done < size) {
       const ssize_t n = write(pty.master(), burst.data() + done, size - done);
-      if (n > 0) done += static_cast<std::size_t>(n);
-      else std::this_thread::sleep_for(1ms);
+      if (n > 0)
+        done += static_cast<std::size_t>(n);
+      else
+        std::this_thread::sleep_for(1ms);
     }
   });
   const bool all = loop.RunUntil([&] { return got.size() >= size; }, 60s);

@@ -81,9 +81,8 @@ inline std::string AccessibilityFaults(QWidget* window) {
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
       if (l->pixmap().isNull() && name != Heard(l->text()))
         fault(w, QStringLiteral("label showing \"%1\" is heard as \"%2\"").arg(Heard(l->text()), name));
-    } else if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
-               qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
-               qobject_cast<QAbstractItemView*>(w) || qobject_cast<QComboBox*>(w)) {
+    } else if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
+               qobject_cast<QTextEdit*>(w) || qobject_cast<QAbstractItemView*>(w) || qobject_cast<QComboBox*>(w)) {
       QLabel* label = BuddyLabelOf(w, window);
       if (label == nullptr) {
         fault(w, QStringLiteral("no buddy label (heard as \"%1\")").arg(name));

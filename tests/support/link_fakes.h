@@ -14,10 +14,10 @@ namespace linktest {
 class FakePort : public mv::LinkPort {
  public:
   bool opened = true;
-  bool refuse = false;       // the transmitter refuses every frame
-  std::uint32_t bps = 0;     // line speed told to the engine (0 = unknown)
+  bool refuse = false;                            // the transmitter refuses every frame
+  std::uint32_t bps = 0;                          // line speed told to the engine (0 = unknown)
   std::vector<std::vector<std::uint8_t>> frames;  // every frame offered, refused ones too
-  std::vector<const std::uint8_t*> buffers;  // where each frame was sent from
+  std::vector<const std::uint8_t*> buffers;       // where each frame was sent from
 
   bool GetOpened() const override { return opened; }
   bool TxData(const std::uint8_t* buffer, int length) override {

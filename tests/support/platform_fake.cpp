@@ -234,8 +234,7 @@ PlatformResult FakeSerialPlatform::WaitCommEvent(DeviceHandle, EventHandle wake,
   return PlatformResult::Ok();
 }
 
-PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t& byte,
-                                            std::uint32_t& count) {
+PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) {
   FAKE_ENTER("ReadFile");
   count = 0;
   ++readsWaiting_;

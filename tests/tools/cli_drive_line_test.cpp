@@ -85,8 +85,8 @@ TEST(CliDriveLine, BusyOrMissingDeviceIsSaidInWords) {
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
   RunResult r = Drive(sim.path(), {"info"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Contains(r.err, "morvane-cli: cannot open " + sim.path() + ": " + sim.path() +
-                                  " is in use by another program"))
+  EXPECT_TRUE(
+      Contains(r.err, "morvane-cli: cannot open " + sim.path() + ": " + sim.path() + " is in use by another program"))
       << r.err;
   EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
   ::close(holder);

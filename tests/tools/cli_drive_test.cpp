@@ -65,8 +65,7 @@ TEST(CliDrive, InfoShowsTheDriveIdentity) {
   ASSERT_FALSE(sim.path().empty());
   RunResult r = sim.Drive({"info"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Name: Morvane SIM-1\nVersion: S0001-03, H0002-01\nSerial No: 65535\nHardware ID: 0xC1 0x12 0xAB\n");
+  EXPECT_EQ(r.out, "Name: Morvane SIM-1\nVersion: S0001-03, H0002-01\nSerial No: 65535\nHardware ID: 0xC1 0x12 0xAB\n");
   EXPECT_TRUE(Contains(r.err, "Tx=4 Rx=4 TO=0 Errs=0 Busy=0")) << r.err;
   EXPECT_TRUE(Contains(sim.Trace(), "rx 77\nmorvane-sim: rx 0D\nmorvane-sim: rx 78\nmorvane-sim: rx 10 00 00\n"))
       << sim.Trace();
@@ -133,8 +132,7 @@ TEST(CliDrive, GetAllWritesTheGoodProfilesBeforeReportingABadOne) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
   EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6 TO=0 Errs=0"));
-  for (int i = 1; i <= 6; ++i)
-    EXPECT_EQ(mvtest::FileExists(dir.file("P0" + std::to_string(i) + ".ini")), i != 4) << i;
+  for (int i = 1; i <= 6; ++i) EXPECT_EQ(mvtest::FileExists(dir.file("P0" + std::to_string(i) + ".ini")), i != 4) << i;
 }
 
 TEST(CliDrive, BadArgumentsAndFilesAreRefusedBeforeAnythingIsSent) {
@@ -206,8 +204,8 @@ TEST(CliDrive, EachLineFaultAbandonsTheRequestWithAReason) {
     const char* fault;
     const char* counter;
   };
-  for (const Case& c : {Case{"none", "TO=1"}, Case{"late", "TO=1"}, Case{"gap", "TO=1"},
-                        Case{"badcode", "Errs=1"}, Case{"garbage", "Errs="}}) {
+  for (const Case& c : {Case{"none", "TO=1"}, Case{"late", "TO=1"}, Case{"gap", "TO=1"}, Case{"badcode", "Errs=1"},
+                        Case{"garbage", "Errs="}}) {
     SCOPED_TRACE(c.fault);
     Sim sim({"--fault", std::string(c.fault) + ":0x0D", "--seed", "7"});
     RunResult r = sim.Drive({"info"});
@@ -230,7 +228,7 @@ TEST(CliDrive, PortNumberThroughThePortMapAndTheLinkIsRemovedAtTheEnd) {
   {
     Sim sim({"--com", "7"});
     ASSERT_FALSE(sim.path().empty());
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat((map + "/COM7").c_str(), &st), 0);
     RunResult r = mvtest::Run({mvtest::CliPath(), "drive", "--port", "7", "info"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -1,13 +1,12 @@
 // End-to-end runs of `morvane-cli hex ...` and `morvane-cli spl ...`.
 #include <gtest/gtest.h>
 
-#include "support/hex_gen.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
+#include "support/hex_gen.h"
 #include "support/test_support.h"
 
 using mvtest::CliPath;
-
 
 namespace {
 
@@ -49,22 +48,22 @@ TEST(CliHex, ImageWritesTheWindowOrRefusesIt) {
   mvtest::TempDir dir;
   mvtest::WriteFile(dir.file("in.hex"), hexgen::Join({hexgen::Record(0x0100, 0, {0xAA, 0xBB, 0x00}), hexgen::Eof()}));
   auto r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFE", "--size", "6", "--fill", "0",
-                "--out", dir.file("win.bin")});
+                        "--out", dir.file("win.bin")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "fill-count: 4\n");
   EXPECT_EQ(mvtest::ReadFile(dir.file("win.bin")), std::string("\0\0\xAA\xBB\0\0", 6));
 
   r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFFF0", "--size", "0x20", "--out",
-           dir.file("far.bin")});
+                   dir.file("far.bin")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("outside"), std::string::npos) << r.err;
   EXPECT_FALSE(mvtest::FileExists(dir.file("far.bin")));
 
-  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--start", "0", "--size", "0", "--out", "x"},
-           {"--start", "0", "--size", "0x10000001", "--out", "x"},
-           {"--start", "0", "--size", "4", "--fill", "256", "--out", "x"},
-           {"--start", "0", "--size", "4"}}) {
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--start", "0", "--size", "0", "--out", "x"},
+                                             {"--start", "0", "--size", "0x10000001", "--out", "x"},
+                                             {"--start", "0", "--size", "4", "--fill", "256", "--out", "x"},
+                                             {"--start", "0", "--size", "4"}}) {
     std::vector<std::string> args = {CliPath(), "hex", "image", dir.file("in.hex")};
     args.insert(args.end(), bad.begin(), bad.end());
     EXPECT_EQ(mvtest::Run(args).exitCode, 2) << bad[1];
@@ -81,8 +80,8 @@ TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
   std::string msg;
   ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("p2.txt"), custom, msg)) << msg;
 
-  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.bin"), "--fw-version",
-                "300", "--profile", "2=" + dir.file("p2.txt")});
+  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.bin"),
+                        "--fw-version", "300", "--profile", "2=" + dir.file("p2.txt")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -119,7 +118,8 @@ TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
 TEST(CliSpl, InspectFindsDamage) {
   mvtest::TempDir dir;
   mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
-  ASSERT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("a.spl")}).exitCode, 0);
+  ASSERT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("a.spl")}).exitCode,
+            0);
   std::string image = mvtest::ReadFile(dir.file("a.spl"));
 
   std::string badSum = image;
@@ -163,7 +163,8 @@ TEST(CliSpl, BadArgumentsAndRefusedBuilds) {
 
   // A profile file that does not pass its checks stops the build before anything is written.
   mvtest::WriteFile(dir.file("bad.txt"), "not a profile\r\n");
-  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "1=" + dir.file("bad.txt")});
+  auto r =
+      mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "1=" + dir.file("bad.txt")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("ERROR: - "), std::string::npos) << r.err;
   EXPECT_FALSE(mvtest::FileExists(out + ".spl"));

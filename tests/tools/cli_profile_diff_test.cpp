@@ -74,18 +74,18 @@ TEST(CliProfileDiff, FilesPrintTheDifferingFieldsInDisplayUnits) {
 TEST(CliProfileDiff, BadArgumentsAndUnreadableSidesAreTroubleNotDifferences) {
   TempDir dir;
   const std::string a = Write(dir, "a.ini", mv::MotorProfileDefaults(0));
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {},
-           {a},
-           {a, a, a},
-           {a, "drive:7"},
-           {a, "drive:"},
-           {a, "drive:1"},                                      // no port
-           {a, a, "--port", "1"},                               // port without a drive side
-           {a, "drive:1", "--port", "1", "--device", "/dev/null"},
-           {a, "drive:1", "--port", "33"},
-           {a, "drive:1", "--device"},
-           {a, "drive:1", "--device", "/dev/null", "--baud", "1234"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {a},
+                                             {a, a, a},
+                                             {a, "drive:7"},
+                                             {a, "drive:"},
+                                             {a, "drive:1"},         // no port
+                                             {a, a, "--port", "1"},  // port without a drive side
+                                             {a, "drive:1", "--port", "1", "--device", "/dev/null"},
+                                             {a, "drive:1", "--port", "33"},
+                                             {a, "drive:1", "--device"},
+                                             {a, "drive:1", "--device", "/dev/null", "--baud", "1234"}}) {
     const RunResult r = Diff(args);
     EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_TRUE(Contains(r.err, "usage")) << r.err;

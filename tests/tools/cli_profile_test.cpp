@@ -35,8 +35,8 @@ TEST(CliProfile, DefaultFileDumpsToTheDefaultRecord) {
   r = mvtest::Run({CliPath(), "profile", "dump", f});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.out.size(), 445u);
-  EXPECT_EQ(r.out.substr(0, 8), "50303100");            // "P01" then NUL
-  EXPECT_EQ(r.out.substr(440, 5), "bcd5\n");            // checksum 54716, low byte first
+  EXPECT_EQ(r.out.substr(0, 8), "50303100");  // "P01" then NUL
+  EXPECT_EQ(r.out.substr(440, 5), "bcd5\n");  // checksum 54716, low byte first
   EXPECT_EQ(r.out.find_first_not_of("0123456789abcdef"), 444u);
 
   r = mvtest::Run({CliPath(), "profile", "default", "6", dir.file("p06.ini")});
@@ -97,8 +97,8 @@ TEST(CliProfile, CheckReportsTheReaderMessage) {
 
   auto r = mvtest::Run({CliPath(), "profile", "check", dir.file("missing.ini")});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "ERROR: - unable to read motor profile file " + dir.file("missing.ini") +
-                       ": No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "ERROR: - unable to read motor profile file " + dir.file("missing.ini") + ": No such file or directory\n");
 }
 
 TEST(CliProfile, UsageErrorsWriteNothing) {

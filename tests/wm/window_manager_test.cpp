@@ -26,9 +26,9 @@
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/status_plot.h"
-#include "support/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
+#include "support/hex_gen.h"
 #include "support/test_support.h"
 
 using namespace mv::ui;  // the windows

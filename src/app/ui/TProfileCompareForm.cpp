@@ -102,7 +102,8 @@ TProfileCompareForm::TProfileCompareForm(QWidget* owner, ProfileCompareHooks hoo
   QHeaderView* header = CompareTable->horizontalHeader();
   header->setSectionResizeMode(QHeaderView::Interactive);
   CompareTable->setColumnWidth(DiffColumn, fm.horizontalAdvance(QStringLiteral("Diff")) + 16);
-  CompareTable->setColumnWidth(FieldColumn, fm.horizontalAdvance(QStringLiteral("Speed Loss Max. Load (RPM), point 12")) + 16);
+  CompareTable->setColumnWidth(FieldColumn,
+                               fm.horizontalAdvance(QStringLiteral("Speed Loss Max. Load (RPM), point 12")) + 16);
   for (int col : {SlotColumn, DriveColumn, FileColumn})
     CompareTable->setColumnWidth(col, fm.horizontalAdvance(QStringLiteral("54716 (invalid, expected 54716)")) + 16);
   header->setStretchLastSection(true);

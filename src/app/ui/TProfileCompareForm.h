@@ -28,9 +28,9 @@ namespace mv::ui {
 
 // What the window needs of the main window. Every member must be set.
 struct ProfileCompareHooks {
-  std::function<const MotorProfile&(int slotIndex)> Slot;                     // read only
-  std::function<void(int slotIndex, const MotorProfile& p)> SetProfileSlot;   // setProfileSlot
-  std::function<void(int slotIndex)> SaveCont;                                // the slot's "Save Cont"
+  std::function<const MotorProfile&(int slotIndex)> Slot;                    // read only
+  std::function<void(int slotIndex, const MotorProfile& p)> SetProfileSlot;  // setProfileSlot
+  std::function<void(int slotIndex)> SaveCont;                               // the slot's "Save Cont"
   // The slot's "Save INI", its dialog and messages raised by `raisedBy`.
   std::function<void(int slotIndex, PromptOwner raisedBy)> SaveINI;
   std::function<bool(int slotIndex)> ReadDrive;  // Get profile into the scratch copy; false when refused

@@ -2,12 +2,12 @@
 
 #include <QFontMetrics>
 #include <QKeyEvent>
-#include <algorithm>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace mv::ui {
 

@@ -9,16 +9,16 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/ui/TProfileCompareForm.h"
 #include "app/ui/about_form.h"
-#include "serial/ui/gui_queue_pump.h"
 #include "app/ui/log_window.h"
-#include "core/ui/qt_prompts.h"
 #include "control/ui/TControlStatusForm.h"
+#include "core/ui/qt_prompts.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
-#include "app/ui/TProfileCompareForm.h"
 #include "serial/port_info.h"
+#include "serial/ui/gui_queue_pump.h"
 #include "session/report_line.h"
 
 namespace mv::ui {
@@ -26,7 +26,7 @@ namespace mv::ui {
 namespace {
 
 constexpr int kPanelWidths[TMainForm::kPanelCount] = {140, 20, 50, 20, 50, 22, 50, 27, 50, 33, 50};
-const char* const kPanelTexts[TMainForm::kPanelCount] = {"COM Closed", "Tx", "0",    "Rx", "0", "TO",
+const char* const kPanelTexts[TMainForm::kPanelCount] = {"COM Closed", "Tx",   "0", "Rx",   "0", "TO",
                                                          "0",          "Errs", "0", "Busy", "0"};
 
 QString SlotTag(int slotIndex) { return QStringLiteral("P%1").arg(slotIndex + 1, 2, 10, QLatin1Char('0')); }
@@ -153,11 +153,17 @@ void TMainForm::BuildStatusBar() {
                                        QStringLiteral("9999999")};
   // A panel is read as it shows ("COM Closed", "Tx", "0"); what it is goes in
   // its description.
-  static const char* const descriptions[kPanelCount] = {
-      "Port state",           "Caption of the frames sent",     "Frames sent",
-      "Caption of the responses received", "Responses received",  "Caption of the response timeouts",
-      "Response timeouts",    "Caption of the errors",          "Unknown responses, receive errors and breaks",
-      "Caption of the requests refused while busy", "Requests refused while busy"};
+  static const char* const descriptions[kPanelCount] = {"Port state",
+                                                        "Caption of the frames sent",
+                                                        "Frames sent",
+                                                        "Caption of the responses received",
+                                                        "Responses received",
+                                                        "Caption of the response timeouts",
+                                                        "Response timeouts",
+                                                        "Caption of the errors",
+                                                        "Unknown responses, receive errors and breaks",
+                                                        "Caption of the requests refused while busy",
+                                                        "Requests refused while busy"};
   for (int i = 0; i < kPanelCount; ++i) {
     auto* panel = new QLabel(QString::fromLatin1(kPanelTexts[i]), StatusBar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
@@ -276,9 +282,7 @@ QWidget* TMainForm::BuildProfilesGroup(QWidget* parent) {
 
 // ---------------------------------------------------------------- window
 
-QString TMainForm::Caption() {
-  return QString::asprintf("%s V%d.%dA", kApplicationName, kVersionMajor, kVersionMinor);
-}
+QString TMainForm::Caption() { return QString::asprintf("%s V%d.%dA", kApplicationName, kVersionMajor, kVersionMinor); }
 
 void TMainForm::FormShow() { setWindowTitle(Caption()); }
 
@@ -300,8 +304,8 @@ bool TMainForm::FormCloseQuery() {
   if (configFileName.empty())
     question = "Create a configuration file?";
   else if (ConfigChanged())
-    question = "Update configuration file " +
-               QFileInfo(QString::fromStdString(configFileName)).fileName().toStdString() + "?";
+    question =
+        "Update configuration file " + QFileInfo(QString::fromStdString(configFileName)).fileName().toStdString() + "?";
   if (!question.empty() && prompts_->AskYesNoWarning(mv::OwnerOf(this), question) == mv::PromptAnswer::Yes)
     SaveConfig();
   // The program closes whatever the answer and whether the save went through

@@ -6,8 +6,8 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHideEvent>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,10 +16,10 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "core/prompts.h"
 #include "control/control_rules.h"
 #include "control/ui/round_lamp.h"
 #include "control/ui/status_plot.h"
+#include "core/prompts.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/ui/TDVXCOMIndicator.h"
 
@@ -118,9 +118,8 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   BuildStatusGroup();
   StatusBitsGroupBox = BuildLampGroup(mv::kStatusLampGroup, "StatusBitsGroupBox", mv::kStatusLamps.data(),
                                       mv::kStatusLampCount, statusLamps_.data());
-  InternalStatusBitsGroupBox =
-      BuildLampGroup(mv::kInternalLampGroup, "InternalStatusBitsGroupBox", mv::kInternalLamps.data(),
-                     mv::kInternalLampCount, internalLamps_.data());
+  InternalStatusBitsGroupBox = BuildLampGroup(mv::kInternalLampGroup, "InternalStatusBitsGroupBox",
+                                              mv::kInternalLamps.data(), mv::kInternalLampCount, internalLamps_.data());
 
   GetStatusButton = Button("Get", "GetStatusButton", this);
   StatusUpdatePerLabeledEdit = new QLineEdit(QStringLiteral("250"), this);
@@ -240,8 +239,8 @@ void TControlStatusForm::BuildStatusGroup() {
     edit->setAccessibleName(QString::fromLatin1(info.label));
     edit->setFixedWidth(100);
     auto* label = PlainLabel(QString::fromLatin1(info.label), StatusGroupBox);
-    label->setObjectName(QString::fromLatin1(info.objectName).replace(QStringLiteral("LabeledEdit"),
-                                                                       QStringLiteral("Label")));
+    label->setObjectName(
+        QString::fromLatin1(info.objectName).replace(QStringLiteral("LabeledEdit"), QStringLiteral("Label")));
     label->setBuddy(edit);
     const int row = static_cast<int>(i / 3) * 2;
     const int col = static_cast<int>(i % 3);
@@ -262,8 +261,8 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
     lamp->setObjectName(QString::fromLatin1(lamps[i].objectName));
     lamp->setAccessibleName(QString::fromLatin1(lamps[i].label));
     auto* label = PlainLabel(QString::fromLatin1(lamps[i].label), group);
-    label->setObjectName(QString::fromLatin1(lamps[i].objectName).replace(QStringLiteral("Shape"),
-                                                                           QStringLiteral("Label")));
+    label->setObjectName(
+        QString::fromLatin1(lamps[i].objectName).replace(QStringLiteral("Shape"), QStringLiteral("Label")));
     const int row = static_cast<int>(i % perColumn);
     const int col = static_cast<int>(i / perColumn) * 2;
     grid->addWidget(lamp, row, col);
@@ -316,8 +315,8 @@ QLayout* TControlStatusForm::BuildLinkHealthGroup() {
     lamp->SetOnColour(info.onColour);
     if (info.activity) lamp->SetOnTime(kActivityOnTimeMs);
     auto* caption = PlainLabel(QString::fromLatin1(info.caption), LinkHealthGroupBox);
-    caption->setObjectName(QString::fromLatin1(info.objectName).replace(QStringLiteral("Indicator"),
-                                                                         QStringLiteral("IndicatorLabel")));
+    caption->setObjectName(
+        QString::fromLatin1(info.objectName).replace(QStringLiteral("Indicator"), QStringLiteral("IndicatorLabel")));
     if (i == 4) lamps->addSpacing(12);  // activity | lines
     lamps->addWidget(lamp);
     lamps->addWidget(caption);

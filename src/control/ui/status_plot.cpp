@@ -26,9 +26,8 @@ const QColor kLaneBackground(248, 248, 248);
 const QColor kGrid(210, 210, 210);
 const QColor kText(0, 0, 0);
 const QColor kScaleText(96, 96, 96);
-const std::array<QColor, kPlotSeriesCount> kSeriesColours{
-    QColor(0, 90, 200), QColor(200, 60, 0), QColor(150, 0, 150),
-    QColor(0, 128, 0), QColor(160, 110, 0), QColor(200, 0, 60)};
+const std::array<QColor, kPlotSeriesCount> kSeriesColours{QColor(0, 90, 200), QColor(200, 60, 0),  QColor(150, 0, 150),
+                                                          QColor(0, 128, 0),  QColor(160, 110, 0), QColor(200, 0, 60)};
 
 // Points this close before the window's start still count as inside it: the
 // start is computed as end - window, which rounds.
@@ -49,12 +48,11 @@ QString ValueText(double v, int decimals) { return QString::number(v, 'f', decim
 
 }  // namespace
 
-StatusPlotWidget::StatusPlotWidget(const StatusHistory& history, QWidget* parent)
-    : QWidget(parent), history_(history) {
+StatusPlotWidget::StatusPlotWidget(const StatusHistory& history, QWidget* parent) : QWidget(parent), history_(history) {
   setObjectName(QStringLiteral("StatusPlot"));
   setAccessibleName(QStringLiteral("Status plot"));
-  setAccessibleDescription(QStringLiteral(
-      "Speed, phase current, phase power, bus voltage, controller and motor temperature against time"));
+  setAccessibleDescription(
+      QStringLiteral("Speed, phase current, phase power, bus voltage, controller and motor temperature against time"));
   setAttribute(Qt::WA_OpaquePaintEvent);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   for (auto& r : frozen_) r = {0, 1, false};
@@ -91,9 +89,7 @@ double StatusPlotWidget::EndTime() const {
   return history_.LatestTime();
 }
 
-double StatusPlotWidget::Cutoff() const {
-  return paused_ ? pausedAt_ : std::numeric_limits<double>::infinity();
-}
+double StatusPlotWidget::Cutoff() const { return paused_ ? pausedAt_ : std::numeric_limits<double>::infinity(); }
 
 ValueRange StatusPlotWidget::LaneRange(PlotSeries series) const {
   if (!autoscale_) return frozen_[static_cast<std::size_t>(series)];
@@ -232,7 +228,6 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
     p.restore();
   }
 }
-
 
 // On top like the control/status window it is opened from: a window manager
 // keeps an always-on-top window above every ordinary one, so an ordinary plot

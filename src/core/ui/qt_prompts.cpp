@@ -6,10 +6,10 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
-#include <QSpacerItem>
-#include <algorithm>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QStringList>
+#include <algorithm>
 
 namespace mv {
 
@@ -69,8 +69,7 @@ void WideEnoughForTitle(QMessageBox& box) {
 // A plain box: the texts ("ERROR: - ...", the build summary) say what kind
 // of message it is, so no icon is added.
 void QtPrompts::ShowMessage(PromptOwner owner, const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, AppTitle(), QString::fromStdString(text), QMessageBox::Ok,
-                  OwnerWidget(owner));
+  QMessageBox box(QMessageBox::NoIcon, AppTitle(), QString::fromStdString(text), QMessageBox::Ok, OwnerWidget(owner));
   box.setTextFormat(Qt::PlainText);
   WideEnoughForTitle(box);
   box.exec();
@@ -85,7 +84,8 @@ PromptAnswer QtPrompts::AskYesNoWarning(PromptOwner owner, const std::string& te
 }
 
 bool QtPrompts::OpenFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options),
+                  QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
   dlg.setFileMode(options.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   if (!options.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(options.defaultExt));
@@ -95,7 +95,8 @@ bool QtPrompts::OpenFile(PromptOwner owner, const FileDialogOptions& options, st
 }
 
 bool QtPrompts::SaveFile(PromptOwner owner, const FileDialogOptions& options, std::string& path) {
-  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options), QtFilterText(options.filter));
+  QFileDialog dlg(OwnerWidget(owner), QString::fromStdString(options.title), StartPath(options),
+                  QtFilterText(options.filter));
   dlg.setAcceptMode(QFileDialog::AcceptSave);
   dlg.setFileMode(QFileDialog::AnyFile);
   if (!options.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite, true);

@@ -187,8 +187,8 @@ TCreateSPLFileForm::TCreateSPLFileForm(QWidget* owner, mv::ImageBuilderSettings&
   connect(DefaultsButton, &QPushButton::clicked, this, &TCreateSPLFileForm::DefaultsButtonClick);
   connect(CreateLSRFileButton, &QPushButton::clicked, this, &TCreateSPLFileForm::CreateLSRFileButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &TCreateSPLFileForm::CloseButtonClick);
-  for (QLineEdit* e : {AppStartAddressLabeledEdit, MotorProfileStartAddressLabeledEdit, SPLFileNameEdit,
-                       FirmwareVersionEdit})
+  for (QLineEdit* e :
+       {AppStartAddressLabeledEdit, MotorProfileStartAddressLabeledEdit, SPLFileNameEdit, FirmwareVersionEdit})
     e->installEventFilter(this);
 
   TakeSettings();

@@ -24,7 +24,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-
 namespace mv::ui {
 
 class TCreateSPLFileForm : public QDialog {

@@ -100,14 +100,14 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
     g->addWidget(ProfileLabel, 1, 3);
     g->setColumnStretch(3, 1);
   }
-  MotorProfileNameLabeledEdit->setMinimumWidth(MotorProfileNameLabeledEdit->fontMetrics().horizontalAdvance(
-                                                   QStringLiteral("WWWWWWWWWWW")) / 2 + 40);
+  MotorProfileNameLabeledEdit->setMinimumWidth(
+      MotorProfileNameLabeledEdit->fontMetrics().horizontalAdvance(QStringLiteral("WWWWWWWWWWW")) / 2 + 40);
   MotorProfileCommentLabeledEdit->setMinimumWidth(
       MotorProfileCommentLabeledEdit->fontMetrics().horizontalAdvance(QStringLiteral("WWWWWWWWWWWWWWWWW")) / 2 + 40);
 
   // The five tabs.
   static const char* const pageNames[mv::kEditTabCount] = {"ControllerTabSheet", "ControllerIOTabSheet",
-                                                          "MotorTabSheet", "DCMotorTabSheet", "ACMotorTabSheet"};
+                                                           "MotorTabSheet", "DCMotorTabSheet", "ACMotorTabSheet"};
   PageControl = new QTabWidget(this);
   PageControl->setObjectName(QStringLiteral("PageControl"));
   std::array<QGridLayout*, mv::kEditTabCount> grids{};
@@ -299,8 +299,8 @@ void TMotorProfileEditForm::CommitAll() {
 
 void TMotorProfileEditForm::MotTypeComboBoxChange(int index) {
   if (index < 0) return;
-  mv::CommitChoice(mv::off::motor_type, static_cast<std::uint16_t>(MotTypeComboBox->itemData(index).toUInt()),
-                   working_, accepted_);
+  mv::CommitChoice(mv::off::motor_type, static_cast<std::uint16_t>(MotTypeComboBox->itemData(index).toUInt()), working_,
+                   accepted_);
   ApplyMotorTypeDisplay();
 }
 

@@ -165,8 +165,7 @@ void TVFDataEditForm::ShowTable() {
 
 void TVFDataEditForm::CommitCell(int row, int column, const QString& text) {
   const std::string shown = mv::CommitVfCell(table_, row, column, text.toStdString());
-  if (QTableWidgetItem* item = ACMotorVFDataStringGrid->item(row, column))
-    item->setText(QString::fromStdString(shown));
+  if (QTableWidgetItem* item = ACMotorVFDataStringGrid->item(row, column)) item->setText(QString::fromStdString(shown));
 }
 
 void TVFDataEditForm::OKButtonClick() {

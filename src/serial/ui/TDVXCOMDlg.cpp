@@ -23,15 +23,14 @@ QSize MeasureCOMDlg() {
   return QSize(client.width() + 2, client.height() + titleBar + 2);
 }
 
-void COMDlg(TDVXCOMPort& port, int x, int y, QWidget* owner,
-            const std::function<void(TDVXCOMDlgFrm&)>& onBeforeExec) {
+void COMDlg(TDVXCOMPort& port, int x, int y, QWidget* owner, const std::function<void(TDVXCOMDlgFrm&)>& onBeforeExec) {
   int n = port.GetPort();
   TBaudRate baud = port.GetBaudRate();
   TDataBits dataBits = port.GetDataBits();
   TParity parity = port.GetParity();
   TStopBits stopBits = port.GetStopBits();
-  TDVXCOMDlgFrm frm(owner, x, y, QStringLiteral("COM Port Settings"), 0, port.GetCOMMax(), n, baud, dataBits,
-                    parity, stopBits);
+  TDVXCOMDlgFrm frm(owner, x, y, QStringLiteral("COM Port Settings"), 0, port.GetCOMMax(), n, baud, dataBits, parity,
+                    stopBits);
   if (onBeforeExec) onBeforeExec(frm);
   if (frm.exec() != QDialog::Accepted) return;
   port.SetPort1(n);
@@ -47,7 +46,8 @@ void MeasureCOMDlgInto(TDVXCOMPort& port) {
 }
 
 TDVXCOMDlg::TDVXCOMDlg(QObject* owner)
-    : QObject(owner), copyright_(QStringLiteral("Port settings dialog, Morvane serial components")),
+    : QObject(owner),
+      copyright_(QStringLiteral("Port settings dialog, Morvane serial components")),
       version_(QStringLiteral("1.00")) {
   const QSize size = MeasureCOMDlg();
   dlgHeight_ = size.height();

@@ -44,12 +44,12 @@ class TDVXCOMDlg : public QObject {
   void SetCopyright(const QString&) {}
   void SetVersion(const QString&) {}
   void SetTitle(const QString& t) { title_ = t; }
-  void SetCOMMax(int v);      // 1..256, ignored when equal; pulls Port down to it
-  void SetPort(int n);        // 0..COMMax
-  void SetBaudRate(int v);    // ordinal 0..10
-  void SetDataBits(int v);    // ordinal 0..3
-  void SetParity(int v);      // ordinal 0..4
-  void SetStopBits(int v);    // ordinal 0..2
+  void SetCOMMax(int v);    // 1..256, ignored when equal; pulls Port down to it
+  void SetPort(int n);      // 0..COMMax
+  void SetBaudRate(int v);  // ordinal 0..10
+  void SetDataBits(int v);  // ordinal 0..3
+  void SetParity(int v);    // ordinal 0..4
+  void SetStopBits(int v);  // ordinal 0..2
   void SetReadOnlyAttribs(TCOMDlgReadOnlyAttribs s) { readOnly_ = s; }
 
   std::string GetPortStr() const { return std::to_string(port_); }

@@ -55,9 +55,9 @@ void DropDownComboBox::showPopup() {
   QComboBox::showPopup();
 }
 
-TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& caption,
-                             TCOMDlgReadOnlyAttribs readOnly, int numPorts, int& port, TBaudRate& baudRate,
-                             TDataBits& dataBits, TParity& parity, TStopBits& stopBits)
+TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& caption, TCOMDlgReadOnlyAttribs readOnly,
+                             int numPorts, int& port, TBaudRate& baudRate, TDataBits& dataBits, TParity& parity,
+                             TStopBits& stopBits)
     : QDialog(owner),
       PortPresent(IsPortPres),
       PortPath(mv::PortDevicePath),
@@ -110,8 +110,8 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
   addRow(2, DataBitsLabel, "DataBitsLabel", QStringLiteral("Data Bits"), DataBitsComboBox, "DataBitsComboBox");
   addRow(3, ParityLabel, "ParityLabel", QStringLiteral("Parity"), ParityComboBox, "ParityComboBox");
   addRow(4, StopBitsLabel, "StopBitsLabel", QStringLiteral("Stop Bits"), StopBitsComboBox, "StopBitsComboBox");
-  BaudRateComboBox->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
-                              "115200"});
+  BaudRateComboBox->addItems(
+      {"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
   DataBitsComboBox->addItems({"5", "6", "7", "8"});
   ParityComboBox->addItems({"None", "Odd", "Even", "Mark", "Space"});
   StopBitsComboBox->addItems({"1", "1.5", "2"});

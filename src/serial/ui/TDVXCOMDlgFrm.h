@@ -74,7 +74,7 @@ class TDVXCOMDlgFrm : public QDialog {
   QLabel* DataBitsLabel;
   QLabel* ParityLabel;
   QLabel* StopBitsLabel;
-  QLabel* DeviceLabel;  // the device the selected port number stands for
+  QLabel* DeviceLabel;   // the device the selected port number stands for
   QLabel* AdapterLabel;  // the USB adapter of that device, when it is one
   QPushButton* OKButton;
   QPushButton* DefaultsButton;

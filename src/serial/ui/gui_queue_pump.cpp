@@ -26,7 +26,10 @@ GuiQueuePump::GuiQueuePump(GuiCallQueue& queue, QObject* parent) : QObject(paren
     });
   } else {
     // No eventfd: fall back to a queued call per wake (allocates, but works).
-    queue_.SetWakeHook([this] { QMetaObject::invokeMethod(this, [this] { Serve(); }, Qt::QueuedConnection); });
+    queue_.SetWakeHook([this] {
+      QMetaObject::invokeMethod(
+          this, [this] { Serve(); }, Qt::QueuedConnection);
+    });
   }
 }
 
@@ -51,7 +54,8 @@ void GuiQueuePump::Serve() {
     while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
     }
   } else {
-    QMetaObject::invokeMethod(this, [this] { Serve(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Serve(); }, Qt::QueuedConnection);
   }
 }
 

@@ -48,7 +48,7 @@ std::string OneLine(std::string text) {
 }
 
 bool IsFolder(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -97,10 +97,9 @@ class CliWindow final : public MainRequestsView, public ControlStatusView, publi
     if (pollsPrinted++ > 0) std::printf("\n");
     for (const StatusFieldInfo& f : kStatusFields)
       std::printf("%s: %s\n", f.label, fields[static_cast<std::size_t>(f.field)].c_str());
-    PrintLamps(kStatusLampGroup, kStatusLamps.data(), kStatusLamps.size(), v.Has(StatusField::Status),
-               v.StatusWord());
-    PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(),
-               v.Has(StatusField::InternalStatus), v.InternalStatusWord());
+    PrintLamps(kStatusLampGroup, kStatusLamps.data(), kStatusLamps.size(), v.Has(StatusField::Status), v.StatusWord());
+    PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(), v.Has(StatusField::InternalStatus),
+               v.InternalStatusWord());
     std::fflush(stdout);
     if (csv != nullptr && csv->IsOpen() && !csv->Append(WallClockMs(), v, csvError))
       std::fprintf(stderr, "%s\n", csvError.c_str());
@@ -171,8 +170,7 @@ class DriveRun {
   bool Open() {
     std::string why;
     if (cli_.Open(why)) return true;
-    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", cli_.Session().Port().DevicePath().c_str(),
-                 why.c_str());
+    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", cli_.Session().Port().DevicePath().c_str(), why.c_str());
     return false;
   }
 
@@ -378,8 +376,7 @@ int Drive(int argc, char** argv) {
   if (cmd == "start") return s.Run("start", [&] { return s.Control().Start(); }) ? 0 : 1;
   if (cmd == "stop") return s.Run("stop", [&] { return s.Control().Stop(); }) ? 0 : 1;
   if (cmd == "reset") return s.Run("reset", [&] { return s.Control().Reset(); }) ? 0 : 1;
-  if (cmd == "speed")
-    return s.Run("speed", [&] { return s.Control().Speed(static_cast<std::uint32_t>(rpm)); }) ? 0 : 1;
+  if (cmd == "speed") return s.Run("speed", [&] { return s.Control().Speed(static_cast<std::uint32_t>(rpm)); }) ? 0 : 1;
   const int rc = s.Status(periodMs, count);
   if (!csv.IsOpen() && !w.csvError.empty()) return 1;  // a write failed and closed the log
   if (!csv.Close(message)) return Fail(message);

@@ -17,8 +17,7 @@ namespace mv::cli {
 
 namespace {
 
-const char* kHexUsage =
-    "hex info FILE | hex image FILE --start ADDR --size N [--fill BYTE] --out PATH";
+const char* kHexUsage = "hex info FILE | hex image FILE --start ADDR --size N [--fill BYTE] --out PATH";
 
 bool ReadNumber(const char* text, std::uint64_t max, std::uint64_t& out) {
   std::int64_t v = 0;
@@ -105,9 +104,9 @@ int Image(int argc, char** argv) {
   std::uint32_t fillCount = 0;
   if (!hex.GetImage(buffer.data(), static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size),
                     static_cast<std::uint8_t>(fill), fillCount)) {
-    std::fprintf(stderr, "morvane-cli: window 0x%08llX..0x%08llX lies outside the file's address space (limit 0x%08X)\n",
-                 static_cast<unsigned long long>(start), static_cast<unsigned long long>(start + size - 1),
-                 hex.AddressLimit());
+    std::fprintf(
+        stderr, "morvane-cli: window 0x%08llX..0x%08llX lies outside the file's address space (limit 0x%08X)\n",
+        static_cast<unsigned long long>(start), static_cast<unsigned long long>(start + size - 1), hex.AddressLimit());
     return 1;
   }
   std::string err;

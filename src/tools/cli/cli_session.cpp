@@ -26,8 +26,7 @@ int TakePortOption(const char* command, int argc, char** argv, int& i, PortOptio
       for (int b = 0; b < PLKDVX::kBaudRateCount; ++b)
         if (PLKDVX::kBaudRateValues[b] == v) found = b;
     if (found < 0)
-      return Usage(
-          (cmd + " --baud B: B is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200").c_str());
+      return Usage((cmd + " --baud B: B is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200").c_str());
     options.baud = found;
   } else {
     return 0;

@@ -9,9 +9,9 @@ namespace mvsim {
 
 namespace {
 
-constexpr std::uint8_t kAck = 0x07;        // two-byte answer: [what, result]
-constexpr std::uint8_t kNak = 0x00;        // one-byte answer to an unknown command
-constexpr std::uint8_t kBadCode = 0xFF;    // not a response code
+constexpr std::uint8_t kAck = 0x07;      // two-byte answer: [what, result]
+constexpr std::uint8_t kNak = 0x00;      // one-byte answer to an unknown command
+constexpr std::uint8_t kBadCode = 0xFF;  // not a response code
 constexpr char kDriveName[] = "Morvane SIM-1";
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
@@ -32,13 +32,13 @@ bool ParseNumber(const std::string& s, long& out) {
 
 int CommandDataLength(std::uint8_t command) {
   switch (command) {
-    case 0x10: return 2;   // hardware id
-    case 0x35: return 1;   // get profile
-    case 0x34: return 223; // save profile
-    case 0x90: return 1;   // activate profile
-    case 0x39: return 2;   // reset
-    case 0x01: return 2;   // speed
-    case 0xF1: return 2;   // internal status
+    case 0x10: return 2;    // hardware id
+    case 0x35: return 1;    // get profile
+    case 0x34: return 223;  // save profile
+    case 0x90: return 1;    // activate profile
+    case 0x39: return 2;    // reset
+    case 0x01: return 2;    // speed
+    case 0xF1: return 2;    // internal status
     default: return 0;
   }
 }
@@ -70,8 +70,8 @@ bool ParseFault(const std::string& text, Fault& out, std::string& error) {
     return false;
   }
   Fault f;
-  static const FaultKind kinds[] = {FaultKind::NoAnswer,   FaultKind::Late,   FaultKind::Gap,    FaultKind::BadCode,
-                                    FaultKind::BadSum, FaultKind::Refuse, FaultKind::Garbage};
+  static const FaultKind kinds[] = {FaultKind::NoAnswer, FaultKind::Late,   FaultKind::Gap,    FaultKind::BadCode,
+                                    FaultKind::BadSum,   FaultKind::Refuse, FaultKind::Garbage};
   bool known = false;
   for (FaultKind k : kinds)
     if (parts[0] == FaultName(k)) {
@@ -175,8 +175,7 @@ const Fault* SimDrive::PickFault(std::uint8_t command, int occurrence) {
     if (f.nth != 0 && f.nth != occurrence) continue;
     if (f.kind == FaultKind::BadSum && command != 0x35) continue;
     if (f.kind == FaultKind::Refuse && command != 0x34) continue;
-    if (options_.faultRate < 1.0 && std::uniform_real_distribution<double>(0, 1)(rng_) >= options_.faultRate)
-      continue;
+    if (options_.faultRate < 1.0 && std::uniform_real_distribution<double>(0, 1)(rng_) >= options_.faultRate) continue;
     return &f;
   }
   return nullptr;
@@ -186,13 +185,11 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
                                            const Fault* fault) {
   std::vector<std::uint8_t> a;
   const double speed = speedRpm_;
-  const double current = speed < 1 ? 0.0 : 7.0 + 93.0 * speed / 75000.0;                // 0.1 A
-  const double bus = std::max(0.0, options_.supplyDeciVolt - current / 5.0);            // 0.1 V
+  const double current = speed < 1 ? 0.0 : 7.0 + 93.0 * speed / 75000.0;               // 0.1 A
+  const double bus = std::max(0.0, options_.supplyDeciVolt - current / 5.0);           // 0.1 V
   const double power = speed < 1 ? 0.0 : bus / 10.0 * current / 10.0 * 0.8;            // W
   const double torque = speed < 1 ? 0.0 : power / (speed * 2 * M_PI / 60.0) * 1000.0;  // mN m
-  auto ack = [&](std::uint8_t what, bool ok) {
-    a = {kAck, what, static_cast<std::uint8_t>(ok ? 1 : 0)};
-  };
+  auto ack = [&](std::uint8_t what, bool ok) { a = {kAck, what, static_cast<std::uint8_t>(ok ? 1 : 0)}; };
   switch (command) {
     case 0x77: {
       a.assign(17, 0);
@@ -201,7 +198,10 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
       break;
     }
     case 0x0D: a = {0xDD, 0x01, 0x00, 0x03, 0x02, 0x00, 0x01}; break;  // S0001-03, H0002-01
-    case 0x78: a = {kAck}; PutLe16(a, options_.serialNo); break;
+    case 0x78:
+      a = {kAck};
+      PutLe16(a, options_.serialNo);
+      break;
     case 0x10: a = {0xC1, 0x12, 0xAB}; break;
     case 0x35: {
       const std::uint8_t slot = data[0];
@@ -240,7 +240,10 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
       ack(command, ok);
       break;
     }
-    case 0x25: running_ = false; ack(command, true); break;
+    case 0x25:
+      running_ = false;
+      ack(command, true);
+      break;
     case 0x39: {
       const bool ok = data[0] == 0x07 && data[1] == 0x77;
       if (ok) {
@@ -250,21 +253,48 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
       ack(command, ok);
       break;
     }
-    case 0x01: setRpm_ = Le16(data) * 10u; ack(command, true); break;
-    case 0x74: a = {kAck}; PutLe16(a, static_cast<std::uint32_t>(std::lround(current))); break;
-    case 0x42: a = {kAck}; PutLe16(a, static_cast<std::uint32_t>(std::lround(speed / 10.0))); break;
-    case 0x70: a = {kAck}; PutLe16(a, static_cast<std::uint32_t>(std::lround(power))); break;
-    case 0x60: a = {kAck}; PutLe16(a, StatusWord()); break;
-    case 0x76: a = {kAck}; PutLe16(a, static_cast<std::uint32_t>(std::lround(controllerTemp_))); break;
-    case 0xF1: a = {kAck}; PutLe16(a, InternalStatusWord()); break;
+    case 0x01:
+      setRpm_ = Le16(data) * 10u;
+      ack(command, true);
+      break;
+    case 0x74:
+      a = {kAck};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(current)));
+      break;
+    case 0x42:
+      a = {kAck};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(speed / 10.0)));
+      break;
+    case 0x70:
+      a = {kAck};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(power)));
+      break;
+    case 0x60:
+      a = {kAck};
+      PutLe16(a, StatusWord());
+      break;
+    case 0x76:
+      a = {kAck};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(controllerTemp_)));
+      break;
+    case 0xF1:
+      a = {kAck};
+      PutLe16(a, InternalStatusWord());
+      break;
     case 0x75: {
       const double rMin = Active().U16(mv::off::motor_temp_resistance_min);
       a = {kAck};
       PutLe16(a, static_cast<std::uint32_t>(std::lround(rMin + motorTempRise_ * 0.4)));
       break;
     }
-    case 0x73: a = {0x73}; PutLe16(a, static_cast<std::uint32_t>(std::lround(torque))); break;
-    case 0x72: a = {0x72}; PutLe16(a, static_cast<std::uint32_t>(std::lround(bus))); break;
+    case 0x73:
+      a = {0x73};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(torque)));
+      break;
+    case 0x72:
+      a = {0x72};
+      PutLe16(a, static_cast<std::uint32_t>(std::lround(bus)));
+      break;
     default: a = {kNak, command}; break;
   }
   (void)length;
@@ -282,11 +312,8 @@ void SimDrive::HandleFrame(std::uint8_t command, const std::uint8_t* data, int l
     return;
   }
   switch (fault->kind) {
-    case FaultKind::NoAnswer:
-      return;  // no answer at all
-    case FaultKind::Late:
-      out.push_back({now + 0.150, std::move(answer)});
-      return;
+    case FaultKind::NoAnswer: return;  // no answer at all
+    case FaultKind::Late: out.push_back({now + 0.150, std::move(answer)}); return;
     case FaultKind::Gap: {
       // Code and half the payload, then a pause longer than the host's 80 ms.
       const std::size_t split = 1 + (answer.size() - 1) / 2;
@@ -294,9 +321,7 @@ void SimDrive::HandleFrame(std::uint8_t command, const std::uint8_t* data, int l
       out.push_back({now + 0.120, std::vector<std::uint8_t>(answer.begin() + static_cast<long>(split), answer.end())});
       return;
     }
-    case FaultKind::BadCode:
-      out.push_back({now, {kBadCode}});
-      return;
+    case FaultKind::BadCode: out.push_back({now, {kBadCode}}); return;
     case FaultKind::Garbage: {
       // Random bytes; the first one is never a response code, so the host
       // cannot take the noise for an answer.
@@ -308,9 +333,7 @@ void SimDrive::HandleFrame(std::uint8_t command, const std::uint8_t* data, int l
       return;
     }
     case FaultKind::BadSum:  // already in the answer's content
-    case FaultKind::Refuse:
-      out.push_back({now, std::move(answer)});
-      return;
+    case FaultKind::Refuse: out.push_back({now, std::move(answer)}); return;
   }
 }
 

@@ -20,8 +20,8 @@ enum class FaultKind { NoAnswer, Late, Gap, BadCode, BadSum, Refuse, Garbage };
 
 struct Fault {
   FaultKind kind = FaultKind::NoAnswer;  // "none": the frame gets no answer
-  int command = -1;  // -1: every command the kind applies to
-  int nth = 0;       // 0: every matching frame; n: only the n-th frame of that command
+  int command = -1;                      // -1: every command the kind applies to
+  int nth = 0;                           // 0: every matching frame; n: only the n-th frame of that command
 };
 
 // "late", "gap:0x35", "badsum:0x35:4" -> Fault; false with a reason on bad text.

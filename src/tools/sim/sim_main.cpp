@@ -83,7 +83,7 @@ bool MakeFolders(const std::string& path) {
     if (partial.empty()) continue;
     if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }
-  struct stat st{};
+  struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -221,9 +221,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     link = folder + "/COM" + std::to_string(com);
-    struct stat st{};
+    struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
-      struct stat target{};
+      struct stat target {};
       if (!S_ISLNK(st.st_mode)) {
         std::fprintf(stderr, "morvane-sim: %s exists and is not a link; not replaced\n", link.c_str());
         return 1;
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
   sigaddset(&block, SIGINT);
   sigaddset(&block, SIGTERM);
   sigprocmask(SIG_BLOCK, &block, &waitMask);
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
@@ -300,8 +300,9 @@ int main(int argc, char** argv) {
           if (st.done || st.frame != framesStarted + 1) continue;
           st.done = true;
           stallUntil = now + st.seconds;
-          if (trace) std::fprintf(stderr, "morvane-sim: stalled for %.0f ms before frame %ld\n", st.seconds * 1000,
-                                  framesStarted + 1);
+          if (trace)
+            std::fprintf(stderr, "morvane-sim: stalled for %.0f ms before frame %ld\n", st.seconds * 1000,
+                         framesStarted + 1);
           return;
         }
       }

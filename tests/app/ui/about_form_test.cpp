@@ -45,7 +45,8 @@ TEST(AboutForm, TextsSetBeforeShowingAppearWithTheirPrefixes) {
   EXPECT_EQ(f.BuildTimeLabel->text(), "Time: 16:00");
   EXPECT_TRUE(f.CopyrightMessageLabel->text().contains("Morvane (2023)"));
   // Texts that look like markup are shown as they are.
-  for (QLabel* l : f.findChildren<QLabel*>()) EXPECT_EQ(l->textFormat(), Qt::PlainText) << l->objectName().toStdString();
+  for (QLabel* l : f.findChildren<QLabel*>())
+    EXPECT_EQ(l->textFormat(), Qt::PlainText) << l->objectName().toStdString();
   EXPECT_EQ(f.AboutImage->size(), QSize(153, 53));
   EXPECT_EQ(MakeAboutLogo().size(), QSize(153, 53));
 }
@@ -60,8 +61,9 @@ TEST(AboutForm, EscapeOrAClickAnywhereClosesOtherKeysDoNot) {
   QTest::keyClick(&f, Qt::Key_Escape);
   EXPECT_FALSE(f.isVisible());
 
-  QWidget* targets[] = {f.CompanyNameLabel, f.ApplicationNameLabel, f.IdentityLabel, f.VersionLabel,
-                        f.BuildDateLabel,   f.BuildTimeLabel,       f.CopyrightMessageLabel, f.AboutImage, &f};
+  QWidget* targets[] = {f.CompanyNameLabel,      f.ApplicationNameLabel, f.IdentityLabel,
+                        f.VersionLabel,          f.BuildDateLabel,       f.BuildTimeLabel,
+                        f.CopyrightMessageLabel, f.AboutImage,           &f};
   for (QWidget* w : targets) {
     f.show();
     ASSERT_TRUE(f.isVisible());

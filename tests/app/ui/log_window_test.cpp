@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -9,13 +11,11 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "session/report_line.h"
 #include "app/ui/log_window.h"
-#include "core/ui/qt_prompts.h"
 #include "app/ui/report_log_file.h"
+#include "core/ui/qt_prompts.h"
+#include "session/report_line.h"
 #include "support/full_disk.h"
 #include "support/test_support.h"
 
@@ -144,9 +144,9 @@ TEST(LogWindow, ReadOnlyLogFileIsToldWithTheSystemsReason) {
   TLogWindow w(nullptr, QString::fromStdString(path));
   w.AddReportLine("kept", At(0));
   w.FlushFile();
-  EXPECT_EQ(w.LogFileLabel->text().toStdString(),
-            "Log file not written: cannot open " + path + ": Permission denied; the report lines are kept in this "
-            "window only");
+  EXPECT_EQ(w.LogFileLabel->text().toStdString(), "Log file not written: cannot open " + path +
+                                                      ": Permission denied; the report lines are kept in this "
+                                                      "window only");
   EXPECT_EQ(w.Lines().size(), 1u);
   EXPECT_EQ(mvtest::ReadFile(path), "old\n");
 }

@@ -14,11 +14,11 @@
 #include <memory>
 #include <thread>
 
+#include "app/ui/TProfileCompareForm.h"
 #include "app/ui/main_form.h"
 #include "app/ui/main_form_fixture.h"
 #include "control/ui/TControlStatusForm.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
-#include "app/ui/TProfileCompareForm.h"
 #include "support/platform_fake.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
@@ -105,7 +105,8 @@ TEST_F(MainFormExtras, ReportsStillArriveWhileAFrameIsRefused) {
   ASSERT_TRUE(WaitFor([&] { return !form->Engine().Busy(); }));
   fake->InjectReadFailure(ENXIO);
   // The receiver's report waits in the hand-off queue for the GUI thread...
-  for (int i = 0; i < 5000 && !form->GuiQueue.HasPending(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 5000 && !form->GuiQueue.HasPending(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(form->GuiQueue.HasPending());
   // ...while the next request's frame is refused.
   form->GetDriveDataButtonClick();

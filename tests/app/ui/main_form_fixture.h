@@ -5,11 +5,11 @@
 
 #include <stdlib.h>
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 

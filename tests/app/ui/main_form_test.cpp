@@ -2,11 +2,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "app/ui/about_form.h"
 #include "app/ui/log_window.h"
@@ -86,7 +86,8 @@ TEST_F(MainFormTest, StartsClosedWithDefaultsAndZeroCounters) {
   EXPECT_EQ(form->Session().Builder().motor_profile_start_address, 0x4000u);
   EXPECT_EQ(form->Session().Saved().app_start_address, 0x2000u);
   EXPECT_EQ(form->Session().Saved().motor_profile_start_address, 0x4000u);
-  EXPECT_TRUE(form->Session().Builder().hex_file.empty() && form->Session().Builder().spl_file_dir.empty() && form->Session().ConfigFileName().empty());
+  EXPECT_TRUE(form->Session().Builder().hex_file.empty() && form->Session().Builder().spl_file_dir.empty() &&
+              form->Session().ConfigFileName().empty());
   EXPECT_EQ(form->Session().Saved().com_port, form->DVXCOMPort.GetPort());
   EXPECT_EQ(form->Session().Saved().baud_rate, PLKDVX::br115200);
   EXPECT_EQ(form->Session().Saved().parity, PLKDVX::paNone);
@@ -119,11 +120,26 @@ TEST_F(MainFormTest, WindowIsFixedWithMenusPanelsAndNamedAccessibleControls) {
   EXPECT_EQ(form->Help1->title(), "&Help");
   EXPECT_EQ(texts(form->Help1), QStringList({"&About"}));
 
-  for (const char* name : {"DriveInfoGroupBox", "NameLabeledEdit", "VersionLabeledEdit", "SerialNoLabeledEdit",
-                           "HardwareIdentifierLabeledEdit", "GetDriveDataButton", "P01GroupBox", "P06GroupBox",
-                           "P01LoadFromINIButton", "P02SaveToINIButton", "P03EditButton", "P04LoadContButton",
-                           "P05SaveContButton", "P06ActivedRadioButton", "P06NameLabel", "P01P06GroupBox",
-                           "GetP01P06ContButton", "SetP01P06ContButton", "DeactivateAllButton", "StatusBar"})
+  for (const char* name : {"DriveInfoGroupBox",
+                           "NameLabeledEdit",
+                           "VersionLabeledEdit",
+                           "SerialNoLabeledEdit",
+                           "HardwareIdentifierLabeledEdit",
+                           "GetDriveDataButton",
+                           "P01GroupBox",
+                           "P06GroupBox",
+                           "P01LoadFromINIButton",
+                           "P02SaveToINIButton",
+                           "P03EditButton",
+                           "P04LoadContButton",
+                           "P05SaveContButton",
+                           "P06ActivedRadioButton",
+                           "P06NameLabel",
+                           "P01P06GroupBox",
+                           "GetP01P06ContButton",
+                           "SetP01P06ContButton",
+                           "DeactivateAllButton",
+                           "StatusBar"})
     EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
   EXPECT_EQ(form->Slots[2].GroupBox->title(), "Motor Profile P03");
   EXPECT_EQ(form->GetP01P06ContButton->text(), "Get all from Controller");

@@ -39,8 +39,8 @@ TEST_F(DriveTest, GetAsksFourQuestionsInTurnAndFillsTheFields) {
   EXPECT_TRUE(form->VersionLabeledEdit->text().contains(QRegularExpression("^S\\d{4,5}-\\d\\d, H\\d{4,5}-\\d\\d$")))
       << form->VersionLabeledEdit->text().toStdString();
   EXPECT_EQ(form->SerialNoLabeledEdit->text(), "65535");
-  EXPECT_TRUE(
-      form->HardwareIdentifierLabeledEdit->text().contains(QRegularExpression("^0x[0-9A-F]{2} 0x[0-9A-F]{2} 0x[0-9A-F]{2}$")))
+  EXPECT_TRUE(form->HardwareIdentifierLabeledEdit->text().contains(
+      QRegularExpression("^0x[0-9A-F]{2} 0x[0-9A-F]{2} 0x[0-9A-F]{2}$")))
       << form->HardwareIdentifierLabeledEdit->text().toStdString();
   EXPECT_EQ(ReceivedFrames(), (std::vector<std::string>{" 77", " 0D", " 78", " 10 00 00"}));
   EXPECT_TRUE(prompts.messages.empty());
@@ -78,8 +78,7 @@ TEST_F(DriveTest, BadChecksumIsReportedWithTheAskedProfileAndLeavesTheSlot) {
   EXPECT_EQ(Counters(), "Tx 7 Rx 7 TO 0 Errs 0 Busy 0");
   ASSERT_EQ(prompts.messages.size(), 2u);
   EXPECT_EQ(prompts.messages[1], "Motor profile 2\nInvalid Checksum");
-  for (int i = 0; i < mv::kSlotCount; ++i)
-    EXPECT_EQ(form->Slots[i].NameLabel->text() == "<undefined>", i == 1) << i;
+  for (int i = 0; i < mv::kSlotCount; ++i) EXPECT_EQ(form->Slots[i].NameLabel->text() == "<undefined>", i == 1) << i;
 }
 
 TEST_F(DriveTest, SaveContSendsTheSlotAsClickedAndReadsBackEqual) {

@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/ui/main_work_support.h"
 #include "control/ui/TControlStatusForm.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
-#include "app/ui/main_work_support.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
 

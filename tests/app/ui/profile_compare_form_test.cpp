@@ -13,11 +13,11 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "support/link_fakes.h"
+#include "app/ui/TProfileCompareForm.h"
 #include "link/main_requests.h"
 #include "profiles/profile_file.h"
-#include "app/ui/TProfileCompareForm.h"
 #include "support/accessibility_check.h"
+#include "support/link_fakes.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -30,7 +30,7 @@ class ScriptedPrompts : public mv::Prompts {
  public:
   std::vector<std::string> messages;
   std::vector<std::string> titles;
-  std::string nextPath;  // "" = the user cancels
+  std::string nextPath;                 // "" = the user cancels
   std::vector<mv::PromptOwner> owners;  // the raising window of each message and dialog
   void ShowMessage(mv::PromptOwner owner, const std::string& text) override {
     owners.push_back(owner);
@@ -51,11 +51,11 @@ class ScriptedPrompts : public mv::Prompts {
 class FakeMain : public mv::MainRequestsView {
  public:
   std::array<mv::MotorProfile, mv::kSlotCount> records;
-  std::vector<int> slotWrites;      // setProfileSlot calls
-  std::vector<int> saveIniClicks;   // "Save INI" clicks
+  std::vector<int> slotWrites;                 // setProfileSlot calls
+  std::vector<int> saveIniClicks;              // "Save INI" clicks
   std::vector<mv::PromptOwner> saveIniOwners;  // the window each "Save INI" was raised by
   std::vector<std::string> messages;
-  std::string saveIniPath;          // where "Save INI" writes ("" = cancelled)
+  std::string saveIniPath;  // where "Save INI" writes ("" = cancelled)
   linktest::Rig rig;
   mv::MainRequests requests{rig.engine.Sender(), *this};
   ScriptedPrompts prompts;
@@ -107,9 +107,7 @@ mv::MotorProfile Changed(int slot, std::uint16_t pwm) {
   return p;
 }
 
-int RowOf(const char* key) {
-  return static_cast<int>(mv::FindCompareField(key) - mv::CompareFields().data());
-}
+int RowOf(const char* key) { return static_cast<int>(mv::FindCompareField(key) - mv::CompareFields().data()); }
 
 class CompareFormTest : public ::testing::Test {
  protected:
@@ -154,9 +152,8 @@ TEST_F(CompareFormTest, OpensWithTheSlotAloneEveryFieldOnceAndAccessibleControls
   // Names, buddies and plain-text labels.
   for (QWidget* w : std::initializer_list<QWidget*>{form->SlotComboBox, form->ReadDriveButton, form->OpenFileButton,
                                                     form->DifferencesOnlyCheckBox, form->CompareTable,
-                                                    form->UseDriveButton, form->UseFileButton,
-                                                    form->SaveToDriveButton, form->SaveToFileButton,
-                                                    form->CloseButton}) {
+                                                    form->UseDriveButton, form->UseFileButton, form->SaveToDriveButton,
+                                                    form->SaveToFileButton, form->CloseButton}) {
     EXPECT_FALSE(w->objectName().isEmpty());
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "control/ui/TControlStatusForm.h"
-#include "control/ui/status_plot.h"
-#include "support/accessibility_check.h"
 #include "control/ui/round_lamp.h"
+#include "control/ui/status_plot.h"
 #include "link/engine.h"
+#include "support/accessibility_check.h"
 
 using namespace mv::ui;  // the windows
 
@@ -215,7 +215,7 @@ TEST_F(ControlStatusFormTest, StatusAnswersFillFieldsAndLamps) {
   EXPECT_EQ(fake.LastFrame(), (Bytes{0x74}));
   EXPECT_FALSE(form.PollTimer().isActive()) << "a single Get starts no timer";
 
-  Answer(0, {123, 0});  // 12.3 A
+  Answer(0, {123, 0});      // 12.3 A
   Answer(1, {0x58, 0x02});  // 600 -> 6000 RPM
   Answer(2, {0x34, 0x12});
   Answer(3, {0x06, 0x20});  // status 0x2006
@@ -329,8 +329,7 @@ TEST_F(ControlStatusFormTest, ShowingAgainRereadsTheEditsAndKeepsValues) {
 
 TEST_F(ControlStatusFormTest, ScreenReaderHearsCaptionsValuesAndLabelledFields) {
   EXPECT_EQ(mvtest::AccessibilityFaults(&form), "");
-  EXPECT_EQ(mvtest::AccessibleName(Child<QLineEdit>("PhaseCurrentLabeledEdit")),
-            "Phase Current (A)");
+  EXPECT_EQ(mvtest::AccessibleName(Child<QLineEdit>("PhaseCurrentLabeledEdit")), "Phase Current (A)");
   form.PlotButtonClick();
   ASSERT_NE(form.PlotForm(), nullptr);
   EXPECT_EQ(mvtest::AccessibilityFaults(form.PlotForm()), "");

@@ -13,10 +13,10 @@
 #include <functional>
 #include <string>
 
-#include "support/hex_gen.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
-#include "support/scripted_prompts.h"
 #include "support/accessibility_check.h"
+#include "support/hex_gen.h"
+#include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
 using namespace mv::ui;  // the windows

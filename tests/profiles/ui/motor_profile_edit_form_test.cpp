@@ -16,8 +16,8 @@
 
 #include "core/field_parse.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
-#include "support/accessibility_check.h"
 #include "profiles/ui/TVFDataEditForm.h"
+#include "support/accessibility_check.h"
 
 namespace {
 

@@ -186,7 +186,9 @@ TEST(COMDlgWindow, PortMarksAreRefreshedOnEveryDropDown) {
   ExecuteWith(
       d,
       [&](TDVXCOMDlgFrm& f) {
-        auto image = [&](int n) { return f.COMPortComboBoxEx->itemData(n - 1, TDVXCOMDlgFrm::kImageIndexRole).toInt(); };
+        auto image = [&](int n) {
+          return f.COMPortComboBoxEx->itemData(n - 1, TDVXCOMDlgFrm::kImageIndexRole).toInt();
+        };
         EXPECT_EQ(image(1), 0);
         EXPECT_EQ(image(2), 1);
         EXPECT_EQ(image(3), 0);

@@ -23,15 +23,15 @@ TEST(IndicatorWidget, NewLampIsA13PixelWhiteCircle) {
   EXPECT_EQ(lamp.GetVersion(), "1.00");
   const QImage img = Grab(lamp);
   EXPECT_EQ(img.pixelColor(6, 6), QColor(Qt::white));
-  EXPECT_LT(img.pixelColor(6, 0).value(), 128);  // top of the black outline
+  EXPECT_LT(img.pixelColor(6, 0).value(), 128);                                              // top of the black outline
   EXPECT_EQ(img.pixelColor(0, 0).alpha() == 0 || img.pixelColor(0, 0).value() > 128, true);  // outside the circle
 }
 
 TEST(IndicatorWidget, DrawsItsColoursInEveryStateEvenDisabled) {
   TDVXCOMIndicator lamp;
   lamp.SetShape(isSquare);
-  lamp.SetOnColour(0x0000FF);   // red (red in the low byte)
-  lamp.SetOffColour(0x00FF00);  // green
+  lamp.SetOnColour(0x0000FF);      // red (red in the low byte)
+  lamp.SetOffColour(0x00FF00);     // green
   lamp.SetBorderColour(0xFF0000);  // blue
   EXPECT_EQ(Grab(lamp).pixelColor(6, 6), QColor(0, 255, 0));
   EXPECT_EQ(Grab(lamp).pixelColor(0, 0), QColor(0, 0, 255));
