@@ -39,11 +39,7 @@ test-wm: build
 test-nonroot: build
 	@cd $(BUILD) && ctest --output-on-failure -L '^nonroot$$'
 
-# Builds only the programs it starts, quietly (the compiler's output goes to
-# $(BUILD)/build.log and is shown only when the build fails), then starts
-# the desktop application.
-run: configure
-	@echo "# House rules held by tools: the floors of src/ (no include points to a floor
+# House rules held by tools: the floors of src/ (no include points to a floor
 # above, no folder loop) and the layout of every C++ file (.clang-format).
 check: check-layers check-format
 check-layers: deps
@@ -51,7 +47,11 @@ check-layers: deps
 check-format: deps
 	@scripts/check-format
 
-run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
+# Builds only the programs it starts, quietly (the compiler's output goes to
+# $(BUILD)/build.log and is shown only when the build fails), then starts
+# the desktop application.
+run: configure
+	@echo "run: building morvane-host in $(BUILD)/ (log: $(BUILD)/build.log)"
 	@cmake --build $(BUILD) -j $(JOBS) --target morvane-host morvane-sim \
 	  >$(BUILD)/build.log 2>&1 || { tail -n 40 $(BUILD)/build.log; echo "run: the build failed; the whole log is in $(BUILD)/build.log" >&2; exit 1; }
 	@scripts/run-host $(BUILD)
