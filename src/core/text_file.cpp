@@ -185,7 +185,7 @@ void SplitLines(const std::string& text, std::vector<std::string>& lines) {
     const char c = text[i];
     if (c == '\r' || c == '\n') {
       lines.emplace_back(text, start, i - start);
-      i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+      i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2u : 1u;
       start = i;
     } else {
       ++i;

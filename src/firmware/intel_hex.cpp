@@ -42,9 +42,9 @@ const char* const kErrorTexts[] = {
 constexpr std::array<std::int8_t, 256> kHexValue = [] {
   std::array<std::int8_t, 256> t{};
   for (auto& v : t) v = -1;
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::int8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (std::size_t c = '0'; c <= '9'; ++c) t[c] = static_cast<std::int8_t>(c - '0');
+  for (std::size_t c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (std::size_t c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::int8_t>(c - 'a' + 10);
   return t;
 }();
 

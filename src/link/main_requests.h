@@ -94,11 +94,17 @@ class MainRequests {
 
   // The tables themselves (constant apart from the block buffers).
   const RequestStep* DriveInfoRequest() const { return driveInfo_.data(); }
-  const RequestStep* GetProfileRequest(int slotIndex) const { return &getProfile_[slotIndex]; }
-  const RequestStep* SaveProfileRequest(int slotIndex) const { return &saveProfile_[slotIndex]; }
+  const RequestStep* GetProfileRequest(int slotIndex) const {
+    return &getProfile_[static_cast<std::size_t>(slotIndex)];
+  }
+  const RequestStep* SaveProfileRequest(int slotIndex) const {
+    return &saveProfile_[static_cast<std::size_t>(slotIndex)];
+  }
   const RequestStep* GetAllProfilesRequest() const { return getAll_.data(); }
   const RequestStep* SaveAllProfilesRequest() const { return saveAll_.data(); }
-  const RequestStep* ActivateProfileRequest(int slotIndex) const { return &activate_[slotIndex]; }
+  const RequestStep* ActivateProfileRequest(int slotIndex) const {
+    return &activate_[static_cast<std::size_t>(slotIndex)];
+  }
   const RequestStep* DeactivateAllRequest() const { return &deactivateAll_; }
 
   // Response handlers.

@@ -120,7 +120,7 @@ std::string ProfileToHex(const MotorProfile& p) {
   return s;
 }
 
-static int hexDigit(char c) {
+static int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -131,7 +131,7 @@ bool ProfileFromHex(const std::string& hex, MotorProfile& out) {
   if (hex.size() != 2 * kProfileSize) return false;
   MotorProfile p;
   for (std::size_t i = 0; i < kProfileSize; ++i) {
-    int hi = hexDigit(hex[2 * i]), lo = hexDigit(hex[2 * i + 1]);
+    int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
     p.bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
   }

@@ -94,13 +94,13 @@ namespace {
 
 // Reads a text in tenths: the typed real number within [min, max] tenths
 // (fallback in tenths), times ten with the fraction dropped.
-std::uint16_t clampTenths(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
+std::uint16_t ClampTenths(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
   const double v = ClampRealText(text, min / 10.0, max / 10.0, fallback / 10.0);
   return static_cast<std::uint16_t>(std::trunc(v * 10.0));
 }
 
 // Reads a speed typed in RPM, stored in units of 10 RPM.
-std::uint16_t clampSpeed(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
+std::uint16_t ClampSpeed(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
   const std::int32_t rpm = ClampIntText(text, min, max, static_cast<std::int32_t>(fallback) * 10);
   return static_cast<std::uint16_t>(rpm / 10);
 }
@@ -129,12 +129,12 @@ std::string CommitNumericEdit(const NumericEdit& f, const std::string& text, Mot
       break;
     }
     case EditKind::Speed: {
-      const std::uint16_t v = clampSpeed(text, f.min, f.max, accepted.U16(f.offset));
+      const std::uint16_t v = ClampSpeed(text, f.min, f.max, accepted.U16(f.offset));
       working.SetU16(f.offset, v);
       accepted.SetU16(f.offset, v);
       break;
     }
-    case EditKind::Tenths: working.SetU16(f.offset, clampTenths(text, f.min, f.max, working.U16(f.offset))); break;
+    case EditKind::Tenths: working.SetU16(f.offset, ClampTenths(text, f.min, f.max, working.U16(f.offset))); break;
   }
   return NumericEditText(f, working);
 }
@@ -154,7 +154,7 @@ void ReplaceFieldText(MotorProfile& p, std::size_t offset, std::size_t width, co
   field[n] = 0;
 }
 
-std::string fieldText(const MotorProfile& p, std::size_t offset, std::size_t width) {
+std::string FieldText(const MotorProfile& p, std::size_t offset, std::size_t width) {
   const std::uint8_t* field = p.bytes.data() + offset;
   std::size_t n = 0;
   while (n < width && field[n] != 0) ++n;
@@ -168,10 +168,10 @@ std::string CommitTextEdit(TextEdit which, const std::string& text, MotorProfile
   const std::size_t width = which == TextEdit::Name ? kNameBytes : kCommentBytes;
   const std::string typed = text.substr(0, text.find('\0'));
   if (typed.empty())
-    ReplaceFieldText(working, offset, width, fieldText(accepted, offset, width));
+    ReplaceFieldText(working, offset, width, FieldText(accepted, offset, width));
   else
     ReplaceFieldText(working, offset, width, typed);
-  const std::string shown = fieldText(working, offset, width);
+  const std::string shown = FieldText(working, offset, width);
   ReplaceFieldText(accepted, offset, width, shown);
   return shown;
 }
@@ -184,30 +184,36 @@ void CommitChoice(std::size_t offset, std::uint16_t value, MotorProfile& working
 VfTable VfTableOf(const MotorProfile& p) {
   VfTable t{};
   for (int r = 0; r < kVfRowCount; ++r)
-    for (std::size_t c = 0; c < kVfPoints; ++c) t[r * kVfPoints + c] = p.Vf(kVfRows[r].offset, c);
+    for (std::size_t c = 0; c < kVfPoints; ++c)
+      t[static_cast<std::size_t>(r) * kVfPoints + c] = p.Vf(kVfRows[static_cast<std::size_t>(r)].offset, c);
   return t;
 }
 
 void SetVfTable(MotorProfile& p, const VfTable& table) {
   for (int r = 0; r < kVfRowCount; ++r)
-    for (std::size_t c = 0; c < kVfPoints; ++c) p.SetVf(kVfRows[r].offset, c, table[r * kVfPoints + c]);
+    for (std::size_t c = 0; c < kVfPoints; ++c)
+      p.SetVf(kVfRows[static_cast<std::size_t>(r)].offset, c, table[static_cast<std::size_t>(r) * kVfPoints + c]);
 }
 
 namespace {
 bool ValidCell(int row, int column) { return row >= 0 && row < kVfRowCount && column >= 0 && column < kVfColumnCount; }
+// Where a valid cell is in the table.
+std::size_t CellIndex(int row, int column) {
+  return static_cast<std::size_t>(row) * kVfPoints + static_cast<std::size_t>(column);
+}
 }  // namespace
 
 std::string VfCellText(const VfTable& table, int row, int column) {
   if (!ValidCell(row, column)) return {};
-  const std::uint16_t v = table[row * kVfPoints + column];
-  return kVfRows[row].tenths ? FormatTenths(v) : SpeedText(v);
+  const std::uint16_t v = table[CellIndex(row, column)];
+  return kVfRows[static_cast<std::size_t>(row)].tenths ? FormatTenths(v) : SpeedText(v);
 }
 
 std::string CommitVfCell(VfTable& table, int row, int column, const std::string& text) {
   if (!ValidCell(row, column)) return {};
-  const VfRow& r = kVfRows[row];
-  std::uint16_t& cell = table[row * kVfPoints + column];
-  cell = r.tenths ? clampTenths(text, r.min, r.max, cell) : clampSpeed(text, r.min, r.max, cell);
+  const VfRow& r = kVfRows[static_cast<std::size_t>(row)];
+  std::uint16_t& cell = table[CellIndex(row, column)];
+  cell = r.tenths ? ClampTenths(text, r.min, r.max, cell) : ClampSpeed(text, r.min, r.max, cell);
   return VfCellText(table, row, column);
 }
 

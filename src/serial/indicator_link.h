@@ -16,7 +16,7 @@ class IndicatorLampObserver {
   virtual void Notification(IndicatorLamp* lamp) = 0;
 
  protected:
-  ~IndicatorLampObserver() = default;
+  virtual ~IndicatorLampObserver() = default;
 };
 
 class IndicatorLamp {

@@ -91,7 +91,7 @@ TEST(StatusCsvFormat, TimestampIsIsoLocalTimeWithMillisecondsAndOffset) {
 
 TEST(StatusCsvWriter, WritesHeaderOnceAndOneLinePerPollThenContinuesTheSameLog) {
   mvtest::TempDir dir;
-  const std::string path = dir.file("log.csv");
+  const std::string path = dir.File("log.csv");
   std::string error;
   {
     mv::StatusCsvWriter w;
@@ -133,7 +133,7 @@ TEST(StatusCsvWriter, RefusesWhatIsNotAStatusLogAndChangesNothing) {
   std::string error;
   mv::StatusCsvWriter w;
 
-  const std::string other = dir.file("profile.ini");
+  const std::string other = dir.File("profile.ini");
   const std::string content = "Motor Profile Configuration File\r\n\r\nvers_major: 1\r\n";
   mvtest::WriteFile(other, content);
   EXPECT_FALSE(w.Open(other, error));
@@ -146,19 +146,19 @@ TEST(StatusCsvWriter, RefusesWhatIsNotAStatusLogAndChangesNothing) {
   EXPECT_FALSE(w.Open(other, error));
   EXPECT_EQ(mvtest::ReadFile(other), kHeader + ",Extra\r\n");
 
-  EXPECT_FALSE(w.Open(dir.path(), error));  // a folder
+  EXPECT_FALSE(w.Open(dir.Path(), error));  // a folder
   EXPECT_EQ(error.rfind("ERROR: - ", 0), 0u) << error;
-  EXPECT_FALSE(w.Open(dir.file("missing/log.csv"), error));
+  EXPECT_FALSE(w.Open(dir.File("missing/log.csv"), error));
   EXPECT_NE(error.find("missing/log.csv"), std::string::npos) << error;
   EXPECT_FALSE(w.Open("", error));
 
-  const std::string fifo = dir.file("fifo");
+  const std::string fifo = dir.File("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_FALSE(w.Open(fifo, error));  // refused without blocking
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 
   // A log that was open is closed with its lines kept when another is opened.
-  const std::string log = dir.file("log.csv");
+  const std::string log = dir.File("log.csv");
   ASSERT_TRUE(w.Open(log, error)) << error;
   ASSERT_TRUE(w.Append(1700000000000, Poll({1}), error));
   EXPECT_FALSE(w.Open(other, error));

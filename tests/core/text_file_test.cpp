@@ -46,18 +46,18 @@ TEST(SplitLines, EveryTerminatorKindAndTheFinalOne) {
 
 TEST(ReadTextLines, ReadsAndReportsTheSystemReason) {
   TempDir dir;
-  WriteFile(dir.file("f.txt"), "one\r\ntwo\r\n");
+  WriteFile(dir.File("f.txt"), "one\r\ntwo\r\n");
   std::vector<std::string> lines{"old"};
   std::string err;
-  ASSERT_TRUE(ReadTextLines(dir.file("f.txt"), lines, err));
+  ASSERT_TRUE(ReadTextLines(dir.File("f.txt"), lines, err));
   EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
 
   lines = {"old"};
-  EXPECT_FALSE(ReadTextLines(dir.file("missing.txt"), lines, err, "configuration file"));
-  EXPECT_EQ(err, "unable to read configuration file " + dir.file("missing.txt") + ": No such file or directory");
+  EXPECT_FALSE(ReadTextLines(dir.File("missing.txt"), lines, err, "configuration file"));
+  EXPECT_EQ(err, "unable to read configuration file " + dir.File("missing.txt") + ": No such file or directory");
   EXPECT_EQ(lines, std::vector<std::string>{"old"});
 
-  EXPECT_FALSE(ReadTextLines(dir.path(), lines, err));
+  EXPECT_FALSE(ReadTextLines(dir.Path(), lines, err));
   EXPECT_NE(err.find("Is a directory"), std::string::npos) << err;
   EXPECT_FALSE(ReadTextLines("", lines, err));
   EXPECT_EQ(lines, std::vector<std::string>{"old"});
@@ -65,18 +65,18 @@ TEST(ReadTextLines, ReadsAndReportsTheSystemReason) {
 
 TEST(ReadFileBytes, RefusesFilesAboveTheLimit) {
   TempDir dir;
-  WriteFile(dir.file("big"), std::string(100, 'a'));
+  WriteFile(dir.File("big"), std::string(100, 'a'));
   std::string bytes = "keep", err;
-  EXPECT_FALSE(ReadFileBytes(dir.file("big"), bytes, err, "file", 99));
+  EXPECT_FALSE(ReadFileBytes(dir.File("big"), bytes, err, "file", 99));
   EXPECT_NE(err.find("too large"), std::string::npos);
   EXPECT_EQ(bytes, "keep");
-  EXPECT_TRUE(ReadFileBytes(dir.file("big"), bytes, err, "file", 100));
+  EXPECT_TRUE(ReadFileBytes(dir.File("big"), bytes, err, "file", 100));
   EXPECT_EQ(bytes.size(), 100u);
 }
 
 TEST(WriteFileAtomic, WritesCrLfLinesAndReplacesWithoutLeftovers) {
   TempDir dir;
-  const std::string path = dir.file("out.ini");
+  const std::string path = dir.File("out.ini");
   std::string err;
   ASSERT_TRUE(WriteTextLinesAtomic(path, {"a", "", "b"}, err)) << err;
   EXPECT_EQ(ReadFile(path), "a\r\n\r\nb\r\n");
@@ -84,18 +84,18 @@ TEST(WriteFileAtomic, WritesCrLfLinesAndReplacesWithoutLeftovers) {
   EXPECT_EQ(ReadFile(path), "new\r\n");
   ASSERT_TRUE(WriteTextLinesAtomic(path, {}, err)) << err;
   EXPECT_EQ(ReadFile(path), "");
-  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.ini"});  // no temporary file left
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"out.ini"});  // no temporary file left
 }
 
 TEST(WriteFileAtomic, KeepsPermissionsAndFollowsSymbolicLinks) {
   TempDir dir;
-  const std::string real = dir.file("real.bin");
+  const std::string real = dir.File("real.bin");
   WriteFile(real, "old");
   ::chmod(real.c_str(), 0640);
-  std::filesystem::create_symlink(real, dir.file("link.bin"));
+  std::filesystem::create_symlink(real, dir.File("link.bin"));
   std::string err;
-  ASSERT_TRUE(WriteFileAtomic(dir.file("link.bin"), std::vector<std::uint8_t>{1, 2, 3}, err)) << err;
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.bin")));
+  ASSERT_TRUE(WriteFileAtomic(dir.File("link.bin"), std::vector<std::uint8_t>{1, 2, 3}, err)) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.bin")));
   EXPECT_EQ(ReadFile(real), "\x01\x02\x03");
   struct stat st {};
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
@@ -106,32 +106,32 @@ TEST(WriteFileAtomic, FailuresNameTheFileAndLeaveTheOldOneIntact) {
   TempDir dir;
   std::string err;
   // A folder that does not exist.
-  const std::string missing = dir.file("nofolder/out.ini");
+  const std::string missing = dir.File("nofolder/out.ini");
   EXPECT_FALSE(WriteTextLinesAtomic(missing, {"x"}, err, "configuration file"));
   EXPECT_EQ(err, "unable to write configuration file " + missing + ": No such file or directory");
 
   // A plain file used as a folder.
-  WriteFile(dir.file("plain"), "data");
-  EXPECT_FALSE(WriteFileAtomic(dir.file("plain/out.bin"), std::string("x"), err));
+  WriteFile(dir.File("plain"), "data");
+  EXPECT_FALSE(WriteFileAtomic(dir.File("plain/out.bin"), std::string("x"), err));
   EXPECT_NE(err.find("Not a directory"), std::string::npos) << err;
-  EXPECT_EQ(ReadFile(dir.file("plain")), "data");
+  EXPECT_EQ(ReadFile(dir.File("plain")), "data");
 
   // The target is a folder: it is not replaced.
-  std::filesystem::create_directory(dir.file("sub"));
-  EXPECT_FALSE(WriteFileAtomic(dir.file("sub"), std::string("x"), err));
-  EXPECT_TRUE(std::filesystem::is_directory(dir.file("sub")));
+  std::filesystem::create_directory(dir.File("sub"));
+  EXPECT_FALSE(WriteFileAtomic(dir.File("sub"), std::string("x"), err));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("sub")));
 
   // A device is not swapped for a plain file.
   EXPECT_FALSE(WriteFileAtomic("/dev/null", std::string("x"), err));
   EXPECT_NE(err.find("not a regular file"), std::string::npos);
 
   EXPECT_FALSE(WriteFileAtomic("", std::string("x"), err));
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"plain", "sub"}));
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"plain", "sub"}));
 }
 
 TEST(WriteNewFileExclusive, CreatesOnceAndNeverOverwrites) {
   TempDir dir;
-  const std::string path = dir.file("image.spl");
+  const std::string path = dir.File("image.spl");
   std::string err;
   bool existed = true;
   ASSERT_TRUE(WriteNewFileExclusive(path, std::vector<std::uint8_t>{0xAA, 0x55}, err, existed)) << err;
@@ -144,15 +144,15 @@ TEST(WriteNewFileExclusive, CreatesOnceAndNeverOverwrites) {
   EXPECT_EQ(ReadFile(path), "\xAA\x55");
 
   // A dangling symbolic link also occupies the name.
-  std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
-  EXPECT_FALSE(WriteNewFileExclusive(dir.file("dangling"), std::vector<std::uint8_t>{1}, err, existed));
+  std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.File("dangling"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_TRUE(existed);
-  EXPECT_FALSE(mvtest::FileExists(dir.file("nowhere")));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("nowhere")));
 
-  EXPECT_FALSE(WriteNewFileExclusive(dir.file("no/such.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.File("no/such.spl"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_FALSE(existed);
   EXPECT_NE(err.find("No such file or directory"), std::string::npos);
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dangling", "image.spl"}));
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"dangling", "image.spl"}));
 }
 
 // ---------------------------------------------------------------- what a save keeps
@@ -173,46 +173,46 @@ TEST(FileProtection, ReadOnlyFileIsRefusedWithTheSystemsReasonAndKept) {
     GTEST_SKIP() << "root may write any file; the nonroot group runs this as an ordinary user";
   }
   TempDir dir;
-  const std::string path = dir.file("p01.ini");
+  const std::string path = dir.File("p01.ini");
   WriteFile(path, "old\r\n");
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  std::filesystem::create_symlink("p01.ini", dir.file("link.ini"));
+  std::filesystem::create_symlink("p01.ini", dir.File("link.ini"));
   const ino_t inode = StatOf(path).st_ino;
   std::string err;
   EXPECT_FALSE(WriteTextLinesAtomic(path, {"new"}, err, "motor profile file"));
   EXPECT_EQ(err, "unable to write motor profile file " + path + ": Permission denied");
-  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("link.ini"), {"new"}, err, "motor profile file"));
-  EXPECT_EQ(err, "unable to write motor profile file " + dir.file("link.ini") + ": Permission denied");
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.File("link.ini"), {"new"}, err, "motor profile file"));
+  EXPECT_EQ(err, "unable to write motor profile file " + dir.File("link.ini") + ": Permission denied");
   EXPECT_EQ(ReadFile(path), "old\r\n");
   EXPECT_EQ(StatOf(path).st_ino, inode);
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0444u);
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.ini")));
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
 
   // A new file in a folder the user may not write: refused, nothing made.
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("p02.ini"), {"new"}, err));
-  EXPECT_EQ(err, "unable to write file " + dir.file("p02.ini") + ": Permission denied");
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.File("p02.ini"), {"new"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.File("p02.ini") + ": Permission denied");
   bool existed = true;
-  EXPECT_FALSE(WriteNewFileExclusive(dir.file("fw.spl"), std::vector<std::uint8_t>{1}, err, existed));
+  EXPECT_FALSE(WriteNewFileExclusive(dir.File("fw.spl"), std::vector<std::uint8_t>{1}, err, existed));
   EXPECT_FALSE(existed);
-  ::chmod(dir.path().c_str(), 0700);
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
+  ::chmod(dir.Path().c_str(), 0700);
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"link.ini", "p01.ini"}));
 }
 
 TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
   TempDir dir;
-  std::filesystem::create_directory(dir.file("shared"));
-  const std::string path = dir.file("shared/app.ini");
+  std::filesystem::create_directory(dir.File("shared"));
+  const std::string path = dir.File("shared/app.ini");
   WriteFile(path, "a longer previous content\r\n");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  ASSERT_EQ(::chmod(dir.file("shared").c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(dir.File("shared").c_str(), 0555), 0);
   const ino_t inode = StatOf(path).st_ino;
   std::string err;
   ASSERT_TRUE(WriteTextLinesAtomic(path, {"new"}, err)) << err;
   EXPECT_EQ(ReadFile(path), "new\r\n");
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
-  EXPECT_EQ(Names(dir.file("shared")), std::vector<std::string>{"app.ini"});
+  EXPECT_EQ(Names(dir.File("shared")), std::vector<std::string>{"app.ini"});
   // Root can make the temporary file there, so only an ordinary user writes in place.
   if (!AsRoot()) {
     EXPECT_EQ(StatOf(path).st_ino, inode);
@@ -221,29 +221,29 @@ TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
 
 TEST(FileProtection, SymbolicLinksAreFollowedEvenToAFileNotYetMade) {
   TempDir dir;
-  std::filesystem::create_directory(dir.file("real"));
-  std::filesystem::create_symlink("real/p.ini", dir.file("p.ini"));       // relative, dangling
-  std::filesystem::create_symlink(dir.file("p.ini"), dir.file("a.ini"));  // a chain
+  std::filesystem::create_directory(dir.File("real"));
+  std::filesystem::create_symlink("real/p.ini", dir.File("p.ini"));       // relative, dangling
+  std::filesystem::create_symlink(dir.File("p.ini"), dir.File("a.ini"));  // a chain
   std::string err;
-  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("a.ini"), {"first"}, err)) << err;
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("a.ini")));
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("p.ini")));
-  EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "first\r\n");
-  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("p.ini"), {"second"}, err)) << err;
-  EXPECT_EQ(ReadFile(dir.file("real/p.ini")), "second\r\n");
-  EXPECT_EQ(Names(dir.file("real")), std::vector<std::string>{"p.ini"});
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.File("a.ini"), {"first"}, err)) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("a.ini")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("p.ini")));
+  EXPECT_EQ(ReadFile(dir.File("real/p.ini")), "first\r\n");
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.File("p.ini"), {"second"}, err)) << err;
+  EXPECT_EQ(ReadFile(dir.File("real/p.ini")), "second\r\n");
+  EXPECT_EQ(Names(dir.File("real")), std::vector<std::string>{"p.ini"});
 
   // A loop of links is refused with the system's reason.
-  std::filesystem::create_symlink("y", dir.file("x"));
-  std::filesystem::create_symlink("x", dir.file("y"));
-  EXPECT_FALSE(WriteTextLinesAtomic(dir.file("x"), {"z"}, err));
-  EXPECT_EQ(err, "unable to write file " + dir.file("x") + ": Too many levels of symbolic links");
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "p.ini", "real", "x", "y"}));
+  std::filesystem::create_symlink("y", dir.File("x"));
+  std::filesystem::create_symlink("x", dir.File("y"));
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.File("x"), {"z"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.File("x") + ": Too many levels of symbolic links");
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"a.ini", "p.ini", "real", "x", "y"}));
 }
 
 TEST(FileProtection, ModeOwnerAndGroupAreKept) {
   TempDir dir;
-  const std::string path = dir.file("p.ini");
+  const std::string path = dir.File("p.ini");
   WriteFile(path, "old");
   ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
   const uid_t owner = AsRoot() ? 65534 : ::geteuid();
@@ -263,13 +263,13 @@ TEST(FileProtection, ModeOwnerAndGroupAreKept) {
 // The saved name gets the new file; another name of the old one keeps it.
 TEST(FileProtection, HardLinkedNameGetsTheNewFileTheOtherNameKeepsTheOld) {
   TempDir dir;
-  WriteFile(dir.file("a.ini"), "old");
-  ASSERT_EQ(::link(dir.file("a.ini").c_str(), dir.file("b.ini").c_str()), 0);
+  WriteFile(dir.File("a.ini"), "old");
+  ASSERT_EQ(::link(dir.File("a.ini").c_str(), dir.File("b.ini").c_str()), 0);
   std::string err;
-  ASSERT_TRUE(WriteTextLinesAtomic(dir.file("a.ini"), {"new"}, err)) << err;
-  EXPECT_EQ(ReadFile(dir.file("a.ini")), "new\r\n");
-  EXPECT_EQ(ReadFile(dir.file("b.ini")), "old");
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.ini", "b.ini"}));
+  ASSERT_TRUE(WriteTextLinesAtomic(dir.File("a.ini"), {"new"}, err)) << err;
+  EXPECT_EQ(ReadFile(dir.File("a.ini")), "new\r\n");
+  EXPECT_EQ(ReadFile(dir.File("b.ini")), "old");
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"a.ini", "b.ini"}));
 }
 
 // The temporary name must be legal wherever the target's is.
@@ -278,19 +278,19 @@ TEST(FileProtection, NamesOfUpTo255BytesAreWritten) {
   std::string err;
   for (std::size_t length : {244u, 250u, 255u}) {
     const std::string name = std::string(length - 4, 'p') + ".ini";
-    ASSERT_TRUE(WriteTextLinesAtomic(dir.file(name), {"x"}, err)) << length << ": " << err;
-    ASSERT_TRUE(WriteTextLinesAtomic(dir.file(name), {"y"}, err)) << length << ": " << err;  // replaced
-    EXPECT_EQ(ReadFile(dir.file(name)), "y\r\n");
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{name});
-    std::filesystem::remove(dir.file(name));
+    ASSERT_TRUE(WriteTextLinesAtomic(dir.File(name), {"x"}, err)) << length << ": " << err;
+    ASSERT_TRUE(WriteTextLinesAtomic(dir.File(name), {"y"}, err)) << length << ": " << err;  // replaced
+    EXPECT_EQ(ReadFile(dir.File(name)), "y\r\n");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{name});
+    std::filesystem::remove(dir.File(name));
   }
   bool existed = true;
   const std::string spl = std::string(251, 's') + ".spl";
-  ASSERT_TRUE(WriteNewFileExclusive(dir.file(spl), std::vector<std::uint8_t>{1}, err, existed)) << err;
-  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{spl});
+  ASSERT_TRUE(WriteNewFileExclusive(dir.File(spl), std::vector<std::uint8_t>{1}, err, existed)) << err;
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{spl});
   const std::string tooLong = std::string(256, 'p');
-  EXPECT_FALSE(WriteTextLinesAtomic(dir.file(tooLong), {"x"}, err));
-  EXPECT_EQ(err, "unable to write file " + dir.file(tooLong) + ": File name too long");
+  EXPECT_FALSE(WriteTextLinesAtomic(dir.File(tooLong), {"x"}, err));
+  EXPECT_EQ(err, "unable to write file " + dir.File(tooLong) + ": File name too long");
 }
 
 }  // namespace

@@ -43,37 +43,37 @@ mv::SplBuildInput Input(const std::string& hexPath, const std::string& dir) {
 
 TEST(SplWriteFailure, FullDiskLeavesNoHalfWrittenImage) {
   mvtest::TempDir dir;
-  const std::string hex = dir.file("fw.hex");
+  const std::string hex = dir.File("fw.hex");
   mvtest::WriteFile(hex, FirmwareHex());
   mvtest::TinyDisk disk(64);
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
 
-  const mv::SplBuildResult r = mv::BuildSplFile(Input(hex, disk.path()));
+  const mv::SplBuildResult r = mv::BuildSplFile(Input(hex, disk.Path()));
   EXPECT_FALSE(r.Ok());
   EXPECT_FALSE(r.fileWritten);
   EXPECT_EQ(r.message, "ERROR: - Unable to create SPL file.");
-  EXPECT_FALSE(mvtest::FileExists(disk.file("fw.spl")));
-  EXPECT_EQ(mvtest::StrayEntries(disk.path(), {}), "");
+  EXPECT_FALSE(mvtest::FileExists(disk.File("fw.spl")));
+  EXPECT_EQ(mvtest::StrayEntries(disk.Path(), {}), "");
   // The summary is still there, as for any file that could not be created.
   EXPECT_EQ(r.summary.size(), 10u);
 }
 
 TEST(SplWriteFailure, FolderThatIsAFileOrMissingIsReported) {
   mvtest::TempDir dir;
-  const std::string hex = dir.file("fw.hex");
+  const std::string hex = dir.File("fw.hex");
   mvtest::WriteFile(hex, FirmwareHex());
-  for (const std::string& folder : {hex, dir.file("missing")}) {
+  for (const std::string& folder : {hex, dir.File("missing")}) {
     const mv::SplBuildResult r = mv::BuildSplFile(Input(hex, folder));
     EXPECT_FALSE(r.Ok()) << folder;
     EXPECT_FALSE(r.fileWritten);
     EXPECT_FALSE(r.message.empty());
   }
-  EXPECT_EQ(mvtest::StrayEntries(dir.path(), {"fw.hex"}), "");
+  EXPECT_EQ(mvtest::StrayEntries(dir.Path(), {"fw.hex"}), "");
 }
 
 TEST(HexReadOddFiles, FifoWithoutWriterIsRefusedWithoutHanging) {
   mvtest::TempDir dir;
-  const std::string fifo = dir.file("fw.hex");
+  const std::string fifo = dir.File("fw.hex");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   auto load = std::async(std::launch::async, [&] { return mv::IntelHexFile(fifo).ErrorCode(); });
   if (load.wait_for(5s) != std::future_status::ready) {

@@ -18,8 +18,8 @@ struct Loaded {
   mvtest::TempDir dir;
   IntelHexFile hex;
   explicit Loaded(const std::string& text) {
-    mvtest::WriteFile(dir.file("in.hex"), text);
-    hex.Load(dir.file("in.hex"));
+    mvtest::WriteFile(dir.File("in.hex"), text);
+    hex.Load(dir.File("in.hex"));
   }
 };
 
@@ -100,13 +100,13 @@ TEST(IntelHexErrors, LongPhysicalLineIsCutAt530Characters) {
 
 TEST(IntelHexErrors, MissingFileAndFolderAreNoSuchFile) {
   mvtest::TempDir dir;
-  IntelHexFile hex(dir.file("absent.hex"));
+  IntelHexFile hex(dir.File("absent.hex"));
   EXPECT_EQ(hex.ErrorCode(), mv::heNoSuchFile);
   EXPECT_EQ(hex.ErrorText(false), "no such file");
   EXPECT_EQ(hex.ErrorText(true), "No such file");
   EXPECT_EQ(hex.ErrorLine(), 0);
   EXPECT_EQ(hex.ErrorLineText(), "<not available>");
-  EXPECT_EQ(hex.Load(dir.path()), mv::heNoSuchFile);
+  EXPECT_EQ(hex.Load(dir.Path()), mv::heNoSuchFile);
   EXPECT_EQ(hex.Load(""), mv::heNone);
   EXPECT_EQ(hex.ErrorText(true), "No");
   EXPECT_EQ(hex.DataRecordCount(), 0u);
@@ -287,14 +287,14 @@ TEST(IntelHexLoad, ByteCountBeyondTheLineNeverReadsPastIt) {
 
 TEST(IntelHexLoad, SecondLoadReplacesTheFirst) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("a.hex"), Join({kData16, kData16, Eof()}));
-  mvtest::WriteFile(dir.file("b.hex"), Join({hexgen::Linear(2), kData16, Eof()}));
-  IntelHexFile hex(dir.file("a.hex"));
+  mvtest::WriteFile(dir.File("a.hex"), Join({kData16, kData16, Eof()}));
+  mvtest::WriteFile(dir.File("b.hex"), Join({hexgen::Linear(2), kData16, Eof()}));
+  IntelHexFile hex(dir.File("a.hex"));
   EXPECT_EQ(hex.DataRecordCount(), 2u);
-  EXPECT_EQ(hex.Load(dir.file("b.hex")), mv::heNone);
+  EXPECT_EQ(hex.Load(dir.File("b.hex")), mv::heNone);
   EXPECT_EQ(hex.DataRecordCount(), 1u);
   EXPECT_EQ(hex.LowestAddress(), 0x20100u);
-  EXPECT_EQ(hex.Load(dir.file("missing.hex")), mv::heNoSuchFile);
+  EXPECT_EQ(hex.Load(dir.File("missing.hex")), mv::heNoSuchFile);
   EXPECT_EQ(hex.DataRecordCount(), 0u);
   EXPECT_EQ(hex.TotalDataBytes(), 0u);
 }

@@ -34,9 +34,9 @@ struct Build {
   mvtest::TempDir dir;
   mv::SplBuildInput in;
   explicit Build(const hexgen::Image& img, const std::string& name = "fw.spl") {
-    mvtest::WriteFile(dir.file("fw.hex"), img.ToHex("\r\n"));
-    in.hexPath = dir.file("fw.hex");
-    in.splDir = dir.path();
+    mvtest::WriteFile(dir.File("fw.hex"), img.ToHex("\r\n"));
+    in.hexPath = dir.File("fw.hex");
+    in.splDir = dir.Path();
     in.fileName = name;
     in.firmwareVersion = 42;
     in.profiles = TestProfiles();
@@ -76,7 +76,7 @@ TEST(SplBuild, WorkedExampleLayoutAndSummary) {
   EXPECT_EQ(std::count(joined.begin(), joined.end(), '\r'), 9);
 
   // The file is the image, byte for byte.
-  const std::vector<std::uint8_t> file = Bytes(mvtest::ReadFile(b.dir.file("fw.spl")));
+  const std::vector<std::uint8_t> file = Bytes(mvtest::ReadFile(b.dir.File("fw.spl")));
   ASSERT_EQ(file.size(), 148960u);
   EXPECT_EQ(file, r.image);
 
@@ -138,10 +138,10 @@ TEST(SplBuild, RefusalsNameTheFirstProblem) {
     Build b(example);
     b.in.hexPath.clear();
     EXPECT_EQ(b.Error(), "ERROR: - Hex file not selected.");
-    b.in.hexPath = b.dir.file("fw.hex");
+    b.in.hexPath = b.dir.File("fw.hex");
     b.in.splDir.clear();
     EXPECT_EQ(b.Error(), "ERROR: - SPL file directory not selected.");
-    b.in.splDir = b.dir.path();
+    b.in.splDir = b.dir.Path();
     b.in.fileName.clear();
     EXPECT_EQ(b.Error(), "ERROR: - SPL file name not selected.");
     b.in.fileName = "sub/fw.spl";
@@ -154,10 +154,10 @@ TEST(SplBuild, RefusalsNameTheFirstProblem) {
   }
   {
     Build b(example);
-    mvtest::WriteFile(b.dir.file("broken.hex"), ":00000001FF\n");
-    b.in.hexPath = b.dir.file("broken.hex");
+    mvtest::WriteFile(b.dir.File("broken.hex"), ":00000001FF\n");
+    b.in.hexPath = b.dir.File("broken.hex");
     EXPECT_EQ(b.Error(), "ERROR: - Invalid hex file.");
-    b.in.hexPath = b.dir.file("missing.hex");
+    b.in.hexPath = b.dir.File("missing.hex");
     EXPECT_EQ(b.Error(), "ERROR: - Invalid hex file.");
   }
   {
@@ -186,10 +186,10 @@ TEST(SplBuild, RefusalsNameTheFirstProblem) {
     for (std::uint32_t a = 0x4000; a < 0x6000; a += 16)
       text += hexgen::Record(static_cast<std::uint16_t>(a), 0, std::vector<std::uint8_t>(16, 0x11)) + "\n";
     text += hexgen::Eof() + "\n";
-    mvtest::WriteFile(dir.file("short.hex"), text);
+    mvtest::WriteFile(dir.File("short.hex"), text);
     mv::SplBuildInput in;
-    in.hexPath = dir.file("short.hex");
-    in.splDir = dir.path();
+    in.hexPath = dir.File("short.hex");
+    in.splDir = dir.Path();
     in.fileName = "x.spl";
     EXPECT_EQ(mv::BuildSplFile(in).message, "ERROR: - invalid hex file.");
   }
@@ -205,7 +205,7 @@ TEST(SplBuild, ProfilePageAndStartPageMustFitTheImage) {
     Build b(ExampleImage());
     b.in.motorProfileStartAddress = 50 * 2048;
     EXPECT_EQ(b.Error(), "ERROR: - Motor profile flash page 50 is outside the application image.");
-    EXPECT_FALSE(mvtest::FileExists(b.dir.file("fw.spl"))) << "a refused build writes nothing";
+    EXPECT_FALSE(mvtest::FileExists(b.dir.File("fw.spl"))) << "a refused build writes nothing";
   }
   {  // application in page 0 only: no last application page
     hexgen::Image img;
@@ -228,35 +228,35 @@ TEST(SplBuild, ProfilePageAndStartPageMustFitTheImage) {
 
 TEST(SplBuild, ExistingFileIsNeverReplaced) {
   Build b(ExampleImage());
-  mvtest::WriteFile(b.dir.file("fw.spl"), "keep me");
+  mvtest::WriteFile(b.dir.File("fw.spl"), "keep me");
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
   EXPECT_EQ(r.message, "ERROR: - SPL file name already exists.");
   EXPECT_FALSE(r.copySettingsBack);
   EXPECT_TRUE(r.summary.empty());
-  EXPECT_EQ(mvtest::ReadFile(b.dir.file("fw.spl")), "keep me");
+  EXPECT_EQ(mvtest::ReadFile(b.dir.File("fw.spl")), "keep me");
   // A dangling link of that name counts as existing too.
-  std::filesystem::create_symlink(b.dir.file("nowhere"), b.dir.file("link.spl"));
+  std::filesystem::create_symlink(b.dir.File("nowhere"), b.dir.File("link.spl"));
   b.in.fileName = "link.spl";
   EXPECT_EQ(b.Error(), "ERROR: - SPL file name already exists.");
-  EXPECT_FALSE(mvtest::FileExists(b.dir.file("nowhere")));
+  EXPECT_FALSE(mvtest::FileExists(b.dir.File("nowhere")));
 }
 
 TEST(SplBuild, FailedWriteKeepsSummaryAndLeavesNoFile) {
   Build b(ExampleImage());
-  mvtest::WriteFile(b.dir.file("plain"), "x");
-  b.in.splDir = b.dir.file("plain") + "/sub";  // parent is a regular file
+  mvtest::WriteFile(b.dir.File("plain"), "x");
+  b.in.splDir = b.dir.File("plain") + "/sub";  // parent is a regular file
   const mv::SplBuildResult r = mv::BuildSplFile(b.in);
   EXPECT_EQ(r.message, "ERROR: - Unable to create SPL file.");
   EXPECT_FALSE(r.fileWritten);
   EXPECT_TRUE(r.copySettingsBack);
   EXPECT_EQ(r.summary.size(), 10u);
   EXPECT_EQ(r.deviceLabel, "Device Type: dsPIC33EP256");
-  EXPECT_EQ(mvtest::ReadFile(b.dir.file("plain")), "x");
+  EXPECT_EQ(mvtest::ReadFile(b.dir.File("plain")), "x");
 }
 
 TEST(SplBuild, FullDiskLeavesNothingBehind) {
   Build b(ExampleImage());
-  const std::string small = b.dir.file("small");
+  const std::string small = b.dir.File("small");
   std::filesystem::create_directory(small);
   if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
   struct Unmount {

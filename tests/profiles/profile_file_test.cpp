@@ -46,7 +46,7 @@ std::vector<std::string> With(std::vector<std::string> lines, int number, const 
 
 TEST(ProfileFileWriter, DefaultProfileLinesAndRoundTrip) {
   TempDir dir;
-  const std::string path = dir.file("p01.ini");
+  const std::string path = dir.File("p01.ini");
   const MotorProfile p = MotorProfileDefaults(0);
   std::string message;
   ASSERT_TRUE(writeMotorProfileFile(path, p, message)) << message;
@@ -85,14 +85,14 @@ TEST(ProfileFileReader, LineCountAndLineEndings) {
   MotorProfile out;
   std::string message;
   for (const char* eol : {"\r\n", "\n", "\r"}) {
-    WriteFile(dir.file("f.ini"), Join(lines, eol));
-    EXPECT_TRUE(readMotorProfileFile(dir.file("f.ini"), out, message)) << message;
+    WriteFile(dir.File("f.ini"), Join(lines, eol));
+    EXPECT_TRUE(readMotorProfileFile(dir.File("f.ini"), out, message)) << message;
     EXPECT_EQ(out, MotorProfileDefaults(0));
   }
   // An editor that drops the last empty line.
   std::string text = Join(lines, "\r\n");
-  WriteFile(dir.file("f.ini"), text.substr(0, text.size() - 2));
-  EXPECT_FALSE(readMotorProfileFile(dir.file("f.ini"), out, message));
+  WriteFile(dir.File("f.ini"), text.substr(0, text.size() - 2));
+  EXPECT_FALSE(readMotorProfileFile(dir.File("f.ini"), out, message));
   EXPECT_EQ(message, "ERROR: - invalid motor profile file size, got 54 lines, expected 55");
 
   auto longer = lines;
@@ -100,9 +100,9 @@ TEST(ProfileFileReader, LineCountAndLineEndings) {
   ExpectRefused(longer, "ERROR: - invalid motor profile file size, got 56 lines, expected 55");
   ExpectRefused({}, "ERROR: - invalid motor profile file size, got 0 lines, expected 55");
 
-  EXPECT_FALSE(readMotorProfileFile(dir.file("none.ini"), out, message));
+  EXPECT_FALSE(readMotorProfileFile(dir.File("none.ini"), out, message));
   EXPECT_EQ(message,
-            "ERROR: - unable to read motor profile file " + dir.file("none.ini") + ": No such file or directory");
+            "ERROR: - unable to read motor profile file " + dir.File("none.ini") + ": No such file or directory");
 }
 
 TEST(ProfileFileReader, BlankLinesCheckedInOrderBeforeHeader) {
@@ -241,9 +241,9 @@ TEST(ProfileFileReader, PaddingFromTheControllerFailsAfterARoundTrip) {
 
   TempDir dir;
   std::string message;
-  ASSERT_TRUE(writeMotorProfileFile(dir.file("p.ini"), p, message)) << message;
+  ASSERT_TRUE(writeMotorProfileFile(dir.File("p.ini"), p, message)) << message;
   MotorProfile out = MotorProfileDefaults(3);
-  EXPECT_FALSE(readMotorProfileFile(dir.file("p.ini"), out, message));
+  EXPECT_FALSE(readMotorProfileFile(dir.File("p.ini"), out, message));
   EXPECT_EQ(message, "ERROR: - Invalid checksum got " + std::to_string(sent) + ", expected " +
                          std::to_string(profileChecksum(clean)));
   EXPECT_EQ(out, MotorProfileDefaults(3));
@@ -252,15 +252,15 @@ TEST(ProfileFileReader, PaddingFromTheControllerFailsAfterARoundTrip) {
 TEST(ProfileFileWriter, FailureKeepsThePreviousFile) {
   TempDir dir;
   std::string message;
-  const std::string bad = dir.file("missing/p.ini");
+  const std::string bad = dir.File("missing/p.ini");
   EXPECT_FALSE(writeMotorProfileFile(bad, MotorProfileDefaults(0), message));
   EXPECT_EQ(message, "ERROR: - unable to write motor profile file " + bad + ": No such file or directory");
 
-  const std::string path = dir.file("p.ini");
+  const std::string path = dir.File("p.ini");
   ASSERT_TRUE(writeMotorProfileFile(path, MotorProfileDefaults(0), message));
   const std::string before = ReadFile(path);
-  std::filesystem::create_directory(dir.file("dir.ini"));
-  EXPECT_FALSE(writeMotorProfileFile(dir.file("dir.ini"), MotorProfileDefaults(1), message));
+  std::filesystem::create_directory(dir.File("dir.ini"));
+  EXPECT_FALSE(writeMotorProfileFile(dir.File("dir.ini"), MotorProfileDefaults(1), message));
   EXPECT_EQ(ReadFile(path), before);
 }
 

@@ -30,7 +30,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // device) and an on-board UART (ttyS0: no USB device above it).
 class FakeSysfs : public ::testing::Test {
  protected:
-  FakeSysfs() : sys(tmp.path() + "/sys") {
+  FakeSysfs() : sys(tmp.Path() + "/sys") {
     const std::string usb = sys + "/devices/pci0000:00/usb1/1-1";
     fs::create_directories(usb + "/1-1:1.0/ttyUSB0");
     WriteFile(usb + "/idVendor", "0403\n");
@@ -75,11 +75,11 @@ TEST_F(FakeSysfs, UsbAdaptersAreDescribedFromTheirDeviceAttributes) {
   EXPECT_EQ(mv::DescribeUsbAdapter(acm), "USB adapter (2341:0043)");
 
   // A device path that is a link (as the port map makes them) names the tty it points at.
-  fs::create_directories(tmp.path() + "/dev");
-  WriteFile(tmp.path() + "/dev/ttyUSB0", "");
-  fs::create_symlink(tmp.path() + "/dev/ttyUSB0", tmp.path() + "/dev/COM1");
-  EXPECT_EQ(mv::TtyNameOfPath(tmp.path() + "/dev/COM1"), "ttyUSB0");
-  EXPECT_EQ(mv::PortAdapterDescription(tmp.path() + "/dev/COM1", sys),
+  fs::create_directories(tmp.Path() + "/dev");
+  WriteFile(tmp.Path() + "/dev/ttyUSB0", "");
+  fs::create_symlink(tmp.Path() + "/dev/ttyUSB0", tmp.Path() + "/dev/COM1");
+  EXPECT_EQ(mv::TtyNameOfPath(tmp.Path() + "/dev/COM1"), "ttyUSB0");
+  EXPECT_EQ(mv::PortAdapterDescription(tmp.Path() + "/dev/COM1", sys),
             "FTDI FT232R USB UART (0403:6001, serial A10K3XYZ)");
 }
 

@@ -46,7 +46,7 @@ class PtyPort : public ::testing::Test {
 
   void SetUp() override {
     if (const char* old = std::getenv("MORVANE_PORT_MAP")) savedMap_ = old, hadMap_ = true;
-    ::setenv("MORVANE_PORT_MAP", dir.path().c_str(), 1);
+    ::setenv("MORVANE_PORT_MAP", dir.Path().c_str(), 1);
     OpenPty();
     port = std::make_unique<TDVXCOMPort>(loop.Queue());
     port->SetPort1(kCom);
@@ -79,7 +79,7 @@ class PtyPort : public ::testing::Test {
     ::cfmakeraw(&t);
     ::tcsetattr(master, TCSANOW, &t);
     slavePath = ::ttyname(slave);
-    const std::string link = dir.file("COM" + std::to_string(kCom));
+    const std::string link = dir.File("COM" + std::to_string(kCom));
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(slavePath.c_str(), link.c_str()), 0);
   }
@@ -115,16 +115,16 @@ TEST_F(PtyPort, PortMapAndPresence) {
   EXPECT_EQ(mv::PortDevicePath(32), "/dev/ttyS15");
   EXPECT_EQ(mv::PortDevicePath(40), "");
   // Entries beyond the fixed table and relative links work too.
-  ASSERT_EQ(::symlink(slavePath.c_str(), dir.file("COM40").c_str()), 0);
+  ASSERT_EQ(::symlink(slavePath.c_str(), dir.File("COM40").c_str()), 0);
   EXPECT_TRUE(PLKDVX::IsPortPres(40));
   // A regular file and a dangling link are not ports.
-  mvtest::WriteFile(dir.file("plain"), "x");
-  ASSERT_EQ(::symlink("plain", dir.file("COM41").c_str()), 0);
-  EXPECT_EQ(mv::PortDevicePath(41), dir.file("plain"));
+  mvtest::WriteFile(dir.File("plain"), "x");
+  ASSERT_EQ(::symlink("plain", dir.File("COM41").c_str()), 0);
+  EXPECT_EQ(mv::PortDevicePath(41), dir.File("plain"));
   EXPECT_FALSE(PLKDVX::IsPortPres(41));
-  ASSERT_EQ(::symlink("/dev/null", dir.file("COM42").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/null", dir.File("COM42").c_str()), 0);
   EXPECT_FALSE(PLKDVX::IsPortPres(42));  // a character device, but no terminal
-  ::unlink(dir.file("COM" + std::to_string(kCom)).c_str());
+  ::unlink(dir.File("COM" + std::to_string(kCom)).c_str());
   EXPECT_FALSE(PLKDVX::IsPortPres(kCom));  // checked afresh
   EXPECT_FALSE(port->Open());
   ASSERT_FALSE(reports.empty());

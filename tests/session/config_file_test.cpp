@@ -48,7 +48,7 @@ AppConfig ReadOk(const std::vector<std::string>& lines) {
 
 TEST(ConfigFile, SavedFileLoadsBackExactly) {
   TempDir dir;
-  const std::string path = dir.file("host.ini");
+  const std::string path = dir.File("host.ini");
   std::string message;
   ASSERT_TRUE(WriteConfigFile(path, Sample(), message)) << message;
   EXPECT_EQ(ReadFile(path),
@@ -176,23 +176,23 @@ TEST(ConfigFile, FileLevelFailures) {
   TempDir dir;
   AppConfig out = Sample();
   std::string message;
-  EXPECT_FALSE(ReadConfigFile(dir.file("none.ini"), out, message));
+  EXPECT_FALSE(ReadConfigFile(dir.File("none.ini"), out, message));
   EXPECT_EQ(message,
-            "ERROR: - unable to read configuration file " + dir.file("none.ini") + ": No such file or directory");
+            "ERROR: - unable to read configuration file " + dir.File("none.ini") + ": No such file or directory");
   EXPECT_EQ(out, Sample());
 
   // LF-only files read as well.
   std::string text;
   for (const auto& l : ConfigFileLines(Sample())) text += l + "\n";
-  WriteFile(dir.file("lf.ini"), text);
-  EXPECT_TRUE(ReadConfigFile(dir.file("lf.ini"), out, message)) << message;
+  WriteFile(dir.File("lf.ini"), text);
+  EXPECT_TRUE(ReadConfigFile(dir.File("lf.ini"), out, message)) << message;
 
-  const std::string path = dir.file("host.ini");
+  const std::string path = dir.File("host.ini");
   ASSERT_TRUE(WriteConfigFile(path, Sample(), message));
   const std::string before = ReadFile(path);
-  EXPECT_FALSE(WriteConfigFile(dir.file("no/host.ini"), AppConfig{}, message));
+  EXPECT_FALSE(WriteConfigFile(dir.File("no/host.ini"), AppConfig{}, message));
   EXPECT_EQ(message,
-            "ERROR: - unable to write configuration file " + dir.file("no/host.ini") + ": No such file or directory");
+            "ERROR: - unable to write configuration file " + dir.File("no/host.ini") + ": No such file or directory");
   EXPECT_EQ(ReadFile(path), before);
 }
 

@@ -34,26 +34,26 @@ TEST(ConfigWriteFailure, KeepsThePreviousFileAndSaysWhy) {
   std::string message;
 
   // The folder is a file, or does not exist.
-  mvtest::WriteFile(dir.file("plain"), "x");
-  for (const std::string& path : {dir.file("plain/app.ini"), dir.file("missing/app.ini")}) {
+  mvtest::WriteFile(dir.File("plain"), "x");
+  for (const std::string& path : {dir.File("plain/app.ini"), dir.File("missing/app.ini")}) {
     EXPECT_FALSE(mv::WriteConfigFile(path, Changed(), message)) << path;
     EXPECT_EQ(message.rfind("ERROR: - unable to write configuration file " + path + ": ", 0), 0u) << message;
   }
-  EXPECT_EQ(mvtest::ReadFile(dir.file("plain")), "x");
+  EXPECT_EQ(mvtest::ReadFile(dir.File("plain")), "x");
 
   // The target is a folder: refused, the folder is left alone.
-  ASSERT_EQ(::mkdir(dir.file("folder.ini").c_str(), 0700), 0);
-  EXPECT_FALSE(mv::WriteConfigFile(dir.file("folder.ini"), Changed(), message));
+  ASSERT_EQ(::mkdir(dir.File("folder.ini").c_str(), 0700), 0);
+  EXPECT_FALSE(mv::WriteConfigFile(dir.File("folder.ini"), Changed(), message));
   struct stat st {};
-  ASSERT_EQ(::stat(dir.file("folder.ini").c_str(), &st), 0);
+  ASSERT_EQ(::stat(dir.File("folder.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(mvtest::StrayEntries(dir.path(), {"plain", "folder.ini"}), "");
+  EXPECT_EQ(mvtest::StrayEntries(dir.Path(), {"plain", "folder.ini"}), "");
 }
 
 TEST(ConfigWriteFailure, FullDiskKeepsThePreviousFile) {
   mvtest::TinyDisk disk;
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
-  const std::string path = disk.file("app.ini");
+  const std::string path = disk.File("app.ini");
   std::string message;
   ASSERT_TRUE(mv::WriteConfigFile(path, mv::AppConfig{}, message)) << message;
   const std::string before = mvtest::ReadFile(path);
@@ -62,7 +62,7 @@ TEST(ConfigWriteFailure, FullDiskKeepsThePreviousFile) {
   EXPECT_FALSE(mv::WriteConfigFile(path, Changed(), message));
   EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
   EXPECT_EQ(mvtest::ReadFile(path), before);
-  EXPECT_EQ(mvtest::StrayEntries(disk.path(), {"app.ini", "filler"}), "");
+  EXPECT_EQ(mvtest::StrayEntries(disk.Path(), {"app.ini", "filler"}), "");
   mv::AppConfig back;
   EXPECT_TRUE(mv::ReadConfigFile(path, back, message)) << message;
   EXPECT_EQ(back, mv::AppConfig{});
@@ -70,7 +70,7 @@ TEST(ConfigWriteFailure, FullDiskKeepsThePreviousFile) {
 
 TEST(ReadOddFiles, FifoWithoutWriterIsRefusedWithoutHanging) {
   mvtest::TempDir dir;
-  const std::string fifo = dir.file("app.ini");
+  const std::string fifo = dir.File("app.ini");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   auto read = std::async(std::launch::async, [&] {
     mv::AppConfig c;
@@ -110,7 +110,7 @@ TEST(ReadOddFiles, DevicesAndFoldersAreRefusedProcFilesRead) {
 
 TEST(ReadOddFiles, FileThatVanishesOrShrinksBetweenReadsGivesCleanResults) {
   mvtest::TempDir dir;
-  const std::string path = dir.file("app.ini");
+  const std::string path = dir.File("app.ini");
   std::string message;
   ASSERT_TRUE(mv::WriteConfigFile(path, Changed(), message));
   mv::AppConfig c;

@@ -212,8 +212,8 @@ TEST(Soak, StatusPollsWithFaultsEndWithExactCounters) {
   const int fds = OpenFds();
   {
     Sim sim(plan.options);
-    ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
-    Link link(sim.path());
+    ASSERT_FALSE(sim.Path().empty()) << "morvane-sim did not start";
+    Link link(sim.Path());
     ASSERT_TRUE(link.opened);
     int failed = 0;
     for (int i = 0; i < polls; ++i) {
@@ -251,8 +251,8 @@ TEST(Soak, GarbageAnswersNeverHangTheLink) {
   for (const auto& f : mv::kStatusFields) statusCommands.push_back(f.command);
   const FaultPlan plan = PlanFaults({"garbage"}, 30, statusCommands, polls * 9 / 10, rng);
   Sim sim(plan.options);
-  ASSERT_FALSE(sim.path().empty());
-  Link link(sim.path());
+  ASSERT_FALSE(sim.Path().empty());
+  Link link(sim.Path());
   ASSERT_TRUE(link.opened);
   int failed = 0;
   for (int i = 0; i < polls; ++i) {
@@ -291,9 +291,9 @@ TEST(Soak, ProfileRoundTripsNeverStoreABadChecksum) {
   mvtest::TempDir dir;
   const int fds = OpenFds();
   Sim sim(plan.options);
-  ASSERT_FALSE(sim.path().empty());
+  ASSERT_FALSE(sim.Path().empty());
   {
-    Link link(sim.path());
+    Link link(sim.Path());
     ASSERT_TRUE(link.opened);
     // What the drive holds per slot, as far as the host can know.
     std::array<mv::MotorProfile, mv::kSlotCount> drive;
@@ -332,7 +332,7 @@ TEST(Soak, ProfileRoundTripsNeverStoreABadChecksum) {
 
       // The slot as the user would save it, read back from its file.
       std::string message;
-      const std::string file = dir.file("P0" + std::to_string(slot + 1) + ".ini");
+      const std::string file = dir.File("P0" + std::to_string(slot + 1) + ".ini");
       ASSERT_TRUE(mv::writeMotorProfileFile(file, link.window.slots[s], message)) << message;
       mv::MotorProfile back;
       ASSERT_TRUE(mv::readMotorProfileFile(file, back, message)) << message;
@@ -371,7 +371,7 @@ class StreamingPty {
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
   }
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
   int master() const { return master_; }
 
   // Writes continuously until Stop() (waiting while the terminal is full).
@@ -403,7 +403,7 @@ class StreamingPty {
 TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
   const int cycles = Env("MV_SOAK_CYCLES", 1000);
   StreamingPty pty;
-  ASSERT_FALSE(pty.path().empty());
+  ASSERT_FALSE(pty.Path().empty());
   const int fds = OpenFds();
   mv::HeadlessLoop loop;
   PLKDVX::TDVXCOMPort port(loop.Queue());
@@ -416,7 +416,7 @@ TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
   std::uint64_t received = 0;
   port.OnRxChar = [&](void*, std::uint8_t) { ++received; };
   port.SetBaudRate(PLKDVX::br115200);
-  port.SetDevicePathOverride(pty.path());
+  port.SetDevicePathOverride(pty.Path());
   pty.StartStreaming();
   const auto t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < cycles; ++i) {
@@ -438,12 +438,12 @@ TEST(Soak, PortOpenCloseCyclesWhileStreaming) {
 // and in order.
 TEST(Soak, BurstLargerThanTheReceiveQueueArrivesInOrder) {
   StreamingPty pty;
-  ASSERT_FALSE(pty.path().empty());
+  ASSERT_FALSE(pty.Path().empty());
   mv::HeadlessLoop loop;
   PLKDVX::TDVXCOMPort port(loop.Queue());
   port.SetRxQueueSize(PLKDVX::TDVXCOMPort::kMinQueueSize);
   port.SetBaudRate(PLKDVX::br115200);
-  port.SetDevicePathOverride(pty.path());
+  port.SetDevicePathOverride(pty.Path());
   std::vector<std::uint8_t> got;
   port.OnRxChar = [&](void*, std::uint8_t c) { got.push_back(c); };
   ASSERT_TRUE(port.Open());

@@ -19,7 +19,7 @@ namespace mvtest {
 
 class TinyDisk {
  public:
-  explicit TinyDisk(int kib = 64) : path_(dir_.file("disk")) {
+  explicit TinyDisk(int kib = 64) : path_(dir_.File("disk")) {
     if (::mkdir(path_.c_str(), 0700) != 0) return;
     const std::string opts = "size=" + std::to_string(kib) + "k,mode=0700";
     mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, opts.c_str()) == 0;
@@ -31,18 +31,18 @@ class TinyDisk {
   TinyDisk& operator=(const TinyDisk&) = delete;
 
   bool Mounted() const { return mounted_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
 
   // Fills the disk with one file, leaving `spare` bytes or fewer.
   void Fill(std::size_t spare = 0) {
-    FILE* f = std::fopen(file("filler").c_str(), "wb");
+    FILE* f = std::fopen(File("filler").c_str(), "wb");
     if (!f) return;
     static const char block[512] = {};
     while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {
     }
     std::fclose(f);
-    if (spare > 0) ::truncate(file("filler").c_str(), Size(file("filler")) - static_cast<off_t>(spare));
+    if (spare > 0) ::truncate(File("filler").c_str(), Size(File("filler")) - static_cast<off_t>(spare));
   }
 
   static off_t Size(const std::string& p) {

@@ -32,7 +32,7 @@ class SimProcess {
   explicit SimProcess(const std::vector<std::string>& options = {}, SimStderr err = SimStderr::Discard) {
     if (err == SimStderr::Capture) {
       dir_ = std::make_unique<TempDir>();
-      traceFile_ = dir_->file("sim.trace");
+      traceFile_ = dir_->File("sim.trace");
     }
     Start(options, err);
   }
@@ -59,7 +59,7 @@ class SimProcess {
   }
   // Started and told its terminal.
   bool Ok() const { return pid_ > 0 && !path_.empty(); }
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
   pid_t pid() const { return pid_; }
   // What it wrote to stderr so far ("" unless captured into a file).
   std::string Trace() const { return traceFile_.empty() ? std::string() : ReadFile(traceFile_); }

@@ -14,8 +14,8 @@ class TempDir {
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;

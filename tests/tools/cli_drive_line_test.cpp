@@ -45,14 +45,14 @@ TEST(CliDriveLine, ProfilesTravelAt9600Baud) {
   p.SetName("Slow line");
   mv::UpdateChecksum(p);
   std::string msg;
-  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("in.ini"), p, msg)) << msg;
-  RunResult r = Drive(sim.path(), {"--baud", "9600", "save-profile", "4", dir.file("in.ini")});
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.File("in.ini"), p, msg)) << msg;
+  RunResult r = Drive(sim.Path(), {"--baud", "9600", "save-profile", "4", dir.File("in.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "Tx=1 Rx=1 TO=0")) << r.err;
-  r = Drive(sim.path(), {"--baud", "9600", "get-profile", "4", dir.file("out.ini")});
+  r = Drive(sim.Path(), {"--baud", "9600", "get-profile", "4", dir.File("out.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   mv::MotorProfile back;
-  ASSERT_TRUE(mv::readMotorProfileFile(dir.file("out.ini"), back, msg)) << msg;
+  ASSERT_TRUE(mv::readMotorProfileFile(dir.File("out.ini"), back, msg)) << msg;
   EXPECT_EQ(back, p);
 }
 
@@ -62,7 +62,7 @@ TEST(CliDriveLine, ProfilesTravelAt9600Baud) {
 TEST(CliDriveLine, StalledDriveEndsInATimeoutWithTheFrameIntact) {
   mvtest::TracedSim sim({"--stall", "400@2"});
   ASSERT_TRUE(sim.Ok());
-  RunResult r = Drive(sim.path(), {"info"});
+  RunResult r = Drive(sim.Path(), {"info"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Name: Morvane SIM-1\n");
   EXPECT_TRUE(Contains(r.err, "info: request abandoned at step 2: no answer from the drive (timeout)")) << r.err;
@@ -80,20 +80,20 @@ TEST(CliDriveLine, StalledDriveEndsInATimeoutWithTheFrameIntact) {
 TEST(CliDriveLine, BusyOrMissingDeviceIsSaidInWords) {
   mvtest::SimProcess sim;
   ASSERT_TRUE(sim.Ok());
-  const int holder = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int holder = ::open(sim.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-  RunResult r = Drive(sim.path(), {"info"});
+  RunResult r = Drive(sim.Path(), {"info"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(
-      Contains(r.err, "morvane-cli: cannot open " + sim.path() + ": " + sim.path() + " is in use by another program"))
+      Contains(r.err, "morvane-cli: cannot open " + sim.Path() + ": " + sim.Path() + " is in use by another program"))
       << r.err;
   EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
   ::close(holder);
 
   TempDir dir;
-  r = Drive(dir.file("ttyUSB9"), {"info"});
+  r = Drive(dir.File("ttyUSB9"), {"info"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Contains(r.err, "There is no device at " + dir.file("ttyUSB9"))) << r.err;
+  EXPECT_TRUE(Contains(r.err, "There is no device at " + dir.File("ttyUSB9"))) << r.err;
   EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
 }

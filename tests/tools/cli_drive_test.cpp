@@ -24,7 +24,7 @@ class Sim : public mvtest::TracedSim {
 
   // morvane-cli drive --device <terminal> --counters ARGS...
   RunResult Drive(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", path(), "--counters"};
+    std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", Path(), "--counters"};
     argv.insert(argv.end(), args.begin(), args.end());
     return mvtest::Run(argv);
   }
@@ -62,7 +62,7 @@ mv::MotorProfile ReadProfile(const std::string& path) {
 
 TEST(CliDrive, InfoShowsTheDriveIdentity) {
   Sim sim({"--serial", "65535"});
-  ASSERT_FALSE(sim.path().empty());
+  ASSERT_FALSE(sim.Path().empty());
   RunResult r = sim.Drive({"info"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "Name: Morvane SIM-1\nVersion: S0001-03, H0002-01\nSerial No: 65535\nHardware ID: 0xC1 0x12 0xAB\n");
@@ -75,8 +75,8 @@ TEST(CliDrive, ProfilesTravelBothWaysUnchanged) {
   TempDir dir;
   Sim sim;
   const mv::MotorProfile p3 = Custom(2, "Spindle3", 9000);
-  WriteProfile(dir.file("in3.ini"), p3);
-  RunResult r = sim.Drive({"save-profile", "3", dir.file("in3.ini")});
+  WriteProfile(dir.File("in3.ini"), p3);
+  RunResult r = sim.Drive({"save-profile", "3", dir.File("in3.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string trace = sim.Trace();
   ASSERT_TRUE(Contains(trace, "rx 34 02 53 70 69")) << trace;  // slot index 2, then the name
@@ -84,80 +84,80 @@ TEST(CliDrive, ProfilesTravelBothWaysUnchanged) {
   const std::size_t line = trace.find("rx 34");
   EXPECT_EQ(Count(trace.substr(line, trace.find('\n', line) - line), " "), 224);
 
-  r = sim.Drive({"get-profile", "3", dir.file("out3.ini")});
+  r = sim.Drive({"get-profile", "3", dir.File("out3.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(ReadProfile(dir.file("out3.ini")), p3);
+  EXPECT_EQ(ReadProfile(dir.File("out3.ini")), p3);
   EXPECT_TRUE(Contains(sim.Trace(), "rx 35 02\n"));
 
   // All six, written into the folder as P01.ini .. P06.ini.
   std::vector<std::string> saveAll{"save-all"};
   for (int i = 0; i < 6; ++i) {
-    const std::string f = dir.file("all" + std::to_string(i) + ".ini");
+    const std::string f = dir.File("all" + std::to_string(i) + ".ini");
     WriteProfile(f, Custom(i, ("All" + std::to_string(i)).c_str(), static_cast<std::uint16_t>(5000 + i)));
     saveAll.push_back(f);
   }
   r = sim.Drive(saveAll);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6"));
-  mkdir(dir.file("got").c_str(), 0755);
-  r = sim.Drive({"get-all", dir.file("got")});
+  mkdir(dir.File("got").c_str(), 0755);
+  r = sim.Drive({"get-all", dir.File("got")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   for (int i = 0; i < 6; ++i)
-    EXPECT_EQ(ReadProfile(dir.file("got/P0" + std::to_string(i + 1) + ".ini")),
+    EXPECT_EQ(ReadProfile(dir.File("got/P0" + std::to_string(i + 1) + ".ini")),
               Custom(i, ("All" + std::to_string(i)).c_str(), static_cast<std::uint16_t>(5000 + i)));
 }
 
 TEST(CliDrive, RefusedSavesAndBadChecksumsAreReportedAndWriteNothingWrong) {
   TempDir dir;
   Sim sim({"--fault", "refuse", "--fault", "badsum:0x35:2"});
-  WriteProfile(dir.file("p.ini"), Custom(1, "Refused", 6000));
-  RunResult r = sim.Drive({"save-profile", "3", dir.file("p.ini")});
+  WriteProfile(dir.File("p.ini"), Custom(1, "Refused", 6000));
+  RunResult r = sim.Drive({"save-profile", "3", dir.File("p.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "ERROR: Motor profile 3 not changed\n")) << r.err;
 
   // First get: fine. Second get: a corrupted block.
-  r = sim.Drive({"get-profile", "4", dir.file("first.ini")});
+  r = sim.Drive({"get-profile", "4", dir.File("first.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  r = sim.Drive({"get-profile", "4", dir.file("second.ini")});
+  r = sim.Drive({"get-profile", "4", dir.File("second.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
-  EXPECT_FALSE(mvtest::FileExists(dir.file("second.ini")));
-  EXPECT_EQ(ReadProfile(dir.file("first.ini")), mv::MotorProfileDefaults(3));  // the refused save changed nothing
+  EXPECT_FALSE(mvtest::FileExists(dir.File("second.ini")));
+  EXPECT_EQ(ReadProfile(dir.File("first.ini")), mv::MotorProfileDefaults(3));  // the refused save changed nothing
 }
 
 TEST(CliDrive, GetAllWritesTheGoodProfilesBeforeReportingABadOne) {
   TempDir dir;
   Sim sim({"--fault", "badsum:0x35:4"});
-  RunResult r = sim.Drive({"get-all", dir.path()});
+  RunResult r = sim.Drive({"get-all", dir.Path()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
   EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6 TO=0 Errs=0"));
-  for (int i = 1; i <= 6; ++i) EXPECT_EQ(mvtest::FileExists(dir.file("P0" + std::to_string(i) + ".ini")), i != 4) << i;
+  for (int i = 1; i <= 6; ++i) EXPECT_EQ(mvtest::FileExists(dir.File("P0" + std::to_string(i) + ".ini")), i != 4) << i;
 }
 
 TEST(CliDrive, BadArgumentsAndFilesAreRefusedBeforeAnythingIsSent) {
   TempDir dir;
   Sim sim;
-  mvtest::WriteFile(dir.file("broken.ini"), "Motor Profile Configuration File\r\n");
-  RunResult r = sim.Drive({"save-profile", "2", dir.file("broken.ini")});
+  mvtest::WriteFile(dir.File("broken.ini"), "Motor Profile Configuration File\r\n");
+  RunResult r = sim.Drive({"save-profile", "2", dir.File("broken.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "ERROR: - ")) << r.err;
-  WriteProfile(dir.file("ok.ini"), mv::MotorProfileDefaults(0));
-  r = sim.Drive({"save-all", dir.file("ok.ini"), dir.file("ok.ini"), dir.file("ok.ini"), dir.file("ok.ini"),
-                 dir.file("ok.ini"), dir.file("missing.ini")});
+  WriteProfile(dir.File("ok.ini"), mv::MotorProfileDefaults(0));
+  r = sim.Drive({"save-all", dir.File("ok.ini"), dir.File("ok.ini"), dir.File("ok.ini"), dir.File("ok.ini"),
+                 dir.File("ok.ini"), dir.File("missing.ini")});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(sim.Drive({"get-profile", "7", dir.file("x.ini")}).exitCode, 2);
+  EXPECT_EQ(sim.Drive({"get-profile", "7", dir.File("x.ini")}).exitCode, 2);
   EXPECT_EQ(sim.Drive({"activate", "0"}).exitCode, 2);
   EXPECT_EQ(sim.Drive({"speed", "fast"}).exitCode, 2);
   EXPECT_EQ(sim.Drive({"status", "--every"}).exitCode, 2);
   EXPECT_EQ(sim.Drive({"launch"}).exitCode, 2);
-  EXPECT_EQ(sim.Drive({"get-all", dir.file("no-such-folder")}).exitCode, 1);
+  EXPECT_EQ(sim.Drive({"get-all", dir.File("no-such-folder")}).exitCode, 1);
   EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "info"}).exitCode, 2);  // no port given
-  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--port", "1", "--device", sim.path(), "info"}).exitCode, 2);
-  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--device", sim.path(), "--baud", "1234", "info"}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--port", "1", "--device", sim.Path(), "info"}).exitCode, 2);
+  EXPECT_EQ(mvtest::Run({mvtest::CliPath(), "drive", "--device", sim.Path(), "--baud", "1234", "info"}).exitCode, 2);
   EXPECT_FALSE(Contains(sim.Trace(), "rx ")) << sim.Trace();
 
-  r = mvtest::Run({mvtest::CliPath(), "drive", "--device", dir.file("no-such-tty"), "info"});
+  r = mvtest::Run({mvtest::CliPath(), "drive", "--device", dir.File("no-such-tty"), "info"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "cannot open")) << r.err;
 }
@@ -223,11 +223,11 @@ TEST(CliDrive, EachLineFaultAbandonsTheRequestWithAReason) {
 
 TEST(CliDrive, PortNumberThroughThePortMapAndTheLinkIsRemovedAtTheEnd) {
   TempDir dir;
-  const std::string map = dir.file("ports");
+  const std::string map = dir.File("ports");
   setenv("MORVANE_PORT_MAP", map.c_str(), 1);
   {
     Sim sim({"--com", "7"});
-    ASSERT_FALSE(sim.path().empty());
+    ASSERT_FALSE(sim.Path().empty());
     struct stat st {};
     ASSERT_EQ(lstat((map + "/COM7").c_str(), &st), 0);
     RunResult r = mvtest::Run({mvtest::CliPath(), "drive", "--port", "7", "info"});

@@ -25,16 +25,16 @@ std::string SmallFirmware() {
 
 TEST(CliHex, InfoPrintsTheSummaryOrTheError) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("ok.hex"), hexgen::Join({hexgen::Linear(1), hexgen::Record(0x10, 0, {1, 2, 3, 4}),
+  mvtest::WriteFile(dir.File("ok.hex"), hexgen::Join({hexgen::Linear(1), hexgen::Record(0x10, 0, {1, 2, 3, 4}),
                                                       hexgen::Record(0, 3, {0, 0, 0, 0}), hexgen::Eof()}));
-  auto r = mvtest::Run({CliPath(), "hex", "info", dir.file("ok.hex")});
+  auto r = mvtest::Run({CliPath(), "hex", "info", dir.File("ok.hex")});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
             "error: 0 no\nline: 0\ncounts: 1 1 0 1 1 0\nlowest: 0x00010010\nhighest: 0x00010013\ntotal: 4\n"
             "mode: 2\nlimit: 0xFFFFFFFF\nlongest: 4\n");
 
-  mvtest::WriteFile(dir.file("bad.hex"), hexgen::Join({hexgen::Record(0x10, 0, {1}), ":0001", hexgen::Eof()}));
-  r = mvtest::Run({CliPath(), "hex", "info", dir.file("bad.hex")});
+  mvtest::WriteFile(dir.File("bad.hex"), hexgen::Join({hexgen::Record(0x10, 0, {1}), ":0001", hexgen::Eof()}));
+  r = mvtest::Run({CliPath(), "hex", "info", dir.File("bad.hex")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out.substr(0, 47), "error: 2 record length too short\nline: 2\ntext: ");
   EXPECT_NE(r.out.find("text: :0001\ncounts: 0 0 0 0 0 0\n"), std::string::npos) << r.out;
@@ -46,25 +46,25 @@ TEST(CliHex, InfoPrintsTheSummaryOrTheError) {
 
 TEST(CliHex, ImageWritesTheWindowOrRefusesIt) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("in.hex"), hexgen::Join({hexgen::Record(0x0100, 0, {0xAA, 0xBB, 0x00}), hexgen::Eof()}));
-  auto r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFE", "--size", "6", "--fill", "0",
-                        "--out", dir.file("win.bin")});
+  mvtest::WriteFile(dir.File("in.hex"), hexgen::Join({hexgen::Record(0x0100, 0, {0xAA, 0xBB, 0x00}), hexgen::Eof()}));
+  auto r = mvtest::Run({CliPath(), "hex", "image", dir.File("in.hex"), "--start", "0xFE", "--size", "6", "--fill", "0",
+                        "--out", dir.File("win.bin")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "fill-count: 4\n");
-  EXPECT_EQ(mvtest::ReadFile(dir.file("win.bin")), std::string("\0\0\xAA\xBB\0\0", 6));
+  EXPECT_EQ(mvtest::ReadFile(dir.File("win.bin")), std::string("\0\0\xAA\xBB\0\0", 6));
 
-  r = mvtest::Run({CliPath(), "hex", "image", dir.file("in.hex"), "--start", "0xFFF0", "--size", "0x20", "--out",
-                   dir.file("far.bin")});
+  r = mvtest::Run({CliPath(), "hex", "image", dir.File("in.hex"), "--start", "0xFFF0", "--size", "0x20", "--out",
+                   dir.File("far.bin")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("outside"), std::string::npos) << r.err;
-  EXPECT_FALSE(mvtest::FileExists(dir.file("far.bin")));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("far.bin")));
 
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--start", "0", "--size", "0", "--out", "x"},
                                              {"--start", "0", "--size", "0x10000001", "--out", "x"},
                                              {"--start", "0", "--size", "4", "--fill", "256", "--out", "x"},
                                              {"--start", "0", "--size", "4"}}) {
-    std::vector<std::string> args = {CliPath(), "hex", "image", dir.file("in.hex")};
+    std::vector<std::string> args = {CliPath(), "hex", "image", dir.File("in.hex")};
     args.insert(args.end(), bad.begin(), bad.end());
     EXPECT_EQ(mvtest::Run(args).exitCode, 2) << bad[1];
   }
@@ -72,16 +72,16 @@ TEST(CliHex, ImageWritesTheWindowOrRefusesIt) {
 
 TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
+  mvtest::WriteFile(dir.File("fw.hex"), SmallFirmware());
   mv::MotorProfile custom = mv::MotorProfileDefaults(1);
   custom.SetName("Grinder");
   custom.SetComment("line 4");
   mv::UpdateChecksum(custom);
   std::string msg;
-  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("p2.txt"), custom, msg)) << msg;
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.File("p2.txt"), custom, msg)) << msg;
 
-  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.bin"),
-                        "--fw-version", "300", "--profile", "2=" + dir.file("p2.txt")});
+  auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.File("fw.hex"), "--out", dir.File("fw.bin"),
+                        "--fw-version", "300", "--profile", "2=" + dir.File("p2.txt")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -96,59 +96,59 @@ TEST(CliSpl, BuildPrintsTheSummaryAndInspectReadsItBack) {
             "App. flash size = 20580 bytes.\n"
             "App. padding = 4 bytes.\n"
             "SPL Image size = 20584 bytes.\n");
-  ASSERT_TRUE(mvtest::FileExists(dir.file("fw.spl"))) << "the name gets the .spl extension";
-  EXPECT_FALSE(mvtest::FileExists(dir.file("fw.bin")));
-  EXPECT_EQ(mvtest::ReadFile(dir.file("fw.spl")).size(), 20584u);
+  ASSERT_TRUE(mvtest::FileExists(dir.File("fw.spl"))) << "the name gets the .spl extension";
+  EXPECT_FALSE(mvtest::FileExists(dir.File("fw.bin")));
+  EXPECT_EQ(mvtest::ReadFile(dir.File("fw.spl")).size(), 20584u);
 
-  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("fw.spl")});
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.File("fw.spl")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("profile 1: name \"P01\" comment \"Default\" checksum ok\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("profile 2: name \"Grinder\" comment \"line 4\" checksum ok\n"), std::string::npos);
   EXPECT_NE(r.out.find("marker: ok\nfirmware version: 255\n"), std::string::npos) << r.out;
 
   // The same name again: refused, the file kept.
-  const std::string before = mvtest::ReadFile(dir.file("fw.spl"));
-  r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("fw.spl")});
+  const std::string before = mvtest::ReadFile(dir.File("fw.spl"));
+  r = mvtest::Run({CliPath(), "spl", "build", "--hex", dir.File("fw.hex"), "--out", dir.File("fw.spl")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "ERROR: - SPL file name already exists.\n");
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(mvtest::ReadFile(dir.file("fw.spl")), before);
+  EXPECT_EQ(mvtest::ReadFile(dir.File("fw.spl")), before);
 }
 
 TEST(CliSpl, InspectFindsDamage) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
-  ASSERT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out", dir.file("a.spl")}).exitCode,
+  mvtest::WriteFile(dir.File("fw.hex"), SmallFirmware());
+  ASSERT_EQ(mvtest::Run({CliPath(), "spl", "build", "--hex", dir.File("fw.hex"), "--out", dir.File("a.spl")}).exitCode,
             0);
-  std::string image = mvtest::ReadFile(dir.file("a.spl"));
+  std::string image = mvtest::ReadFile(dir.File("a.spl"));
 
   std::string badSum = image;
   badSum[0x4000 + 4 * 3] ^= 0x01;  // profile 1, byte 6
-  mvtest::WriteFile(dir.file("sum.spl"), badSum);
-  auto r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("sum.spl")});
+  mvtest::WriteFile(dir.File("sum.spl"), badSum);
+  auto r = mvtest::Run({CliPath(), "spl", "inspect", dir.File("sum.spl")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("profile 1: name \"P01\" comment \"Default\" checksum wrong"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("profile 1 checksum wrong"), std::string::npos) << r.err;
 
   std::string badMarker = image;
   badMarker[0x4FF9] = 0x00;
-  mvtest::WriteFile(dir.file("marker.spl"), badMarker);
-  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("marker.spl")});
+  mvtest::WriteFile(dir.File("marker.spl"), badMarker);
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.File("marker.spl")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("marker: missing"), std::string::npos);
   EXPECT_NE(r.err.find("marker"), std::string::npos);
 
-  mvtest::WriteFile(dir.file("short.spl"), image.substr(0, 0x4800));
-  r = mvtest::Run({CliPath(), "spl", "inspect", dir.file("short.spl")});
+  mvtest::WriteFile(dir.File("short.spl"), image.substr(0, 0x4800));
+  r = mvtest::Run({CliPath(), "spl", "inspect", dir.File("short.spl")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
 }
 
 TEST(CliSpl, BadArgumentsAndRefusedBuilds) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("fw.hex"), SmallFirmware());
-  const std::string hex = dir.file("fw.hex");
-  const std::string out = dir.file("x");
+  mvtest::WriteFile(dir.File("fw.hex"), SmallFirmware());
+  const std::string hex = dir.File("fw.hex");
+  const std::string out = dir.File("x");
   for (const char* bad : {"0x2100", "abc", "-2048", ""}) {
     auto r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--app-start", bad});
     EXPECT_EQ(r.exitCode, 2) << bad;
@@ -162,9 +162,9 @@ TEST(CliSpl, BadArgumentsAndRefusedBuilds) {
   EXPECT_EQ(mvtest::Run({CliPath(), "spl", "inspect"}).exitCode, 2);
 
   // A profile file that does not pass its checks stops the build before anything is written.
-  mvtest::WriteFile(dir.file("bad.txt"), "not a profile\r\n");
+  mvtest::WriteFile(dir.File("bad.txt"), "not a profile\r\n");
   auto r =
-      mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "1=" + dir.file("bad.txt")});
+      mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", out, "--profile", "1=" + dir.File("bad.txt")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("ERROR: - "), std::string::npos) << r.err;
   EXPECT_FALSE(mvtest::FileExists(out + ".spl"));
@@ -177,8 +177,8 @@ TEST(CliSpl, BadArgumentsAndRefusedBuilds) {
   EXPECT_FALSE(mvtest::FileExists(out + ".spl"));
 
   // A folder that cannot take the file: the message, and the summary still follows.
-  mvtest::WriteFile(dir.file("plain"), "x");
-  r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", dir.file("plain") + "/sub/fw"});
+  mvtest::WriteFile(dir.File("plain"), "x");
+  r = mvtest::Run({CliPath(), "spl", "build", "--hex", hex, "--out", dir.File("plain") + "/sub/fw"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "ERROR: - Unable to create SPL file.\n");
   EXPECT_NE(r.out.find("SPL Image size = 20584 bytes."), std::string::npos);

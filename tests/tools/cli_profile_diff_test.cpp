@@ -26,7 +26,7 @@ RunResult Diff(std::vector<std::string> args) {
 }
 
 std::string Write(const TempDir& dir, const std::string& name, const mv::MotorProfile& p) {
-  const std::string path = dir.file(name);
+  const std::string path = dir.File(name);
   std::string message;
   EXPECT_TRUE(mv::writeMotorProfileFile(path, p, message)) << message;
   return path;
@@ -92,25 +92,25 @@ TEST(CliProfileDiff, BadArgumentsAndUnreadableSidesAreTroubleNotDifferences) {
     EXPECT_EQ(r.out, "");
   }
 
-  RunResult r = Diff({a, dir.file("missing.ini")});
+  RunResult r = Diff({a, dir.File("missing.ini")});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(Contains(r.err, "ERROR: - unable to read motor profile file")) << r.err;
 
   std::string text = mvtest::ReadFile(a);
   text.replace(text.find("cont_pwm_freq: 90"), 17, "cont_pwm_freq: 91");
-  mvtest::WriteFile(dir.file("stale.ini"), text);
-  r = Diff({dir.file("stale.ini"), a});
+  mvtest::WriteFile(dir.File("stale.ini"), text);
+  r = Diff({dir.File("stale.ini"), a});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(Contains(r.err, "ERROR: - Invalid checksum got 54716")) << r.err;
 
   // A bad file is found before the drive is asked: the port is never opened.
-  r = Diff({dir.file("missing.ini"), "drive:1", "--device", dir.file("no-tty")});
+  r = Diff({dir.File("missing.ini"), "drive:1", "--device", dir.File("no-tty")});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_FALSE(Contains(r.err, "cannot open")) << r.err;
 
-  r = Diff({a, "drive:1", "--device", dir.file("no-tty")});
+  r = Diff({a, "drive:1", "--device", dir.File("no-tty")});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_TRUE(Contains(r.err, "cannot open " + dir.file("no-tty"))) << r.err;
+  EXPECT_TRUE(Contains(r.err, "cannot open " + dir.File("no-tty"))) << r.err;
   EXPECT_TRUE(Contains(r.err, "unplugged")) << r.err;
   EXPECT_EQ(r.out, "");
 }
@@ -118,19 +118,19 @@ TEST(CliProfileDiff, BadArgumentsAndUnreadableSidesAreTroubleNotDifferences) {
 TEST(CliProfileDiff, DriveSidesAreReadWithGetProfileOnly) {
   TempDir dir;
   TracedSim sim;
-  ASSERT_FALSE(sim.path().empty());
+  ASSERT_FALSE(sim.Path().empty());
   const std::string p01 = Write(dir, "p01.ini", mv::MotorProfileDefaults(0));
   const std::string edited = Write(dir, "edited.ini", Edited());
 
-  RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+  RunResult r = Diff({p01, "drive:1", "--device", sim.Path()});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
 
-  r = Diff({"--device", sim.path(), "drive:1", edited});
+  r = Diff({"--device", sim.Path(), "drive:1", edited});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_EQ(r.out, EditedLines("->"));
 
-  r = Diff({"drive:2", "drive:1", "--device", sim.path(), "--baud", "115200"});
+  r = Diff({"drive:2", "drive:1", "--device", sim.Path(), "--baud", "115200"});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_EQ(r.out, "name: \"P02\" -> \"P01\"\nchecksum: 54715 -> 54716\n");
 
@@ -146,14 +146,14 @@ TEST(CliProfileDiff, DriveFaultsAreToldAndABadChecksumIsShownNotHidden) {
   const std::string p01 = Write(dir, "p01.ini", mv::MotorProfileDefaults(0));
   {
     TracedSim sim({"--fault", "badsum:0x35"});
-    const RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+    const RunResult r = Diff({p01, "drive:1", "--device", sim.Path()});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.err, "drive:1: Motor profile 1: Invalid Checksum")) << r.err;
     EXPECT_TRUE(Contains(r.out, "cont_under_voltage_trip: 35.0 V -> ")) << r.out;
   }
   {
     TracedSim sim({"--fault", "none:0x35"});
-    const RunResult r = Diff({p01, "drive:1", "--device", sim.path()});
+    const RunResult r = Diff({p01, "drive:1", "--device", sim.Path()});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(Contains(r.err, "drive:1: no answer from the drive (timeout)")) << r.err;
     EXPECT_EQ(r.out, "");

@@ -22,7 +22,7 @@ std::string ReplaceLine(const std::string& text, const std::string& from, const 
 
 TEST(CliProfile, DefaultFileDumpsToTheDefaultRecord) {
   TempDir dir;
-  const std::string f = dir.file("p01.ini");
+  const std::string f = dir.File("p01.ini");
   auto r = mvtest::Run({CliPath(), "profile", "default", "1", f});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
@@ -39,18 +39,18 @@ TEST(CliProfile, DefaultFileDumpsToTheDefaultRecord) {
   EXPECT_EQ(r.out.substr(440, 5), "bcd5\n");  // checksum 54716, low byte first
   EXPECT_EQ(r.out.find_first_not_of("0123456789abcdef"), 444u);
 
-  r = mvtest::Run({CliPath(), "profile", "default", "6", dir.file("p06.ini")});
+  r = mvtest::Run({CliPath(), "profile", "default", "6", dir.File("p06.ini")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(ReadFile(dir.file("p06.ini")).find("name: P06\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("p06.ini")).find("name: P06\r\n"), std::string::npos);
 }
 
 TEST(CliProfile, FromBytesRoundTripsIncludingPaddingAndStaleChecksum) {
   TempDir dir;
-  const std::string f = dir.file("p.ini");
+  const std::string f = dir.File("p.ini");
   ASSERT_EQ(mvtest::Run({CliPath(), "profile", "default", "2", f}).exitCode, 0);
   const std::string hex = mvtest::Run({CliPath(), "profile", "dump", f}).out.substr(0, 444);
 
-  const std::string g = dir.file("q.ini");
+  const std::string g = dir.File("q.ini");
   auto r = mvtest::Run({CliPath(), "profile", "from-bytes", hex, g});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(g), ReadFile(f));
@@ -70,7 +70,7 @@ TEST(CliProfile, FromBytesRoundTripsIncludingPaddingAndStaleChecksum) {
 
 TEST(CliProfile, CheckReportsTheReaderMessage) {
   TempDir dir;
-  const std::string f = dir.file("p.ini");
+  const std::string f = dir.File("p.ini");
   ASSERT_EQ(mvtest::Run({CliPath(), "profile", "default", "1", f}).exitCode, 0);
   const std::string good = ReadFile(f);
 
@@ -95,15 +95,15 @@ TEST(CliProfile, CheckReportsTheReaderMessage) {
   WriteFile(f, ReplaceLine(good, "cont_pwm_freq: 90", "cont_pwm_freq: $5A"));
   EXPECT_EQ(mvtest::Run({CliPath(), "profile", "check", f}).exitCode, 0);
 
-  auto r = mvtest::Run({CliPath(), "profile", "check", dir.file("missing.ini")});
+  auto r = mvtest::Run({CliPath(), "profile", "check", dir.File("missing.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err,
-            "ERROR: - unable to read motor profile file " + dir.file("missing.ini") + ": No such file or directory\n");
+            "ERROR: - unable to read motor profile file " + dir.File("missing.ini") + ": No such file or directory\n");
 }
 
 TEST(CliProfile, UsageErrorsWriteNothing) {
   TempDir dir;
-  const std::string out = dir.file("o.ini");
+  const std::string out = dir.File("o.ini");
   const std::string hex444(444, '0');
   const std::vector<std::vector<std::string>> bad = {
       {"profile"},
@@ -131,14 +131,14 @@ TEST(CliProfile, UsageErrorsWriteNothing) {
   EXPECT_FALSE(mvtest::FileExists(out));
 
   // A failed write is a refusal (1), not a usage error.
-  const auto r = mvtest::Run({CliPath(), "profile", "default", "1", dir.file("no/o.ini")});
+  const auto r = mvtest::Run({CliPath(), "profile", "default", "1", dir.File("no/o.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("ERROR: - unable to write motor profile file ", 0), 0u) << r.err;
 }
 
 TEST(CliConfig, CheckReportsTheReaderMessage) {
   TempDir dir;
-  const std::string f = dir.file("host.ini");
+  const std::string f = dir.File("host.ini");
   const std::string good =
       "Morvane Controller Host Configuration File\r\n\r\nvers_major: 1\r\nvers_minor: 3\r\n\r\n"
       "com_port: 1\r\nbaud_rate: 115200\r\ndata_bits: 8\r\nparity: none\r\nstop_bits: 1\r\n\r\n"

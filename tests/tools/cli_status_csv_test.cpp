@@ -22,12 +22,12 @@ mvtest::RunResult Drive(const std::string& device, std::vector<std::string> args
 
 TEST(CliStatusCsv, OneLinePerPollASecondRunContinuesAndRefusalsTouchNothing) {
   mvtest::SimProcess sim;
-  ASSERT_FALSE(sim.path().empty());
+  ASSERT_FALSE(sim.Path().empty());
   mvtest::TempDir dir;
-  const std::string log = dir.file("status.csv");
+  const std::string log = dir.File("status.csv");
 
-  ASSERT_EQ(Drive(sim.path(), {"start"}).exitCode, 0);
-  const auto first = Drive(sim.path(), {"status", "--every", "200", "--count", "3", "--csv", log});
+  ASSERT_EQ(Drive(sim.Path(), {"start"}).exitCode, 0);
+  const auto first = Drive(sim.Path(), {"status", "--every", "200", "--count", "3", "--csv", log});
   ASSERT_EQ(first.exitCode, 0) << first.err;
   std::string text = mvtest::ReadFile(log);
   ASSERT_EQ(CountLines(text), 4u) << text;
@@ -39,19 +39,19 @@ TEST(CliStatusCsv, OneLinePerPollASecondRunContinuesAndRefusalsTouchNothing) {
   const std::string speed = first.out.substr(at + 13, first.out.find('\n', at) - at - 13);
   EXPECT_NE(lastLine.find("," + speed + ","), std::string::npos) << lastLine << " / " << speed;
 
-  ASSERT_EQ(Drive(sim.path(), {"status", "--csv", log}).exitCode, 0);
+  ASSERT_EQ(Drive(sim.Path(), {"status", "--csv", log}).exitCode, 0);
   text = mvtest::ReadFile(log);
   EXPECT_EQ(CountLines(text), 5u) << text;
   EXPECT_EQ(text.find("Time,", 1), std::string::npos) << "one header only";
 
-  const std::string other = dir.file("notes.txt");
+  const std::string other = dir.File("notes.txt");
   mvtest::WriteFile(other, "my notes\n");
-  const auto refused = Drive(sim.path(), {"status", "--csv", other});
+  const auto refused = Drive(sim.Path(), {"status", "--csv", other});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.err.find("is not a status log"), std::string::npos) << refused.err;
   EXPECT_EQ(mvtest::ReadFile(other), "my notes\n");
-  EXPECT_EQ(Drive(sim.path(), {"status", "--csv"}).exitCode, 2);
+  EXPECT_EQ(Drive(sim.Path(), {"status", "--csv"}).exitCode, 2);
   // A port that cannot be opened leaves no log behind.
-  EXPECT_EQ(Drive(dir.file("no-such-tty"), {"status", "--csv", dir.file("new.csv")}).exitCode, 1);
-  EXPECT_FALSE(mvtest::FileExists(dir.file("new.csv")));
+  EXPECT_EQ(Drive(dir.File("no-such-tty"), {"status", "--csv", dir.File("new.csv")}).exitCode, 1);
+  EXPECT_FALSE(mvtest::FileExists(dir.File("new.csv")));
 }

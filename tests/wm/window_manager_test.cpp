@@ -153,8 +153,8 @@ QAbstractButton* ButtonIn(QWidget* window, const char* name) {
 class OnTheDesktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("MORVANE_PORT_MAP", map.path().c_str(), 1);
-    form = std::make_unique<TMainForm>(nullptr, nullptr, QString::fromStdString(dir.file("host.log")));
+    setenv("MORVANE_PORT_MAP", map.Path().c_str(), 1);
+    form = std::make_unique<TMainForm>(nullptr, nullptr, QString::fromStdString(dir.File("host.log")));
     form->show();
     ASSERT_TRUE(WaitFor([&] { return StackIndex(form.get()) >= 0; })) << "the main window is not managed";
   }
@@ -197,7 +197,7 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   img.FillWords(4 * 4096, 4 * 4096);
   img.FillWords(9 * 4096, 31 * 4096 + 1500);
   img.FillWords(85 * 4096, 16);
-  mvtest::WriteFile(dir.file("fw.hex"), img.ToHex());
+  mvtest::WriteFile(dir.File("fw.hex"), img.ToHex());
 
   InWindow<TCreateSPLFileForm>(form->CreateSPLFile1, [&](TCreateSPLFileForm* spl) {
     ExpectAbove(CheckPromptAbove(spl, [&] { ButtonIn(spl, "CreateLSRFileButton")->click(); }), "error box");
@@ -206,8 +206,8 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   });
 
   // A build that goes through ends with its summary.
-  form->Session().Builder().hex_file = dir.file("fw.hex");
-  form->Session().Builder().spl_file_dir = dir.path();
+  form->Session().Builder().hex_file = dir.File("fw.hex");
+  form->Session().Builder().spl_file_dir = dir.Path();
   InWindow<TCreateSPLFileForm>(form->CreateSPLFile1, [&](TCreateSPLFileForm* spl) {
     spl->findChild<QLineEdit*>(QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
     std::string summary;
@@ -220,11 +220,11 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
     ExpectAbove(c, "summary");
     EXPECT_EQ(summary.rfind("Bootloader flash pages = 0 to 3.", 0), 0u) << summary;
   });
-  EXPECT_TRUE(mvtest::FileExists(dir.file("fw.spl")));
+  EXPECT_TRUE(mvtest::FileExists(dir.File("fw.spl")));
 }
 
 TEST_F(ControlStatusPrompts, RecordDialogAndItsErrorAreAboveTheWindow) {
-  mvtest::WriteFile(dir.file("other.csv"), "not a status log\r\n");
+  mvtest::WriteFile(dir.File("other.csv"), "not a status log\r\n");
   InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
     auto* record = ButtonIn(control, "RecordCheckBox");
     ExpectAbove(CheckPromptAbove(control, [&] { record->click(); }), "Record dialog");
@@ -236,7 +236,7 @@ TEST_F(ControlStatusPrompts, RecordDialogAndItsErrorAreAboveTheWindow) {
       ASSERT_NE(fd, nullptr);
       auto* name = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));  // typed, as a user does
       ASSERT_NE(name, nullptr);
-      name->setText(QString::fromStdString(dir.file("other.csv")));
+      name->setText(QString::fromStdString(dir.File("other.csv")));
       static_cast<QDialog*>(fd)->accept();  // as the dialog's own Save button does
     };
     const std::vector<PromptCheck> checks = CheckPromptsAbove(control, [&] { record->click(); }, {chooseOther, Cancel});

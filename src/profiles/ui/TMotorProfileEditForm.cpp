@@ -22,26 +22,26 @@ namespace {
 
 constexpr int kPageColumns = 3;
 
-const QStringList& edgeItems() {
+const QStringList& EdgeItems() {
   static const QStringList items{QStringLiteral("-ve edge"), QStringLiteral("+ve edge")};
   return items;
 }
 
-const QStringList& motorTypeItems() {
+const QStringList& MotorTypeItems() {
   static const QStringList items{QStringLiteral("DC"), QStringLiteral("AC")};
   return items;
 }
 
-QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
-bool isEnterKey(const QEvent* event) {
+bool IsEnterKey(const QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
   const int key = static_cast<const QKeyEvent*>(event)->key();
   return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
 // A label that names `buddy` (also for assistive tools) and shows plain text.
-QLabel* labelFor(QWidget* buddy, const QString& text, QWidget* parent) {
+QLabel* LabelFor(QWidget* buddy, const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(buddy->objectName() + QStringLiteral("Label"));
   label->setTextFormat(Qt::PlainText);
@@ -91,11 +91,11 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
   ProfileLabel->setTextFormat(Qt::PlainText);
   {
     auto* g = new QGridLayout(MotorProfileGroupBox);
-    g->addWidget(labelFor(MotTypeComboBox, QStringLiteral("Motor Type"), MotorProfileGroupBox), 0, 0);
+    g->addWidget(LabelFor(MotTypeComboBox, QStringLiteral("Motor Type"), MotorProfileGroupBox), 0, 0);
     g->addWidget(MotTypeComboBox, 1, 0);
-    g->addWidget(labelFor(MotorProfileNameLabeledEdit, QStringLiteral("Name"), MotorProfileGroupBox), 0, 1);
+    g->addWidget(LabelFor(MotorProfileNameLabeledEdit, QStringLiteral("Name"), MotorProfileGroupBox), 0, 1);
     g->addWidget(MotorProfileNameLabeledEdit, 1, 1);
-    g->addWidget(labelFor(MotorProfileCommentLabeledEdit, QStringLiteral("Comment"), MotorProfileGroupBox), 0, 2);
+    g->addWidget(LabelFor(MotorProfileCommentLabeledEdit, QStringLiteral("Comment"), MotorProfileGroupBox), 0, 2);
     g->addWidget(MotorProfileCommentLabeledEdit, 1, 2);
     g->addWidget(ProfileLabel, 1, 3);
     g->setColumnStretch(3, 1);
@@ -133,7 +133,7 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
     auto* edit = new QLineEdit(pages_[t]);
     edit->setObjectName(QString::fromLatin1(def.control));
     edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
-    QLabel* label = labelFor(edit, QString::fromLatin1(def.label), pages_[t]);
+    QLabel* label = LabelFor(edit, QString::fromLatin1(def.label), pages_[t]);
     place(def.tab, edit, label);
     numeric_.push_back({&def, label, edit});
     edit->installEventFilter(this);
@@ -143,7 +143,7 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
       const auto& e = mv::kEdgeChoices[i];
       auto* box = new QComboBox(pages_[1]);
       box->setObjectName(QString::fromLatin1(e.control));
-      place(mv::EditTab::ControllerIO, box, labelFor(box, QString::fromLatin1(e.label), pages_[1]));
+      place(mv::EditTab::ControllerIO, box, LabelFor(box, QString::fromLatin1(e.label), pages_[1]));
       box->installEventFilter(this);
       edges_[i] = box;
     }
@@ -224,12 +224,12 @@ void TMotorProfileEditForm::FillChoice(QComboBox* box, const QStringList& items,
 }
 
 void TMotorProfileEditForm::FillControls() {
-  MotorProfileNameLabeledEdit->setText(latin1(working_.Name()));
-  MotorProfileCommentLabeledEdit->setText(latin1(working_.Comment()));
+  MotorProfileNameLabeledEdit->setText(Latin1(working_.Name()));
+  MotorProfileCommentLabeledEdit->setText(Latin1(working_.Comment()));
   for (const auto& c : numeric_) c.edit->setText(QString::fromStdString(mv::NumericEditText(*c.def, working_)));
   for (std::size_t i = 0; i < mv::kEdgeChoiceCount; ++i)
-    FillChoice(edges_[i], edgeItems(), working_.U16(mv::kEdgeChoices[i].offset));
-  FillChoice(MotTypeComboBox, motorTypeItems(), working_.U16(mv::off::motor_type));
+    FillChoice(edges_[i], EdgeItems(), working_.U16(mv::kEdgeChoices[i].offset));
+  FillChoice(MotTypeComboBox, MotorTypeItems(), working_.U16(mv::off::motor_type));
   MotTempEnableCheckBox->setChecked(working_.U16(mv::off::motor_temp_enable) != 0);
   ApplyMotorTypeDisplay();
 }
@@ -259,13 +259,13 @@ void TMotorProfileEditForm::CommitNumeric(const NumericControl& c) {
 void TMotorProfileEditForm::CommitName() {
   const QByteArray text = MotorProfileNameLabeledEdit->text().toLatin1();
   const std::string shown = mv::CommitTextEdit(mv::TextEdit::Name, text.toStdString(), working_, accepted_);
-  MotorProfileNameLabeledEdit->setText(latin1(shown));
+  MotorProfileNameLabeledEdit->setText(Latin1(shown));
 }
 
 void TMotorProfileEditForm::CommitComment() {
   const QByteArray text = MotorProfileCommentLabeledEdit->text().toLatin1();
   const std::string shown = mv::CommitTextEdit(mv::TextEdit::Comment, text.toStdString(), working_, accepted_);
-  MotorProfileCommentLabeledEdit->setText(latin1(shown));
+  MotorProfileCommentLabeledEdit->setText(Latin1(shown));
 }
 
 void TMotorProfileEditForm::CommitEdge(int index) {
@@ -317,7 +317,7 @@ void TMotorProfileEditForm::VFDataBitBtnClick() {
 bool TMotorProfileEditForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusOut) {
     CommitWidget(watched);
-  } else if (isEnterKey(event) && qobject_cast<QLineEdit*>(watched)) {
+  } else if (IsEnterKey(event) && qobject_cast<QLineEdit*>(watched)) {
     // Enter applies the field's rules where it is; the focus stays.
     CommitWidget(watched);
     return true;
@@ -327,7 +327,7 @@ bool TMotorProfileEditForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMotorProfileEditForm::keyPressEvent(QKeyEvent* event) {
   // Enter never presses a button of this window (a focused button still takes it).
-  if (isEnterKey(event)) {
+  if (IsEnterKey(event)) {
     event->accept();
     return;
   }

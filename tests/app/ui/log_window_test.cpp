@@ -33,7 +33,7 @@ bool WaitUntil(const std::function<bool()>& done) {
 
 TEST(LogWindow, LinesGetAStampAndTheFileGetsTheSameLines) {
   mvtest::TempDir dir;
-  const std::string path = dir.file("state/morvane-host/morvane-host.log");
+  const std::string path = dir.File("state/morvane-host/morvane-host.log");
   {
     TLogWindow w(nullptr, QString::fromStdString(path));
     EXPECT_TRUE(w.LogFileStatus().contains(QString::fromStdString(path)));
@@ -68,7 +68,7 @@ TEST(LogWindow, LinesGetAStampAndTheFileGetsTheSameLines) {
 
 TEST(LogWindow, KeepsOnlyTheNewestLinesInTheListButAllInTheFile) {
   mvtest::TempDir dir;
-  const std::string path = dir.file("burst.log");
+  const std::string path = dir.File("burst.log");
   TLogWindow w(nullptr, QString::fromStdString(path));
   w.show();
   const int n = TLogWindow::kMaxLines + 1500;
@@ -86,13 +86,13 @@ TEST(LogWindow, KeepsOnlyTheNewestLinesInTheListButAllInTheFile) {
 
 TEST(LogWindow, UnwritableLogFolderLeavesTheListWorkingAndSaysWhy) {
   mvtest::TempDir dir;
-  mvtest::WriteFile(dir.file("afile"), "x");
-  TLogWindow w(nullptr, QString::fromStdString(dir.file("afile/sub/log.log")));
+  mvtest::WriteFile(dir.File("afile"), "x");
+  TLogWindow w(nullptr, QString::fromStdString(dir.File("afile/sub/log.log")));
   EXPECT_TRUE(w.LogFileStatus().startsWith("Log file not written: "));
   w.AddReportLine("kept", At(0));
   w.FlushFile();
   EXPECT_EQ(w.Lines().size(), 1u);
-  EXPECT_EQ(mvtest::ReadFile(dir.file("afile")), "x");
+  EXPECT_EQ(mvtest::ReadFile(dir.File("afile")), "x");
 }
 
 // A log file that stops taking lines (a full disk: /dev/full takes the open
@@ -118,13 +118,13 @@ TEST(LogWindow, FileThatCannotBeWrittenIsToldAndTheLinesStayInTheWindow) {
 TEST(LogWindow, LinesKeptAfterAFullDiskReachTheFileWhenThereIsRoomAgain) {
   mvtest::TinyDisk disk;
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
-  const std::string path = disk.file("host.log");
+  const std::string path = disk.File("host.log");
   TLogWindow w(nullptr, QString::fromStdString(path));
   disk.Fill();
   w.AddReportLine("while full", At(1));
   w.FlushFile();
   EXPECT_TRUE(w.LogFileLabel->text().contains("No space left on device")) << w.LogFileLabel->text().toStdString();
-  ::unlink(disk.file("filler").c_str());
+  ::unlink(disk.File("filler").c_str());
   w.AddReportLine("after", At(2));
   w.FlushFile();
   EXPECT_EQ(w.LogFileLabel->text().toStdString(), "Log file: " + path);
@@ -138,7 +138,7 @@ TEST(LogWindow, ReadOnlyLogFileIsToldWithTheSystemsReason) {
     GTEST_SKIP() << "root may write any file; the nonroot group runs this as an ordinary user";
   }
   mvtest::TempDir dir;
-  const std::string path = dir.file("host.log");
+  const std::string path = dir.File("host.log");
   mvtest::WriteFile(path, "old\n");
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   TLogWindow w(nullptr, QString::fromStdString(path));

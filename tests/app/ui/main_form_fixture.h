@@ -42,8 +42,8 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
 class MainFormFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("MORVANE_PORT_MAP", map.path().c_str(), 1);
-    form = std::make_unique<TMainForm>(&prompts, platform, QString::fromStdString(logs.file("host.log")));
+    setenv("MORVANE_PORT_MAP", map.Path().c_str(), 1);
+    form = std::make_unique<TMainForm>(&prompts, platform, QString::fromStdString(logs.File("host.log")));
   }
   void TearDown() override {
     form.reset();

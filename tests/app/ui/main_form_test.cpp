@@ -165,7 +165,7 @@ TEST_F(MainFormTest, WindowIsFixedWithMenusPanelsAndNamedAccessibleControls) {
 }
 
 TEST_F(MainFormTest, OpenTwiceAndCloseTwiceDoNothingTheSecondTime) {
-  MappedPty pty(map.path(), 3);
+  MappedPty pty(map.Path(), 3);
   OpenMapped(pty, 3);
   EXPECT_EQ(form->PanelText(0), "COM3: 115200 8 none 1");
   form->SetPanelText(0, "marker");
@@ -183,7 +183,7 @@ TEST_F(MainFormTest, OpenTwiceAndCloseTwiceDoNothingTheSecondTime) {
 }
 
 TEST_F(MainFormTest, OpeningAMissingPortSaysSoAndLogsThePortsReport) {
-  ASSERT_EQ(symlink((map.path() + "/no-such-device").c_str(), (map.path() + "/COM7").c_str()), 0);
+  ASSERT_EQ(symlink((map.Path() + "/no-such-device").c_str(), (map.Path() + "/COM7").c_str()), 0);
   form->DVXCOMPort.SetPort1(7);
   form->Open1Click();
   EXPECT_FALSE(form->DVXCOMPort.GetOpened());
@@ -195,7 +195,7 @@ TEST_F(MainFormTest, OpeningAMissingPortSaysSoAndLogsThePortsReport) {
   for (const QString& l : form->LogWindow->Lines()) found |= l.contains("COM7: ERROR: OpenCOMPort(): ");
   EXPECT_TRUE(found);
   form->LogWindow->FlushFile();
-  EXPECT_NE(mvtest::ReadFile(logs.file("host.log")).find("COM7: ERROR: OpenCOMPort(): "), std::string::npos);
+  EXPECT_NE(mvtest::ReadFile(logs.File("host.log")).find("COM7: ERROR: OpenCOMPort(): "), std::string::npos);
 }
 
 TEST_F(MainFormTest, SettingsCancelKeepsAllFiveAndOkAppliesThem) {
@@ -266,7 +266,7 @@ TEST_F(MainFormTest, RequestsOnAClosedPortOnlyShowThePanelText) {
 }
 
 TEST_F(MainFormTest, CountersMoveOnTimeoutAndBusyAndDoubleClickResetsThem) {
-  MappedPty pty(map.path(), 4);
+  MappedPty pty(map.Path(), 4);
   OpenMapped(pty, 4);
   form->GetDriveDataButton->click();
   EXPECT_EQ(form->PanelText(2), "1");
@@ -327,7 +327,7 @@ TEST_F(MainFormTest, AboutShowsTheProgramsTextsAndClosesOnEscape) {
 }
 
 TEST_F(MainFormTest, ExitClosesTheWindowAndThePort) {
-  MappedPty pty(map.path(), 2);
+  MappedPty pty(map.Path(), 2);
   OpenMapped(pty, 2);
   form->show();
   form->Exit1Click();
@@ -344,7 +344,7 @@ class SimulatedDrive : public mvtest::SimProcess {
 TEST_F(MainFormTest, GetFromTheSimulatedDriveFillsTheFieldsAndCounts) {
   SimulatedDrive sim(1);
   ASSERT_TRUE(sim.Ok());
-  ASSERT_TRUE(WaitFor([&] { return mvtest::FileExists(map.file("COM1")); }));
+  ASSERT_TRUE(WaitFor([&] { return mvtest::FileExists(map.File("COM1")); }));
   form->DVXCOMPort.SetPort1(1);
   form->Open1Click();
   ASSERT_TRUE(form->DVXCOMPort.GetOpened()) << prompts.LastMessage();

@@ -52,7 +52,7 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
   form->Session().Builder().app_start_address = 0x3000;
   form->Session().Builder().motor_profile_start_address = 0x5800;
   form->Session().Builder().spl_file_dir = "/images";
-  const std::string path = dir.file("app.ini");
+  const std::string path = dir.File("app.ini");
   SaveAs(path);
 
   // The save dialog as the user meets it.
@@ -104,15 +104,15 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
 
 TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   // A file with an extra empty line at the end.
-  const std::string path = dir.file("app.ini");
+  const std::string path = dir.File("app.ini");
   SaveAs(path);
-  mvtest::WriteFile(dir.file("long.ini"), mvtest::ReadFile(path) + "\r\n");
+  mvtest::WriteFile(dir.File("long.ini"), mvtest::ReadFile(path) + "\r\n");
   form->Session().SetConfigFileName("");
   form->DVXCOMPort.SetPort1(4);
   form->DVXCOMPort.SetParity(PLKDVX::paOdd);
   form->Session().Builder().hex_file = "/kept.hex";
   form->SetPanelText(0, "marker");
-  prompts.paths.push_back(dir.file("long.ini"));
+  prompts.paths.push_back(dir.File("long.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - invalid confguration file size, got 17 lines, expected 16");
@@ -126,10 +126,10 @@ TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   // Mark parity is written as it stands, and that file is then refused.
   prompts.messages.clear();
   form->DVXCOMPort.SetParity(PLKDVX::paMark);
-  SaveAs(dir.file("mark.ini"));
-  EXPECT_EQ(Lines(dir.file("mark.ini"))[8], "parity: mark");
+  SaveAs(dir.File("mark.ini"));
+  EXPECT_EQ(Lines(dir.File("mark.ini"))[8], "parity: mark");
   form->DVXCOMPort.SetParity(PLKDVX::paEven);
-  prompts.paths.push_back(dir.file("mark.ini"));
+  prompts.paths.push_back(dir.File("mark.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - invalid parity: field");
@@ -138,28 +138,28 @@ TEST_F(ConfigTest, RefusedFilesChangeNothing) {
   EXPECT_FALSE(form->DVXCOMPort.GetOpened());
 
   // A file that cannot be read, and a cancelled dialog.
-  prompts.paths.push_back(dir.file("gone.ini"));
+  prompts.paths.push_back(dir.File("gone.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 2u);
   EXPECT_EQ(prompts.messages[1].rfind("ERROR: - unable to read configuration file ", 0), 0u) << prompts.messages[1];
   form->LoadConfig1Click();  // no path queued: cancelled
   EXPECT_EQ(prompts.messages.size(), 2u);
-  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("mark.ini"));
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.File("mark.ini"));
 }
 
 TEST_F(ConfigTest, LoadedFileWhosePortCannotOpenKeepsItsSettings) {
-  ASSERT_EQ(symlink(map.file("no-such-device").c_str(), map.file("COM7").c_str()), 0);
+  ASSERT_EQ(symlink(map.File("no-such-device").c_str(), map.File("COM7").c_str()), 0);
   form->DVXCOMPort.SetPort1(7);
   form->DVXCOMPort.SetDataBits(PLKDVX::db7);
   form->DVXCOMPort.SetParity(PLKDVX::paEven);
   form->Session().Builder().app_start_address = 0x4800;
-  SaveAs(dir.file("seven.ini"));
+  SaveAs(dir.File("seven.ini"));
   form->DVXCOMPort.SetPort1(1);
   form->DVXCOMPort.SetDataBits(PLKDVX::db8);
   form->DVXCOMPort.SetParity(PLKDVX::paNone);
   form->Session().Builder().app_start_address = 0x2000;
   form->Session().SetConfigFileName("");
-  prompts.paths.push_back(dir.file("seven.ini"));
+  prompts.paths.push_back(dir.File("seven.ini"));
   form->LoadConfig1Click();
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - unable to open COM7");
@@ -170,7 +170,7 @@ TEST_F(ConfigTest, LoadedFileWhosePortCannotOpenKeepsItsSettings) {
   EXPECT_EQ(form->Session().Saved().parity, PLKDVX::paEven);
   EXPECT_FALSE(form->ConfigChanged());
   EXPECT_EQ(form->Session().Builder().app_start_address, 0x4800u);
-  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("seven.ini"));
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.File("seven.ini"));
 }
 
 TEST_F(ConfigTest, WithoutAFileNameEveryExitOffersToCreateOne) {
@@ -189,15 +189,15 @@ TEST_F(ConfigTest, WithoutAFileNameEveryExitOffersToCreateOne) {
 
   // Yes with a file chosen: the file is written.
   prompts.answers = {PromptAnswer::Yes};
-  prompts.paths = {dir.file("exit.ini")};
+  prompts.paths = {dir.File("exit.ini")};
   EXPECT_TRUE(CloseWindow());
-  EXPECT_EQ(Lines(dir.file("exit.ini")).size(), 16u);
-  EXPECT_EQ(form->Session().ConfigFileName(), dir.file("exit.ini"));
+  EXPECT_EQ(Lines(dir.File("exit.ini")).size(), 16u);
+  EXPECT_EQ(form->Session().ConfigFileName(), dir.File("exit.ini"));
   EXPECT_TRUE(prompts.messages.empty());
 }
 
 TEST_F(ConfigTest, ExitAsksToUpdateOnlyWhenAComparedSettingChanged) {
-  SaveAs(dir.file("bench.ini"));
+  SaveAs(dir.File("bench.ini"));
   // Data bits and stop bits are not compared.
   form->DVXCOMPort.SetDataBits(PLKDVX::db7);
   form->DVXCOMPort.SetStopBits(PLKDVX::sb2);
@@ -229,13 +229,13 @@ TEST_F(ConfigTest, ExitAsksToUpdateOnlyWhenAComparedSettingChanged) {
     EXPECT_TRUE(prompts.questions.empty()) << i;
   }
   EXPECT_EQ(prompts.fileDialogs.size(), 1u);
-  EXPECT_EQ(Lines(dir.file("bench.ini"))[14], "spl_file_dir: /spl");
+  EXPECT_EQ(Lines(dir.File("bench.ini"))[14], "spl_file_dir: /spl");
   EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
 }
 
 TEST_F(ConfigTest, FailedSaveSaysWhyKeepsTheOldStateAndStillCloses) {
   // The file's place became a folder: the write is refused.
-  const std::string path = dir.file("app.ini");
+  const std::string path = dir.File("app.ini");
   SaveAs(path);
   form->Session().Builder().hex_file = "/new.hex";
   ASSERT_EQ(::unlink(path.c_str()), 0);
@@ -250,11 +250,11 @@ TEST_F(ConfigTest, FailedSaveSaysWhyKeepsTheOldStateAndStillCloses) {
 
   // A new file in a folder that does not exist: the name is not taken over.
   form->Session().SetConfigFileName("");
-  prompts.paths = {dir.file("missing/app.ini")};
+  prompts.paths = {dir.File("missing/app.ini")};
   EXPECT_FALSE(form->SaveConfig());
   EXPECT_EQ(prompts.messages.size(), 2u);
   EXPECT_TRUE(form->Session().ConfigFileName().empty());
-  EXPECT_FALSE(mvtest::FileExists(dir.file("missing")));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("missing")));
 }
 
 }  // namespace

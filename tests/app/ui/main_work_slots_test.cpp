@@ -30,8 +30,8 @@ class SlotsTest : public MainWorkTest {
   }
   std::string WriteProfile(const std::string& file, const mv::MotorProfile& p) {
     std::string message;
-    EXPECT_TRUE(mv::writeMotorProfileFile(dir.file(file), p, message)) << message;
-    return dir.file(file);
+    EXPECT_TRUE(mv::writeMotorProfileFile(dir.File(file), p, message)) << message;
+    return dir.File(file);
   }
   // Runs `edit` on the editor once it is shown by the slot's "Edit".
   void EditSlot(int slot, const std::function<void(QDialog&)>& edit) {
@@ -53,7 +53,7 @@ class SlotsTest : public MainWorkTest {
 };
 
 TEST_F(SlotsTest, SaveIniRightAfterStartUpWritesTheDefaultRecord) {
-  prompts.paths = {dir.file("p03.ini")};
+  prompts.paths = {dir.File("p03.ini")};
   form->Slots[2].SaveToINIButton->click();
   ASSERT_EQ(prompts.fileDialogs.size(), 1u);
   const mv::FileDialogOptions& d = prompts.fileDialogs[0];
@@ -62,22 +62,22 @@ TEST_F(SlotsTest, SaveIniRightAfterStartUpWritesTheDefaultRecord) {
   EXPECT_TRUE(d.confirmOverwrite);
   EXPECT_TRUE(d.filter.empty());
   EXPECT_TRUE(d.initialDir.empty());
-  const std::string text = mvtest::ReadFile(dir.file("p03.ini"));
+  const std::string text = mvtest::ReadFile(dir.File("p03.ini"));
   EXPECT_NE(text.find("\r\nname: P03\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\ncomment: Default\r\n"), std::string::npos);
   mv::MotorProfile back;
   std::string message;
-  ASSERT_TRUE(mv::readMotorProfileFile(dir.file("p03.ini"), back, message)) << message;
+  ASSERT_TRUE(mv::readMotorProfileFile(dir.File("p03.ini"), back, message)) << message;
   EXPECT_EQ(back, mv::MotorProfileDefaults(2));
   EXPECT_EQ(form->Slots[2].NameLabel->text(), "<undefined>");
   EXPECT_TRUE(prompts.messages.empty());
 
   // A write that fails says why and leaves nothing behind.
-  prompts.paths = {dir.file("missing/p03.ini")};
+  prompts.paths = {dir.File("missing/p03.ini")};
   form->Slots[2].SaveToINIButton->click();
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0].rfind("ERROR: - unable to write motor profile file ", 0), 0u) << prompts.messages[0];
-  EXPECT_FALSE(mvtest::FileExists(dir.file("missing")));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("missing")));
 }
 
 // An ordinary user's read-only profile file is not replaced: the box gives
@@ -150,12 +150,12 @@ TEST_F(SlotsTest, RefusedOrCancelledFileLeavesSlotAndLabel) {
   ASSERT_EQ(form->Slots[0].NameLabel->text(), "Spindle: 12k");
 
   // One line short, a broken field, a file that is gone: the reader's message, nothing else.
-  std::string text = mvtest::ReadFile(dir.file("good.ini"));
-  mvtest::WriteFile(dir.file("short.ini"), text.substr(0, text.rfind("\r\n", text.size() - 3) + 2));
+  std::string text = mvtest::ReadFile(dir.File("good.ini"));
+  mvtest::WriteFile(dir.File("short.ini"), text.substr(0, text.rfind("\r\n", text.size() - 3) + 2));
   std::string broken = text;
   broken.replace(broken.find("motor_type: "), 13, "motor_type: 9");
-  mvtest::WriteFile(dir.file("broken.ini"), broken);
-  prompts.paths = {dir.file("short.ini"), dir.file("broken.ini"), dir.file("gone.ini")};
+  mvtest::WriteFile(dir.File("broken.ini"), broken);
+  prompts.paths = {dir.File("short.ini"), dir.File("broken.ini"), dir.File("gone.ini")};
   for (int i = 0; i < 3; ++i) form->Slots[0].LoadFromINIButton->click();
   ASSERT_EQ(prompts.messages.size(), 3u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - invalid motor profile file size, got 54 lines, expected 55");
@@ -196,7 +196,7 @@ TEST_F(SlotsTest, SplWindowWorksOnTheImageBuilderSettingsAndTheSlots) {
   form->Session().Builder().hex_file = "/fw/drive.hex";
   form->Session().Builder().app_start_address = 0x2800;
   form->Session().Builder().motor_profile_start_address = 0x5000;
-  form->Session().Builder().spl_file_dir = dir.path();
+  form->Session().Builder().spl_file_dir = dir.Path();
   std::string hex, splDir;
   std::uint32_t app = 0, prof = 0;
   QTimer::singleShot(0, form.get(), [&] {
@@ -212,7 +212,7 @@ TEST_F(SlotsTest, SplWindowWorksOnTheImageBuilderSettingsAndTheSlots) {
   EXPECT_EQ(hex, "/fw/drive.hex");
   EXPECT_EQ(app, 0x2800u);
   EXPECT_EQ(prof, 0x5000u);
-  EXPECT_EQ(splDir, dir.path());
+  EXPECT_EQ(splDir, dir.Path());
 }
 
 }  // namespace

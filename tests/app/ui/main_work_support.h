@@ -30,9 +30,9 @@ class MainWorkTest : public mainform::MainFormFixture {
   void StartDrive(int n, const std::vector<std::string>& options = {}) {
     std::vector<std::string> args{"--com", std::to_string(n)};
     args.insert(args.end(), options.begin(), options.end());
-    drive = std::make_unique<mvtest::SimProcess>(args, dir.file("sim.trace"));
+    drive = std::make_unique<mvtest::SimProcess>(args, dir.File("sim.trace"));
     ASSERT_TRUE(drive->Ok());
-    ASSERT_TRUE(WaitFor([&] { return mvtest::FileExists(map.file("COM" + std::to_string(n))); }));
+    ASSERT_TRUE(WaitFor([&] { return mvtest::FileExists(map.File("COM" + std::to_string(n))); }));
     form->DVXCOMPort.SetPort1(n);
     form->Open1Click();
     ASSERT_TRUE(form->DVXCOMPort.GetOpened()) << prompts.LastMessage();
@@ -44,7 +44,7 @@ class MainWorkTest : public mainform::MainFormFixture {
   // Frames the drive received, as "rx 77" style lines (needs --trace).
   std::vector<std::string> ReceivedFrames() const {
     std::vector<std::string> out;
-    const std::string text = mvtest::ReadFile(dir.file("sim.trace"));
+    const std::string text = mvtest::ReadFile(dir.File("sim.trace"));
     std::size_t at = 0;
     const std::string tag = "morvane-sim: rx";
     while ((at = text.find(tag, at)) != std::string::npos) {

@@ -229,7 +229,7 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
   mvtest::TempDir dir;
   const mv::MotorProfile fileProfile = Changed(2, 50);
   std::string message;
-  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("p.ini"), fileProfile, message));
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.File("p.ini"), fileProfile, message));
   Open(2);
 
   main.prompts.nextPath = "";  // cancelled
@@ -237,19 +237,19 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
   EXPECT_EQ(main.prompts.titles.back(), "Compare Motor Profile P03 with File");
   EXPECT_FALSE(form->UseFileButton->isEnabled());
 
-  main.prompts.nextPath = dir.file("p.ini");
+  main.prompts.nextPath = dir.File("p.ini");
   Click(form->OpenFileButton);
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "50");
   EXPECT_TRUE(Marked("cont_pwm_freq"));
-  EXPECT_EQ(form->FileLabel->text().toStdString(), dir.file("p.ini"));
+  EXPECT_EQ(form->FileLabel->text().toStdString(), dir.File("p.ini"));
 
-  mvtest::WriteFile(dir.file("bad.ini"), "not a profile\r\n");
-  main.prompts.nextPath = dir.file("bad.ini");
+  mvtest::WriteFile(dir.File("bad.ini"), "not a profile\r\n");
+  main.prompts.nextPath = dir.File("bad.ini");
   Click(form->OpenFileButton);
   ASSERT_EQ(main.prompts.messages.size(), 1u);
   EXPECT_EQ(main.prompts.messages[0], "ERROR: - invalid motor profile file size, got 1 lines, expected 55");
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "50");  // the earlier file stays
-  EXPECT_EQ(form->FilePath(), dir.file("p.ini"));
+  EXPECT_EQ(form->FilePath(), dir.File("p.ini"));
 
   Click(form->UseFileButton);
   EXPECT_EQ(main.slotWrites, std::vector<int>{2});
@@ -258,7 +258,7 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
 
   // Slot -> File goes through "Save INI"; the file shown is read again.
   main.records[2] = Changed(2, 60);
-  main.saveIniPath = dir.file("p.ini");
+  main.saveIniPath = dir.File("p.ini");
   Click(form->SaveToFileButton);
   EXPECT_EQ(main.saveIniClicks, std::vector<int>{2});
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "60");
@@ -321,7 +321,7 @@ TEST_F(CompareFormTest, Screenshot) {
   fileProfile.SetComment("Spindle A");
   mv::UpdateChecksum(fileProfile);
   std::string message;
-  ASSERT_TRUE(mv::writeMotorProfileFile(dir.file("spindle_a.ini"), fileProfile, message));
+  ASSERT_TRUE(mv::writeMotorProfileFile(dir.File("spindle_a.ini"), fileProfile, message));
   Open(0);
   Click(form->ReadDriveButton);
   mv::MotorProfile drive = Changed(0, 100);
@@ -329,7 +329,7 @@ TEST_F(CompareFormTest, Screenshot) {
   mv::UpdateChecksum(drive);
   main.AnswerProfile(0, drive);
   ASSERT_TRUE(WaitFor([&] { return form->ReadDriveButton->isEnabled(); }));
-  main.prompts.nextPath = dir.file("spindle_a.ini");
+  main.prompts.nextPath = dir.File("spindle_a.ini");
   Click(form->OpenFileButton);
   form->FileLabel->setText("spindle_a.ini");
   QTest::qWait(50);

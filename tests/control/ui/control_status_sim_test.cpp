@@ -28,9 +28,9 @@ using Sim = mvtest::TracedSim;
 
 TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   Sim sim;
-  ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
+  ASSERT_FALSE(sim.Path().empty()) << "morvane-sim did not start";
 
-  mvtest::SimLink link(sim.path());
+  mvtest::SimLink link(sim.Path());
   mv::HeadlessLoop& loop = link.loop;
   PLKDVX::TDVXCOMPort& serial = link.serial;
   mv::RequestEngine& engine = link.engine;

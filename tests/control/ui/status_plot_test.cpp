@@ -115,7 +115,7 @@ TEST_F(ControlAdditionsTest, LayoutKeepsEveryControlWholeAndNamed) {
 
 TEST_F(ControlAdditionsTest, RecordLogsEachCompletedPollAndStopsCleanly) {
   mvtest::TempDir dir;
-  const std::string log = dir.file("status.csv");
+  const std::string log = dir.File("status.csv");
   auto* record = Child<QCheckBox>("RecordCheckBox");
 
   prompts.paths.push_back(log);
@@ -142,7 +142,7 @@ TEST_F(ControlAdditionsTest, RecordLogsEachCompletedPollAndStopsCleanly) {
   EXPECT_FALSE(form.StatusLog().IsOpen());
 
   // A file that is not a status log: message, box off, file untouched.
-  const std::string other = dir.file("notes.csv");
+  const std::string other = dir.File("notes.csv");
   mvtest::WriteFile(other, "a,b\n1,2\n");
   prompts.paths.push_back(other);
   record->click();
@@ -154,7 +154,7 @@ TEST_F(ControlAdditionsTest, RecordLogsEachCompletedPollAndStopsCleanly) {
 
 TEST_F(ControlAdditionsTest, RecordWriteFailureTurnsRecordingOffWithAMessage) {
   mvtest::TempDir dir;
-  const std::string log = dir.file("status.csv");
+  const std::string log = dir.File("status.csv");
   prompts.paths.push_back(log);
   auto* record = Child<QCheckBox>("RecordCheckBox");
   record->click();
@@ -312,15 +312,14 @@ TEST(ControlPortLamps, LinkedThroughThePortWithAVisiblePulse) {
 // With MV_SCREENSHOT_DIR set, the plot and the control window are saved there.
 TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
   mvtest::SimProcess sim;
-  ASSERT_FALSE(sim.path().empty()) << "morvane-sim did not start";
-  mvtest::SimLink link(sim.path());
+  ASSERT_FALSE(sim.Path().empty()) << "morvane-sim did not start";
+  mvtest::SimLink link(sim.Path());
   mv::HeadlessLoop& loop = link.loop;
   PLKDVX::TDVXCOMPort& serial = link.serial;
-  mv::RequestEngine& engine = link.engine;
 
   mvtest::TempDir dir;
   mvtest::ScriptedPrompts prompts;
-  prompts.paths.push_back(dir.file("ramp.csv"));
+  prompts.paths.push_back(dir.File("ramp.csv"));
   TControlStatusForm form;
   form.SetRequests(link.session.Control());
   form.SetPrompts(&prompts);
@@ -354,7 +353,7 @@ TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
   EXPECT_GT(h.ValueAt(mv::PlotSeries::Speed, h.Size() - 1), h.ValueAt(mv::PlotSeries::Speed, 0));
   EXPECT_NE(form.findChild<QLabel*>(QStringLiteral("RoundTripLabel"))->text(), QStringLiteral("-"));
   EXPECT_TRUE(form.findChild<QLabel*>(QStringLiteral("PollRateLabel"))->text().endsWith(QStringLiteral("of 5.0 /s")));
-  EXPECT_EQ(mvtest::ReadFile(dir.file("ramp.csv")).size() > 0, true);
+  EXPECT_EQ(mvtest::ReadFile(dir.File("ramp.csv")).size() > 0, true);
   EXPECT_EQ(form.StatusLog().LinesWritten(), h.Size());
 
   if (const char* shots = std::getenv("MV_SCREENSHOT_DIR"); shots != nullptr && *shots != '\0') {

@@ -49,8 +49,8 @@ class CreateSPLFileFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (int i = 0; i < mv::kSlotCount; ++i) profiles[static_cast<std::size_t>(i)] = mv::MotorProfileDefaults(i);
-    mvtest::WriteFile(dir.file("fw.hex"), Firmware256());
-    std::filesystem::create_directory(dir.file("out"));
+    mvtest::WriteFile(dir.File("fw.hex"), Firmware256());
+    std::filesystem::create_directory(dir.File("out"));
   }
 
   // Opens the window as the main window does and keeps it for the test.
@@ -80,7 +80,7 @@ class CreateSPLFileFormTest : public ::testing::Test {
 
   // Chooses the hex file, the output folder and a name through the window.
   void Prepare(const std::string& folder, const char* name) {
-    prompts.paths = {dir.file("fw.hex"), folder};
+    prompts.paths = {dir.File("fw.hex"), folder};
     Click("SelectHexFileButton");
     Click("SelectSPLFileButton");
     Type("SPLFileNameEdit", name);
@@ -202,14 +202,14 @@ TEST_F(CreateSPLFileFormTest, ChoosersUseTheirTitlesAndStartFolders) {
   EXPECT_EQ(Text("HexFileEdit"), QString());
   EXPECT_EQ(form->HexFilePath(), "");
 
-  prompts.paths = {dir.file("fw.hex")};
+  prompts.paths = {dir.File("fw.hex")};
   Click("SelectHexFileButton");
   EXPECT_EQ(Text("HexFileEdit"), QStringLiteral("fw.hex"));
-  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex"));
+  EXPECT_EQ(form->HexFilePath(), dir.File("fw.hex"));
   prompts.paths = {""};
   Click("SelectHexFileButton");
-  EXPECT_EQ(prompts.fileDialogs.back().initialDir, dir.path()) << "starts in the chosen file's folder";
-  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex")) << "cancel keeps the file";
+  EXPECT_EQ(prompts.fileDialogs.back().initialDir, dir.Path()) << "starts in the chosen file's folder";
+  EXPECT_EQ(form->HexFilePath(), dir.File("fw.hex")) << "cancel keeps the file";
 
   prompts.paths = {""};
   Click("SelectSPLFileButton");
@@ -218,19 +218,19 @@ TEST_F(CreateSPLFileFormTest, ChoosersUseTheirTitlesAndStartFolders) {
   EXPECT_EQ(prompts.folderStarts[0], std::filesystem::current_path().string());
   EXPECT_EQ(Text("SPLFileDirEdit"), QString());
 
-  prompts.paths = {dir.file("out")};
+  prompts.paths = {dir.File("out")};
   Click("SelectSPLFileButton");
-  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.file("out")));
-  EXPECT_EQ(form->SplFileDir(), dir.file("out"));
+  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.File("out")));
+  EXPECT_EQ(form->SplFileDir(), dir.File("out"));
   prompts.paths = {""};
   Click("SelectSPLFileButton");
-  EXPECT_EQ(prompts.folderStarts.back(), dir.path() + "/") << "the chosen folder's parent, with its separator";
-  EXPECT_EQ(form->SplFileDir(), dir.file("out"));
+  EXPECT_EQ(prompts.folderStarts.back(), dir.Path() + "/") << "the chosen folder's parent, with its separator";
+  EXPECT_EQ(form->SplFileDir(), dir.File("out"));
 }
 
 TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBackSettings) {
   Open();
-  Prepare(dir.file("out"), "fw");
+  Prepare(dir.File("out"), "fw");
   Type("FirmwareVersionEdit", "3");
   Click("CreateLSRFileButton");
 
@@ -250,17 +250,17 @@ TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBack
   EXPECT_EQ(LabelText("LSRStartAddrLabel"), QStringLiteral("Start Address: 0x02000"));
   EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 148956 bytes"));
 
-  const std::string ours = mvtest::ReadFile(dir.file("out/fw.spl"));
+  const std::string ours = mvtest::ReadFile(dir.File("out/fw.spl"));
   ASSERT_EQ(ours.size(), 148960u);
   EXPECT_EQ(static_cast<std::uint8_t>(ours[0x4FFC]), 3);
-  std::filesystem::create_directory(dir.file("cli"));
-  const auto r = mvtest::Run({mvtest::CliPath(), "spl", "build", "--hex", dir.file("fw.hex"), "--out",
-                              dir.file("cli/fw.spl"), "--fw-version", "3"});
+  std::filesystem::create_directory(dir.File("cli"));
+  const auto r = mvtest::Run({mvtest::CliPath(), "spl", "build", "--hex", dir.File("fw.hex"), "--out",
+                              dir.File("cli/fw.spl"), "--fw-version", "3"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_TRUE(ours == mvtest::ReadFile(dir.file("cli/fw.spl"))) << "window and command line lay out the same bytes";
+  EXPECT_TRUE(ours == mvtest::ReadFile(dir.File("cli/fw.spl"))) << "window and command line lay out the same bytes";
 
-  EXPECT_EQ(settings.hex_file, dir.file("fw.hex"));
-  EXPECT_EQ(settings.spl_file_dir, dir.file("out"));
+  EXPECT_EQ(settings.hex_file, dir.File("fw.hex"));
+  EXPECT_EQ(settings.spl_file_dir, dir.File("out"));
   EXPECT_EQ(settings.app_start_address, 0x2000u);
   EXPECT_EQ(settings.motor_profile_start_address, 0x4000u);
 }
@@ -269,13 +269,13 @@ TEST_F(CreateSPLFileFormTest, BuildPlacesTheSlotsAndTheShownVersion) {
   profiles[2].SetName("Spindle");
   mv::UpdateChecksum(profiles[2]);
   Open();
-  Prepare(dir.file("out"), "fw");
+  Prepare(dir.File("out"), "fw");
   Type("AppStartAddressLabeledEdit", "0x2000");
   // Typed but not left (Create reached by its access key): what is shown is used.
   EditNamed("FirmwareVersionEdit")->setText(QStringLiteral("12"));
   Click("CreateLSRFileButton");
   EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("12"));
-  const std::string spl = mvtest::ReadFile(dir.file("out/fw.spl"));
+  const std::string spl = mvtest::ReadFile(dir.File("out/fw.spl"));
   ASSERT_EQ(spl.size(), 148960u) << prompts.LastMessage();
   // Slot P03 starts at profile byte 444, word 222 of the motor profile page.
   const std::size_t p = 0x4000, p03 = p + 4 * 222;
@@ -294,22 +294,22 @@ TEST_F(CreateSPLFileFormTest, RefusedBuildsChangeNothing) {
   Open();
   Click("CreateLSRFileButton");
   EXPECT_EQ(prompts.LastMessage(), "ERROR: - Hex file not selected.");
-  Prepare(dir.file("out"), "");
+  Prepare(dir.File("out"), "");
   Click("CreateLSRFileButton");
   EXPECT_EQ(prompts.LastMessage(), "ERROR: - SPL file name not selected.");
 
   // An existing file is never replaced, and nothing is handed back.
-  mvtest::WriteFile(dir.file("out/keep.spl"), "precious");
+  mvtest::WriteFile(dir.File("out/keep.spl"), "precious");
   Type("SPLFileNameEdit", "keep");
   Type("AppStartAddressLabeledEdit", "0x2800");
   Click("CreateLSRFileButton");
   EXPECT_EQ(prompts.LastMessage(), "ERROR: - SPL file name already exists.");
-  EXPECT_EQ(mvtest::ReadFile(dir.file("out/keep.spl")), "precious");
+  EXPECT_EQ(mvtest::ReadFile(dir.File("out/keep.spl")), "precious");
   EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type:"));
 
   // A firmware with data in the motor profile page.
-  mvtest::WriteFile(dir.file("bad.hex"), Firmware256(true));
-  prompts.paths = {dir.file("bad.hex")};
+  mvtest::WriteFile(dir.File("bad.hex"), Firmware256(true));
+  prompts.paths = {dir.File("bad.hex")};
   Click("SelectHexFileButton");
   Type("AppStartAddressLabeledEdit", "0x2000");
   Type("SPLFileNameEdit", "new");
@@ -317,7 +317,7 @@ TEST_F(CreateSPLFileFormTest, RefusedBuildsChangeNothing) {
   Click("CreateLSRFileButton");
   ASSERT_EQ(prompts.messages.size(), shown + 1);
   EXPECT_EQ(prompts.LastMessage(), "ERROR: - Motor profile flash page 8 must be blank.");
-  EXPECT_FALSE(mvtest::FileExists(dir.file("out/new.spl")));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("out/new.spl")));
   EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 0 bytes"));
 
   EXPECT_EQ(settings.hex_file, "");
@@ -327,21 +327,21 @@ TEST_F(CreateSPLFileFormTest, RefusedBuildsChangeNothing) {
 
 TEST_F(CreateSPLFileFormTest, UnwritableFileShowsErrorThenSummaryAndStillHandsBack) {
   Open();
-  Prepare(dir.file("no/such/folder"), "fw");
+  Prepare(dir.File("no/such/folder"), "fw");
   Click("CreateLSRFileButton");
   ASSERT_EQ(prompts.messages.size(), 2u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - Unable to create SPL file.");
   EXPECT_EQ(prompts.messages[1].rfind("Bootloader flash pages = 0 to 3.\n", 0), 0u);
-  EXPECT_FALSE(mvtest::FileExists(dir.file("no")));
-  EXPECT_EQ(settings.spl_file_dir, dir.file("no/such/folder"));
-  EXPECT_EQ(settings.hex_file, dir.file("fw.hex"));
+  EXPECT_FALSE(mvtest::FileExists(dir.File("no")));
+  EXPECT_EQ(settings.spl_file_dir, dir.File("no/such/folder"));
+  EXPECT_EQ(settings.hex_file, dir.File("fw.hex"));
 }
 
 TEST_F(CreateSPLFileFormTest, DefaultsTakeTheCallersSettingsAgain) {
-  settings.hex_file = dir.file("fw.hex");
-  settings.spl_file_dir = dir.file("out");
+  settings.hex_file = dir.File("fw.hex");
+  settings.spl_file_dir = dir.File("out");
   Open();
-  prompts.paths = {dir.file("other.hex"), dir.path()};
+  prompts.paths = {dir.File("other.hex"), dir.Path()};
   Click("SelectHexFileButton");
   Click("SelectSPLFileButton");
   Type("AppStartAddressLabeledEdit", "0x3000");
@@ -350,10 +350,10 @@ TEST_F(CreateSPLFileFormTest, DefaultsTakeTheCallersSettingsAgain) {
   Type("FirmwareVersionEdit", "42");
   Click("DefaultsButton");
   EXPECT_EQ(Text("HexFileEdit"), QStringLiteral("fw.hex"));
-  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.file("out")));
+  EXPECT_EQ(Text("SPLFileDirEdit"), QString::fromStdString(dir.File("out")));
   EXPECT_EQ(Text("AppStartAddressLabeledEdit"), QStringLiteral("0x02000"));
   EXPECT_EQ(Text("MotorProfileStartAddressLabeledEdit"), QStringLiteral("0x04000"));
-  EXPECT_EQ(form->HexFilePath(), dir.file("fw.hex"));
+  EXPECT_EQ(form->HexFilePath(), dir.File("fw.hex"));
   EXPECT_EQ(form->MotorProfileStartAddress(), 0x4000u);
   EXPECT_EQ(Text("SPLFileNameEdit"), QStringLiteral("keep.spl"));
   EXPECT_EQ(Text("FirmwareVersionEdit"), QStringLiteral("42"));
