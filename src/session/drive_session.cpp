@@ -37,13 +37,11 @@ void DriveSession::PortReported(PLKDVX::TReportType type, const std::string& fun
                                 const std::string& file, int line, int err) {
   const PLKDVX::TReportCode code = port_.ReportCode();
   if (code == PLKDVX::rcOpenDevice) openError_ = err;
-  if (code == PLKDVX::rcDeviceGone && port_.GetOpened()) deviceGone_ = true;
   if (OnReport) OnReport(PortReport{type, func, desc, file, line, err, code});
 }
 
 bool DriveSession::Open() {
   openError_ = 0;
-  deviceGone_ = false;
   port_.Open();
   return port_.GetOpened();
 }

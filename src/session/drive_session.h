@@ -71,8 +71,6 @@ class DriveSession final : private MainRequestsView, private ControlStatusView {
   // (OpenError() then tells why, 0 when the device itself was not the cause).
   bool Open();
   int OpenError() const { return openError_; }
-  // Since the port was last opened, a worker has found its device gone.
-  bool DeviceGone() const { return deviceGone_; }
 
   // --- configuration ---
   // The image builder's settings of this run.
@@ -121,7 +119,6 @@ class DriveSession final : private MainRequestsView, private ControlStatusView {
   MainRequests main_;
   ControlStatusRequests control_;
   int openError_ = 0;
-  bool deviceGone_ = false;
   ImageBuilderSettings builder_;
   AppConfig saved_;
   std::string configFileName_;
