@@ -26,6 +26,7 @@
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "support/platform_fake.h"
+#include "support/raw_pty.h"
 
 namespace {
 
@@ -62,23 +63,6 @@ double IdleWakeUpsPerSecond(PLKDVX::TDVXCOMPort& port, mv::HeadlessLoop& loop) {
   return static_cast<double>(after - before) / std::chrono::duration<double>(kIdle).count();
 }
 
-struct Pty {
-  int master = -1, slave = -1;
-  std::string path;
-  Pty() {
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
-    path = ::ttyname(slave);
-  }
-  ~Pty() {
-    if (master >= 0) ::close(master);
-    if (slave >= 0) ::close(slave);
-  }
-};
-
 }  // namespace
 
 int main() {
@@ -88,11 +72,11 @@ int main() {
     std::printf("idle fake: %.2f wake-ups/s\n", IdleWakeUpsPerSecond(port, loop));
   }
   {
-    Pty pty;
+    mvtest::RawPty pty;
     mv::HeadlessLoop loop;
     PLKDVX::TDVXCOMPort port(loop.Queue());
     port.SetBaudRate(PLKDVX::br115200);
-    port.SetDevicePathOverride(pty.path);
+    port.SetDevicePathOverride(pty.Path());
     std::printf("idle pty: %.2f wake-ups/s\n", IdleWakeUpsPerSecond(port, loop));
   }
   if (const char* uart = std::getenv("MV_BENCH_UART")) {
@@ -105,21 +89,21 @@ int main() {
   {
     // A source that never pauses, a handler that takes a little time, and a
     // 10 ms timer on the same thread: how late does the timer get?
-    Pty pty;
+    mvtest::RawPty pty;
     mv::HeadlessLoop loop;
     PLKDVX::TDVXCOMPort port(loop.Queue());
     port.SetBaudRate(PLKDVX::br115200);
-    port.SetDevicePathOverride(pty.path);
+    port.SetDevicePathOverride(pty.Path());
     long received = 0;
     port.OnRxChar = [&](void*, std::uint8_t) { ++received; };
     if (!port.Open()) return 2;
     std::atomic<bool> stop{false};
-    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);  // never stuck once the port is gone
+    ::fcntl(pty.Master(), F_SETFL, ::fcntl(pty.Master(), F_GETFL) | O_NONBLOCK);  // never stuck once the port is gone
     std::thread writer([&] {
       std::uint8_t chunk[256];
       for (int i = 0; i < 256; ++i) chunk[i] = static_cast<std::uint8_t>(i);
       while (!stop) {
-        if (::write(pty.master, chunk, sizeof chunk) < 0) std::this_thread::sleep_for(50us);
+        if (::write(pty.Master(), chunk, sizeof chunk) < 0) std::this_thread::sleep_for(50us);
       }
     });
     std::unique_ptr<mv::Timer> timer = loop.CreateTimer();

@@ -25,6 +25,7 @@
 
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "support/raw_pty.h"
 
 namespace {
 
@@ -33,29 +34,6 @@ constexpr int kCom = 9;
 constexpr std::size_t kBytes = 300000;
 constexpr int kLatencySamples = 3000;
 constexpr double kLineRate = 11520.0;  // 115200 bit/s, 10 bits a byte
-
-struct Pty {
-  int master = -1, slave = -1;
-  std::string path;
-  Pty() {
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      std::perror("openpty");
-      std::exit(2);
-    }
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
-    ::tcgetattr(slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(slave, TCSANOW, &t);
-    path = ::ttyname(slave);
-  }
-  ~Pty() {
-    ::close(master);
-    ::close(slave);
-  }
-};
 
 std::vector<std::uint8_t> Payload() {
   std::vector<std::uint8_t> data(kBytes);
@@ -74,7 +52,7 @@ void WriteAll(int fd, const std::vector<std::uint8_t>& data) {
 // One reader thread, one consumer, a one-slot hand-off: the same job as the
 // component without the component.
 double BareBytesPerSecond() {
-  Pty pty;
+  mvtest::RawPty pty;
   const auto data = Payload();
   std::mutex mu;
   std::condition_variable cv;
@@ -84,7 +62,7 @@ double BareBytesPerSecond() {
   std::thread reader([&] {
     for (std::size_t i = 0; i < kBytes; ++i) {
       std::uint8_t b;
-      if (::read(pty.slave, &b, 1) != 1) break;
+      if (::read(pty.Slave(), &b, 1) != 1) break;
       std::unique_lock<std::mutex> lock(mu);
       slot = b;
       full = true;
@@ -93,7 +71,7 @@ double BareBytesPerSecond() {
     }
   });
   const Clock::time_point start = Clock::now();
-  std::thread writer([&] { WriteAll(pty.master, data); });
+  std::thread writer([&] { WriteAll(pty.Master(), data); });
   std::uint64_t sum = 0;
   while (consumed < kBytes) {
     std::unique_lock<std::mutex> lock(mu);
@@ -125,8 +103,8 @@ int main() {
   double handoff = 0;
   double p99us = 0;
   {
-    Pty pty;
-    if (::symlink(pty.path.c_str(), link.c_str()) != 0) {
+    mvtest::RawPty pty;
+    if (::symlink(pty.Path().c_str(), link.c_str()) != 0) {
       std::perror("symlink");
       return 2;
     }
@@ -157,7 +135,7 @@ int main() {
     // Throughput.
     const auto data = Payload();
     const Clock::time_point start = Clock::now();
-    std::thread writer([&] { WriteAll(pty.master, data); });
+    std::thread writer([&] { WriteAll(pty.Master(), data); });
     loop.RunUntil([&] { return received >= kBytes; }, std::chrono::seconds(30));
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
@@ -172,7 +150,7 @@ int main() {
         const std::uint8_t b = static_cast<std::uint8_t>(i % 200);
         // Each byte is handled before the next goes, so a value's slot is free.
         sentAt[b].store(Clock::now().time_since_epoch().count());
-        while (::write(pty.master, &b, 1) != 1) {
+        while (::write(pty.Master(), &b, 1) != 1) {
         }
         for (int h = handled.load(std::memory_order_acquire); h <= i; h = handled.load(std::memory_order_acquire))
           handled.wait(h);

@@ -92,6 +92,13 @@ void SyncFolder(const std::string& folder) {
   }
 }
 
+// Why an existing path cannot be read or replaced as a file; "" when it can.
+std::string NotAPlainFile(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return Reason(EISDIR);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return {};
+}
+
 // The temporary file's name in the target's folder: short and fixed in
 // length, so that it is legal wherever the target's own name is (a name of
 // up to 255 bytes leaves no room for a suffix).
@@ -211,13 +218,9 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& mes
     message = ReadError(what, path, Reason(errno));
     return false;
   }
-  if (S_ISDIR(st.st_mode)) {
-    message = ReadError(what, path, Reason(EISDIR));
-    return false;
-  }
   // Devices and FIFOs may never end (or block); only plain files are read.
-  if (!S_ISREG(st.st_mode)) {
-    message = ReadError(what, path, "not a regular file");
+  if (const std::string why = NotAPlainFile(st); !why.empty()) {
+    message = ReadError(what, path, why);
     return false;
   }
   std::string data;
@@ -285,13 +288,9 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
   Fd existing(-1);
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      message = WriteError(what, path, Reason(EISDIR));
-      return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      // A device or pipe cannot be replaced by renaming; refuse rather than swap it for a plain file.
-      message = WriteError(what, path, "not a regular file");
+    // A device or pipe cannot be replaced by renaming; refuse rather than swap it for a plain file.
+    if (const std::string why = NotAPlainFile(st); !why.empty()) {
+      message = WriteError(what, path, why);
       return false;
     }
     // An existing file must be one the user may write: a rename needs only

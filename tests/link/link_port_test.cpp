@@ -20,6 +20,7 @@
 #include "serial/headless_loop.h"
 #include "session/drive_session.h"
 #include "support/platform_fake.h"
+#include "support/raw_pty.h"
 #include "support/sim_link.h"
 
 namespace {
@@ -50,15 +51,9 @@ std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet) {
 // what leaves is exactly the one frame the port accepted, never a later
 // request's bytes in its place and never a mix of two frames.
 TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
-  int master = -1, slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  termios t{};
-  ::tcgetattr(master, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(master, TCSANOW, &t);
-  ::tcgetattr(slave, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(slave, TCSANOW, &t);
+  mvtest::RawPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const int master = pty.Master(), slave = pty.Slave();
   // Fill the line before the port opens: its writes then block. The kernel
   // moves written bytes on between its buffers for a moment, so the line
   // counts as full once it has taken nothing for a while.
@@ -78,7 +73,7 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
   ASSERT_GT(filler, 0u);
 
   {
-    mvtest::SimLink link(::ttyname(slave));
+    mvtest::SimLink link(pty.Path());
     int refused = 0;
     link.session.OnReport = [&](const mv::PortReport& r) { refused += r.desc == "Tx is busy"; };
     ASSERT_TRUE(link.serial.Open());
@@ -112,8 +107,6 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
     EXPECT_EQ(std::vector<std::uint8_t>(wire.begin() + static_cast<long>(filler), wire.end()), expected);
     link.serial.Close();
   }
-  ::close(master);
-  ::close(slave);
 }
 
 // Entry points of the engine, counted while they run.

@@ -29,27 +29,14 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/hex_gen.h"
+#include "support/qt_wait.h"
 #include "support/test_support.h"
 
 using namespace mv::ui;  // the windows
 
 namespace {
 
-// Runs the event loop until done() or the time is up.
-bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  QEventLoop loop;
-  QTimer tick;
-  QTimer deadline;
-  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  deadline.setSingleShot(true);
-  tick.start(20);
-  deadline.start(ms);
-  if (!done()) loop.exec();
-  return done();
-}
+using mvtest::WaitFor;
 
 std::string Output(const QString& program, const QStringList& args) {
   QProcess p;

@@ -15,6 +15,7 @@
 
 #include "app/ui/log_window.h"
 #include "app/ui/main_form.h"
+#include "support/qt_wait.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -22,22 +23,7 @@ namespace mainform {
 
 using mv::ui::TMainForm;
 
-// Runs the event loop, as the application does, until done() or the time is up.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer tick;
-  QTimer deadline;
-  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  deadline.setSingleShot(true);
-  tick.start(5);
-  deadline.start(ms);
-  loop.exec();
-  return done();
-}
+using mvtest::WaitFor;
 
 class MainFormFixture : public ::testing::Test {
  protected:
