@@ -53,6 +53,20 @@ def test_a_request_without_a_usable_answer_is_abandoned_at_its_step(start_sim, o
         assert str(e.value).endswith(cli_says(other.path, "status").split("first: ")[1].strip())
 
 
+def test_a_failed_poll_is_raised_and_polling_goes_on(start_sim):
+    sim = start_sim("--fault", "badcode:0x60:2")
+    with morvane.Drive(device=sim.path) as drive:
+        poll = drive.poll(200, count=3)
+        assert next(poll).complete
+        with pytest.raises(morvane.RequestAbandoned) as e:
+            next(poll)
+        assert (e.value.step, e.value.outcome) == (4, "bad_code")
+        assert next(poll).complete  # a soak run keeps going after one bad answer
+        with pytest.raises(StopIteration):
+            next(poll)
+        assert drive.counters.errs == 1 and drive.counters.busy == 0
+
+
 def test_a_profile_with_a_bad_checksum_never_reaches_the_slot(start_sim):
     sim = start_sim("--fault", "badsum:0x35:2")
     with morvane.Drive(device=sim.path) as drive:
