@@ -8,6 +8,7 @@
 // several threads apart; it is only ever taken without the GIL, so a thread
 // waiting for it never holds up the one that has it.
 #include <Python.h>
+#include <cxxabi.h>
 #include <pybind11/stl.h>
 
 #include <cctype>
@@ -16,6 +17,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "control/status_requests.h"
 #include "python/binding.h"
@@ -27,7 +30,8 @@ namespace mv::python {
 
 namespace {
 
-struct PyDrive {
+class PyDrive {
+ public:
   std::unique_ptr<BlockingDrive> drive;
   std::mutex mutex;
 
@@ -37,36 +41,68 @@ struct PyDrive {
     const std::lock_guard<std::mutex> lock(mutex);
     if (!drive) return;
     drive->BindToCurrentThread();
+    graveyard.clear();
     drive.reset();
   }
 
+  // A poller whose iterator has gone; its timer belongs to the drive's loop,
+  // which another thread may be running, so it is destroyed by the next
+  // call under the drive's lock.
+  void Bury(std::unique_ptr<StatusPoller> poller) {
+    const std::lock_guard<std::mutex> lock(graveyardMutex);
+    graveyard.push_back(std::move(poller));
+  }
+
   // Runs f(drive) without the GIL, under the drive's lock, on this thread.
+  //
+  // Not py::gil_scoped_release: its destructor takes the GIL back, and a
+  // daemon thread that does so while the interpreter exits is ended right
+  // there (pthread_exit), by an unwind that no destructor may pass: the
+  // process would abort. Taken back here, the unwind goes up like any other.
   template <class F>
   auto With(F&& f) -> decltype(f(*drive)) {
-    const py::gil_scoped_release nogil;
+    using Result = decltype(f(*drive));
+    PyThreadState* state = PyEval_SaveThread();
+    try {
+      if constexpr (std::is_void_v<Result>) {
+        Locked(f);
+        PyEval_RestoreThread(state);
+      } else {
+        Result result = Locked(f);
+        PyEval_RestoreThread(state);
+        return result;
+      }
+    } catch (abi::__forced_unwind&) {
+      throw;  // the thread is being ended: nothing may touch Python
+    } catch (...) {
+      PyEval_RestoreThread(state);
+      throw;
+    }
+  }
+
+ private:
+  template <class F>
+  auto Locked(F& f) -> decltype(f(*drive)) {
     const std::lock_guard<std::mutex> lock(mutex);
     drive->BindToCurrentThread();
+    {
+      const std::lock_guard<std::mutex> buried(graveyardMutex);
+      graveyard.clear();
+    }
     return f(*drive);
   }
+
+  std::mutex graveyardMutex;
+  std::vector<std::unique_ptr<StatusPoller>> graveyard;
 };
 
 struct PyPoll {
-  py::object owner;  // the Drive, kept alive as long as its poller
+  py::object owner;  // the Drive, alive as long as its poller
   PyDrive* drive = nullptr;
   std::unique_ptr<StatusPoller> poller;
 
   ~PyPoll() {
-    if (!poller) return;
-    // The poller's timer belongs to the drive's loop, which another thread
-    // may be running: released under the drive's lock, taken without the GIL.
-    if (drive->mutex.try_lock()) {
-      poller.reset();
-      drive->mutex.unlock();
-      return;
-    }
-    const py::gil_scoped_release nogil;
-    const std::lock_guard<std::mutex> lock(drive->mutex);
-    poller.reset();
+    if (poller) drive->Bury(std::move(poller));
   }
 };
 

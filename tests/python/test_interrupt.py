@@ -74,3 +74,22 @@ def test_waiting_for_the_drive_lets_other_threads_run(sim):
             stop.set()
             counter.join()
     assert during > 10000
+
+
+@pytest.mark.parametrize("work", ["for status in drive.poll(200): pass", "while True: drive.status()"])
+def test_a_script_may_exit_while_a_daemon_thread_waits_for_the_drive(sim, work):
+    # The interpreter ends daemon threads as they come back to Python; one
+    # that is waiting for the drive then must not take the process down.
+    script = ("import morvane, threading, time\n"
+              f"drive = morvane.Drive(device={sim.path!r})\n"
+              "def work():\n"
+              f"    {work}\n"
+              "threading.Thread(target=work, daemon=True).start()\n"
+              "time.sleep(0.5)\n"
+              "print('exiting', flush=True)\n")
+    for _ in range(3):
+        r = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30,
+                           env=child_env())
+        assert (r.returncode, r.stdout) == (0, "exiting\n"), r.stderr
+    with morvane.Drive(device=sim.path) as drive:
+        assert drive.status().complete
