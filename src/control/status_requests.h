@@ -84,7 +84,9 @@ struct StatusValues {
 
   bool Has(StatusField f) const { return (received >> static_cast<unsigned>(f)) & 1u; }
   std::uint16_t Raw(StatusField f) const { return raw[static_cast<std::size_t>(f)]; }
-  double PhaseCurrentA() const { return Raw(StatusField::PhaseCurrent) * 0.1; }
+  // Tenths divided by ten: the nearest double to the value shown (12.3, not
+  // 12.300000000000001 as a product with 0.1 can give).
+  double PhaseCurrentA() const { return Raw(StatusField::PhaseCurrent) / 10.0; }
   std::uint32_t SpeedRpm() const { return Raw(StatusField::MotorSpeed) * 10u; }
   std::uint32_t PhasePowerW() const { return Raw(StatusField::PhasePower); }
   std::uint16_t StatusWord() const { return Raw(StatusField::Status); }
@@ -92,7 +94,7 @@ struct StatusValues {
   std::uint16_t InternalStatusWord() const { return Raw(StatusField::InternalStatus); }
   std::uint32_t MotorTempR() const { return Raw(StatusField::MotorTemp); }
   std::uint32_t Torque() const { return Raw(StatusField::MotorTorque); }
-  double BusVoltageV() const { return Raw(StatusField::BusVoltage) * 0.1; }
+  double BusVoltageV() const { return Raw(StatusField::BusVoltage) / 10.0; }
 };
 
 class ControlStatusView {

@@ -162,6 +162,10 @@ std::string CompareValueWithUnit(const CompareField& f, const MotorProfile& p) {
   return f.unit.empty() ? text : text + " " + f.unit;
 }
 
+std::string CompareDiffLine(const CompareField& f, const MotorProfile& a, const MotorProfile& b) {
+  return f.key + ": " + CompareValueWithUnit(f, a) + " -> " + CompareValueWithUnit(f, b);
+}
+
 bool CompareFieldEqual(const CompareField& f, const MotorProfile& a, const MotorProfile& b) {
   return std::memcmp(a.bytes.data() + f.offset, b.bytes.data() + f.offset, f.width) == 0;
 }

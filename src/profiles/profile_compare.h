@@ -45,6 +45,9 @@ const CompareField* FindCompareField(const std::string& key);
 std::string CompareValueText(const CompareField& f, const MotorProfile& p);
 // The value followed by its unit ("35.0 V", "6000 RPM"); text fields quoted.
 std::string CompareValueWithUnit(const CompareField& f, const MotorProfile& p);
+// One differing field as `profile diff` prints it: "key: A -> B", both
+// values with their units ("cont_under_voltage_trip: 35.0 V -> 36.0 V").
+std::string CompareDiffLine(const CompareField& f, const MotorProfile& a, const MotorProfile& b);
 // Raw bytes of the field equal.
 bool CompareFieldEqual(const CompareField& f, const MotorProfile& a, const MotorProfile& b);
 

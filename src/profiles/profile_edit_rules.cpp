@@ -92,18 +92,30 @@ std::string FormatTenths(std::uint32_t tenths) {
 
 namespace {
 
-// Reads a text in tenths: the typed real number within [min, max] tenths
-// (fallback in tenths), times ten with the fraction dropped.
-std::uint16_t ClampTenths(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
-  const double v = ClampRealText(text, min / 10.0, max / 10.0, fallback / 10.0);
+// A real number in tenths: within [min, max] tenths, times ten with the
+// fraction dropped.
+std::uint16_t TenthsOf(double v, std::int32_t min, std::int32_t max) {
+  v = std::clamp(v, min / 10.0, max / 10.0);
   return static_cast<std::uint16_t>(std::trunc(v * 10.0));
 }
 
-// Reads a speed typed in RPM, stored in units of 10 RPM.
-std::uint16_t ClampSpeed(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
-  const std::int32_t rpm = ClampIntText(text, min, max, static_cast<std::int32_t>(fallback) * 10);
-  return static_cast<std::uint16_t>(rpm / 10);
+// A speed in RPM within [min, max], stored in units of 10 RPM.
+std::uint16_t SpeedUnitsOf(double rpm, std::int32_t min, std::int32_t max) {
+  return static_cast<std::uint16_t>(
+      static_cast<std::int32_t>(std::clamp(rpm, static_cast<double>(min), static_cast<double>(max))) / 10);
 }
+
+// Reads a text in tenths: the typed real number (fallback in tenths).
+std::uint16_t ClampTenths(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
+  return TenthsOf(ClampRealText(text, min / 10.0, max / 10.0, fallback / 10.0), min, max);
+}
+
+// Reads a speed typed in RPM.
+std::uint16_t ClampSpeed(const std::string& text, std::int32_t min, std::int32_t max, std::uint16_t fallback) {
+  return SpeedUnitsOf(ClampIntText(text, min, max, static_cast<std::int32_t>(fallback) * 10), min, max);
+}
+
+bool IsWhole(double v) { return std::isfinite(v) && std::trunc(v) == v; }
 
 std::string SpeedText(std::uint16_t stored) { return std::to_string(static_cast<std::uint32_t>(stored) * 10); }
 
@@ -137,6 +149,19 @@ std::string CommitNumericEdit(const NumericEdit& f, const std::string& text, Mot
     case EditKind::Tenths: working.SetU16(f.offset, ClampTenths(text, f.min, f.max, working.U16(f.offset))); break;
   }
   return NumericEditText(f, working);
+}
+
+bool SetNumericEditValue(const NumericEdit& f, double value, MotorProfile& p) {
+  if (std::isnan(value) || (f.kind != EditKind::Tenths && !IsWhole(value) && std::isfinite(value))) return false;
+  switch (f.kind) {
+    case EditKind::Integer:
+      p.SetU16(f.offset,
+               static_cast<std::uint16_t>(std::clamp(value, static_cast<double>(f.min), static_cast<double>(f.max))));
+      break;
+    case EditKind::Speed: p.SetU16(f.offset, SpeedUnitsOf(value, f.min, f.max)); break;
+    case EditKind::Tenths: p.SetU16(f.offset, TenthsOf(value, f.min, f.max)); break;
+  }
+  return true;
 }
 
 namespace {
@@ -207,6 +232,14 @@ std::string VfCellText(const VfTable& table, int row, int column) {
   if (!ValidCell(row, column)) return {};
   const std::uint16_t v = table[CellIndex(row, column)];
   return kVfRows[static_cast<std::size_t>(row)].tenths ? FormatTenths(v) : SpeedText(v);
+}
+
+bool SetVfCellValue(VfTable& table, int row, int column, double value) {
+  if (!ValidCell(row, column) || std::isnan(value)) return false;
+  const VfRow& r = kVfRows[static_cast<std::size_t>(row)];
+  if (!r.tenths && !IsWhole(value) && std::isfinite(value)) return false;
+  table[CellIndex(row, column)] = r.tenths ? TenthsOf(value, r.min, r.max) : SpeedUnitsOf(value, r.min, r.max);
+  return true;
 }
 
 std::string CommitVfCell(VfTable& table, int row, int column, const std::string& text) {

@@ -62,6 +62,15 @@ std::string NumericEditText(const NumericEdit& f, const MotorProfile& working);
 std::string CommitNumericEdit(const NumericEdit& f, const std::string& text, MotorProfile& working,
                               MotorProfile& accepted);
 
+// A value given as a number rather than typed (a script): the same range and
+// storage as the edit's text, in the units the edit shows, into `p`. Integer
+// and speed edits take whole numbers (speeds in RPM, the remainder of 10
+// dropped), tenths edits real numbers (the fraction beyond one decimal
+// dropped); out-of-range values, infinities included, are pulled to the
+// nearest limit. False, nothing changed, for NaN or a fraction given to a
+// whole-number edit.
+bool SetNumericEditValue(const NumericEdit& f, double value, MotorProfile& p);
+
 // Name and comment. Text is single-byte (Latin-1) characters; it is cut at a
 // NUL and to the field's width. An empty text brings the last-accepted text
 // back. Returns the text to show again.
@@ -101,6 +110,10 @@ void SetVfTable(MotorProfile& p, const VfTable& table);
 
 // Text of cell (row, column). Out-of-range row or column gives "".
 std::string VfCellText(const VfTable& table, int row, int column);
+// A cell given as a number (RPM, or volts for the voltage rows), with the
+// same rules as SetNumericEditValue. False, nothing changed, for NaN, a
+// fraction in a speed row or a row or column out of range.
+bool SetVfCellValue(VfTable& table, int row, int column, double value);
 // Commits a cell's text into the table and returns the text to show again.
 // Out-of-range row or column changes nothing and returns "".
 std::string CommitVfCell(VfTable& table, int row, int column, const std::string& text);

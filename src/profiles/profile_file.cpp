@@ -62,8 +62,9 @@ std::string Key(const char* name) { return std::string(name) + ": "; }
 
 }  // namespace
 
-bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message) {
+bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message, int& line) {
   char buf[160];
+  line = 0;
   if (lines.size() != static_cast<std::size_t>(kProfileFileLines)) {
     std::snprintf(buf, sizeof buf, "ERROR: - invalid motor profile file size, got %zu lines, expected %d", lines.size(),
                   kProfileFileLines);
@@ -72,24 +73,29 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   }
   for (int n : kBlankLines) {
     if (!Line(lines, n).empty()) {
+      line = n;
       message = "ERROR: - line #" + std::to_string(n) + " not blank";
       return false;
     }
   }
   if (Line(lines, 1) != kProfileFileHeader) {
+    line = 1;
     message = "ERROR: - invalid header";
     return false;
   }
   std::uint32_t major = 0, minor = 0;
   if (ParseUnsignedField(Line(lines, 3), "vers_major: ", 0, 999, major) != FieldOk) {
+    line = 3;
     message = "ERROR: - invalid vers_major: field";
     return false;
   }
   if (ParseUnsignedField(Line(lines, 4), "vers_minor: ", 0, 999, minor) != FieldOk) {
+    line = 4;
     message = "ERROR: - invalid vers_minor: field";
     return false;
   }
   if (major != 1 || minor != 1) {
+    line = major != 1 ? 3 : 4;
     std::snprintf(buf, sizeof buf, "ERROR: - invalid configuration file version, got V%u.%u, expected V%d.%d", major,
                   minor, 1, 1);
     message = buf;
@@ -100,11 +106,13 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   char name[kNameBytes] = {};
   char comment[kCommentBytes] = {};
   if (ParseTextFieldToBuffer(Line(lines, 6), "name: ", 1, static_cast<std::int32_t>(kNameMaxChars), name) != FieldOk) {
+    line = 6;
     message = "ERROR: - invalid name: field";
     return false;
   }
   if (ParseTextFieldToBuffer(Line(lines, 7), "comment: ", 0, static_cast<std::int32_t>(kCommentMaxChars), comment) !=
       FieldOk) {
+    line = 7;
     message = "ERROR: - invalid comment: field";
     return false;
   }
@@ -115,6 +123,7 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
     const ScalarField& f = kScalarFields[i];
     std::uint16_t v = 0;
     if (ParseU16Field(Line(lines, f.fileLine), Key(f.key), f.min, f.max, v) != FieldOk) {
+      line = f.fileLine;
       message = kScalarMessages[i];
       return false;
     }
@@ -126,6 +135,7 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   for (const VfArray& a : kVfArrays) {
     const std::string prefix = std::string("ERROR: - ") + a.key + ": field";
     std::string text;
+    line = a.fileLine;
     if (ParseTextField(Line(lines, a.fileLine), Key(a.key), static_cast<std::int32_t>(kVfMinTextLength),
                        static_cast<std::int32_t>(a.maxTextLength), text) != FieldOk) {
       message = prefix + " length";
@@ -147,6 +157,7 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   }
 
   std::uint16_t stored = 0;
+  line = 54;
   if (ParseU16Field(Line(lines, 54), "checksum: ", 0, 65535, stored) != FieldOk) {
     message = "ERROR: - checksum: field";
     return false;
@@ -160,17 +171,29 @@ bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile&
   }
   p.SetChecksum(stored);
   out = p;
+  line = 0;
   return true;
 }
 
-bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message) {
+bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message) {
+  int line = 0;
+  return ParseMotorProfileLines(lines, out, message, line);
+}
+
+bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message, int& line) {
   std::vector<std::string> lines;
   std::string err;
+  line = 0;
   if (!ReadTextLines(path, lines, err, "motor profile file")) {
     message = "ERROR: - " + err;
     return false;
   }
-  return ParseMotorProfileLines(lines, out, message);
+  return ParseMotorProfileLines(lines, out, message, line);
+}
+
+bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message) {
+  int line = 0;
+  return readMotorProfileFile(path, out, message, line);
 }
 
 std::vector<std::string> MotorProfileFileLines(const MotorProfile& p) {

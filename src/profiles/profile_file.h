@@ -20,8 +20,14 @@ inline constexpr const char* kProfileFileHeader = "Motor Profile Configuration F
 // "ERROR: - unable to read motor profile file PATH: REASON".
 bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message);
 
+// The same, with the number of the line whose check failed in `line`
+// (1..55), or 0 when the file was refused as a whole (unreadable, or not 55
+// lines) and on success.
+bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message, int& line);
+
 // The same checks on lines already in memory.
 bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message);
+bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message, int& line);
 
 // The 55 lines for a record; the stored checksum is written as it is and no
 // range is checked.

@@ -1,6 +1,8 @@
 // Commit rules of the profile editor and the V/F table editor.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <set>
 #include <string>
 
@@ -115,6 +117,51 @@ TEST(ProfileEditCommit, NameAndCommentFallBackWhenEmptyAndKeepPadding) {
   // A text with a NUL in it ends there; only a NUL is as good as empty.
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, std::string("AB\0CD", 5), w, a), "AB");
   EXPECT_EQ(CommitTextEdit(TextEdit::Name, std::string("\0CD", 3), w, a), "AB");
+}
+
+// A number given by a script lands where the same number typed would, for
+// every edit and cell, in range and out of it.
+TEST(ProfileEditCommit, NumbersGivenByAScriptFollowTheTypedRules) {
+  for (const NumericEdit& f : kNumericEdits) {
+    SCOPED_TRACE(f.control);
+    const bool tenths = f.kind == EditKind::Tenths;
+    for (double v : {-5.0, 0.0, 1.0, 7.0, 35.37, 42.0, 250.0, 1234.0, 6005.0, 99999.0, 250000.0}) {
+      if (!tenths && v != static_cast<double>(static_cast<long long>(v))) continue;
+      MotorProfile typed = MotorProfileDefaults(0), accepted = typed, given = typed;
+      CommitNumericEdit(f, tenths ? std::to_string(v) : std::to_string(static_cast<long long>(v)), typed, accepted);
+      ASSERT_TRUE(SetNumericEditValue(f, v, given)) << v;
+      EXPECT_EQ(given.U16(f.offset), typed.U16(f.offset)) << v;
+    }
+  }
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  const NumericEdit& poles = *FindNumericEdit("MotPolePairsLabeledEdit");
+  const NumericEdit& volts = *FindNumericEdit("ContUnderVoltageTripLabeledEdit");
+  MotorProfile p = MotorProfileDefaults(0);
+  const MotorProfile before = p;
+  EXPECT_FALSE(SetNumericEditValue(poles, 2.5, p));  // a whole-number edit takes no fraction
+  EXPECT_FALSE(SetNumericEditValue(volts, std::nan(""), p));
+  EXPECT_EQ(p, before);
+  EXPECT_TRUE(SetNumericEditValue(volts, kInfinity, p));
+  EXPECT_EQ(p.U16(off::cont_under_voltage_trip), 550);
+  EXPECT_TRUE(SetNumericEditValue(poles, -kInfinity, p));
+  EXPECT_EQ(p.U16(off::motor_pole_pairs), 1);
+
+  for (int row = 0; row < kVfRowCount; ++row) {
+    for (double v : {-1.0, 0.0, 12.34, 250.0, 12345.0, 250000.0}) {
+      const bool whole = v == static_cast<double>(static_cast<long long>(v));
+      VfTable typed = VfTableOf(MotorProfileDefaults(0)), given = typed;
+      CommitVfCell(typed, row, 3, whole ? std::to_string(static_cast<long long>(v)) : std::to_string(v));
+      if (!kVfRows[row].tenths && !whole) {
+        EXPECT_FALSE(SetVfCellValue(given, row, 3, v));
+        continue;
+      }
+      ASSERT_TRUE(SetVfCellValue(given, row, 3, v)) << row << " " << v;
+      EXPECT_EQ(given, typed) << row << " " << v;
+    }
+  }
+  VfTable t = VfTableOf(MotorProfileDefaults(0));
+  EXPECT_FALSE(SetVfCellValue(t, 5, 0, 1.0));
+  EXPECT_FALSE(SetVfCellValue(t, 0, 12, 1.0));
 }
 
 TEST(VfTableRules, CellsMapToTheRecordArraysAndClampTruncateAndFallBack) {

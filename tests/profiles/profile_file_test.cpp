@@ -231,6 +231,40 @@ TEST(ProfileFileReader, ChecksumLineAndComparison) {
   EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: $D5BC")).Checksum(), 54716);
 }
 
+// A refusal names the line whose check failed (what a script shows next to
+// the message); the file as a whole (unreadable, wrong length) is line 0.
+TEST(ProfileFileReader, RefusalNamesTheLine) {
+  auto lineOf = [](const std::vector<std::string>& lines) {
+    MotorProfile out;
+    std::string message;
+    int line = -1;
+    EXPECT_FALSE(ParseMotorProfileLines(lines, out, message, line));
+    return line;
+  };
+  EXPECT_EQ(lineOf(With(DefaultLines(), 1, "Motor Profile")), 1);
+  EXPECT_EQ(lineOf(With(DefaultLines(), 36, "x")), 36);
+  EXPECT_EQ(lineOf(With(DefaultLines(), 3, "vers_major: 2")), 3);
+  EXPECT_EQ(lineOf(With(DefaultLines(), 4, "vers_minor: 0")), 4);
+  EXPECT_EQ(lineOf(With(DefaultLines(), 6, "name: ")), 6);
+  EXPECT_EQ(lineOf(With(DefaultLines(), 7, "comment: " + std::string(18, 'c'))), 7);
+  for (const ScalarField& f : kScalarFields)
+    EXPECT_EQ(lineOf(With(DefaultLines(), f.fileLine, std::string(f.key) + ": x")), f.fileLine) << f.key;
+  for (const VfArray& a : kVfArrays)
+    EXPECT_EQ(lineOf(With(DefaultLines(), a.fileLine, std::string(a.key) + ": 1")), a.fileLine) << a.key;
+  EXPECT_EQ(lineOf(With(DefaultLines(), 54, "checksum: 1")), 54);
+  EXPECT_EQ(lineOf(std::vector<std::string>(54)), 0);
+
+  TempDir dir;
+  MotorProfile out;
+  std::string message;
+  int line = -1;
+  EXPECT_FALSE(readMotorProfileFile(dir.File("missing.ini"), out, message, line));
+  EXPECT_EQ(line, 0);
+  WriteFile(dir.File("ok.ini"), Join(DefaultLines(), "\r\n"));
+  EXPECT_TRUE(readMotorProfileFile(dir.File("ok.ini"), out, message, line)) << message;
+  EXPECT_EQ(line, 0);
+}
+
 TEST(ProfileFileReader, PaddingFromTheControllerFailsAfterARoundTrip) {
   MotorProfile p = MotorProfileDefaults(0);
   p.bytes[off::name + 5] = 0x7F;  // junk after the name's NUL, as a controller may send

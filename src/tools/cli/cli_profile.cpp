@@ -135,11 +135,8 @@ int Diff(int argc, char** argv) {
   compare.SetSide(0, sides[0].profile);
   compare.SetSide(1, sides[1].profile);
   const std::vector<int> rows = compare.Differences(0, 1);
-  for (int row : rows) {
-    const CompareField& f = compare.Field(row);
-    std::printf("%s: %s -> %s\n", f.key.c_str(), CompareValueWithUnit(f, sides[0].profile).c_str(),
-                CompareValueWithUnit(f, sides[1].profile).c_str());
-  }
+  for (int row : rows)
+    std::printf("%s\n", CompareDiffLine(compare.Field(row), sides[0].profile, sides[1].profile).c_str());
   return rows.empty() ? 0 : 1;
 }
 

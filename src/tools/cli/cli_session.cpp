@@ -1,9 +1,7 @@
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "core/field_parse.h"
-#include "serial/port_info.h"
-#include "session/report_line.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -35,41 +33,11 @@ int TakePortOption(const char* command, int argc, char** argv, int& i, PortOptio
   return 1;
 }
 
-CliSession::CliSession(const PortOptions& options, LinkView* view)
-    : timer_(loop_.CreateTimer()), session_(loop_.Queue(), *timer_, nullptr, view) {
-  PLKDVX::TDVXCOMPort& port = session_.Port();
-  port.SetBaudRate(options.baud);
-  if (!options.device.empty())
-    port.SetDevicePathOverride(options.device);
-  else
-    port.SetPort1(options.port);
-  const std::string device = options.device;
-  session_.OnReport = [this, device](const PortReport& r) {
-    if (r.type != PLKDVX::rtError) return;
-    PLKDVX::TDVXCOMPort& p = session_.Port();
-    lastError_ = ReportLine(p.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err);
-    if (!device.empty()) lastError_.replace(0, 3 + p.GetPortStr().size(), device);
-    const std::size_t cr = lastError_.find('\r');
-    if (cr != std::string::npos) lastError_.erase(cr);
-    // A frame the port could not send explains the timeout that follows.
-    if (p.GetOpened() && (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed))
-      std::fprintf(stderr, "morvane-cli: %s\n", lastError_.c_str());
+CliSession::CliSession(const PortOptions& options, LinkView* view) : HeadlessSession(options, view) {
+  OnErrorLine = [this](const PortReport& r, const std::string& line) {
+    if (Session().Port().GetOpened() && (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed))
+      std::fprintf(stderr, "morvane-cli: %s\n", line.c_str());
   };
-}
-
-CliSession::~CliSession() { session_.OnReport = nullptr; }
-
-bool CliSession::Open(std::string& why) {
-  lastError_.clear();
-  if (session_.Open()) return true;
-  const int err = session_.OpenError();
-  why = err != 0 ? OpenFailureExplanation(session_.Port().DevicePath(), err) : lastError_;
-  if (why.empty()) why = std::strerror(err);
-  return false;
-}
-
-bool CliSession::RunUntilIdle(std::chrono::milliseconds limit) {
-  return loop_.RunUntil([this] { return !session_.Engine().Busy(); }, limit);
 }
 
 }  // namespace mv::cli

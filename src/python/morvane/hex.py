@@ -1,0 +1,8 @@
+"""Intel HEX files, as ``morvane-cli hex info`` reads them."""
+
+from ._morvane import hex as _hex
+
+HexInfo = _hex.HexInfo
+info = _hex.info
+
+__all__ = ["HexInfo", "info"]
