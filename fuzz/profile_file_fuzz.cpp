@@ -37,9 +37,13 @@ bool HasNul(const mv::MotorProfile& p, std::size_t offset, std::size_t width) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   mv::MotorProfile fromLines;
   std::string message;
-  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), mv::ParseMotorProfileLines, mv::readMotorProfileFile, fromLines,
-                              message))
-    return 0;
+  const auto parseLines = [](const std::vector<std::string>& lines, mv::MotorProfile& out, std::string& why) {
+    return mv::ParseMotorProfileLines(lines, out, why);
+  };
+  const auto readFile = [](const std::string& path, mv::MotorProfile& out, std::string& why) {
+    return mv::readMotorProfileFile(path, out, why);
+  };
+  if (!fuzzutil::ReadBothWays(data, size, Sentinel(), parseLines, readFile, fromLines, message)) return 0;
   FUZZ_CHECK(mv::ProfileChecksumValid(fromLines));
   // Padding after the name and the comment is rebuilt as zeros.
   FUZZ_CHECK(fromLines.bytes[mv::off::name + mv::kNameBytes - 1] == 0);
