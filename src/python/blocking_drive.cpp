@@ -9,6 +9,7 @@
 #include "control/control_rules.h"
 #include "control/status_csv.h"
 #include "python/script_error.h"
+#include "session/drive_record.h"
 
 namespace mv::python {
 
@@ -53,59 +54,14 @@ sigset_t AsynchronousSignals() {
 
 }  // namespace
 
-// What the request handlers and the engine tell the drive.
-class BlockingDrive::View final : public MainRequestsView, public ControlStatusView, public LinkView {
+// What the request handlers and the engine tell the drive; a completed poll
+// also notes its wall-clock time.
+class BlockingDrive::View final : public DriveRecord {
  public:
-  struct Message {
-    std::string text;
-    std::uint32_t step;  // the engine's step when it was shown
-  };
-
-  std::optional<std::string> name, version, serialNo, hardwareId;
-  std::vector<Message> messages;
-  std::array<MotorProfile, kSlotCount> slots{};
-  std::array<bool, kSlotCount> received{};
-  std::array<std::string, kStatusFieldCount> fields;
-  StatusValues values{};
   std::int64_t polledAtMs = 0;
-  std::int64_t pollsDone = 0;
-  std::string portText;
-  int failures = 0;
-  const RequestEngine* engine = nullptr;
 
-  View() {
-    for (int i = 0; i < kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
-  }
-
-  // MainRequestsView
-  void SetDriveName(const char* t) override { name = t; }
-  void SetDriveVersion(const char* t) override { version = t; }
-  void SetDriveSerialNo(const char* t) override { serialNo = t; }
-  void SetDriveHardwareId(const char* t) override { hardwareId = t; }
-  void ShowMessage(const char* t) override { messages.push_back({t, engine != nullptr ? engine->StepIndex() : 0}); }
-  const MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const MotorProfile& p) override {
-    if (i < 0 || i >= kSlotCount) return;  // an answer for a slot that does not exist
-    slots[static_cast<std::size_t>(i)] = p;
-    received[static_cast<std::size_t>(i)] = true;
-  }
-
-  // ControlStatusView
-  void SetStatusFieldText(StatusField f, const char* t) override { fields[static_cast<std::size_t>(f)] = t; }
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
-  void StatusPollDone(const StatusValues& v) override {
-    values = v;
-    polledAtMs = WallClockMs();
-    ++pollsDone;
-  }
-
-  // LinkView
-  void SetPortStatusText(const char* t) override { portText = t; }
-  void CountersChanged(const LinkCounters&) override {}
-  void RequestEnded(RequestOutcome o) override {
-    if (o != RequestOutcome::Completed) ++failures;
-  }
+ protected:
+  void PollDone(const StatusValues&) override { polledAtMs = WallClockMs(); }
 };
 
 BlockingDrive::BlockingDrive(const PortChoice& choice)

@@ -19,6 +19,7 @@
 #include "link/main_requests.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
+#include "session/drive_record.h"
 #include "session/drive_session.h"
 #include "tools/cli/cli.h"
 
@@ -52,48 +53,18 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Everything the handlers and the engine tell the tool.
-class CliWindow final : public MainRequestsView, public ControlStatusView, public LinkView {
+// Everything the handlers and the engine tell the tool; a completed poll is
+// printed (and logged with --csv).
+class CliWindow final : public DriveRecord {
  public:
-  std::optional<std::string> name, version, serialNo, hardwareId;  // set as their answers arrive
-  std::vector<std::string> messages;
-  std::array<MotorProfile, kSlotCount> slots;
-  std::array<bool, kSlotCount> received{};
-  int strayIndex = -1;  // a profile answered for a slot outside 0..5
-  std::array<std::string, kStatusFieldCount> fields;
-  std::string portText;
-  RequestOutcome firstFailure = RequestOutcome::None;
-  int failures = 0;
   int pollsPrinted = 0;
   StatusCsvWriter* csv = nullptr;  // status --csv: one line per completed poll
   std::string csvError;
 
-  CliWindow() {
-    for (int i = 0; i < kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
-    fields.fill("0");
-  }
+  CliWindow() { fields.fill("0"); }
 
-  // MainRequestsView
-  void SetDriveName(const char* t) override { name = t; }
-  void SetDriveVersion(const char* t) override { version = t; }
-  void SetDriveSerialNo(const char* t) override { serialNo = t; }
-  void SetDriveHardwareId(const char* t) override { hardwareId = t; }
-  void ShowMessage(const char* t) override { messages.emplace_back(t); }
-  const MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const MotorProfile& p) override {
-    if (i < 0 || i >= kSlotCount) {
-      strayIndex = i;
-      return;
-    }
-    slots[static_cast<std::size_t>(i)] = p;
-    received[static_cast<std::size_t>(i)] = true;
-  }
-
-  // ControlStatusView
-  void SetStatusFieldText(StatusField f, const char* t) override { fields[static_cast<std::size_t>(f)] = t; }
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
-  void StatusPollDone(const StatusValues& v) override {
+ protected:
+  void PollDone(const StatusValues& v) override {
     if (pollsPrinted++ > 0) std::printf("\n");
     for (const StatusFieldInfo& f : kStatusFields)
       std::printf("%s: %s\n", f.label, fields[static_cast<std::size_t>(f.field)].c_str());
@@ -103,14 +74,6 @@ class CliWindow final : public MainRequestsView, public ControlStatusView, publi
     std::fflush(stdout);
     if (csv != nullptr && csv->IsOpen() && !csv->Append(WallClockMs(), v, csvError))
       std::fprintf(stderr, "%s\n", csvError.c_str());
-  }
-
-  // LinkView
-  void SetPortStatusText(const char* t) override { portText = t; }
-  void CountersChanged(const LinkCounters&) override {}
-  void RequestEnded(RequestOutcome o) override {
-    if (o == RequestOutcome::Completed) return;
-    if (failures++ == 0) firstFailure = o;
   }
 
  private:
@@ -199,7 +162,7 @@ class DriveRun {
 
   // Prints the messages the window would have shown; true when there were any.
   bool ReportMessages() {
-    for (const std::string& m : window_.messages) std::fprintf(stderr, "%s\n", OneLine(m).c_str());
+    for (const DriveRecord::Message& m : window_.messages) std::fprintf(stderr, "%s\n", OneLine(m.text).c_str());
     return !window_.messages.empty();
   }
 
