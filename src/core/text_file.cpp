@@ -165,21 +165,8 @@ bool WriteInPlace(int fd, const void* data, std::size_t size) {
     errno = r;
     return false;
   }
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t w = ::pwrite(fd, p + done, size - done, static_cast<off_t>(done));
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (w == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(w);
-  }
-  return ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
+  return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, static_cast<const std::uint8_t*>(data), size) &&
+         ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
 }
 
 }  // namespace
