@@ -244,6 +244,11 @@ bool TDVXCOMPort::OpenCOMPort() {
       fail("SetCommState", r.err);
       break;
     }
+    // Whatever the driver kept from before this open (the tail of an answer
+    // to an earlier program's request) is not for us: a reader that took it
+    // would take it for the answer to its own first request. Not fatal.
+    if (r = p.PurgeComm(device_, mv::kPurgeRxClear); !r)
+      Report(rtWarning, "OpenCOMPort", "PurgeComm", __FILE__, __LINE__, r.err);
 
     if (!StartWorker(statusThread_, 5, "COM port status thread creation", "COM port status thread initialisation",
                      indicator, report) ||
@@ -448,6 +453,30 @@ bool TDVXCOMPort::TxAbort() {
     return false;
   }
   Indicator(itTX, false);
+  return true;
+}
+
+bool TDVXCOMPort::PurgeOutput() {
+  if (!GetOpened()) {
+    Report(rtError, "PurgeOutput", kNotOpen, __FILE__, __LINE__, 0);
+    return false;
+  }
+  if (const mv::PlatformResult r = platform_->PurgeComm(device_, mv::kPurgeTxClear); !r) {
+    Report(rtError, "PurgeOutput", "PurgeComm", __FILE__, __LINE__, r.err);
+    return false;
+  }
+  return true;
+}
+
+bool TDVXCOMPort::PurgeInput() {
+  if (!GetOpened()) {
+    Report(rtError, "PurgeInput", kNotOpen, __FILE__, __LINE__, 0);
+    return false;
+  }
+  if (const mv::PlatformResult r = platform_->PurgeComm(device_, mv::kPurgeRxClear); !r) {
+    Report(rtError, "PurgeInput", "PurgeComm", __FILE__, __LINE__, r.err);
+    return false;
+  }
   return true;
 }
 

@@ -118,6 +118,13 @@ class TDVXCOMPort : public IndicatorLampObserver {
   bool TxAbort();
   // Whether a transmission is in progress right now.
   bool TxInProgress() const;
+  // Throws away what the driver still holds to send (bytes handed over but
+  // not yet on the line never leave) or what it has received and nobody has
+  // read yet: the purge with PURGE_TXCLEAR / PURGE_RXCLEAR, tcflush on Linux.
+  // A transmission in progress is not ended (that is TxAbort). False, with a
+  // report, when the port is closed or the driver refuses.
+  bool PurgeOutput();
+  bool PurgeInput();
 
   void Indicator(int type, bool on);
   void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,

@@ -494,9 +494,12 @@ TEST_F(PortFake, HandlersMayCloseThePortFromInsideAHandOff) {
   EXPECT_EQ(received, 2);
   EXPECT_EQ(closes, 1);
   EXPECT_EQ(fake->LiveEvents(), 0);
-  // And the port opens again afterwards.
+  // And the port opens again afterwards (the bytes left unread were thrown
+  // away by the open).
   EXPECT_TRUE(port->Open());
+  fake->InjectBytes({7});
   ASSERT_TRUE(loop.RunUntil([&] { return received > 2; }, 5s));
+  EXPECT_EQ(received, 3);
   EXPECT_TRUE(port->Close());
 }
 

@@ -277,6 +277,7 @@ PlatformResult FakeSerialPlatform::PurgeComm(DeviceHandle, std::uint32_t flags) 
   FAKE_ENTER("PurgeComm");
   if (flags & kPurgeRxAbort) rxAbort_ = true;
   if (flags & kPurgeTxAbort) txAbort_ = true;
+  if (flags & kPurgeRxClear) rxPos_ = rx_.size();  // unread bytes are gone
   cv_.notify_all();
   return PlatformResult::Ok();
 }
