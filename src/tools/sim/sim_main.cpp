@@ -211,6 +211,10 @@ int main(int argc, char** argv) {
   cfsetospeed(&tio, B115200);
   tcsetattr(slave, TCSANOW, &tio);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  // Packet mode: a read tells, before any data, when the host has thrown
+  // away what it had not sent yet (tcflush TCOFLUSH on its side).
+  int packet = 1;
+  ioctl(master, TIOCPKT, &packet);
 
   std::string link;
   if (com != 0) {
@@ -386,8 +390,9 @@ int main(int argc, char** argv) {
     if (stalled) wait = std::min(wait, stallUntil - now);
     wait = std::max(wait, 0.0);
     timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<long>(wait)) * 1e9)};
-    // While stalled nothing is read: the host's bytes wait in the line.
-    pollfd p{master, static_cast<short>(stalled ? 0 : POLLIN), 0};
+    // While stalled the host's bytes wait in the line (the inbox): they are
+    // read, but not taken in.
+    pollfd p{master, POLLIN, 0};
     const int r = ppoll(&p, 1, &ts, &waitMask);
     if (r < 0) continue;  // a signal: the loop condition sees it
     if (r == 0 || !(p.revents & POLLIN)) {
@@ -396,7 +401,27 @@ int main(int argc, char** argv) {
     }
     const ssize_t n = read(master, buf, sizeof buf);
     if (n <= 0) continue;
-    inbox.insert(inbox.end(), buf, buf + n);
+    if (buf[0] != TIOCPKT_DATA) {
+      if (buf[0] & TIOCPKT_FLUSHWRITE) {
+        // The host withdrew what it had not sent: whatever is still on the
+        // line (not yet taken in by the drive) never arrives.
+        const double at = Now();
+        std::size_t dropped = inbox.size();
+        inbox.clear();
+        while (!arrived.empty() && arrived.back().first > at) {
+          dropped += arrived.back().second.size();
+          arrived.pop_back();
+        }
+        if (need > 0 && lastByteAt > at) {
+          dropped += frame.size();
+          frame.clear();
+          need = -1;
+        }
+        if (trace && dropped > 0) std::fprintf(stderr, "morvane-sim: the host withdrew %zu bytes\n", dropped);
+      }
+      continue;
+    }
+    inbox.insert(inbox.end(), buf + 1, buf + n);
     takeIn(Now());
   }
 
