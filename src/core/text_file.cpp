@@ -216,10 +216,13 @@ bool SaveThroughTemp(const std::string& folder, const std::string& target, const
   for (const bool unnamed : {true, false}) {
     TempFile tmp;
     if (!tmp.Write(folder, data, size, keep, unnamed)) return false;
-    // No file there: the complete file gets the name at once.
-    if (tmp.LinkAs(target)) return true;
-    if (errno == EEXIST && exclusive) return false;
-    if (errno == EEXIST && tmp.RenameOver(folder, target)) return true;
+    // A name is given to the complete file at once, never replacing a file
+    // there (EEXIST).
+    if (tmp.Unnamed() || exclusive) {
+      if (tmp.LinkAs(target)) return true;
+      if (exclusive && (errno == EEXIST || !tmp.Unnamed())) return false;
+    }
+    if (!exclusive && tmp.RenameOver(folder, target)) return true;
     // An unnamed file that cannot be linked (no /proc, a file system that
     // refuses): once more with a named one, which tells the real reason.
     if (!tmp.Unnamed()) return false;
