@@ -152,6 +152,9 @@ int Diff(int argc, char** argv) {
 
 int Profile(int argc, char** argv) {
   if (argc < 1) return Usage(kProfileUsage);
+  // A file name is never empty.
+  for (int i = 1; i < argc; ++i)
+    if (*argv[i] == '\0') return Usage(kProfileUsage);
   const std::string cmd = argv[0];
   std::string message;
   if (cmd == "default") {

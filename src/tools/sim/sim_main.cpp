@@ -1,8 +1,8 @@
 // morvane-sim: a simulated drive on a pseudo-terminal.
 //
 // Prints the terminal's path (e.g. /dev/pts/5) on the first line of stdout,
-// optionally links it into the port map as COMn, and answers frames until
-// SIGINT or SIGTERM; then removes its link.
+// optionally links it into the port map as COMn (see port_map_link.h), and
+// answers frames until SIGINT or SIGTERM; then removes its link.
 //
 // A pseudo-terminal moves bytes at once. With --baud the simulator keeps the
 // time a real line would take instead: a received byte counts as arrived one
@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/port_map.h"
+#include "tools/sim/port_map_link.h"
 #include "tools/sim/sim_drive.h"
 
 namespace {
@@ -72,19 +71,6 @@ bool ParseLong(const char* s, long lo, long hi, long& out) {
 double Now() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  std::size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = path.find('/', pos + 1);
-    partial = path.substr(0, pos);
-    if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Writes all bytes to the non-blocking master, waiting while it is full.
@@ -216,37 +202,15 @@ int main(int argc, char** argv) {
   int packet = 1;
   ioctl(master, TIOCPKT, &packet);
 
-  std::string link;
-  if (com != 0) {
-    const std::string folder = mv::PortMapFolder();
-    if (!MakeFolders(folder)) {
-      std::fprintf(stderr, "morvane-sim: cannot make the port map folder %s: %s\n", folder.c_str(),
-                   std::strerror(errno));
-      return 1;
-    }
-    link = folder + "/COM" + std::to_string(com);
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-      struct stat target {};
-      if (!S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "morvane-sim: %s exists and is not a link; not replaced\n", link.c_str());
-        return 1;
-      }
-      if (stat(link.c_str(), &target) == 0) {
-        std::fprintf(stderr, "morvane-sim: %s already leads to a device; not replaced\n", link.c_str());
-        return 1;
-      }
-      unlink(link.c_str());  // a stale link of an earlier run
-    }
-    if (symlink(slavePath.c_str(), link.c_str()) != 0) {
-      std::fprintf(stderr, "morvane-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
-      return 1;
-    }
+  mvsim::PortMapLink link;
+  if (std::string error; com != 0 && !link.Create(com, slavePath, error)) {
+    std::fprintf(stderr, "morvane-sim: %s\n", error.c_str());
+    return 1;
   }
 
   std::printf("%s\n", slavePath.c_str());
   std::fflush(stdout);
-  if (!link.empty()) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
+  if (com != 0) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
 
   sigset_t block, waitMask;
   sigemptyset(&block);
@@ -425,11 +389,7 @@ int main(int argc, char** argv) {
     takeIn(Now());
   }
 
-  if (!link.empty()) {
-    char target[4096];
-    const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-    if (len > 0 && slavePath == std::string(target, static_cast<std::size_t>(len))) unlink(link.c_str());
-  }
+  link.Remove();
   close(slave);
   close(master);
   return 0;
