@@ -9,7 +9,7 @@ SOAK_BUILD ?= build-soak
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 
-.PHONY: all check check-layers check-format deps configure build test test-wm test-nonroot test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
+.PHONY: all check check-layers check-format deps configure build test test-wm test-nonroot test-packaging test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
 
 all: build
 
@@ -65,10 +65,20 @@ PREFIX ?= /usr/local
 install: build
 	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package (morvane-host_<version>_<arch>.deb in the build folder),
-# with its library dependencies worked out by dpkg-shlibdeps.
+# The Debian packages in the build folder, morvane-host_<version>_<arch>.deb
+# (the programs) and python3-morvane_<version>_<arch>.deb (the Python module,
+# without Qt), with their library dependencies worked out by dpkg-shlibdeps.
 package: build
 	@cd $(BUILD) && cpack -G DEB
+
+# Both packages installed with apt and removed again (nothing may be left),
+# and `pip install .` in a virtual environment of every Python 3.11 or later
+# on the machine. It installs packages: root only, and not part of `make
+# test` (CI runs it as a step of its own).
+PYTHON ?= /usr/bin/python3
+test-packaging: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@MV_BUILD=$(BUILD) $(PYTHON) -m pytest -q -p no:cacheprovider tests/python/test_packaging.py
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer
 # (leaks included; known leaks of system libraries in scripts/lsan.supp).

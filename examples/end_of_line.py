@@ -21,17 +21,18 @@ from pathlib import Path
 import morvane
 
 
-def start_simulated_drive():
+def start_simulated_drive() -> tuple["subprocess.Popen[str]", str]:
     """Starts morvane-sim (the build's own next to the module, else the one on PATH); returns it and its device."""
     built = Path(morvane.__file__).resolve().parents[2] / "src" / "morvane-sim"
     program = str(built) if built.exists() else shutil.which("morvane-sim")
     if program is None:
         sys.exit("end_of_line: no --device or --port given and morvane-sim not found")
     sim = subprocess.Popen([program], stdout=subprocess.PIPE, text=True)
+    assert sim.stdout is not None
     return sim, sim.stdout.readline().strip()
 
 
-def check(drive, folder):
+def check(drive: morvane.Drive, folder: Path) -> bool:
     """Prints the identity and one line per slot; True when every slot matches its file."""
     info = drive.info()
     print(f"Name: {info.name}")
@@ -56,7 +57,7 @@ def check(drive, folder):
     return good
 
 
-def main():
+def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--device", help="serial device, e.g. /dev/ttyUSB0")
@@ -70,11 +71,7 @@ def main():
     if device is None and args.port is None:
         sim, device = start_simulated_drive()
     try:
-        if args.port is not None:
-            drive = morvane.Drive(args.port, baud=args.baud)
-        else:
-            drive = morvane.Drive(device=device, baud=args.baud)
-        with drive:
+        with morvane.Drive(args.port if args.port is not None else device, baud=args.baud) as drive:
             good = check(drive, args.profiles)
     except morvane.MorvaneError as e:  # the port cannot be opened, the drive does not answer
         print(f"FAIL: {e}")

@@ -13,26 +13,29 @@ after a Ctrl-C or an error.
 
 import argparse
 import csv
+import logging
 import shutil
 import subprocess
 import sys
 from datetime import datetime
 from pathlib import Path
+from typing import Any
 
 import morvane
 
 
-def start_simulated_drive():
+def start_simulated_drive() -> tuple["subprocess.Popen[str]", str]:
     """Starts morvane-sim (the build's own next to the module, else the one on PATH); returns it and its device."""
     built = Path(morvane.__file__).resolve().parents[2] / "src" / "morvane-sim"
     program = str(built) if built.exists() else shutil.which("morvane-sim")
     if program is None:
         sys.exit("speed_sweep: no --device or --port given and morvane-sim not found")
     sim = subprocess.Popen([program], stdout=subprocess.PIPE, text=True)
+    assert sim.stdout is not None
     return sim, sim.stdout.readline().strip()
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--device", help="serial device, e.g. /dev/ttyUSB0")
@@ -44,7 +47,10 @@ def main():
     parser.add_argument("--dwell", type=float, default=1.0, help="seconds at each speed")
     parser.add_argument("--period", type=int, default=250, help="poll period, ms (200..1500)")
     parser.add_argument("--out", default="speed_sweep.csv", help="CSV file to write")
+    parser.add_argument("--verbose", action="store_true", help="log every request and what the port reports")
     args = parser.parse_args()
+    # The port's reports (a break, a line error, an adapter pulled out) at WARNING, each request at DEBUG.
+    logging.basicConfig(level=logging.DEBUG if args.verbose else logging.WARNING, format="%(name)s: %(message)s")
 
     sim = None
     device = args.device
@@ -52,10 +58,8 @@ def main():
         sim, device = start_simulated_drive()
         print(f"speed_sweep: simulated drive at {device}")
     try:
-        if args.port is not None:
-            drive = morvane.Drive(args.port, baud=args.baud)
-        else:
-            drive = morvane.Drive(device=device, baud=args.baud)
+        # A port number (COM3 is 3) or a device path; stop_on_exit sends Stop when the block fails.
+        drive = morvane.Drive(args.port if args.port is not None else device, baud=args.baud, stop_on_exit=True)
         with drive, open(args.out, "w", newline="") as out:
             sweep(drive, args, csv.writer(out))
     finally:
@@ -65,30 +69,31 @@ def main():
     print(f"speed_sweep: written {args.out}")
 
 
-def sweep(drive, args, table):
+# The values logged, by their names in morvane.Status, with the column headings.
+COLUMNS = {"speed_rpm": "speed", "phase_current_a": "phase current", "phase_power_w": "phase power",
+           "bus_voltage_v": "bus voltage", "controller_temp_c": "controller temp", "motor_temp_ohm": "motor temp"}
+
+
+def sweep(drive: morvane.Drive, args: argparse.Namespace, table: Any) -> None:
     info = drive.info()
     print(f"speed_sweep: {info.name}, {info.version}, serial number {info.serial_number}")
     units = morvane.Status.units
-    table.writerow(["time", "set speed (RPM)", f"speed ({units['speed']})",
-                    f"phase current ({units['phase_current']})", f"phase power ({units['phase_power']})",
-                    f"bus voltage ({units['bus_voltage']})", f"controller temp ({units['controller_temp']})",
-                    f"motor temp ({units['motor_temp']})"])
+    table.writerow(["time", "set speed (RPM)"] + [f"{heading} ({units[name]})" for name, heading in COLUMNS.items()])
     polls_per_step = max(1, round(args.dwell * 1000 / args.period))
     try:
         drive.set_speed(args.low)
         drive.start()
         for asked in range(args.low, args.high + 1, args.step):
             sent = drive.set_speed(asked)
-            for s in drive.poll(args.period, count=polls_per_step):
-                when = datetime.fromtimestamp(s.time).isoformat(timespec="milliseconds")
-                table.writerow([when, sent, s.speed, s.phase_current, s.phase_power, s.bus_voltage, s.controller_temp,
-                                s.motor_temp])
-            print(f"  {sent:6d} RPM asked: {s.speed} RPM, {s.phase_current} A, {s.phase_power} W, "
-                  f"{s.controller_temp} C")
+            with drive.poll(args.period, count=polls_per_step) as polls:
+                for s in polls:
+                    when = datetime.fromtimestamp(s.time).isoformat(timespec="milliseconds")
+                    row = s.as_dict()
+                    table.writerow([when, sent] + [row[name] for name in COLUMNS])
+            print(f"  {sent:6d} RPM asked: {s.speed_rpm} RPM, {s.phase_current_a} A, {s.phase_power_w} W, "
+                  f"{s.controller_temp_c} C")
     finally:
-        # A Ctrl-C closes the port: open it again to stop the motor.
-        if not drive.is_open:
-            drive.open()
+        # Also after a Ctrl-C: the port stays open, so Stop reaches the drive.
         drive.stop()
 
 

@@ -8,13 +8,22 @@
 // signal handlers (Ctrl-C): a handler that raises gives the request up, the
 // port stays open and the exception goes on; a handler may itself call the
 // drive. The client exists while the port is open, so a closed drive has no
-// thread of its own.
+// thread of its own; its polls end with it.
+//
+// Logging: the client's thread never touches Python. The port's reports are
+// queued there and logged (logger "morvane", WARNING) by the thread that
+// called the drive, as soon as its call returns; each request's end is
+// logged at DEBUG.
 #include <Python.h>
 #include <cxxabi.h>
 #include <pybind11/stl.h>
 
-#include <cctype>
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,7 +35,7 @@
 #include "control/status_csv.h"
 #include "control/status_requests.h"
 #include "python/binding.h"
-#include "python/script_error.h"
+#include "serial/port_info.h"
 #include "serial/port_map.h"
 #include "serial/port_types.h"
 #include "session/drive_client.h"
@@ -35,17 +44,9 @@ namespace mv::python {
 
 namespace {
 
-// The drive's identity as the main window shows it.
-struct DriveInfoValues {
-  std::string name, version, serialNo, hardwareId;
-};
-
-// One completed status poll, with the wall-clock time it completed.
-struct StatusSample {
-  StatusValues values;
-  std::array<std::string, kStatusFieldCount> texts;  // as the status fields show them
-  std::int64_t unixMs = 0;
-};
+// The ports the port settings dialog lists.
+constexpr int kListedPorts = 32;
+constexpr int kLogDebug = 10;  // logging.DEBUG
 
 // A Python error taken out of the interpreter while the GIL was released
 // again; put back when the call has the GIL for good.
@@ -73,93 +74,248 @@ void CheckSignals() {
   if (failed) throw pending;
 }
 
-std::string StatusText(const char* request) {
-  return std::string(request) + ": request refused: " + kPortNotOpenedText;
+// The port's reports of one drive, from the client's thread to whichever
+// thread logs them. Bounded: a port that reports without end loses the
+// oldest lines, and says how many.
+class LogQueue {
+ public:
+  void Push(const std::string& line) {
+    const std::lock_guard<std::mutex> lock(mu_);
+    if (lines_.size() == kLimit) {
+      lines_.pop_front();
+      ++dropped_;
+    }
+    lines_.push_back(line);
+  }
+  // With the GIL: logs what has come.
+  void Flush() {
+    std::deque<std::string> lines;
+    std::size_t dropped = 0;
+    {
+      const std::lock_guard<std::mutex> lock(mu_);
+      lines.swap(lines_);
+      std::swap(dropped, dropped_);
+    }
+    if (lines.empty()) return;
+    // A handler's own failure stays in logging (Handler.handleError); what
+    // goes on from here is the script's (a Ctrl-C that lands meanwhile).
+    const py::object& logger = Side().logger;
+    if (dropped != 0) logger.attr("warning")("%d earlier reports of the port were not logged", dropped);
+    for (const std::string& line : lines) logger.attr("warning")("%s", Text(line));
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 256;
+  std::mutex mu_;
+  std::deque<std::string> lines_;
+  std::size_t dropped_ = 0;
+};
+
+// A request's end at DEBUG.
+void LogEnd(const char* request, const RequestEnd& end) {
+  const py::object& logger = Side().logger;
+  if (!logger.attr("isEnabledFor")(kLogDebug).cast<bool>()) return;
+  logger.attr("debug")("%s: %s", request, OutcomeWords(end));
 }
 
-[[noreturn]] void ThrowFailure(const char* request, const RequestEnd& end, const std::string& device) {
+const char* OutcomeKey(RequestOutcome o) {
+  switch (o) {
+    case RequestOutcome::Timeout: return "timeout";
+    case RequestOutcome::BadCode: return "bad_code";
+    case RequestOutcome::RxError: return "rx_error";
+    case RequestOutcome::RxBreak: return "rx_break";
+    case RequestOutcome::FrameRefused: return "frame_refused";
+    case RequestOutcome::Shifted: return "shifted";
+    case RequestOutcome::LineNotQuiet: return "line_not_quiet";
+    case RequestOutcome::Abandoned: return "abandoned";
+    case RequestOutcome::Preempted: return "preempted";
+    case RequestOutcome::DeviceGone: return "device_gone";
+    case RequestOutcome::Completed: return "completed";
+    case RequestOutcome::RefusedPortClosed:
+    case RequestOutcome::RefusedBusy:
+    case RequestOutcome::RefusedInvalid:
+    case RequestOutcome::Pending:
+    case RequestOutcome::None: break;
+  }
+  return "none";
+}
+
+const char* SlotOutcomeKey(SlotOutcome o) {
+  switch (o) {
+    case SlotOutcome::NotAsked: return "not_asked";
+    case SlotOutcome::NoAnswer: return "no_answer";
+    case SlotOutcome::Received: return "received";
+    case SlotOutcome::BadChecksum: return "bad_checksum";
+    case SlotOutcome::OtherSlot: return "other_slot";
+    case SlotOutcome::Saved: return "saved";
+    case SlotOutcome::NotChanged: return "not_changed";
+  }
+  return "not_asked";
+}
+
+[[noreturn]] void RaiseRefused(const char* request) {
+  py::dict details;
+  details["request"] = request;
+  Raise(Side().requestRefused, std::string(request) + ": request refused: " + kPortNotOpenedText, details);
+}
+
+[[noreturn]] void RaiseFailure(const char* request, const RequestEnd& end, const std::string& device,
+                               const py::object& results = py::none()) {
   RequestEnd e = end;
   if (e.outcome == RequestOutcome::Completed) e.outcome = RequestOutcome::Shifted;  // answers not its own
+  py::dict details;
+  details["request"] = request;
+  details["results"] = results;
   const std::string text = FailureLine(request, e);
   if (e.outcome == RequestOutcome::DeviceGone) {
     // The port's own report: the device went away.
-    ScriptError error(ErrorKind::PortNotOpened, text);
-    error.request = request;
-    error.path = device;
-    error.err = ENODEV;
-    throw error;
+    details["errno"] = ENODEV;
+    details["strerror"] = std::strerror(ENODEV);
+    details["filename"] = PathText(device);
+    details["device"] = PathText(device);
+    Raise(Side().portError, text, details);
   }
-  if (IsRefusal(e.outcome) || e.step == 0) {
-    ScriptError error(ErrorKind::RequestRefused, text);
-    error.request = request;
-    throw error;
-  }
-  ScriptError error(ErrorKind::RequestAbandoned, text);
-  error.request = request;
-  error.outcome = e.outcome;
-  error.step = e.step;
-  throw error;
+  if (IsRefusal(e.outcome) || e.step == 0) Raise(Side().requestRefused, text, details);
+  details["outcome"] = OutcomeKey(e.outcome);
+  details["step"] = e.step;
+  Raise(Side().requestAbandoned, text, details);
 }
 
 void Require(const ControlResult& r, const std::string& device) {
-  if (!r.Ok()) ThrowFailure(RequestName(r.kind), r.end, device);
+  LogEnd(RequestName(r.kind), r.end);
+  if (!r.Ok()) RaiseFailure(RequestName(r.kind), r.end, device);
 }
 
-void Require(const MainResult& r, const std::string& device) {
+// Why slot i did not come or was not saved, on one line ("" when it was).
+std::string SlotProblem(const MainResult& r, int i) {
+  char box[96];
+  if (SlotMessage(r, i, box, sizeof box)) return OneLine(box);
+  switch (r.slotOutcome[static_cast<std::size_t>(i)]) {
+    case SlotOutcome::OtherSlot:
+      return std::string(RequestName(r.kind)) + ": the drive answered slot " + std::to_string(i + 1) +
+             " with another slot's profile";
+    case SlotOutcome::NoAnswer:
+      return std::string(RequestName(r.kind)) + ": no answer for slot " + std::to_string(i + 1);
+    default: return {};
+  }
+}
+
+// A SlotResult for each slot of a batch request; `sent` are the profiles a
+// save sent (null for a get).
+py::list SlotResults(const MainResult& r, const std::array<MotorProfile, kSlotCount>* sent) {
+  py::list out;
+  for (int i = 0; i < kSlotCount; ++i) {
+    const auto s = static_cast<std::size_t>(i);
+    const SlotOutcome o = r.slotOutcome[s];
+    py::object profile = py::none();
+    if (o == SlotOutcome::Received) profile = py::cast(r.profiles[s]);
+    if (o == SlotOutcome::Saved && sent != nullptr) profile = py::cast((*sent)[s]);
+    out.append(Side().slotResult(i + 1, SlotOutcomeKey(o), profile, Text(SlotProblem(r, i))));
+  }
+  return out;
+}
+
+// Raises unless the request completed with answers of its own and every slot
+// asked for came intact or was saved; a batch request's error carries the
+// result of each slot.
+void Require(const MainResult& r, const std::string& device, bool batch,
+             const std::array<MotorProfile, kSlotCount>* sent = nullptr) {
   const char* request = RequestName(r.kind);
-  if (!r.Completed() || !r.end.trusted) ThrowFailure(request, r.end, device);
-  // The first slot whose answer was not what was asked for; for a batch the
-  // text names every such slot.
+  LogEnd(request, r.end);
+  if (!r.Completed() || !r.end.trusted)
+    RaiseFailure(request, r.end, device, batch ? py::object(SlotResults(r, sent)) : py::object(py::none()));
+  // The first slot that failed gives the class; the text names every one.
   int first = -1;
   std::string all;
   for (int i = 0; i < kSlotCount; ++i) {
     const SlotOutcome o = r.slotOutcome[static_cast<std::size_t>(i)];
     if (o == SlotOutcome::NotAsked || o == SlotOutcome::Received || o == SlotOutcome::Saved) continue;
     if (first < 0) first = i;
-    std::string line = SlotLine(r, i);
-    if (line.empty()) line = std::string(request) + ": the drive answered with another slot's profile";
-    all += (all.empty() ? "" : "; ") + line;
+    all += (all.empty() ? "" : "; ") + SlotProblem(r, i);
   }
   if (first < 0) return;
   const SlotOutcome o = r.slotOutcome[static_cast<std::size_t>(first)];
-  const ErrorKind kind = o == SlotOutcome::BadChecksum  ? ErrorKind::InvalidChecksum
-                         : o == SlotOutcome::NotChanged ? ErrorKind::NotChanged
-                                                        : ErrorKind::Other;
-  ScriptError error(kind, all);
-  error.request = request;
-  error.slot = first + 1;
+  py::dict details;
+  details["request"] = request;
+  details["slot"] = first + 1;
+  details["results"] = batch ? py::object(SlotResults(r, sent)) : py::object(py::none());
   char box[96];
-  if (SlotMessage(r, first, box, sizeof box)) error.windowText = box;
-  throw error;
+  const std::string window = SlotMessage(r, first, box, sizeof box) ? std::string(box) : std::string();
+  details["window_text"] = window;
+  details["text"] = window;
+  Raise(o == SlotOutcome::BadChecksum  ? Side().invalidChecksum
+        : o == SlotOutcome::NotChanged ? Side().profileNotChanged
+                                       : Side().morvaneError,
+        all, details);
 }
 
 // A profile the drive's own check would refuse: nothing is sent.
-[[noreturn]] void ThrowBadChecksum(const char* request, int slotIndex) {
+[[noreturn]] void RaiseBadChecksum(const char* request, int slotIndex) {
   char text[96];
   std::snprintf(text, sizeof text, kInvalidChecksumFormat, static_cast<unsigned>(slotIndex + 1));
-  std::string line = text;
-  line.replace(line.find('\n'), 1, ": ");
-  ScriptError e(ErrorKind::InvalidChecksum, line);
-  e.request = request;
-  e.slot = slotIndex + 1;
-  e.windowText = text;
-  throw e;
+  py::dict details;
+  details["request"] = request;
+  details["slot"] = slotIndex + 1;
+  details["window_text"] = text;
+  details["text"] = text;
+  Raise(Side().invalidChecksum, OneLine(text), details);
 }
 
-StatusSample SampleOf(const ControlResult& r) {
-  StatusSample s;
-  s.values = r.status.values;
-  for (std::size_t i = 0; i < kStatusFieldCount; ++i) s.texts[i] = r.status.texts[i].data();
-  s.unixMs = WallClockMs();
-  return s;
+// Nothing the drive would refuse, nor what the profile file reader refuses,
+// leaves (unless forced).
+void RequireSendable(const char* request, int slotIndex, const MotorProfile& p, bool force) {
+  if (!ProfileChecksumValid(p)) RaiseBadChecksum(request, slotIndex);
+  if (!force) RequireProfileValid(p, std::string(request) + ", slot " + std::to_string(slotIndex + 1) + ": ");
 }
 
-// The signals a script may handle itself are blocked in the client's thread
-// (see DriveClient); made per open, so a closed drive has no thread at all.
+py::object ValueOf(const StatusValues& v, StatusField f) {
+  if (!v.Has(f)) return py::none();
+  switch (f) {
+    case StatusField::PhaseCurrent: return py::float_(v.PhaseCurrentA());
+    case StatusField::MotorSpeed: return py::int_(v.SpeedRpm());
+    case StatusField::PhasePower: return py::int_(v.PhasePowerW());
+    case StatusField::Status: return py::int_(v.StatusWord());
+    case StatusField::ControllerTemp: return py::int_(v.ControllerTempC());
+    case StatusField::InternalStatus: return py::int_(v.InternalStatusWord());
+    case StatusField::MotorTemp: return py::int_(v.MotorTempR());
+    case StatusField::MotorTorque: return py::int_(v.Torque());
+    case StatusField::BusVoltage: return py::float_(v.BusVoltageV());
+  }
+  return py::none();
+}
+
+// The status fields by their names in morvane.Status.
+constexpr std::pair<StatusField, const char*> kStatusNames[] = {
+    {StatusField::PhaseCurrent, "phase_current_a"},     {StatusField::MotorSpeed, "speed_rpm"},
+    {StatusField::PhasePower, "phase_power_w"},         {StatusField::Status, "status_word"},
+    {StatusField::ControllerTemp, "controller_temp_c"}, {StatusField::InternalStatus, "internal_status_word"},
+    {StatusField::MotorTemp, "motor_temp_ohm"},         {StatusField::MotorTorque, "torque_nm"},
+    {StatusField::BusVoltage, "bus_voltage_v"},
+};
+
+py::object StatusOf(const ControlResult& r) {
+  py::dict values;
+  values["time"] = static_cast<double>(WallClockMs()) / 1000.0;
+  for (const auto& [field, name] : kStatusNames) values[name] = ValueOf(r.status.values, field);
+  py::dict texts;
+  for (const StatusFieldInfo& f : kStatusFields) texts[f.label] = Text(r.status.Text(f.field));
+  values["texts"] = texts;
+  return Side().status(**values);
+}
+
+py::object CountersOf(const LinkCounters& c) { return Side().counters(c.tx, c.rx, c.to, c.errs, c.busy); }
+
+struct PyPoll;
+
+// One drive; the signals a script may handle itself are blocked in the
+// client's thread (see DriveClient); made per open, so a closed drive has no
+// thread at all.
 class PyDrive {
  public:
   PortChoice choice;
   bool stopOnExit = false;
+  std::shared_ptr<LogQueue> log = std::make_shared<LogQueue>();
+  std::vector<PyPoll*> polls;  // alive, under the GIL
 
   ~PyDrive() {
     std::shared_ptr<DriveClient> c;
@@ -184,35 +340,46 @@ class PyDrive {
     if (Client()) return;
     std::shared_ptr<DriveClient> made;
     OpenResult opened;
-    With(
-        [&](std::shared_ptr<DriveClient>&) {
-          made = std::make_shared<DriveClient>(choice);
-          made->SetInterruptCheck(&CheckSignals);
-          opened = made->Open();
-          if (!opened.ok) made.reset();  // its thread ends here, without the GIL
-        },
-        nullptr);
+    const std::shared_ptr<LogQueue> queue = log;
+    try {
+      With(
+          [&](std::shared_ptr<DriveClient>&) {
+            made = std::make_shared<DriveClient>(choice);
+            made->SetInterruptCheck(&CheckSignals);
+            made->SetErrorLineHandler([queue](const PortReport&, const std::string& line) { queue->Push(line); });
+            opened = made->Open();
+            if (!opened.ok) made.reset();  // its thread ends here, without the GIL
+          },
+          nullptr);
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      log->Flush();
+      throw;
+    }
+    log->Flush();
     if (!opened.ok) {
-      ScriptError e(ErrorKind::PortNotOpened, "cannot open " + opened.device + ": " + opened.why);
-      e.path = opened.device;
-      e.err = opened.err;
-      throw e;
+      const std::string name = choice.device.empty()
+                                   ? "COM" + std::to_string(choice.port) +
+                                         (opened.device.empty() ? std::string() : " (" + opened.device + ")")
+                                   : opened.device;
+      py::dict details;
+      details["errno"] = opened.err;
+      details["strerror"] = opened.err != 0 ? py::object(py::str(std::strerror(opened.err))) : py::object(py::none());
+      details["filename"] = PathText(opened.device);
+      details["device"] = PathText(opened.device);
+      details["window_text"] = Text(opened.why);
+      Raise(Side().portError, OneLine("cannot open " + name + ": " + OneLine(opened.why, opened.device), opened.device),
+            details);
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!client_) client_ = std::move(made);
+    if (!client_) {
+      client_ = std::move(made);
+      device_ = opened.device;
+    }
   }
 
-  void Close() {
-    std::shared_ptr<DriveClient> c;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      c.swap(client_);
-    }
-    if (!c) return;
-    // The counters go on from here when the port is opened again.
-    const LinkCounters last = With([](std::shared_ptr<DriveClient>& held) { return held->Counters(); }, std::move(c));
-    Add(base_, last);
-  }
+  void Close();
 
   // Since the drive was made or the counters reset, over every open.
   LinkCounters Counters() {
@@ -228,23 +395,31 @@ class PyDrive {
       With([](std::shared_ptr<DriveClient>& held) { held->ResetCounters(); }, std::move(c));
   }
 
+  // The device the port stands for: as opened, or as it would be opened now.
   std::string Device() {
-    if (std::shared_ptr<DriveClient> c = Client())
-      return With([](std::shared_ptr<DriveClient>& held) { return held->DevicePath(); }, std::move(c));
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (client_) return device_;
+    }
     return !choice.device.empty() ? choice.device : PortDevicePath(choice.port);
   }
 
-  // Runs f on the open drive's client without the GIL; a closed drive
-  // refuses as the engine does.
+  // Runs f on the open drive's client without the GIL, then logs what the
+  // port reported meanwhile; a closed drive refuses as the engine does.
   template <class F>
   auto OnClient(const char* request, F&& f) {
     std::shared_ptr<DriveClient> c = Client();
-    if (!c) {
-      ScriptError e(ErrorKind::RequestRefused, StatusText(request));
-      e.request = request;
-      throw e;
+    if (!c) RaiseRefused(request);
+    try {
+      auto result = With([&f](std::shared_ptr<DriveClient>& held) { return f(*held); }, std::move(c));
+      log->Flush();
+      return result;
+    } catch (abi::__forced_unwind&) {
+      throw;  // the thread is being ended: nothing may touch Python
+    } catch (...) {
+      log->Flush();
+      throw;
     }
-    return With([&f](std::shared_ptr<DriveClient>& held) { return f(*held); }, std::move(c));
   }
 
   // Runs f(held) without the GIL; `held` is released before the GIL is taken
@@ -298,248 +473,229 @@ class PyDrive {
 
   std::mutex mutex_;
   std::shared_ptr<DriveClient> client_;  // while open
+  std::string device_;                   // the device opened
   LinkCounters base_{};                  // of the earlier opens
 };
 
+// A poll holds the client it polls; when its drive is closed it lets go of
+// it (at once, or when a call that waits in it has returned), so the
+// client's thread ends with the drive and the poll refuses from then on.
 struct PyPoll {
   py::object owner;  // the Drive, alive as long as its poll
+  PyDrive* drive = nullptr;
   std::shared_ptr<DriveClient> client;
   std::unique_ptr<DriveClient::Poll> poll;
+  std::shared_ptr<LogQueue> log;
   std::string device;
+  std::int32_t periodMs = 0;
+  int inCall = 0;         // calls waiting in poll->Next()
+  bool ended = false;     // close() or count reached: StopIteration
+  bool detached = false;  // its drive was closed while a call waited
+
+  // Ends the poll and lets go of the client, without the GIL.
+  void Release() {
+    if (!poll && !client) return;
+    std::unique_ptr<DriveClient::Poll> p = std::move(poll);
+    std::shared_ptr<DriveClient> c = std::move(client);
+    PyDrive::With(
+        [&p, &c](std::shared_ptr<DriveClient>&) {
+          p.reset();  // before its client
+          c.reset();
+        },
+        nullptr);
+  }
 
   ~PyPoll() {
-    if (!poll) return;
-    PyThreadState* state = PyEval_SaveThread();
-    poll.reset();
-    client.reset();
-    PyEval_RestoreThread(state);
+    if (drive != nullptr)
+      drive->polls.erase(std::remove(drive->polls.begin(), drive->polls.end(), this), drive->polls.end());
+    Release();
   }
 };
 
-int BaudIndexOf(int baud) {
+void PyDrive::Close() {
+  std::shared_ptr<DriveClient> c;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    c.swap(client_);
+  }
+  if (!c) return;
+  // Its polls let go of the client: one that waits in another thread is
+  // refused by the closed port and lets go when its call returns.
+  std::vector<std::unique_ptr<DriveClient::Poll>> ended;
+  std::vector<std::shared_ptr<DriveClient>> holders;
+  for (PyPoll* p : polls) {
+    if (p->client != c) continue;
+    if (p->inCall > 0) {
+      p->detached = true;
+      continue;
+    }
+    ended.push_back(std::move(p->poll));
+    holders.push_back(std::move(p->client));
+  }
+  // The counters go on from here when the port is opened again.
+  const LinkCounters last = With(
+      [&ended, &holders](std::shared_ptr<DriveClient>& held) {
+        held->Close();
+        const LinkCounters counters = held->Counters();
+        ended.clear();  // before the client they belong to
+        holders.clear();
+        return counters;
+      },
+      std::move(c));
+  log->Flush();
+  Add(base_, last);
+}
+
+int BaudIndexOf(const py::handle& baud) {
+  const std::int64_t b = WholeNumber(baud, "baud", 0, 1000000000);
   for (int i = 0; i < PLKDVX::kBaudRateCount; ++i)
-    if (PLKDVX::kBaudRateValues[i] == baud) return i;
+    if (PLKDVX::kBaudRateValues[i] == b) return i;
   throw py::value_error("baud is one of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200, not " +
-                        std::to_string(baud));
+                        std::to_string(b));
 }
 
-// "Phase Current (A)" -> "A"; "Status" -> "".
-std::string UnitOfLabel(const std::string& label) {
-  const std::size_t open = label.rfind('(');
-  const std::size_t close = label.rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close < open) return {};
-  return label.substr(open + 1, close - open - 1);
-}
-
-// "Overload (I/P)" -> "OVERLOAD", "Start/Stop" -> "START_STOP".
-std::string FlagName(const std::string& label) {
-  std::string name;
-  for (char c : label.substr(0, label.find(" ("))) {
-    if (std::isalnum(static_cast<unsigned char>(c)))
-      name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    else if (!name.empty() && name.back() != '_')
-      name += '_';
+// Drive(3), Drive("/dev/ttyUSB0"), Drive(port=3), Drive(device=path).
+PortChoice ChoiceOf(const py::object& port, const py::object& device) {
+  PortChoice choice;
+  py::object path = device;
+  if (!port.is_none()) {
+    if (PyBool_Check(port.ptr())) throw py::type_error("port is a port number (1 to 32) or a device path, not bool");
+    if (PyIndex_Check(port.ptr())) {
+      choice.port = static_cast<int>(WholeNumber(port, "port", 1, 32));
+    } else {
+      if (!device.is_none()) throw py::value_error("Drive takes one device path, not port=PATH and device=PATH");
+      path = port;
+    }
   }
-  return name;
-}
-
-template <std::size_t N>
-py::object FlagClass(const char* name, const char* group, const std::array<LampInfo, N>& lamps) {
-  py::list members;
-  for (const LampInfo& lamp : lamps) members.append(py::make_tuple(FlagName(lamp.label), lamp.mask));
-  py::object cls = py::module_::import("enum").attr("IntFlag")(name, members, py::arg("module") = "morvane");
-  std::string doc = std::string("The lamps of the control window's group '") + group + "', by bit:";
-  for (const LampInfo& lamp : lamps) {
-    char mask[16];
-    std::snprintf(mask, sizeof mask, "0x%04X", static_cast<unsigned>(lamp.mask));
-    doc += std::string("\n  ") + FlagName(lamp.label) + " (" + mask + "): " + lamp.label;
+  if (!path.is_none()) {
+    if (choice.port != 0) throw py::value_error("Drive needs one of a port number or a device path, not both");
+    choice.device = PathOf(path);
   }
-  cls.attr("__doc__") = doc;
-  return cls;
+  if (choice.port == 0 && choice.device.empty())
+    throw py::value_error("Drive needs a port number (Drive(3) for COM3) or a device path (Drive('/dev/ttyUSB0'))");
+  return choice;
 }
-
-// One status field as a Python attribute.
-struct StatusAttribute {
-  StatusField field;
-  const char* name;
-  const char* what;
-};
-constexpr StatusAttribute kStatusAttributes[] = {
-    {StatusField::PhaseCurrent, "phase_current", "Phase current in amperes (a float with one decimal)"},
-    {StatusField::MotorSpeed, "speed", "Motor speed in RPM"},
-    {StatusField::PhasePower, "phase_power", "Phase power in watts"},
-    {StatusField::Status, "status_word", "The status word (its bits are 'flags')"},
-    {StatusField::ControllerTemp, "controller_temp", "Controller temperature in degrees Celsius"},
-    {StatusField::InternalStatus, "internal_status_word", "The internal status word (its bits are 'internal_flags')"},
-    {StatusField::MotorTemp, "motor_temp", "Motor temperature sensor resistance in ohms"},
-    {StatusField::MotorTorque, "torque", "Motor torque in the drive's unit (the window's 'NM')"},
-    {StatusField::BusVoltage, "bus_voltage", "Bus voltage in volts (a float with one decimal)"},
-};
-
-py::object ValueOf(const StatusValues& v, StatusField f) {
-  if (!v.Has(f)) return py::none();
-  switch (f) {
-    case StatusField::PhaseCurrent: return py::float_(v.PhaseCurrentA());
-    case StatusField::MotorSpeed: return py::int_(v.SpeedRpm());
-    case StatusField::PhasePower: return py::int_(v.PhasePowerW());
-    case StatusField::Status: return py::int_(v.StatusWord());
-    case StatusField::ControllerTemp: return py::int_(v.ControllerTempC());
-    case StatusField::InternalStatus: return py::int_(v.InternalStatusWord());
-    case StatusField::MotorTemp: return py::int_(v.MotorTempR());
-    case StatusField::MotorTorque: return py::int_(v.Torque());
-    case StatusField::BusVoltage: return py::float_(v.BusVoltageV());
-  }
-  return py::none();
-}
-
-const char* StatusLabel(StatusField f) { return kStatusFields[static_cast<std::size_t>(f)].label; }
 
 }  // namespace
 
 void BindDrive(py::module_& m) {
   gMainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
-  py::object statusBits = FlagClass("StatusBits", kStatusLampGroup, kStatusLamps);
-  py::object internalBits = FlagClass("InternalStatusBits", kInternalLampGroup, kInternalLamps);
-  m.attr("StatusBits") = statusBits;
-  m.attr("InternalStatusBits") = internalBits;
 
-  py::class_<DriveInfoValues>(m, "DriveInfo",
-                              "The drive's identity as the main window shows it: name, version ('S0001-03, "
-                              "H0002-01'), serial number and hardware id ('0x07 0x02 0x01').")
-      .def_readonly("name", &DriveInfoValues::name)
-      .def_readonly("version", &DriveInfoValues::version)
-      .def_readonly("serial_number", &DriveInfoValues::serialNo)
-      .def_readonly("hardware_id", &DriveInfoValues::hardwareId)
-      .def("__repr__", [](const DriveInfoValues& i) {
-        return "DriveInfo(name=" + py::repr(py::str(i.name)).cast<std::string>() +
-               ", version=" + py::repr(py::str(i.version)).cast<std::string>() +
-               ", serial_number=" + py::repr(py::str(i.serialNo)).cast<std::string>() +
-               ", hardware_id=" + py::repr(py::str(i.hardwareId)).cast<std::string>() + ")";
-      });
-
-  py::class_<LinkCounters>(m, "Counters",
-                           "The five link counters of the status bar: frames sent (tx), complete answers received "
-                           "(rx), timeouts (to), errors (errs: unknown response codes, receive errors, breaks) and "
-                           "requests refused while another was running (busy).")
-      .def_readonly("tx", &LinkCounters::tx)
-      .def_readonly("rx", &LinkCounters::rx)
-      .def_readonly("to", &LinkCounters::to)
-      .def_readonly("errs", &LinkCounters::errs)
-      .def_readonly("busy", &LinkCounters::busy)
-      .def("__eq__",
-           [](const LinkCounters& a, const LinkCounters& b) {
-             return a.tx == b.tx && a.rx == b.rx && a.to == b.to && a.errs == b.errs && a.busy == b.busy;
-           })
-      .def("__repr__", [](const LinkCounters& c) {
-        return "Tx=" + std::to_string(c.tx) + " Rx=" + std::to_string(c.rx) + " TO=" + std::to_string(c.to) +
-               " Errs=" + std::to_string(c.errs) + " Busy=" + std::to_string(c.busy);
-      });
-
-  py::class_<StatusSample> status(m, "Status",
-                                  "One completed status poll (nine requests to the drive). Each value is in its "
-                                  "unit, or None when this poll's answer for it was too short to hold one.");
-  for (const StatusAttribute& a : kStatusAttributes) {
-    const StatusField field = a.field;
-    const std::string doc = std::string(a.what) + "; the window's field '" + StatusLabel(field) + "'.";
-    status.def_property_readonly(
-        a.name, [field](const StatusSample& r) { return ValueOf(r.values, field); }, doc.c_str());
-  }
-  status
-      .def_property_readonly(
-          "flags",
-          [statusBits](const StatusSample& r) -> py::object {
-            if (!r.values.Has(StatusField::Status)) return py::none();
-            return statusBits(r.values.StatusWord());
-          },
-          "The status word's lamps as StatusBits (None without a status word).")
-      .def_property_readonly(
-          "internal_flags",
-          [internalBits](const StatusSample& r) -> py::object {
-            if (!r.values.Has(StatusField::InternalStatus)) return py::none();
-            return internalBits(r.values.InternalStatusWord());
-          },
-          "The internal status word's lamps as InternalStatusBits (None without one).")
-      .def_property_readonly(
-          "time", [](const StatusSample& r) { return static_cast<double>(r.unixMs) / 1000.0; },
-          "When the poll completed, in seconds since 1970-01-01 UTC (as time.time()).")
-      .def_property_readonly(
-          "complete", [](const StatusSample& r) { return r.values.received == (1u << kStatusFieldCount) - 1; },
-          "Whether every field got its value.")
-      .def_property_readonly(
-          "texts",
-          [](const StatusSample& r) {
-            py::dict d;
-            for (const StatusFieldInfo& f : kStatusFields) d[f.label] = r.texts[static_cast<std::size_t>(f.field)];
-            return d;
-          },
-          "The fields as the control window shows them, by caption ('Speed (RPM)': '6000', 'Status': '0006').")
-      .def(
-          "as_dict",
-          [](const StatusSample& r) {
-            py::dict d;
-            d["time"] = static_cast<double>(r.unixMs) / 1000.0;
-            for (const StatusAttribute& a : kStatusAttributes) d[a.name] = ValueOf(r.values, a.field);
-            return d;
-          },
-          "The time and the nine values by attribute name (a row for a table).")
-      .def_property_readonly_static(
-          "units",
-          [](const py::object&) {
-            py::dict d;
-            for (const StatusAttribute& a : kStatusAttributes) d[a.name] = UnitOfLabel(StatusLabel(a.field));
-            return d;
-          },
-          "The unit of each value by attribute name, as the window's captions give it ('A', 'RPM', ...; '' for "
-          "the status words).")
-      .def("__repr__", [](const StatusSample& r) {
-        std::string text = "Status(";
-        for (const StatusAttribute& a : kStatusAttributes) {
-          if (text.size() > 7) text += ", ";
-          text += std::string(a.name) + "=" + py::repr(ValueOf(r.values, a.field)).cast<std::string>();
+  m.def(
+      "_ports",
+      [](const py::object& sysRoot) {
+        const std::string root = PathOf(sysRoot);
+        py::list out;
+        for (int n = 1; n <= kListedPorts; ++n) {
+          const std::string path = PortDevicePath(n);
+          const bool present = PLKDVX::IsPortPres(n);
+          py::dict d;
+          d["port"] = n;
+          d["name"] = "COM" + std::to_string(n);
+          d["device"] = path.empty() ? py::object(py::str("")) : PathText(path);
+          d["present"] = present;
+          // Only a present device has an adapter to describe, as in the dialog.
+          const UsbAdapterInfo usb =
+              present && !path.empty() ? ReadUsbAdapterInfo(TtyNameOfPath(path), root) : UsbAdapterInfo{};
+          if (usb.usb) {
+            const auto hex = [](const std::string& id) -> py::object {
+              if (id.empty() || id.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return py::none();
+              return py::int_(std::stoi(id, nullptr, 16));
+            };
+            d["vid"] = hex(usb.vendorId);
+            d["pid"] = hex(usb.productId);
+            d["serial_number"] = Text(usb.serial);
+            d["manufacturer"] = Text(usb.manufacturer);
+            d["product"] = Text(usb.product);
+            d["description"] = Text(DescribeUsbAdapter(usb));
+          }
+          out.append(d);
         }
-        return text + ")";
-      });
+        return out;
+      },
+      py::arg("sys_root"), "The listed ports as dicts, the USB attributes read under sys_root (morvane.list_ports).");
 
   py::class_<PyPoll>(m, "StatusPoll",
-                     "An iterator of Status, one poll per period (see Drive.poll). close() ends it early.")
+                     "An iterator of Status, one poll per period (see Drive.poll). close() (or the end of a with "
+                     "block) ends it; closing its drive ends it too, and it then refuses at once.")
       .def("__iter__", [](PyPoll& p) -> PyPoll& { return p; })
       .def("__next__",
            [](PyPoll& p) {
-             const std::optional<ControlResult> r =
-                 PyDrive::With([&p](std::shared_ptr<DriveClient>&) { return p.poll->Next(); }, nullptr);
-             if (!r) throw py::stop_iteration();
+             if (p.ended) throw py::stop_iteration();
+             if (!p.poll) RaiseRefused("status");  // its drive was closed
+             struct InCall {
+               PyPoll& p;
+               explicit InCall(PyPoll& q) : p(q) { ++p.inCall; }
+               ~InCall() { --p.inCall; }
+             };
+             std::optional<ControlResult> r;
+             try {
+               const InCall call(p);
+               DriveClient::Poll* poll = p.poll.get();
+               r = PyDrive::With([poll](std::shared_ptr<DriveClient>&) { return poll->Next(); }, nullptr);
+             } catch (abi::__forced_unwind&) {
+               throw;
+             } catch (...) {
+               if (p.detached) p.Release();
+               p.log->Flush();
+               throw;
+             }
+             if (p.detached) p.Release();
+             p.log->Flush();
+             if (!r) {
+               p.ended = true;
+               p.Release();
+               throw py::stop_iteration();
+             }
              Require(*r, p.device);
-             return SampleOf(*r);
+             return StatusOf(*r);
            })
       .def_property_readonly(
-          "period_ms", [](const PyPoll& p) { return p.poll->PeriodMs(); },
-          "The period in use: the one asked for, clamped to 200..1500 ms as the control window clamps it.")
+          "period_ms", [](const PyPoll& p) { return p.periodMs; }, "The period in use, in ms.")
       .def(
-          "close", [](PyPoll& p) { PyDrive::With([&p](std::shared_ptr<DriveClient>&) { p.poll->Stop(); }, nullptr); },
-          "No more polls.");
+          "close",
+          [](PyPoll& p) {
+            p.ended = true;
+            if (p.poll) {
+              DriveClient::Poll* poll = p.poll.get();
+              PyDrive::With([poll](std::shared_ptr<DriveClient>&) { poll->Stop(); }, nullptr);
+            }
+            if (p.inCall == 0) p.Release();
+          },
+          "No more polls.")
+      .def("__enter__", [](py::object self) { return self; })
+      .def(
+          "__exit__",
+          [](PyPoll& p, const py::object&, const py::object&, const py::object&) {
+            p.ended = true;
+            if (p.poll) {
+              DriveClient::Poll* poll = p.poll.get();
+              PyDrive::With([poll](std::shared_ptr<DriveClient>&) { poll->Stop(); }, nullptr);
+            }
+            if (p.inCall == 0) p.Release();
+            return false;
+          },
+          "Closes the poll.");
 
-  py::class_<PyDrive>(m, "Drive",
-                      "One drive on one serial port: the port, the request engine and the request tables of the "
-                      "desktop application. Made with a port number (COM1.. as the port map says) or a device "
-                      "path, it opens the port at once (PortError when it cannot); as a context manager it closes "
-                      "the port at the end of the block (with stop_on_exit=True it first sends Stop when the block "
-                      "is left by an exception).\n\n"
-                      "Requests from several threads are served one at a time in the order they come; stop() jumps "
-                      "the queue: it is sent as soon as the step in flight has ended, and the request it interrupts "
-                      "raises RequestAbandoned (outcome 'preempted'). Every request waits without holding the GIL. "
-                      "A Ctrl-C (or any exception a signal handler raises) during a wait gives the request up once "
-                      "its step in flight has ended and leaves the port open, so 'finally: drive.stop()' stops the "
-                      "motor. A signal handler may call the drive while another call of it waits. A failed request "
-                      "raises RequestAbandoned (timeout, unknown response code, receive error, break, answers that "
-                      "were another request's, with the step) or RequestRefused; a device that went away PortError.")
-      .def(py::init([](std::optional<int> port, std::optional<std::string> device, int baud, bool stopOnExit) {
-             if (port.has_value() == device.has_value())
-               throw py::value_error("Drive needs one of port=N or device=PATH");
-             if (port && (*port < 1 || *port > 32)) throw py::value_error("port is a port number 1 to 32");
-             if (device && device->empty()) throw py::value_error("device is a serial device path");
+  py::class_<PyDrive>(
+      m, "Drive",
+      "One drive on one serial port: the port, the request engine and the request tables of the desktop "
+      "application. Drive(3) opens COM3 (as the port map says), Drive('/dev/ttyUSB0') a device path (str, bytes "
+      "or a path object; port=N and device=PATH say the same); the port opens at once (PortError, an OSError, "
+      "when it cannot). As a context manager it closes the port at the end of the block; with stop_on_exit=True "
+      "it first sends Stop when the block is left by an exception.\n\n"
+      "Requests from several threads are served one at a time in the order they come; stop() jumps the queue: it "
+      "is sent as soon as the step in flight has ended, and the request it interrupts raises "
+      "RequestAbandonedError (outcome 'preempted'). Every request waits without holding the GIL. A Ctrl-C (or "
+      "any exception a signal handler raises) during a wait gives the request up once its step in flight has "
+      "ended and leaves the port open, so 'finally: drive.stop()' stops the motor. A signal handler may call the "
+      "drive while another call of it waits. A failed request raises RequestAbandonedError (timeout, unknown "
+      "response code, receive error, break, answers that were another request's, with the step) or "
+      "RequestRefusedError; a device that went away PortError. The port's reports are logged to the logger "
+      "'morvane' at WARNING, each request's end at DEBUG.")
+      .def(py::init([](const py::object& port, const py::object& device, const py::object& baud, bool stopOnExit) {
              auto d = std::make_unique<PyDrive>();
-             d->choice.port = port.value_or(0);
-             d->choice.device = device.value_or("");
+             d->choice = ChoiceOf(port, device);
              d->choice.baud = BaudIndexOf(baud);
              d->stopOnExit = stopOnExit;
              d->Open();
@@ -551,11 +707,12 @@ void BindDrive(py::module_& m) {
           "open", [](PyDrive& d) { d.Open(); },
           "Opens the port again (nothing happens when it is open). PortError when it cannot be opened.")
       .def(
-          "close", [](PyDrive& d) { d.Close(); }, "Closes the port; its threads have ended when this returns.")
+          "close", [](PyDrive& d) { d.Close(); },
+          "Closes the port; its threads have ended when this returns, and its polls refuse from then on.")
       .def_property_readonly(
           "is_open", [](PyDrive& d) { return d.Client() != nullptr; }, "Whether the port is open.")
       .def_property_readonly(
-          "device", [](PyDrive& d) { return d.Device(); }, "The device the port stands for.")
+          "device", [](PyDrive& d) { return PathText(d.Device()); }, "The device the port stands for.")
       .def("__enter__",
            [](py::object self) {
              self.cast<PyDrive&>().Open();
@@ -567,6 +724,8 @@ void BindDrive(py::module_& m) {
                // Left by an exception: the motor is stopped before the port goes.
                try {
                  d.OnClient("stop", [](DriveClient& c) { return c.Stop(); });
+               } catch (abi::__forced_unwind&) {
+                 throw;
                } catch (...) {
                  // The block's own exception is the one the script sees.
                }
@@ -578,58 +737,75 @@ void BindDrive(py::module_& m) {
           "info",
           [](PyDrive& d) {
             const MainResult r = d.OnClient("info", [](DriveClient& c) { return c.Info(); });
-            Require(r, d.Device());
+            Require(r, d.Device(), false);
             const DriveIdentity& id = r.identity;
-            return DriveInfoValues{id.Text(DriveIdentity::kName), id.Text(DriveIdentity::kVersion),
-                                   id.Text(DriveIdentity::kSerialNo), id.Text(DriveIdentity::kHardwareId)};
+            return Side().driveInfo(Text(id.Text(DriveIdentity::kName)), Text(id.Text(DriveIdentity::kVersion)),
+                                    Text(id.Text(DriveIdentity::kSerialNo)), Text(id.Text(DriveIdentity::kHardwareId)));
           },
           "The drive's name, version, serial number and hardware id (four requests) as a DriveInfo.")
       .def(
           "get_profile",
-          [](PyDrive& d, int slot) {
+          [](PyDrive& d, const py::object& slot) {
             const int i = SlotIndexOf(slot);
             const MainResult r = d.OnClient("get-profile", [i](DriveClient& c) { return c.GetProfile(i); });
-            Require(r, d.Device());
+            Require(r, d.Device(), false);
             return r.profiles[static_cast<std::size_t>(i)];
           },
-          py::arg("slot"), "The profile in slot 1..6 of the drive. InvalidChecksum when its checksum is wrong.")
+          py::arg("slot"), "The profile in slot 1..6 of the drive. InvalidChecksumError when its checksum is wrong.")
       .def(
           "save_profile",
-          [](PyDrive& d, int slot, const MotorProfile& p) {
+          [](PyDrive& d, const py::object& slot, const MotorProfile& p, bool force) {
             const int i = SlotIndexOf(slot);
-            // The drive would keep a record its own check refuses: nothing is sent.
-            if (!ProfileChecksumValid(p)) ThrowBadChecksum("save-profile", i);
-            Require(d.OnClient("save-profile", [i, &p](DriveClient& c) { return c.SaveProfile(i, p); }), d.Device());
+            RequireSendable("save-profile", i, p, force);
+            Require(d.OnClient("save-profile", [i, &p](DriveClient& c) { return c.SaveProfile(i, p); }), d.Device(),
+                    false);
           },
-          py::arg("slot"), py::arg("profile"),
-          "Saves the profile into slot 1..6 of the drive. ProfileNotChanged when the drive refuses it; "
-          "InvalidChecksum (and nothing sent) for a profile whose checksum is wrong.")
+          py::arg("slot"), py::arg("profile"), py::kw_only(), py::arg("force") = false,
+          "Saves the profile into slot 1..6 of the drive. Nothing is sent for a profile whose checksum is wrong "
+          "(InvalidChecksumError) nor, unless force=True, for one the profile file reader would refuse "
+          "(InvalidProfileError: Profile.check()). ProfileNotChangedError when the drive refuses it.")
       .def(
           "get_all",
           [](PyDrive& d) {
             const MainResult r = d.OnClient("get-all", [](DriveClient& c) { return c.GetAll(); });
-            Require(r, d.Device());
+            Require(r, d.Device(), true);
             return std::vector<MotorProfile>(r.profiles.begin(), r.profiles.end());
           },
-          "The six profiles of the drive (one request of six steps), slot 1 first.")
+          "The six profiles of the drive (one request of six steps), slot 1 first. When a slot fails (a wrong "
+          "checksum, no answer), the error raised (InvalidChecksumError, RequestAbandonedError, ...) carries in "
+          "'results' a SlotResult for each slot, with the profiles that did arrive.")
       .def(
           "save_all",
-          [](PyDrive& d, const std::vector<MotorProfile>& profiles) {
-            if (profiles.size() != kSlotCount) throw py::value_error("save_all takes 6 profiles");
+          [](PyDrive& d, const py::object& profiles, bool force) {
+            if (!PySequence_Check(profiles.ptr()) || PyUnicode_Check(profiles.ptr()))
+              throw py::type_error("save_all takes a sequence of 6 profiles");
+            const py::sequence seq = py::reinterpret_borrow<py::sequence>(profiles);
+            if (py::len(seq) != kSlotCount)
+              throw py::value_error("save_all takes 6 profiles, not " + std::to_string(py::len(seq)));
             std::array<MotorProfile, kSlotCount> six;
-            std::copy(profiles.begin(), profiles.end(), six.begin());
+            for (std::size_t i = 0; i < kSlotCount; ++i) {
+              const py::object item = seq[i];
+              if (!py::isinstance<MotorProfile>(item))
+                throw py::type_error("save_all takes Profile objects, not " +
+                                     std::string(Py_TYPE(item.ptr())->tp_name));
+              six[i] = item.cast<MotorProfile>();
+            }
             for (int i = 0; i < kSlotCount; ++i)
-              if (!ProfileChecksumValid(six[static_cast<std::size_t>(i)])) ThrowBadChecksum("save-all", i);
-            Require(d.OnClient("save-all", [&six](DriveClient& c) { return c.SaveAll(six); }), d.Device());
+              RequireSendable("save-all", i, six[static_cast<std::size_t>(i)], force);
+            const MainResult r = d.OnClient("save-all", [&six](DriveClient& c) { return c.SaveAll(six); });
+            Require(r, d.Device(), true, &six);
+            return SlotResults(r, &six);
           },
-          py::arg("profiles"),
-          "Saves six profiles into slots 1..6 (one request of six steps). ProfileNotChanged names every slot "
-          "the drive refused; InvalidChecksum (and nothing sent) when a profile's checksum is wrong.")
+          py::arg("profiles"), py::kw_only(), py::arg("force") = false,
+          "Saves six profiles into slots 1..6 (one request of six steps) and returns a SlotResult for each. "
+          "ProfileNotChangedError when the drive refused any, naming every slot refused and carrying in 'results' "
+          "what became of each. Nothing is sent when a profile's checksum is wrong (InvalidChecksumError) or, "
+          "unless force=True, when the profile file reader would refuse one (InvalidProfileError).")
       .def(
           "activate",
-          [](PyDrive& d, std::optional<int> slot) {
-            const int i = slot ? SlotIndexOf(*slot) : kNoProfileIndex;
-            Require(d.OnClient("activate", [i](DriveClient& c) { return c.Activate(i); }), d.Device());
+          [](PyDrive& d, const py::object& slot) {
+            const int i = slot.is_none() ? kNoProfileIndex : SlotIndexOf(slot);
+            Require(d.OnClient("activate", [i](DriveClient& c) { return c.Activate(i); }), d.Device(), false);
           },
           py::arg("slot"), "Makes slot 1..6 the drive's active profile, or none with None.")
       .def(
@@ -645,57 +821,66 @@ void BindDrive(py::module_& m) {
           "Resets the drive's trips.")
       .def(
           "set_speed",
-          [](PyDrive& d, std::int64_t rpm) {
-            const std::int32_t sent = ClampSpeed(rpm);
+          [](PyDrive& d, const py::object& rpm, bool clamp) {
+            const std::int32_t sent =
+                clamp ? ClampSpeed(WholeNumber(rpm, "rpm", INT64_MIN, INT64_MAX))
+                      : static_cast<std::int32_t>(WholeNumber(rpm, "rpm", kSpeedMinRpm, kSpeedMaxRpm, "RPM"));
             Require(
                 d.OnClient("speed", [sent](DriveClient& c) { return c.SetSpeed(static_cast<std::uint32_t>(sent)); }),
                 d.Device());
             return sent;
           },
-          py::arg("rpm"),
-          "Sets the motor speed in RPM, clamped to 3000..100000 as the speed edit clamps it; returns the speed "
-          "sent.")
+          py::arg("rpm"), py::kw_only(), py::arg("clamp") = false,
+          "Sets the motor speed in RPM, 3000..100000 (ValueError outside); with clamp=True a speed outside is "
+          "pulled to the nearest limit as the speed edit does. Returns the speed sent.")
       .def(
           "status",
           [](PyDrive& d) {
             const ControlResult r = d.OnClient("status", [](DriveClient& c) { return c.Status(); });
             Require(r, d.Device());
-            return SampleOf(r);
+            return StatusOf(r);
           },
           "One status poll (the control window's 'Get'), as a Status.")
       .def(
           "poll",
-          [](py::object self, std::int64_t periodMs, std::optional<std::int64_t> count) {
-            if (count && *count < 1) throw py::value_error("count is at least 1");
+          [](py::object self, const py::object& periodMs, const py::object& count, bool clamp) {
+            const std::int64_t period = clamp ? WholeNumber(periodMs, "period_ms", INT64_MIN, INT64_MAX)
+                                              : WholeNumber(periodMs, "period_ms", kPeriodMinMs, kPeriodMaxMs, "ms");
+            std::optional<std::int64_t> polls;
+            if (!count.is_none()) polls = WholeNumber(count, "count", 1, INT64_MAX);
             PyDrive& d = self.cast<PyDrive&>();
             auto p = std::make_unique<PyPoll>();
-            p->owner = self;
-            p->device = d.Device();
             p->client = d.Client();
-            if (!p->client) {
-              ScriptError e(ErrorKind::RequestRefused, StatusText("status"));
-              e.request = "status";
-              throw e;
-            }
-            const std::int32_t period = ClampPeriod(periodMs);
+            if (!p->client) RaiseRefused("status");
+            p->owner = self;
+            p->log = d.log;
+            p->device = d.Device();
+            p->periodMs = ClampPeriod(period);
+            const std::int32_t clamped = p->periodMs;
             p->poll = PyDrive::With(
-                [&](std::shared_ptr<DriveClient>& held) { return held->StartPolling(period, count); }, p->client);
+                [&](std::shared_ptr<DriveClient>& held) { return held->StartPolling(clamped, polls); }, p->client);
+            p->drive = &d;
+            d.polls.push_back(p.get());
             return p;
           },
-          py::arg("period_ms"), py::arg("count") = py::none(),
-          "Status polls at the control window's pace, as an iterator of Status: the period is clamped to "
-          "200..1500 ms, the first poll is made at once, then one each period; a period that passes while the "
-          "script is busy elsewhere (or while another request runs) is made up by one poll at once, never by "
-          "several. count polls in all, or no end without it. A poll that fails raises RequestAbandoned; the "
-          "iterator can go on afterwards.")
+          py::arg("period_ms"), py::arg("count") = py::none(), py::kw_only(), py::arg("clamp") = false,
+          "Status polls at the control window's pace, as an iterator of Status (and a context manager that closes "
+          "it): the period is 200..1500 ms (ValueError outside; with clamp=True pulled to the nearest limit as the "
+          "window does), the first poll is made at once, "
+          "then one each period; a period that passes while the script is busy elsewhere (or while another request "
+          "runs) is made up by one poll as soon as possible, never by several. count polls in all, or no end "
+          "without it. A poll that fails raises RequestAbandonedError; the iterator can go on afterwards. Once the "
+          "drive is closed the iterator raises RequestRefusedError at once.")
       .def_property_readonly(
-          "counters", [](PyDrive& d) { return d.Counters(); },
+          "counters", [](PyDrive& d) { return CountersOf(d.Counters()); },
           "The five link counters (Counters) since the drive was made or reset_counters().")
       .def(
           "reset_counters", [](PyDrive& d) { d.ResetCounters(); },
           "Sets the five counters back to 0, as a double click on the status bar does.")
-      .def("__repr__",
-           [](PyDrive& d) { return "<morvane.Drive " + d.Device() + (d.Client() ? ", open>" : ", closed>"); });
+      .def("__repr__", [](PyDrive& d) {
+        return "<morvane.Drive " + py::repr(PathText(d.Device())).cast<std::string>() +
+               (d.Client() ? ", open>" : ", closed>");
+      });
 }
 
 }  // namespace mv::python

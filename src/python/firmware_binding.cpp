@@ -1,10 +1,15 @@
 // morvane.hex and morvane.spl: the Intel HEX reader and the SPL image builder
 // as `morvane-cli hex info`, `spl build` and `spl inspect` have them.
 #include <Python.h>
+#include <fcntl.h>
 #include <pybind11/stl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,15 +18,10 @@
 #include "firmware/spl_builder.h"
 #include "link/main_requests.h"
 #include "python/binding.h"
-#include "python/script_error.h"
 
 namespace mv::python {
 
 namespace {
-
-std::string PathOf(const py::object& path) {
-  return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
-}
 
 // What `morvane-cli hex info` prints for a file the reader accepted.
 struct HexInfo {
@@ -42,19 +42,40 @@ struct SplInspection {
   unsigned firmwareVersion = 0;
 };
 
-ScriptError FileError(const std::string& path, const std::string& text, const std::string& message, int line = 0) {
-  ScriptError e(ErrorKind::FileRefused, text);
-  e.path = path;
-  e.message = message;
-  e.line = line;
-  return e;
+// Why a file the HEX reader could not open cannot be read (the reader keeps
+// no error number).
+int ReadErrno(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st {};
+  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  ::close(fd);
+  return folder ? EISDIR : 0;
+}
+
+// The HEX file read and checked, or FileAccessError / FileFormatError.
+void RequireHex(const IntelHexFile& h, const py::handle& given, const std::string& file) {
+  if (h.ErrorCode() == heNone) return;
+  if (h.ErrorCode() == heNoSuchFile) {
+    const int err = ReadErrno(file);
+    RaiseFileError(true, given,
+                   "unable to read HEX file " + file + ": " + (err != 0 ? std::strerror(err) : h.ErrorText(false)), 0,
+                   "", err);
+  }
+  const std::string lineText = h.ErrorLineText() != IntelHexFile::kNotAvailable ? h.ErrorLineText() : std::string();
+  RaiseFileError(false, given, h.ErrorText(false), h.ErrorLine(), lineText);
 }
 
 // An address as `morvane-cli spl` takes it: a multiple of 0x800.
-std::uint32_t AddressOf(const char* name, std::int64_t value) {
+std::uint32_t AddressOf(const char* name, const py::handle& value) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+    throw py::type_error(std::string(name) + " takes a whole number, not " + Py_TYPE(value.ptr())->tp_name);
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  const std::string text = py::str(index);
   std::uint32_t out = 0;
-  if (!ParseStartAddressStrict(std::to_string(value), out))
-    throw py::value_error(std::string(name) + " " + std::to_string(value) +
+  if (!ParseStartAddressStrict(text, out))
+    throw py::value_error(std::string(name) + " " + text +
                           " is not an address: give a non-negative multiple of 0x800 (such as 0x2000)");
   return out;
 }
@@ -84,15 +105,9 @@ void BindFirmware(py::module_& m) {
       "info",
       [](const py::object& path) {
         const std::string file = PathOf(path);
-        IntelHexFile h(file);
-        if (h.ErrorCode() != heNone) {
-          const std::string text = h.ErrorText(false);
-          std::string shown = file + ": " + text;
-          if (h.ErrorLine() > 0) shown += " (line " + std::to_string(h.ErrorLine()) + ")";
-          ScriptError e = FileError(file, shown, text, h.ErrorLine());
-          if (h.ErrorLineText() != IntelHexFile::kNotAvailable) e.lineText = h.ErrorLineText();
-          throw e;
-        }
+        IntelHexFile h;
+        WithoutGil([&] { h.Load(file); });
+        RequireHex(h, path, file);
         HexInfo i;
         for (unsigned t = 0; t < 6; ++t) i.counts[t] = h.RecordCount(t);
         i.lowest = h.LowestAddress();
@@ -104,76 +119,94 @@ void BindFirmware(py::module_& m) {
         return i;
       },
       py::arg("path"),
-      "Reads and checks a HEX file and returns its summary (HexInfo). FileRefused for a file the reader refuses, "
-      "with the reader's text ('record length too short'), the line and its text.");
+      "Reads and checks a HEX file and returns its summary (HexInfo). FileFormatError (a ValueError) for a file "
+      "the reader refuses, naming the file, the line and the reader's text ('record length too short', also in "
+      "'message'), with the line's text in 'line_text'; FileAccessError (an OSError) when it cannot be read.");
 
   py::module_ spl = m.def_submodule("spl", "SPL firmware images, as 'morvane-cli spl' builds and reads them.");
   py::class_<SplBuild>(spl, "SplBuild",
                        "A built SPL file: its path, the device line ('Device Type: dsPIC33EP64'), the ten summary "
                        "lines of the SPL window and the image size in bytes.")
-      .def_readonly("path", &SplBuild::path)
+      .def_property_readonly("path", [](const SplBuild& b) { return PathText(b.path); })
       .def_readonly("device", &SplBuild::device)
       .def_readonly("summary", &SplBuild::summary)
       .def_readonly("size", &SplBuild::size)
-      .def("__repr__", [](const SplBuild& b) { return "<SplBuild " + b.path + ", " + b.device + ">"; });
+      .def("__repr__", [](const SplBuild& b) {
+        return "<SplBuild " + py::repr(PathText(b.path)).cast<std::string>() + ", " + b.device + ">";
+      });
   spl.def(
       "build",
-      [](const py::object& hexPath, const py::object& out, std::int64_t appStart, std::int64_t profileStart,
-         std::int64_t fwVersion, const py::object& profiles) {
+      [](const py::object& hexPath, const py::object& out, const py::object& appStart, const py::object& profileStart,
+         const py::object& fwVersion, const py::object& profiles, bool force) {
         SplBuildInput in;
         in.hexPath = PathOf(hexPath);
         in.appStartAddress = AddressOf("app_start", appStart);
         in.motorProfileStartAddress = AddressOf("profile_start", profileStart);
-        in.firmwareVersion = static_cast<std::uint8_t>(ReadFirmwareVersionText(std::to_string(fwVersion), 0));
+        in.firmwareVersion = static_cast<std::uint8_t>(WholeNumber(fwVersion, "fw_version", 0, 255));
         for (int s = 0; s < kSlotCount; ++s) in.profiles[static_cast<std::size_t>(s)] = MotorProfileDefaults(s);
         if (!profiles.is_none()) {
-          for (const auto& item : py::cast<py::dict>(profiles)) {
-            const int i = SlotIndexOf(item.first.cast<int>());
+          if (!PyMapping_Check(profiles.ptr()) || PySequence_Check(profiles.ptr()))
+            throw py::type_error("profiles is a dict of slot 1..6 to a Profile or a profile file");
+          for (const py::handle key : py::reinterpret_borrow<py::object>(profiles)) {
+            const int i = SlotIndexOf(key);
+            const py::object value = profiles[key];
             MotorProfile& p = in.profiles[static_cast<std::size_t>(i)];
-            if (py::isinstance<MotorProfile>(item.second)) {
-              p = item.second.cast<MotorProfile>();
-            } else {
-              p = ReadProfileFile(PathOf(py::reinterpret_borrow<py::object>(item.second)));
-            }
+            p = py::isinstance<MotorProfile>(value) ? value.cast<MotorProfile>() : ReadProfileFile(value);
             if (!ProfileChecksumValid(p)) {
               char text[80];
               std::snprintf(text, sizeof text, kInvalidChecksumFormat, static_cast<unsigned>(i + 1));
-              ScriptError e(ErrorKind::InvalidChecksum, text);
-              e.slot = i + 1;
-              e.windowText = text;
-              throw e;
+              py::dict details;
+              details["slot"] = i + 1;
+              details["text"] = text;
+              details["window_text"] = text;
+              Raise(Side().invalidChecksum, OneLine(text), details);
             }
+            if (!force) RequireProfileValid(p, "slot " + std::to_string(i + 1) + ": ");
           }
         }
         const std::string target = PathOf(out);
         const std::size_t slash = target.rfind('/');
         in.splDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
         in.fileName = SplFileNameWithExtension(slash == std::string::npos ? target : target.substr(slash + 1));
+        const std::string splPath = (in.splDir == "/" ? "/" : in.splDir + "/") + in.fileName;
 
-        SplBuildResult r;
-        {
-          const py::gil_scoped_release nogil;
-          r = BuildSplFile(in);
+        // The HEX file's own refusal, with its line, before the window's "Invalid hex file.".
+        IntelHexFile h;
+        WithoutGil([&] { h.Load(in.hexPath); });
+        RequireHex(h, hexPath, in.hexPath);
+        struct stat st {};
+        if (::lstat(splPath.c_str(), &st) == 0)
+          RaiseFileError(true, PathText(splPath), "unable to write SPL file " + splPath + ": " + std::strerror(EEXIST),
+                         0, "", EEXIST);
+
+        const SplBuildResult r = WithoutGil([&] { return BuildSplFile(in); });
+        if (r.Ok()) return SplBuild{r.deviceLabel, r.splPath, r.summary, r.imageSize};
+        if (r.copySettingsBack) {
+          // Laid out, but the file could not be made.
+          const int err = ::access(in.splDir.c_str(), W_OK) != 0 ? errno : 0;
+          RaiseFileError(
+              true, PathText(splPath),
+              "unable to write SPL file " + splPath + (err != 0 ? std::string(": ") + std::strerror(err) : ""), 0, "",
+              err);
         }
-        if (!r.Ok()) {
-          ScriptError e(ErrorKind::Other, r.message);
-          e.request = "spl build";
-          throw e;
-        }
-        return SplBuild{r.deviceLabel, r.splPath, r.summary, r.imageSize};
+        py::dict details;
+        details["request"] = "spl build";
+        details["window_text"] = Text(r.message);
+        Raise(Side().splBuild, OneLine(r.message), details);
       },
       py::arg("hex"), py::arg("out"), py::kw_only(), py::arg("app_start") = kDefaultAppStartAddress,
       py::arg("profile_start") = kDefaultMotorProfileStartAddress, py::arg("fw_version") = 0,
-      py::arg("profiles") = py::none(),
+      py::arg("profiles") = py::none(), py::arg("force") = false,
       "Builds a new SPL file from the firmware's HEX file: 'out' is DIR/NAME (NAME gets '.spl'; an existing file "
-      "is never replaced), the start addresses are program addresses (multiples of 0x800), fw_version 0..255 "
-      "(above: 255), profiles a dict of slot 1..6 to a Profile or a profile file (the others are the defaults). "
-      "MorvaneError with the SPL window's message when the build is refused.");
+      "is never replaced: FileAccessError, errno EEXIST), the start addresses are program addresses (multiples of "
+      "0x800), fw_version 0..255, profiles a dict of slot 1..6 to a Profile or a profile file (the others are the "
+      "defaults; each is held to Profile.check() unless force=True). SplBuildError (a ValueError) with the SPL "
+      "window's message when the layout is refused; FileFormatError for a HEX file the reader refuses.");
 
   py::class_<SplInspection>(spl, "SplContents",
                             "What an SPL image holds in its motor profile page: the six profiles (check each one's "
-                            "'valid'), whether the upper bytes of every profile word are zero, the marker 55 AA 00 "
-                            "00 and the firmware version; 'ok' when every checksum and the marker are good.")
+                            "'checksum_ok'), whether the upper bytes of every profile word are zero, the marker 55 "
+                            "AA 00 00 and the firmware version; 'ok' when every checksum and the marker are good.")
       .def_readonly("profiles", &SplInspection::profiles)
       .def_readonly("words_padded", &SplInspection::wordsPadded)
       .def_readonly("marker_ok", &SplInspection::markerOk)
@@ -190,16 +223,16 @@ void BindFirmware(py::module_& m) {
       });
   spl.def(
       "inspect",
-      [](const py::object& path, std::int64_t appStart, std::int64_t profileStart) {
+      [](const py::object& path, const py::object& appStart, const py::object& profileStart) {
         const std::string file = PathOf(path);
         const std::uint32_t app = AddressOf("app_start", appStart);
         const std::uint32_t page = AddressOf("profile_start", profileStart);
         std::string bytes, err;
-        if (!ReadFileBytes(file, bytes, err, "SPL file")) throw FileError(file, err, err);
+        if (!ReadFileBytes(file, bytes, err, "SPL file")) RaiseFileError(true, path, err, 0, "", ErrnoOfMessage(err));
         const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
         SplContents c;
         std::string message;
-        if (!ReadSplContents(image, app, page, c, message)) throw FileError(file, file + ": " + message, message);
+        if (!ReadSplContents(image, app, page, c, message)) RaiseFileError(false, path, message, 0);
         SplInspection out;
         out.profiles.assign(c.profiles.begin(), c.profiles.end());
         out.wordsPadded = c.wordsPadded;
@@ -209,8 +242,8 @@ void BindFirmware(py::module_& m) {
       },
       py::arg("path"), py::kw_only(), py::arg("app_start") = kDefaultAppStartAddress,
       py::arg("profile_start") = kDefaultMotorProfileStartAddress,
-      "Reads the motor profile page of an SPL file (SplContents). FileRefused when the file cannot be read or is "
-      "too short for that page.");
+      "Reads the motor profile page of an SPL file (SplContents). FileAccessError when the file cannot be read, "
+      "FileFormatError when it is too short for that page.");
 }
 
 }  // namespace mv::python

@@ -22,10 +22,10 @@ def test_speed_sweep_logs_every_poll(sim, tmp_path):
     assert r.returncode == 0, r.stderr
     rows = list(csv.reader(open(tmp_path / "sweep.csv", newline="")))
     assert rows[0] == ["time", "set speed (RPM)", "speed (RPM)", "phase current (A)", "phase power (W)",
-                       "bus voltage (V)", "controller temp (C)", "motor temp (R)"]
+                       "bus voltage (V)", "controller temp (C)", "motor temp (ohm)"]
     assert [int(row[1]) for row in rows[1:]] == [10000] * 2 + [15000] * 2 + [20000] * 2
     assert int(rows[-1][2]) > 0 and float(rows[-1][3]) > 0
-    with morvane.Drive(device=sim.path) as drive:  # the motor was stopped at the end
+    with morvane.Drive(sim.path) as drive:  # the motor was stopped at the end
         assert morvane.StatusBits.START_STOP not in drive.status().flags
 
 
@@ -50,5 +50,5 @@ def test_end_of_line_passes_a_drive_that_matches_and_fails_one_that_does_not(sim
     r = run("end_of_line.py", "--device", sim.path, "--profiles", tmp_path, cwd=tmp_path)
     assert r.returncode == 1
     assert "slot 4: FAIL ('P04')\n    cont_over_voltage_trip: 51.0 V -> 50.0 V\n" in r.stdout
-    assert "slot 6: FAIL: ERROR: - invalid motor profile file size, got 1 lines, expected 55" in r.stdout
+    assert f"slot 6: FAIL: {tmp_path / 'P06.ini'}: invalid motor profile file size, got 1 lines, expected 55" in r.stdout
     assert "slot 5: ok" in r.stdout and r.stdout.endswith("FAIL\n")

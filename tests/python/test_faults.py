@@ -1,6 +1,7 @@
 """A drive that does not answer, answers late, garbled or refuses a save, a
 line at 9600 baud, and ports that cannot be opened: each is an exception with
-the words morvane-cli uses, and nothing is changed by a refused operation."""
+the words morvane-cli uses, a batch request tells what became of each slot,
+and nothing is changed (nor sent) by a refused operation."""
 
 import fcntl
 import os
@@ -36,8 +37,8 @@ def cli_says(sim_path, *command):
 def test_a_request_without_a_usable_answer_is_abandoned_at_its_step(start_sim, options, call, step, outcome):
     sim = start_sim(*options)
     args = {"get_profile": (3,), "save_all": ([morvane.Profile.default(s) for s in range(1, 7)],)}.get(call, ())
-    with morvane.Drive(device=sim.path) as drive:
-        with pytest.raises(morvane.RequestAbandoned) as e:
+    with morvane.Drive(sim.path) as drive:
+        with pytest.raises(morvane.RequestAbandonedError) as e:
             getattr(drive, call)(*args)
         assert (e.value.step, e.value.outcome) == (step, outcome)
         assert drive.counters.to + drive.counters.errs == 1
@@ -55,10 +56,10 @@ def test_a_request_without_a_usable_answer_is_abandoned_at_its_step(start_sim, o
 
 def test_a_failed_poll_is_raised_and_polling_goes_on(start_sim):
     sim = start_sim("--fault", "badcode:0x60:2")
-    with morvane.Drive(device=sim.path) as drive:
+    with morvane.Drive(sim.path) as drive:
         poll = drive.poll(200, count=3)
         assert next(poll).complete
-        with pytest.raises(morvane.RequestAbandoned) as e:
+        with pytest.raises(morvane.RequestAbandonedError) as e:
             next(poll)
         assert (e.value.step, e.value.outcome) == (4, "bad_code")
         assert next(poll).complete  # a soak run keeps going after one bad answer
@@ -69,47 +70,88 @@ def test_a_failed_poll_is_raised_and_polling_goes_on(start_sim):
 
 def test_a_profile_with_a_bad_checksum_never_reaches_the_slot(start_sim):
     sim = start_sim("--fault", "badsum:0x35:2")
-    with morvane.Drive(device=sim.path) as drive:
+    with morvane.Drive(sim.path) as drive:
         first = drive.get_profile(5)
-        with pytest.raises(morvane.InvalidChecksum) as e:
+        with pytest.raises(morvane.InvalidChecksumError) as e:
             drive.get_profile(5)
-        assert e.value.slot == 5 and e.value.text == "Motor profile 5\nInvalid Checksum"
+        assert e.value.slot == 5 and e.value.window_text == "Motor profile 5\nInvalid Checksum"
         assert str(e.value) == "Motor profile 5: Invalid Checksum"
         assert drive.get_profile(5) == first
     every = start_sim("--fault", "badsum:0x35")
     assert str(e.value) in cli_says(every.path, "get-profile", "5", "/dev/null")
 
-    other = start_sim("--fault", "badsum:0x35:3")
-    with morvane.Drive(device=other.path) as drive:
-        with pytest.raises(morvane.InvalidChecksum) as e:
+
+@pytest.mark.parametrize("options, error, outcomes, said", [
+    (("--fault", "badsum:0x35:3"), morvane.InvalidChecksumError, ["received"] * 2 + ["bad_checksum"] + ["received"] * 3,
+     "Motor profile 3: Invalid Checksum"),
+    (("--fault", "none:0x35:4"), morvane.RequestAbandonedError, ["received"] * 3 + ["no_answer"] * 3,
+     "get-all: no answer for slot 4"),
+])
+def test_get_all_gives_the_profiles_that_arrived_with_its_error(start_sim, options, error, outcomes, said):
+    sim = start_sim(*options)
+    with morvane.Drive(sim.path) as drive:
+        with pytest.raises(error) as e:
             drive.get_all()
-        assert e.value.slot == 3
+    assert [r.outcome for r in e.value.results] == outcomes
+    for r in e.value.results:
+        assert (r.profile == morvane.Profile.default(r.slot)) == r.ok == (r.outcome == "received"), r
+        assert bool(r.message) != r.ok, r
+    assert said in [r.message for r in e.value.results]
 
 
 def test_a_refused_save_is_said_and_the_drive_keeps_its_profile(start_sim):
     sim = start_sim("--fault", "refuse:0x34:2")
     changed = morvane.Profile.default(3)
     changed.comment = "new"
-    with morvane.Drive(device=sim.path) as drive:
+    with morvane.Drive(sim.path) as drive:
         drive.save_profile(3, changed)  # the first save is taken
         newer = changed.copy()
         newer.comment = "newer"
-        with pytest.raises(morvane.ProfileNotChanged) as e:
+        with pytest.raises(morvane.ProfileNotChangedError) as e:
             drive.save_profile(3, newer)
-        assert e.value.slot == 3 and str(e.value) == "ERROR: Motor profile 3 not changed"
+        assert e.value.slot == 3 and str(e.value) == "Motor profile 3 not changed"
+        assert e.value.window_text == "ERROR: Motor profile 3 not changed"
         assert drive.get_profile(3) == changed
     other = start_sim("--fault", "refuse")
     path = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"mv-py-refuse-{os.getpid()}.ini")
     changed.save(path)
     try:
-        assert str(e.value) in cli_says(other.path, "save-profile", "3", path)
+        assert e.value.window_text in cli_says(other.path, "save-profile", "3", path)
     finally:
         os.unlink(path)
+
+    # save_all: what became of each slot, on the error.
+    batch = start_sim("--fault", "refuse:0x34:2")
+    six = [morvane.Profile.default(s) for s in range(1, 7)]
+    with morvane.Drive(batch.path) as drive:
+        with pytest.raises(morvane.ProfileNotChangedError) as e:
+            drive.save_all(six)
+        assert [r.outcome for r in e.value.results] == ["saved", "not_changed"] + ["saved"] * 4
+        assert e.value.slot == 2 and e.value.results[1].message == "Motor profile 2 not changed"
+
+
+def test_a_profile_the_file_reader_refuses_is_not_sent_unless_forced(sim):
+    zeros = morvane.Profile.from_bytes(bytes(222))  # its checksum adds up
+    broken = bytearray(morvane.Profile.default(2).to_bytes())
+    broken[40] ^= 1
+    with morvane.Drive(sim.path) as drive:
+        for call, error in [(lambda: drive.save_profile(2, zeros), morvane.InvalidProfileError),
+                            (lambda: drive.save_all([zeros] * 6), morvane.InvalidProfileError),
+                            (lambda: drive.save_profile(2, morvane.Profile.from_bytes(broken), force=True),
+                             morvane.InvalidChecksumError)]:
+            with pytest.raises(error) as e:
+                call()
+            assert drive.counters.tx == 0, e.value  # nothing sent
+        assert str(e.value) == "Motor profile 2: Invalid Checksum" and e.value.slot == 2
+        with pytest.raises(morvane.InvalidProfileError, match="save-profile, slot 2: name is 1 to 11 characters"):
+            drive.save_profile(2, zeros)
+        drive.save_profile(2, zeros, force=True)
+        assert drive.get_profile(2) == zeros
 
 
 def test_profiles_travel_at_9600_baud(start_sim):
     sim = start_sim("--baud", "9600")
-    with morvane.Drive(device=sim.path, baud=9600) as drive:
+    with morvane.Drive(sim.path, baud=9600) as drive:
         changed = morvane.Profile.default(6)
         changed.name = "Slow line"
         drive.save_profile(6, changed)
@@ -122,8 +164,8 @@ def test_a_missing_or_busy_device_is_said_in_the_windows_words(sim, tmp_path):
     with pytest.raises(morvane.PortError) as e:
         morvane.Drive(device=missing)
     assert f"There is no device at {missing}" in str(e.value)
-    assert e.value.device == missing and e.value.errno == 2
-    assert "morvane-cli: " + str(e.value) in cli("drive", "--device", missing, "info").stderr
+    assert e.value.device == e.value.filename == missing and e.value.errno == 2
+    assert e.value.window_text in cli("drive", "--device", missing, "info").stderr
 
     holder = os.open(sim.path, os.O_RDWR | os.O_NOCTTY)
     try:
@@ -131,7 +173,7 @@ def test_a_missing_or_busy_device_is_said_in_the_windows_words(sim, tmp_path):
         with pytest.raises(morvane.PortError) as e:
             morvane.Drive(device=sim.path)
         assert f"{sim.path} is in use by another program" in str(e.value)
-        assert "morvane-cli: " + str(e.value) in cli("drive", "--device", sim.path, "info").stderr
+        assert e.value.window_text in cli("drive", "--device", sim.path, "info").stderr
     finally:
         os.close(holder)
     with morvane.Drive(device=sim.path) as drive:  # free again
@@ -151,10 +193,10 @@ def test_a_device_without_rights_is_said_with_the_group_advice(sim, request):
                     ignore=shutil.ignore_patterns("__pycache__"))
     script = ("import morvane\n"
               "try:\n"
-              f"    morvane.Drive(device={sim.path!r})\n"
-              "except morvane.PortError as e:\n"
+              f"    morvane.Drive({sim.path!r})\n"
+              "except OSError as e:\n"
               "    print(e.errno)\n"
-              "    print(e)\n")
+              "    print(e.window_text)\n")
     as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
     r = subprocess.run([*as_user, "env", f"PYTHONPATH={package}", "PYTHONDONTWRITEBYTECODE=1", sys.executable, "-c",
                         script], capture_output=True, text=True, timeout=60, cwd="/")
@@ -166,4 +208,4 @@ def test_a_device_without_rights_is_said_with_the_group_advice(sim, request):
     shutil.copy(CLI, cli_copy)
     by_cli = subprocess.run([*as_user, cli_copy, "drive", "--device", sim.path, "info"], capture_output=True,
                             text=True, timeout=60, cwd="/")
-    assert "morvane-cli: " + said.rstrip("\n") in by_cli.stderr
+    assert said.rstrip("\n") in by_cli.stderr

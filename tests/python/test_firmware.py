@@ -1,6 +1,8 @@
 """morvane.hex and morvane.spl give what morvane-cli hex info, spl build and
 spl inspect give for the same files."""
 
+import errno
+
 import pytest
 
 import morvane
@@ -23,14 +25,21 @@ def test_hex_info_is_the_readers_summary_or_its_refusal(tmp_path, small_firmware
 
     bad = tmp_path / "bad.hex"
     bad.write_text(hex_text({0x10: 1}).replace(":00000001FF", ":0001\n:00000001FF"))
-    with pytest.raises(morvane.FileRefused) as e:
+    with pytest.raises(morvane.FileFormatError) as e:
         morvane.hex.info(bad)
     said = cli("hex", "info", bad, check=1)
-    assert "morvane-cli: " + str(e.value) in said.stderr
+    assert f"morvane-cli: {bad}: record length too short (line 3)" in said.stderr
+    assert str(e.value) == f"{bad}, line 3: record length too short"
     assert (e.value.message, e.value.line, e.value.line_text) == ("record length too short", 3, ":0001")
     assert f"text: {e.value.line_text}" in said.stdout
-    with pytest.raises(morvane.FileRefused, match="no such file"):
+    with pytest.raises(morvane.FileAccessError) as e:
         morvane.hex.info(tmp_path / "missing.hex")
+    assert e.value.errno == errno.ENOENT and "missing.hex: No such file or directory" in str(e.value)
+    # An SPL image given by mistake: its bytes are no text, and the error says so.
+    (tmp_path / "image.spl").write_bytes(b":\xff\xfe\x00\x80" * 8)
+    with pytest.raises(morvane.FileFormatError) as e:
+        morvane.hex.info(tmp_path / "image.spl")
+    assert e.value.line == 1 and "\\xff" in e.value.line_text
 
 
 def test_spl_build_and_inspect_as_the_cli(tmp_path, small_firmware):
@@ -41,7 +50,7 @@ def test_spl_build_and_inspect_as_the_cli(tmp_path, small_firmware):
     (tmp_path / "py").mkdir()
     (tmp_path / "cli").mkdir()
 
-    built = morvane.spl.build(small_firmware, tmp_path / "py" / "fw.bin", fw_version=300,
+    built = morvane.spl.build(small_firmware, tmp_path / "py" / "fw.bin", fw_version=255,
                               profiles={2: grinder, 5: tmp_path / "p2.ini"})
     printed = cli("spl", "build", "--hex", small_firmware, "--out", tmp_path / "cli" / "fw.bin", "--fw-version", 255,
                   "--profile", f"2={tmp_path / 'p2.ini'}", "--profile", f"5={tmp_path / 'p2.ini'}", check=0).stdout
@@ -59,9 +68,9 @@ def test_spl_build_and_inspect_as_the_cli(tmp_path, small_firmware):
 
     # The same name again: refused with the window's message, the file kept.
     before = (tmp_path / "py" / "fw.spl").read_bytes()
-    with pytest.raises(morvane.MorvaneError) as e:
+    with pytest.raises(FileExistsError.__mro__[1]) as e:  # an OSError
         morvane.spl.build(small_firmware, tmp_path / "py" / "fw")
-    assert str(e.value) == "ERROR: - SPL file name already exists."
+    assert e.value.errno == errno.EEXIST and e.value.filename == str(tmp_path / "py" / "fw.spl")
     assert (tmp_path / "py" / "fw.spl").read_bytes() == before
 
 
@@ -73,16 +82,22 @@ def test_spl_refusals_change_nothing(tmp_path, small_firmware):
         with pytest.raises(ValueError, match="multiple of 0x800"):
             morvane.spl.inspect(small_firmware, profile_start=bad)
     (tmp_path / "bad.ini").write_text("not a profile\r\n")
-    with pytest.raises(morvane.FileRefused):
-        morvane.spl.build(small_firmware, out, profiles={1: tmp_path / "bad.ini"})
     broken = bytearray(morvane.Profile.default(1).to_bytes())
     broken[40] ^= 1
-    with pytest.raises(morvane.InvalidChecksum):
-        morvane.spl.build(small_firmware, out, profiles={3: morvane.Profile.from_bytes(broken)})
-    with pytest.raises(ValueError, match="slot is 1 to 6"):
-        morvane.spl.build(small_firmware, out, profiles={7: morvane.Profile.default(1)})
-    with pytest.raises(morvane.MorvaneError, match="Motor profile flash page 4 must be blank"):
-        morvane.spl.build(small_firmware, out, profile_start=0x2000)
+    for kwargs, error, said in [
+        ({"profiles": {1: tmp_path / "bad.ini"}}, morvane.FileFormatError, "bad.ini: invalid motor profile file size"),
+        ({"profiles": {3: morvane.Profile.from_bytes(broken)}}, morvane.InvalidChecksumError, "Motor profile 3"),
+        ({"profiles": {3: morvane.Profile.from_bytes(bytes(222))}}, morvane.InvalidProfileError, "slot 3: name"),
+        ({"profiles": {7: morvane.Profile.default(1)}}, ValueError, "slot is 1 to 6"),
+        ({"profiles": {"1": morvane.Profile.default(1)}}, TypeError, "slot takes a whole number"),
+        ({"profiles": {1.0: morvane.Profile.default(1)}}, TypeError, "slot takes a whole number"),
+        ({"profiles": [morvane.Profile.default(1)]}, TypeError, "dict of slot"),
+        ({"fw_version": 256}, ValueError, "fw_version is 0 to 255"),
+        ({"app_start": 2**70}, ValueError, "app_start 1180591620717411303424 is not an address"),
+        ({"profile_start": 0x2000}, morvane.SplBuildError, "^Motor profile flash page 4 must be blank.$"),
+    ]:
+        with pytest.raises(error, match=said):
+            morvane.spl.build(small_firmware, out, **kwargs)
     assert not (tmp_path / "x.spl").exists()
 
     built = morvane.spl.build(small_firmware, out)
@@ -91,7 +106,7 @@ def test_spl_refusals_change_nothing(tmp_path, small_firmware):
     image[0x4FF9] = 0
     (tmp_path / "damaged.spl").write_bytes(image)
     damaged = morvane.spl.inspect(tmp_path / "damaged.spl")
-    assert not damaged.ok and not damaged.profiles[0].valid and not damaged.marker_ok
+    assert not damaged.ok and not damaged.profiles[0].checksum_ok and not damaged.marker_ok
     (tmp_path / "short.spl").write_bytes(image[:0x4800])
-    with pytest.raises(morvane.FileRefused, match="too short"):
+    with pytest.raises(morvane.FileFormatError, match="too short"):
         morvane.spl.inspect(tmp_path / "short.spl")

@@ -1,71 +1,87 @@
-"""The type stubs name exactly what the module has, so editors complete what
-exists, and everything public says what it does."""
+"""The package as a script user meets it: stubs that hold against the module
+(stubtest) and type-check the examples (mypy --strict), its version and
+metadata, docstrings, and errors that behave as Python's own."""
 
-import ast
-import enum
+import importlib.metadata
 import inspect
+import os
+import pickle
+import re
+import subprocess
+import sys
 from pathlib import Path
+
+import pytest
 
 import morvane
 
-STUBS = Path(morvane.__file__).parent
+ROOT = Path(__file__).resolve().parents[2]
 
 
-def stub_classes(name):
-    tree = ast.parse((STUBS / name).read_text())
-    classes, functions = {}, set()
-    for node in tree.body:
-        if isinstance(node, ast.ClassDef):
-            members = set()
-            for item in node.body:
-                if isinstance(item, ast.FunctionDef):
-                    members.add(item.name)
-                elif isinstance(item, ast.AnnAssign):
-                    members.add(item.target.id)
-                elif isinstance(item, ast.Assign):
-                    members.update(t.id for t in item.targets)
-            classes[node.name] = members
-        elif isinstance(node, ast.FunctionDef):
-            functions.add(node.name)
-    return classes, functions
+def run_mypy(*args):
+    env = {**os.environ, "PYTHONPATH": str(Path(morvane.__file__).parents[1]), "MYPY_CACHE_DIR": os.devnull}
+    return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True, env=env, cwd=ROOT,
+                          timeout=600)
 
 
-def public(cls):
-    return {n for n in dir(cls) if not n.startswith("_")} | ({"__init__"} if cls is morvane.Drive else set())
+def test_the_stubs_hold_against_the_module_and_type_check_the_examples():
+    r = run_mypy("mypy.stubtest", "morvane", "--allowlist", str(ROOT / "tests/python/stubtest-allowlist.txt"))
+    assert r.returncode == 0, r.stdout + r.stderr
+    r = run_mypy("mypy", "--strict", "examples")
+    assert r.returncode == 0, r.stdout + r.stderr
 
 
-def test_the_stubs_list_every_class_and_member():
-    classes, _ = stub_classes("__init__.pyi")
-    assert set(classes) == {n for n in morvane.__all__ if isinstance(getattr(morvane, n), type)}
-    for name, members in classes.items():
-        cls = getattr(morvane, name)
-        if issubclass(cls, enum.Enum):
-            assert members == {m.name for m in cls}, name
-        elif issubclass(cls, BaseException):
-            assert members <= {"request", "device", "errno", "outcome", "step", "slot", "text", "path", "line",
-                                "line_text", "message"}, name
-        else:
-            expected = public(cls) | ({"__iter__", "__next__"} if cls is morvane.StatusPoll else set())
-            if cls is morvane.Drive:
-                expected |= {"__enter__", "__exit__"}
-            assert members == expected, name
-    for module, stub in ((morvane.hex, "hex.pyi"), (morvane.spl, "spl.pyi")):
-        classes, functions = stub_classes(stub)
-        assert set(classes) | functions == set(module.__all__)
-        for name, members in classes.items():
-            assert members == public(getattr(module, name)), name
+def test_version_and_metadata_are_the_projects():
+    project = re.search(r"project\(\S+ VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
+    assert morvane.__version__ == importlib.metadata.version("morvane") == project
+    assert importlib.metadata.metadata("morvane")["Requires-Python"] == ">=3.11"
 
 
 def test_every_public_name_has_a_docstring():
     for owner in (morvane, morvane.hex, morvane.spl):
         for name in owner.__all__:
             thing = getattr(owner, name)
+            if name == "__version__":
+                continue
             assert inspect.getdoc(thing), name
-            if isinstance(thing, type) and not issubclass(thing, (BaseException, enum.Enum)):
+            if isinstance(thing, type) and not issubclass(thing, BaseException):
                 for member, value in vars(thing).items():
-                    if not member.startswith("_") and (callable(value) or isinstance(value, property)):
-                        assert inspect.getdoc(getattr(thing, member)) or isinstance(value, property), (name, member)
-    # The profile fields carry their unit and range.
-    assert "25.0 to 55.0 V" in morvane.Profile.cont_under_voltage_trip.__doc__
+                    if not member.startswith("_") and callable(value):
+                        assert inspect.getdoc(getattr(thing, member)), (name, member)
+    # The profile fields carry their unit and range, the records their units.
+    assert "25.0 to 55.0 V, one decimal" in morvane.Profile.cont_under_voltage_trip.__doc__
     assert "2000 to 100000 RPM" in morvane.Profile.motor_speed_max.__doc__
-    assert "ampere" in morvane.Status.phase_current.__doc__
+    assert morvane.Status.units["motor_temp_ohm"] == "ohm"
+
+
+def test_errors_are_pythons_own_kinds_with_one_line_texts(tmp_path):
+    # Every class ends in Error; the earlier names are the same classes.
+    for old in ("RequestRefused", "RequestAbandoned", "InvalidChecksum", "ProfileNotChanged", "FileRefused"):
+        assert getattr(morvane, old) is getattr(morvane, old + "Error")
+    assert all(n.endswith("Error") or getattr(morvane, n) is getattr(morvane, n + "Error", None)
+               for n in morvane.__all__ if isinstance(getattr(morvane, n), type)
+               and issubclass(getattr(morvane, n), BaseException))
+
+    missing = tmp_path / "ttyUSB9"
+    with pytest.raises(OSError) as port:
+        morvane.Drive(str(missing))
+    with pytest.raises(OSError) as unreadable:
+        morvane.Profile.load(tmp_path / "none.ini")
+    (tmp_path / "bad.ini").write_text("x\n" * 55)
+    with pytest.raises(ValueError) as refused:
+        morvane.Profile.load(tmp_path / "bad.ini")
+    cases = [
+        (port.value, morvane.PortError, 2, str(missing), f"cannot open {missing}: There is no device at {missing}"),
+        (unreadable.value, morvane.FileAccessError, 2, str(tmp_path / "none.ini"),
+         f"unable to read motor profile file {tmp_path / 'none.ini'}: No such file or directory"),
+        (refused.value, morvane.FileFormatError, None, None, f"{tmp_path / 'bad.ini'}, line 2: line #2 not blank"),
+    ]
+    for error, cls, errno, filename, text in cases:
+        assert type(error) is cls and isinstance(error, morvane.MorvaneError), text
+        assert str(error).startswith(text) and "\n" not in str(error) and "ERROR: " not in str(error), str(error)
+        assert error.window_text.startswith(("ERROR: - ", "There is no device")), text
+        if errno is not None:
+            assert (error.errno, error.filename) == (errno, filename), text
+        copy = pickle.loads(pickle.dumps(error))  # across processes (multiprocessing) too
+        assert (type(copy), str(copy), copy.window_text) == (cls, str(error), error.window_text)
+    assert refused.value.line == 2 and refused.value.message == "ERROR: - line #2 not blank"

@@ -1,30 +1,38 @@
-"""Type stubs of the morvane module (the C++ extension morvane._morvane)."""
+"""Type stubs of the morvane module (the C++ extension morvane._morvane and its Python side)."""
 
 import enum
 import os
 from collections.abc import Iterator, Mapping, Sequence
-from typing import Literal
+from dataclasses import dataclass
+from types import TracebackType
+from typing import Any, ClassVar, Literal, Self
 
 from . import hex as hex
 from . import spl as spl
 
-_Path = str | os.PathLike[str]
+_Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+__version__: str
+
+# ---- errors ------------------------------------------------------------------
 
 class MorvaneError(Exception):
-    """Base of the module's errors; str() is the text the system shows."""
+    """Base of the module's errors; str() is one line, window_text what the window shows."""
 
     request: str | None
+    window_text: str
+    results: list[SlotResult] | None
+    def __init__(self, message: str = "", /, **details: Any) -> None: ...
 
-class PortError(MorvaneError):
-    """The port cannot be opened: busy, no permission (with the dialout advice) or no device."""
+class PortError(MorvaneError, OSError):
+    """The port cannot be opened (busy, no permission with the dialout advice, no device) or went away."""
 
     device: str
-    errno: int
 
-class RequestRefused(MorvaneError):
-    """The request was not sent: the port is not open, or another request is running."""
+class RequestRefusedError(MorvaneError):
+    """The request was not sent: the port is not open."""
 
-class RequestAbandoned(MorvaneError):
+class RequestAbandonedError(MorvaneError):
     """No (usable) answer: the request was abandoned at `step` (1-based)."""
 
     outcome: Literal[
@@ -33,27 +41,52 @@ class RequestAbandoned(MorvaneError):
     ]
     step: int
 
-class InvalidChecksum(MorvaneError):
+class InvalidChecksumError(MorvaneError):
     """A profile whose checksum does not match its data (slot 1..6; text is the window's message)."""
 
     slot: int
     text: str
 
-class ProfileNotChanged(MorvaneError):
+class ProfileNotChangedError(MorvaneError):
     """The drive answered a save of slot 1..6 with 'not changed'."""
 
     slot: int
     text: str
 
-class FileRefused(MorvaneError):
-    """A file refused by its reader (message, 1-based line, 0 for the whole file) or not written."""
+class InvalidProfileError(MorvaneError, ValueError):
+    """A profile the profile file reader would refuse: the field's key and its line in the file."""
 
-    path: str
+    field: str
+    line: int
+
+class FileRefusedError(MorvaneError):
+    """A file not read or not written: path, 1-based line (0 for the whole file), the reader's message."""
+
+    path: str | bytes
     line: int
     line_text: str
     message: str
 
-class StatusBits(enum.IntFlag):
+class FileFormatError(FileRefusedError, ValueError):
+    """The file's reader refused what it holds."""
+
+class FileAccessError(FileRefusedError, OSError):
+    """The file could not be read or written."""
+
+class SplBuildError(MorvaneError, ValueError):
+    """The SPL window would refuse this build."""
+
+RequestRefused = RequestRefusedError
+RequestAbandoned = RequestAbandonedError
+InvalidChecksum = InvalidChecksumError
+ProfileNotChanged = ProfileNotChangedError
+FileRefused = FileRefusedError
+
+# ---- records -----------------------------------------------------------------
+
+class _Lamps(enum.IntFlag): ...
+
+class StatusBits(_Lamps):
     """The lamps of the group 'Status Bits'."""
 
     START_STOP = 0x0002
@@ -65,106 +98,132 @@ class StatusBits(enum.IntFlag):
     INVERTER = 0x1000
     OVERLOAD = 0x2000
 
-class InternalStatusBits(enum.IntFlag):
+class InternalStatusBits(_Lamps):
     """The lamps of the group 'Internal Status Bits'."""
 
     UNDER_VOLTAGE = 0x0001
     OVER_VOLTAGE = 0x0002
     OVERLOAD = 0x0004
 
+@dataclass(frozen=True, slots=True)
 class DriveInfo:
     """The drive's identity as the main window shows it."""
 
-    @property
-    def name(self) -> str: ...
-    @property
-    def version(self) -> str:
-        """'S0001-03, H0002-01'"""
-    @property
-    def serial_number(self) -> str: ...
-    @property
-    def hardware_id(self) -> str:
-        """'0xC1 0x12 0xAB'"""
+    name: str
+    version: str
+    serial_number: str
+    hardware_id: str
 
+@dataclass(frozen=True, slots=True)
 class Counters:
-    """The five link counters of the status bar; repr() is 'Tx=.. Rx=.. TO=.. Errs=.. Busy=..'."""
+    """The five link counters of the status bar; str() is 'Tx=.. Rx=.. TO=.. Errs=.. Busy=..'."""
 
-    @property
-    def tx(self) -> int:
-        """Frames sent."""
-    @property
-    def rx(self) -> int:
-        """Complete answers received."""
-    @property
-    def to(self) -> int:
-        """Response timeouts."""
-    @property
-    def errs(self) -> int:
-        """Unknown response codes, receive errors and breaks."""
-    @property
-    def busy(self) -> int:
-        """Requests refused while another was running."""
+    tx: int
+    rx: int
+    to: int
+    errs: int
+    busy: int
 
+@dataclass(frozen=True, slots=True)
 class Status:
     """One completed status poll; a value is None when its answer was too short."""
 
-    units: dict[str, str]
-    @property
-    def phase_current(self) -> float | None:
-        """Phase current, A."""
-    @property
-    def speed(self) -> int | None:
-        """Motor speed, RPM."""
-    @property
-    def phase_power(self) -> int | None:
-        """Phase power, W."""
-    @property
-    def status_word(self) -> int | None:
-        """The status word (bits in flags)."""
-    @property
-    def controller_temp(self) -> int | None:
-        """Controller temperature, degrees Celsius."""
-    @property
-    def internal_status_word(self) -> int | None:
-        """The internal status word (bits in internal_flags)."""
-    @property
-    def motor_temp(self) -> int | None:
-        """Motor temperature sensor resistance, ohms."""
-    @property
-    def torque(self) -> int | None:
-        """Motor torque in the drive's unit (the window's 'NM')."""
-    @property
-    def bus_voltage(self) -> float | None:
-        """Bus voltage, V."""
+    time: float
+    phase_current_a: float | None
+    speed_rpm: int | None
+    phase_power_w: int | None
+    status_word: int | None
+    controller_temp_c: int | None
+    internal_status_word: int | None
+    motor_temp_ohm: int | None
+    torque_nm: int | None
+    bus_voltage_v: float | None
+    texts: dict[str, str] = ...
+    units: ClassVar[dict[str, str]]
     @property
     def flags(self) -> StatusBits | None: ...
     @property
     def internal_flags(self) -> InternalStatusBits | None: ...
     @property
-    def time(self) -> float:
-        """When the poll completed, seconds since 1970-01-01 UTC."""
-    @property
     def complete(self) -> bool: ...
-    @property
-    def texts(self) -> dict[str, str]:
-        """The fields as the control window shows them, by caption."""
     def as_dict(self) -> dict[str, float | int | None]: ...
+    @property
+    def phase_current(self) -> float | None:
+        """Alias of phase_current_a."""
+    @property
+    def speed(self) -> int | None:
+        """Alias of speed_rpm."""
+    @property
+    def phase_power(self) -> int | None:
+        """Alias of phase_power_w."""
+    @property
+    def controller_temp(self) -> int | None:
+        """Alias of controller_temp_c."""
+    @property
+    def motor_temp(self) -> int | None:
+        """Alias of motor_temp_ohm."""
+    @property
+    def torque(self) -> int | None:
+        """Alias of torque_nm."""
+    @property
+    def bus_voltage(self) -> float | None:
+        """Alias of bus_voltage_v."""
+
+@dataclass(frozen=True, slots=True)
+class PortInfo:
+    """A port as the port settings dialog lists it."""
+
+    port: int
+    name: str
+    device: str
+    present: bool
+    vid: int | None = ...
+    pid: int | None = ...
+    serial_number: str = ...
+    manufacturer: str = ...
+    product: str = ...
+    description: str = ...
+
+@dataclass(frozen=True, slots=True)
+class SlotResult:
+    """What one slot of get_all() or save_all() came to."""
+
+    slot: int
+    outcome: Literal["received", "saved", "bad_checksum", "not_changed", "other_slot", "no_answer", "not_asked"]
+    profile: Profile | None = ...
+    message: str = ...
+    @property
+    def ok(self) -> bool: ...
+
+def list_ports(present_only: bool = False) -> list[PortInfo]:
+    """The ports COM1..COM32 as the port settings dialog lists them."""
+
+# ---- the drive -----------------------------------------------------------------
 
 class StatusPoll(Iterator[Status]):
     """Status polls at the control window's pace (Drive.poll)."""
 
     @property
     def period_ms(self) -> int:
-        """The period in use, clamped to 200..1500 ms."""
-    def __iter__(self) -> StatusPoll: ...
+        """The period in use, in ms."""
+    def __iter__(self) -> Self: ...
     def __next__(self) -> Status: ...
     def close(self) -> None: ...
+    def __enter__(self) -> Self: ...
+    def __exit__(
+        self, type: type[BaseException] | None, value: BaseException | None, traceback: TracebackType | None
+    ) -> bool: ...
 
 class Drive:
     """One drive on one serial port; opens at once, closes at the end of a with block."""
 
     def __init__(
-        self, port: int | None = None, *, device: str | None = None, baud: int = 115200, stop_on_exit: bool = False
+        self,
+        port: int | _Path | None = None,
+        *,
+        device: _Path | None = None,
+        baud: int = 115200,
+        stop_on_exit: bool = False,
     ) -> None: ...
     def open(self) -> None: ...
     def close(self) -> None: ...
@@ -172,27 +231,31 @@ class Drive:
     def is_open(self) -> bool: ...
     @property
     def device(self) -> str: ...
-    def __enter__(self) -> Drive: ...
-    def __exit__(self, *args: object) -> bool: ...
+    def __enter__(self) -> Self: ...
+    def __exit__(
+        self, type: type[BaseException] | None, value: BaseException | None, traceback: TracebackType | None
+    ) -> bool: ...
     def info(self) -> DriveInfo: ...
     def get_profile(self, slot: int) -> Profile:
         """The profile in slot 1..6."""
-    def save_profile(self, slot: int, profile: Profile) -> None: ...
+    def save_profile(self, slot: int, profile: Profile, *, force: bool = False) -> None: ...
     def get_all(self) -> list[Profile]: ...
-    def save_all(self, profiles: Sequence[Profile]) -> None: ...
+    def save_all(self, profiles: Sequence[Profile], *, force: bool = False) -> list[SlotResult]: ...
     def activate(self, slot: int | None) -> None:
         """Slot 1..6, or None for none."""
     def start(self) -> None: ...
     def stop(self) -> None: ...
     def reset(self) -> None: ...
-    def set_speed(self, rpm: int) -> int:
-        """Speed in RPM, clamped to 3000..100000; returns the speed sent."""
+    def set_speed(self, rpm: int, *, clamp: bool = False) -> int:
+        """Speed in RPM, 3000..100000; returns the speed sent."""
     def status(self) -> Status: ...
-    def poll(self, period_ms: int, count: int | None = None) -> StatusPoll:
-        """Polls every period_ms (clamped to 200..1500 ms), count times or without end."""
+    def poll(self, period_ms: int, count: int | None = None, *, clamp: bool = False) -> StatusPoll:
+        """Polls every period_ms (200..1500 ms), count times or without end."""
     @property
     def counters(self) -> Counters: ...
     def reset_counters(self) -> None: ...
+
+# ---- profiles ------------------------------------------------------------------
 
 class ProfileField:
     """One field of a profile as the profile editor offers it."""
@@ -229,12 +292,12 @@ class ProfileDifference:
     def b(self) -> str: ...
 
 class Profile:
-    """A motor profile (222 bytes); fields in the profile editor's units and rules."""
+    """A motor profile (222 bytes); fields in the profile editor's units, checked when set."""
 
-    fields: tuple[ProfileField, ...]
+    fields: ClassVar[tuple[ProfileField, ...]]
     @staticmethod
     def load(path: _Path) -> Profile: ...
-    def save(self, path: _Path) -> None: ...
+    def save(self, path: _Path, *, force: bool = False) -> None: ...
     @staticmethod
     def default(slot: int) -> Profile: ...
     @staticmethod
@@ -243,10 +306,16 @@ class Profile:
     @property
     def checksum(self) -> int: ...
     @property
+    def checksum_ok(self) -> bool: ...
+    @property
     def valid(self) -> bool: ...
+    def check(self) -> None: ...
+    def set(self, key: str, value: Any, *, clamp: bool = False) -> Any: ...
     def diff(self, other: Profile) -> list[ProfileDifference]: ...
     def text(self, key: str) -> str: ...
     def copy(self) -> Profile: ...
+    def __copy__(self) -> Profile: ...
+    def __deepcopy__(self, memo: Any) -> Profile: ...
     @property
     def vf_table(self) -> tuple[tuple[float, ...], ...]:
         """5 rows of 12: speed (RPM), voltage no load (V), voltage max. load (V), speed loss no load, max. load (RPM)."""
@@ -254,211 +323,211 @@ class Profile:
     def vf_table(self, value: Sequence[Sequence[float]]) -> None: ...
     @property
     def name(self) -> str:
-        """Name: up to 11 Latin-1 characters (cut when longer; not empty)."""
+        """Name (Motor Profile): 1 to 11 single-byte (Latin-1) characters, no line break."""
     @name.setter
     def name(self, value: str) -> None: ...
     @property
     def comment(self) -> str:
-        """Comment: up to 17 Latin-1 characters (cut when longer; not empty)."""
+        """Comment (Motor Profile): 0 to 17 single-byte (Latin-1) characters, no line break."""
     @comment.setter
     def comment(self, value: str) -> None: ...
     @property
     def cont_under_voltage_trip(self) -> float:
-        """Under Voltage Trip (V) (Controller): 25.0 to 55.0 V."""
+        """Under Voltage Trip (V) (Controller): 25.0 to 55.0 V, one decimal."""
     @cont_under_voltage_trip.setter
     def cont_under_voltage_trip(self, value: float) -> None: ...
     @property
     def cont_over_voltage_trip(self) -> float:
-        """Over Voltage Trip (V) (Controller): 25.0 to 55.0 V."""
+        """Over Voltage Trip (V) (Controller): 25.0 to 55.0 V, one decimal."""
     @cont_over_voltage_trip.setter
     def cont_over_voltage_trip(self, value: float) -> None: ...
     @property
     def cont_over_temp_trip(self) -> int:
-        """Over Temp. Trip (C) (Controller): 30 to 100 C."""
+        """Over Temp."""
     @cont_over_temp_trip.setter
     def cont_over_temp_trip(self, value: int) -> None: ...
     @property
     def cont_over_temp_reset(self) -> int:
-        """Reset Temp. Trip (C) (Controller): 30 to 100 C."""
+        """Reset Temp."""
     @cont_over_temp_reset.setter
     def cont_over_temp_reset(self, value: int) -> None: ...
     @property
     def cont_pwm_freq(self) -> int:
-        """PWM Frequency (KHz) (Controller): 20 to 120 KHz."""
+        """PWM Frequency (KHz) (Controller): 20 to 120 KHz, a whole number."""
     @cont_pwm_freq.setter
     def cont_pwm_freq(self, value: int) -> None: ...
     @property
     def cont_braking_ratio(self) -> int:
-        """Braking Ratio (Controller): 1 to 100."""
+        """Braking Ratio (Controller): 1 to 100, a whole number."""
     @cont_braking_ratio.setter
     def cont_braking_ratio(self, value: int) -> None: ...
     @property
     def cont_io_input1_edge(self) -> int:
-        """Input 1 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Input 1 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_input1_edge.setter
     def cont_io_input1_edge(self, value: int) -> None: ...
     @property
     def cont_io_input2_edge(self) -> int:
-        """Input 2 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Input 2 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_input2_edge.setter
     def cont_io_input2_edge(self, value: int) -> None: ...
     @property
     def cont_io_output1_edge(self) -> int:
-        """Output 1 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Output 1 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_output1_edge.setter
     def cont_io_output1_edge(self, value: int) -> None: ...
     @property
     def cont_io_output2_edge(self) -> int:
-        """Output 2 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Output 2 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_output2_edge.setter
     def cont_io_output2_edge(self, value: int) -> None: ...
     @property
     def cont_io_output3_edge(self) -> int:
-        """Output 3 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Output 3 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_output3_edge.setter
     def cont_io_output3_edge(self, value: int) -> None: ...
     @property
     def cont_io_output4_edge(self) -> int:
-        """Output 4 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge."""
+        """Output 4 edge (Controller I/O): 0 = -ve edge, 1 = +ve edge.."""
     @cont_io_output4_edge.setter
     def cont_io_output4_edge(self, value: int) -> None: ...
     @property
     def cont_io_analogue_input_scaling(self) -> int:
-        """Analogue Input Scaling (RPM/V) (Controller I/O): 0 to 4095 RPM/V."""
+        """Analogue Input Scaling (RPM/V) (Controller I/O): 0 to 4095 RPM/V, a whole number."""
     @cont_io_analogue_input_scaling.setter
     def cont_io_analogue_input_scaling(self, value: int) -> None: ...
     @property
     def motor_type(self) -> int:
-        """Motor Type (Motor Profile): 0 = DC, 1 = AC."""
+        """Motor Type (Motor Profile): 0 = DC, 1 = AC.."""
     @motor_type.setter
     def motor_type(self, value: int) -> None: ...
     @property
     def motor_over_current_trip(self) -> float:
-        """Over Current Trip (A) (Motor): 1.0 to 35.0 A."""
+        """Over Current Trip (A) (Motor): 1.0 to 35.0 A, one decimal."""
     @motor_over_current_trip.setter
     def motor_over_current_trip(self, value: float) -> None: ...
     @property
     def motor_over_power_trip(self) -> int:
-        """Over Power Trip (W) (Motor): 20 to 1200 W."""
+        """Over Power Trip (W) (Motor): 20 to 1200 W, a whole number."""
     @motor_over_power_trip.setter
     def motor_over_power_trip(self, value: int) -> None: ...
     @property
     def motor_dec_step(self) -> int:
-        """Deceleration (Hz) (Motor): 1 to 25 Hz."""
+        """Deceleration (Hz) (Motor): 1 to 25 Hz, a whole number."""
     @motor_dec_step.setter
     def motor_dec_step(self, value: int) -> None: ...
     @property
     def motor_acc_step(self) -> int:
-        """Acceleration (Hz) (Motor): 1 to 25 Hz."""
+        """Acceleration (Hz) (Motor): 1 to 25 Hz, a whole number."""
     @motor_acc_step.setter
     def motor_acc_step(self, value: int) -> None: ...
     @property
     def motor_dec_acc_period(self) -> int:
-        """Dec./Acc. Period (mS) (Motor): 1 to 50 mS."""
+        """Dec./Acc."""
     @motor_dec_acc_period.setter
     def motor_dec_acc_period(self, value: int) -> None: ...
     @property
     def motor_speed_min(self) -> int:
-        """Minimum Speed (RPM) (Motor): 2000 to 20000 RPM."""
+        """Minimum Speed (RPM) (Motor): 2000 to 20000 RPM, a multiple of 10 RPM."""
     @motor_speed_min.setter
     def motor_speed_min(self, value: int) -> None: ...
     @property
     def motor_speed_max(self) -> int:
-        """Maximum Speed (RPM) (Motor): 2000 to 100000 RPM."""
+        """Maximum Speed (RPM) (Motor): 2000 to 100000 RPM, a multiple of 10 RPM."""
     @motor_speed_max.setter
     def motor_speed_max(self, value: int) -> None: ...
     @property
     def motor_temp_resistance_min(self) -> int:
-        """Minimum Resistance (R) (Motor): 100 to 50000 R."""
+        """Minimum Resistance (R) (Motor): 100 to 50000 R, a whole number."""
     @motor_temp_resistance_min.setter
     def motor_temp_resistance_min(self, value: int) -> None: ...
     @property
     def motor_temp_resistance_max(self) -> int:
-        """Maximum Resistance (R) (Motor): 100 to 50000 R."""
+        """Maximum Resistance (R) (Motor): 100 to 50000 R, a whole number."""
     @motor_temp_resistance_max.setter
     def motor_temp_resistance_max(self, value: int) -> None: ...
     @property
     def motor_temp_enable(self) -> int:
-        """Motor Temperature Enable (Motor): 0 = off, 1 = on."""
+        """Motor Temperature Enable (Motor): 0 = off, 1 = on.."""
     @motor_temp_enable.setter
     def motor_temp_enable(self, value: int) -> None: ...
     @property
     def motor_pole_pairs(self) -> int:
-        """Pole Pairs (Motor): 1 to 12."""
+        """Pole Pairs (Motor): 1 to 12, a whole number."""
     @motor_pole_pairs.setter
     def motor_pole_pairs(self, value: int) -> None: ...
     @property
     def motor_dc_start_mdc(self) -> int:
-        """Start MDC (DC Motor): 10 to 255."""
+        """Start MDC (DC Motor): 10 to 255, a whole number."""
     @motor_dc_start_mdc.setter
     def motor_dc_start_mdc(self, value: int) -> None: ...
     @property
     def motor_dc_degauss_count(self) -> int:
-        """Degauss Count (DC Motor): 2 to 32."""
+        """Degauss Count (DC Motor): 2 to 32, a whole number."""
     @motor_dc_degauss_count.setter
     def motor_dc_degauss_count(self, value: int) -> None: ...
     @property
     def motor_dc_bemf_sum(self) -> int:
-        """BEMF Sum (DC Motor): 250 to 20000."""
+        """BEMF Sum (DC Motor): 250 to 20000, a whole number."""
     @motor_dc_bemf_sum.setter
     def motor_dc_bemf_sum(self, value: int) -> None: ...
     @property
     def motor_dc_pid_freq(self) -> int:
-        """PID Frequency (Hz) (DC Motor): 64 to 512 Hz."""
+        """PID Frequency (Hz) (DC Motor): 64 to 512 Hz, a whole number."""
     @motor_dc_pid_freq.setter
     def motor_dc_pid_freq(self, value: int) -> None: ...
     @property
     def motor_dc_pid_kp_mult(self) -> int:
-        """PID Kp Multiplier (DC Motor): 0 to 100."""
+        """PID Kp Multiplier (DC Motor): 0 to 100, a whole number."""
     @motor_dc_pid_kp_mult.setter
     def motor_dc_pid_kp_mult(self, value: int) -> None: ...
     @property
     def motor_dc_pid_kp_div(self) -> int:
-        """PID Kp Divisor (DC Motor): 0 to 6."""
+        """PID Kp Divisor (DC Motor): 0 to 6, a whole number."""
     @motor_dc_pid_kp_div.setter
     def motor_dc_pid_kp_div(self, value: int) -> None: ...
     @property
     def motor_dc_pid_ki_mult(self) -> int:
-        """PID Ki Multiplier (DC Motor): 0 to 100."""
+        """PID Ki Multiplier (DC Motor): 0 to 100, a whole number."""
     @motor_dc_pid_ki_mult.setter
     def motor_dc_pid_ki_mult(self, value: int) -> None: ...
     @property
     def motor_dc_pid_ki_div(self) -> int:
-        """PID Ki Divisor (DC Motor): 0 to 6."""
+        """PID Ki Divisor (DC Motor): 0 to 6, a whole number."""
     @motor_dc_pid_ki_div.setter
     def motor_dc_pid_ki_div(self, value: int) -> None: ...
     @property
     def motor_ac_current_no_load(self) -> float:
-        """No Load Current (A) (AC Motor): 0.5 to 30.0 A."""
+        """No Load Current (A) (AC Motor): 0.5 to 30.0 A, one decimal."""
     @motor_ac_current_no_load.setter
     def motor_ac_current_no_load(self, value: float) -> None: ...
     @property
     def motor_ac_current_max_load(self) -> float:
-        """Max. Load Current (A) (AC Motor): 0.5 to 30.0 A."""
+        """Max."""
     @motor_ac_current_max_load.setter
     def motor_ac_current_max_load(self, value: float) -> None: ...
     @property
     def motor_ac_vf_data_speed(self) -> tuple[int, ...]:
-        """V/F table, Speed (RPM): 12 values, 0 to 240000 RPM."""
+        """V/F table, Speed (RPM): 12 values, each 0 to 240000 RPM, a multiple of 10 RPM."""
     @motor_ac_vf_data_speed.setter
     def motor_ac_vf_data_speed(self, value: Sequence[float]) -> None: ...
     @property
     def motor_ac_vf_data_voltage_no_load(self) -> tuple[float, ...]:
-        """V/F table, Voltage No Load (Volts): 12 values, 0.0 to 48.0 Volts."""
+        """V/F table, Voltage No Load (Volts): 12 values, each 0.0 to 48.0 Volts, one decimal."""
     @motor_ac_vf_data_voltage_no_load.setter
     def motor_ac_vf_data_voltage_no_load(self, value: Sequence[float]) -> None: ...
     @property
     def motor_ac_vf_data_voltage_max_load(self) -> tuple[float, ...]:
-        """V/F table, Voltage Max. Load (Volts): 12 values, 0.0 to 48.0 Volts."""
+        """V/F table, Voltage Max."""
     @motor_ac_vf_data_voltage_max_load.setter
     def motor_ac_vf_data_voltage_max_load(self, value: Sequence[float]) -> None: ...
     @property
     def motor_ac_vf_data_speed_loss_no_load(self) -> tuple[int, ...]:
-        """V/F table, Speed Loss No Load (RPM): 12 values, 0 to 20000 RPM."""
+        """V/F table, Speed Loss No Load (RPM): 12 values, each 0 to 20000 RPM, a multiple of 10 RPM."""
     @motor_ac_vf_data_speed_loss_no_load.setter
     def motor_ac_vf_data_speed_loss_no_load(self, value: Sequence[float]) -> None: ...
     @property
     def motor_ac_vf_data_speed_loss_max_load(self) -> tuple[int, ...]:
-        """V/F table, Speed Loss Max. Load (RPM): 12 values, 0 to 20000 RPM."""
+        """V/F table, Speed Loss Max."""
     @motor_ac_vf_data_speed_loss_max_load.setter
     def motor_ac_vf_data_speed_loss_max_load(self, value: Sequence[float]) -> None: ...

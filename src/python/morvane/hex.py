@@ -3,6 +3,7 @@
 from ._morvane import hex as _hex
 
 HexInfo = _hex.HexInfo
+HexInfo.__module__ = __name__
 info = _hex.info
 
 __all__ = ["HexInfo", "info"]

@@ -21,4 +21,4 @@ class HexInfo:
     def longest(self) -> int: ...
 
 def info(path: _Path) -> HexInfo:
-    """Reads and checks a HEX file; FileRefused with the reader's text and line."""
+    """Reads and checks a HEX file; FileFormatError with the reader's text and line."""

@@ -7,4 +7,8 @@ SplContents = _spl.SplContents
 build = _spl.build
 inspect = _spl.inspect
 
+for _cls in (SplBuild, SplContents):
+    _cls.__module__ = __name__
+del _cls
+
 __all__ = ["SplBuild", "SplContents", "build", "inspect"]

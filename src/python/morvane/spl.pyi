@@ -36,7 +36,8 @@ def build(
     profile_start: int = 0x4000,
     fw_version: int = 0,
     profiles: Mapping[int, Profile | _Path] | None = None,
+    force: bool = False,
 ) -> SplBuild:
-    """Builds a new SPL file (never replaces one); MorvaneError with the SPL window's message when refused."""
+    """Builds a new SPL file (never replaces one); SplBuildError with the SPL window's message when refused."""
 
 def inspect(path: _Path, *, app_start: int = 0x2000, profile_start: int = 0x4000) -> SplContents: ...
