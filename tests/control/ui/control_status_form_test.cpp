@@ -49,6 +49,8 @@ struct FakeSender {
     std::uint8_t buf[mv::kFrameBufferSize];
     const std::uint32_t n = mv::EncodeFrame(steps[0], buf);
     self->sent.push_back({steps, count, Bytes(buf, buf + n), done});
+    // A command is answered at once; a poll waits for the test's answers.
+    if (count == 1 && done != nullptr) (*done)(mv::RequestEnd{mv::RequestOutcome::Completed, 1, 1, true});
     return mv::RequestOutcome::Pending;
   }
   static bool IsBusy(const void* owner) { return static_cast<const FakeSender*>(owner)->busy; }
@@ -291,17 +293,23 @@ TEST_F(ControlStatusFormTest, ContinuousPollingAndClosing) {
   ASSERT_EQ(fake.sent.size(), 1u);
   EXPECT_TRUE(form.PollTimer().isActive());
   EXPECT_EQ(form.PollTimer().interval(), 300);
+  Complete();
 
   // Ticks poll with the timer's own copy of the request.
   form.TimerTimer();
   ASSERT_EQ(fake.sent.size(), 2u);
+  Complete();
   EXPECT_EQ(fake.sent[1].count, 9u);
   EXPECT_NE(fake.sent[1].steps, fake.sent[0].steps);
 
-  // A tick while a request runs is lost, not retried.
+  // A tick while a request runs is lost, not retried, and not told; a click
+  // the engine refuses is said.
   fake.busy = true;
   form.TimerTimer();
   EXPECT_EQ(fake.refused, 1);
+  EXPECT_EQ(Child<QLabel>("ResultLabel")->text(), QString());
+  Child<QPushButton>("StartButton")->click();
+  EXPECT_EQ(Child<QLabel>("ResultLabel")->text(), QStringLiteral("Start: another request is in progress"));
   fake.busy = false;
   form.TimerTimer();
   EXPECT_EQ(fake.sent.size(), 3u);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <chrono>
@@ -69,6 +70,49 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   EXPECT_NE(trace.find("rx 01 58 02\n"), std::string::npos) << "6000 RPM arrives as 0x58 0x02\n" << trace;
   EXPECT_NE(trace.find("rx 24\n"), std::string::npos) << trace;
   EXPECT_NE(trace.find("rx F1 00 00\n"), std::string::npos) << trace;
+}
+
+// Stop clicked while the continuous poll has a request in flight reaches the
+// drive every time: it is sent as soon as the step in flight has ended.
+TEST(ControlStatusWithSimulatedDrive, EveryStopReachesTheDriveDuringContinuousPolling) {
+  Sim sim({"--baud", "115200"});  // keeps the line's pace
+  ASSERT_FALSE(sim.Path().empty()) << "morvane-sim did not start";
+  mvtest::SimLink link(sim.Path());
+  ASSERT_TRUE(link.serial.Open());
+  TControlStatusForm form;
+  form.SetRequests(link.session.Control());
+  form.show();
+  auto run = [&](std::chrono::milliseconds ms) {
+    const auto end = std::chrono::steady_clock::now() + ms;
+    while (std::chrono::steady_clock::now() < end) {
+      QApplication::processEvents();
+      link.loop.RunFor(std::chrono::milliseconds(1));
+    }
+  };
+  auto* stop = form.findChild<QPushButton*>(QStringLiteral("StopButton"));
+  ASSERT_NE(stop, nullptr);
+  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(true);
+  form.findChild<QLineEdit*>(QStringLiteral("StatusUpdatePerLabeledEdit"))->setText(QStringLiteral("200"));
+  form.findChild<QPushButton*>(QStringLiteral("GetStatusButton"))->click();
+  constexpr int kClicks = 20;
+  int whileBusy = 0;
+  for (int i = 0; i < kClicks; ++i) {
+    // Into a poll, a little further each time.
+    for (int w = 0; w < 400 && !link.engine.Busy(); ++w) run(std::chrono::milliseconds(1));
+    run(std::chrono::milliseconds(i % 4));
+    whileBusy += link.engine.Busy() ? 1 : 0;
+    const std::uint32_t busyBefore = link.engine.Counters().busy;
+    stop->click();
+    EXPECT_EQ(link.engine.Counters().busy, busyBefore) << "Stop " << i << " refused";
+    run(std::chrono::milliseconds(30));
+  }
+  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(false);
+  run(std::chrono::milliseconds(300));
+  EXPECT_GE(whileBusy, kClicks / 2);  // the case that matters was met
+  link.serial.Close();
+  sim.Stop();
+  const std::string trace = sim.Trace();
+  EXPECT_EQ(mvtest::Count(trace, "rx 25\n"), kClicks) << trace;
 }
 
 }  // namespace
