@@ -18,6 +18,7 @@
 #include "profiles/ui/TMotorProfileEditForm.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_keys.h"
 
 namespace {
 
@@ -120,6 +121,42 @@ TEST_F(ProfileFormTest, LayoutLabelsAndTabOrder) {
                          "MotAccRateLabeledEdit", "MotDecAccPeriodLabeledEdit", "MotTempMinResistanceLabeledEdit",
                          "MotTempMaxResistanceLabeledEdit", "MotSpeedMinLabeledEdit", "MotSpeedMaxLabeledEdit",
                          "MotPolePairsLabeledEdit", "MotTempEnableCheckBox", "OKBitBtn"}));
+}
+
+// The page keys switch pages wherever the focus is, combo boxes included, and
+// never change a value.
+TEST_F(ProfileFormTest, PageKeysSwitchPagesFromAnyControlAndChangeNoValue) {
+  auto* pages = w<QTabWidget>("PageControl");
+  ASSERT_NE(pages, nullptr);
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int step;
+  };
+  const Key keys[] = {{Qt::Key_Tab, Qt::ControlModifier, 1},
+                      {Qt::Key_PageDown, Qt::ControlModifier, 1},
+                      {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, -1},
+                      {Qt::Key_PageUp, Qt::ControlModifier, -1}};
+  for (const char* name : {"MotTypeComboBox", "ContDigitalInput1EdgeComboBox", "MotorProfileNameLabeledEdit",
+                           "MotPolePairsLabeledEdit", "MotTempEnableCheckBox"}) {
+    auto* control = w<QWidget>(name);
+    ASSERT_NE(control, nullptr);
+    for (const Key& k : keys) {
+      showPageOf(control);
+      control->setFocus();
+      const int before = pages->currentIndex();
+      const mv::MotorProfile working = form->EditedProfile();
+      auto* combo = qobject_cast<QComboBox*>(control);
+      const int item = combo ? combo->currentIndex() : -1;
+      mvtest::Press(k.key, k.modifiers);
+      EXPECT_EQ(pages->currentIndex(), (before + k.step + pages->count()) % pages->count())
+          << name << ", key " << k.key << ": no page change";
+      if (combo) {
+        EXPECT_EQ(combo->currentIndex(), item) << name << ", key " << k.key << ": the value changed";
+      }
+      EXPECT_TRUE(form->EditedProfile() == working) << name << ", key " << k.key << ": the profile changed";
+    }
+  }
 }
 
 TEST_F(ProfileFormTest, LeavingAFieldChecksIt) {

@@ -11,6 +11,7 @@
 #include "core/field_parse.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_keys.h"
 
 namespace {
 
@@ -172,6 +173,72 @@ TEST_F(VfFormTest, CommaLocaleReadsCommaAndShowsPoint) {
 
 TEST_F(VfFormTest, ScreenReaderHearsCaptionsAndTheLabelledGrid) {
   EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  // Each button's access key is told with it.
+  for (const char* name : {"OKButton", "DefaultsButton", "CancelButton"})
+    EXPECT_FALSE(mvtest::AccessibleText(button(name), QAccessible::Accelerator).isEmpty()) << name;
+}
+
+// A keyboard alone: edit cells, leave the grid and keep the edit with OK.
+TEST_F(VfFormTest, KeyboardLeavesTheGridAndKeepsTheEdit) {
+  using mvtest::Press;
+  // Tab from the last cell (its editor open) goes to OK; Enter there keeps the edits.
+  grid->setCurrentCell(4, 10);
+  mvtest::TypeText("700");
+  Press(Qt::Key_Tab);
+  mvtest::TypeText("800");
+  Press(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), button("OKButton"));
+  Press(Qt::Key_Return);
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  EXPECT_EQ(stored(4, 10), 70);
+  EXPECT_EQ(stored(4, 11), 80);
+
+  struct Case {
+    const char* what;
+    int row, column;
+    const char* typed;  // "" = no editor open
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* focusAfter;
+  };
+  const Case cases[] = {
+      {"Shift+Tab on the first cell", 0, 0, "", Qt::Key_Backtab, Qt::ShiftModifier, "CancelButton"},
+      {"Shift+Tab in the first cell's editor", 0, 0, "50", Qt::Key_Backtab, Qt::ShiftModifier, "CancelButton"},
+      {"Ctrl+Tab on a middle cell", 2, 5, "", Qt::Key_Tab, Qt::ControlModifier, "OKButton"},
+      {"Ctrl+Tab in a middle cell's editor", 2, 5, "9", Qt::Key_Tab, Qt::ControlModifier, "OKButton"},
+      {"Ctrl+Shift+Tab in a middle cell's editor", 2, 5, "9", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier,
+       "CancelButton"},
+  };
+  for (const Case& c : cases) {
+    TVFDataEditForm other(nullptr, source);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    auto* g = other.findChild<QTableWidget*>("ACMotorVFDataStringGrid");
+    ASSERT_NE(g, nullptr);
+    g->setFocus();
+    g->setCurrentCell(c.row, c.column);
+    mvtest::TypeText(QString::fromLatin1(c.typed));
+    Press(c.key, c.modifiers);
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_EQ(focus ? focus->objectName().toStdString() : "", c.focusAfter) << c.what;
+    if (*c.typed) {
+      EXPECT_NE(other.Table(), source) << c.what << ": the typed value was lost";
+    }
+  }
+
+  // Alt+O from inside an open cell editor presses OK and keeps the edit.
+  TVFDataEditForm third(nullptr, source);
+  third.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&third));
+  auto* g = third.findChild<QTableWidget*>("ACMotorVFDataStringGrid");
+  ASSERT_NE(g, nullptr);
+  g->setFocus();
+  g->setCurrentCell(1, 3);
+  mvtest::TypeText("12");
+  Press(Qt::Key_O, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !third.isVisible(); }));
+  EXPECT_EQ(third.result(), QDialog::Accepted);
+  EXPECT_EQ(third.Table()[1 * 12 + 3], 120);
 }
 
 }  // namespace
