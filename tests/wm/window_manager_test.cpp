@@ -23,9 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/log_window.h"
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/status_plot.h"
+#include "core/ui/window_place.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/hex_gen.h"
@@ -65,6 +67,18 @@ int StackIndex(const QWidget* w) {
   for (std::size_t i = 0; i < ids.size(); ++i)
     if (ids[i] == static_cast<unsigned long>(w->winId())) return static_cast<int>(i);
   return -1;
+}
+
+// The window `w` is transient for (its WM_TRANSIENT_FOR), 0 for none.
+unsigned long TransientFor(const QWidget* w) {
+  const std::string out = Output(QStringLiteral("xprop"), {"-id", QString::number(w->winId()), "WM_TRANSIENT_FOR"});
+  const auto hash = out.find('#');
+  return hash == std::string::npos ? 0 : std::stoul(out.substr(hash + 1), nullptr, 16);
+}
+
+// Keys typed on the X server's keyboard, to the window that has the focus.
+void Keys(const QStringList& keys) {
+  QProcess::execute(QStringLiteral("xdotool"), QStringList{"key", "--delay", "30"} + keys);
 }
 
 std::string Describe(const QWidget* w) {
@@ -178,6 +192,8 @@ class OnTheDesktop : public ::testing::Test {
 using SplWindowPrompts = OnTheDesktop;
 using ControlStatusPrompts = OnTheDesktop;
 using SettingsDialogRestore = OnTheDesktop;
+using ControlStatusWindow = OnTheDesktop;
+using ReportLogWindow = OnTheDesktop;
 
 TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   hexgen::Image img;  // a dsPIC33EP256 firmware
@@ -298,6 +314,68 @@ TEST_F(SettingsDialogRestore, MinimiseAndRestoreKeepTheUsersChoicesAndPlace) {
   EXPECT_EQ(form->DVXCOMPort.GetDataBits(), PLKDVX::db7);
   EXPECT_EQ(form->DVXCOMPort.GetParity(), PLKDVX::paOdd);
   EXPECT_EQ(form->DVXCOMPort.GetStopBits(), PLKDVX::sb2);
+}
+
+}  // namespace
+
+namespace {
+
+// Closed with the focus left on Stop and opened again: the focus is on a
+// control that cannot move the motor (Shift+Tab, Space must not start it),
+// and the window is where it was the first time.
+TEST_F(ControlStatusWindow, ReopensAtTheSamePlaceWithTheFocusOffTheMotorButtons) {
+  QRect first;
+  for (int opening = 1; opening <= 3; ++opening)
+    InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+      ASSERT_TRUE(WaitFor([&] { return !mv::ui::FrameMargins(control).isNull(); })) << "not framed";
+      QApplication::processEvents();
+      if (opening == 1) first = control->frameGeometry();
+      EXPECT_EQ(control->frameGeometry(), first) << "opening " << opening;
+      QWidget* focus = control->focusWidget();
+      EXPECT_EQ(focus ? focus->objectName().toStdString() : "", "GetStatusButton") << "opening " << opening;
+      ButtonIn(control, "StopButton")->setFocus();
+    });
+}
+
+// The plot belongs to the control/status window and never covers Stop, also
+// when that window is made active again as Alt+Tab or wmctrl -a does.
+TEST_F(ControlStatusWindow, PlotStaysWithItsWindowAndNeverCoversStop) {
+  InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+    ButtonIn(control, "PlotButton")->click();
+    QWidget* plot = control->PlotForm();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return StackIndex(plot) >= 0; })) << "the plot window is not managed";
+    EXPECT_EQ(TransientFor(plot), static_cast<unsigned long>(control->winId()));
+    ASSERT_TRUE(WaitFor([&] { return plot->isActiveWindow(); })) << "the plot window is not active";
+    QProcess::execute(QStringLiteral("xdotool"), {"windowactivate", QString::number(control->winId())});
+    EXPECT_TRUE(WaitFor([&] { return control->isActiveWindow(); }))
+        << "the control/status window is not active; active: "
+        << (QApplication::activeWindow() ? Describe(QApplication::activeWindow()) : "none") << "; "
+        << Output(QStringLiteral("xprop"), {"-root", "_NET_ACTIVE_WINDOW"}) << " control 0x" << std::hex
+        << control->winId();
+    WaitFor([&] { return false; }, 300);  // the manager's restacking
+    QWidget* stop = ButtonIn(control, "StopButton");
+    const QRect stopOnScreen(stop->mapToGlobal(QPoint(0, 0)), stop->size());
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && StackIndex(w) > StackIndex(control))
+        EXPECT_FALSE(w->frameGeometry().intersects(stopOnScreen)) << Describe(w) << " covers Stop";
+    }
+  });
+}
+
+// The report log belongs to the main window, opens over it and closes on
+// Escape typed on the keyboard.
+TEST_F(ReportLogWindow, BelongsToTheMainWindowOpensOverItAndEscapeClosesIt) {
+  form->Log1->trigger();
+  QWidget* log = form->LogWindow;
+  ASSERT_TRUE(WaitFor([&] { return StackIndex(log) >= 0 && log->isActiveWindow(); })) << "the log is not active";
+  ASSERT_TRUE(WaitFor([&] { return !mv::ui::FrameMargins(log).isNull(); }));
+  QApplication::processEvents();
+  EXPECT_EQ(TransientFor(log), static_cast<unsigned long>(form->winId()));
+  const QPoint offset = log->frameGeometry().center() - form->frameGeometry().center();
+  EXPECT_LE(offset.manhattanLength(), 4) << "the log is not centred over the main window";
+  Keys({"Escape"});
+  EXPECT_TRUE(WaitFor([&] { return !log->isVisible(); })) << "Escape did not close the log";
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "control/ui/round_lamp.h"
 #include "control/ui/status_plot.h"
 #include "core/prompts.h"
+#include "core/ui/window_place.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/ui/TDVXCOMIndicator.h"
 
@@ -357,6 +358,10 @@ void TControlStatusForm::PlotButtonClick() {
       plot_->HistoryCleared();
     });
   }
+  // Beside this window: being transient for it, the plot stays above it, so
+  // it must never lie over the commands (Stop among them).
+  if (!plot_->isVisible())
+    mv::ui::PlaceBesideOwner(plot_, QRect(CommandsGroupBox->mapToGlobal(QPoint(0, 0)), CommandsGroupBox->size()));
   plot_->show();
   plot_->raise();
   plot_->activateWindow();
@@ -433,17 +438,13 @@ void TControlStatusForm::hideEvent(QHideEvent* event) {
 void TControlStatusForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) {
-    CentreOverOwner();
+    adjustSize();
+    mv::ui::CentreOverOwner(this);
     FormShow();
+    // Never where it was left: a focus left on Stop is one Shift+Tab from
+    // Start. "Get" only reads the status.
+    GetStatusButton->setFocus(Qt::OtherFocusReason);
   }
-}
-
-void TControlStatusForm::CentreOverOwner() {
-  adjustSize();
-  const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-  if (!owner) return;
-  const QRect o = owner->frameGeometry();
-  move(o.left() + o.width() / 2 - width() / 2, o.top() + o.height() / 2 - height() / 2);
 }
 
 void TControlStatusForm::FormShow() {
