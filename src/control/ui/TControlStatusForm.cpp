@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "control/control_rules.h"
 #include "control/ui/round_lamp.h"
@@ -47,6 +49,13 @@ QPushButton* Button(const char* caption, const char* objectName, QWidget* parent
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 QColor ToQColor(mv::LampColour c) { return QColor(c.r, c.g, c.b); }
+
+// Whether both lamp groups have a lamp of this caption.
+bool SharedLampCaption(const char* label) {
+  const auto same = [label](const mv::LampInfo& l) { return std::strcmp(l.label, label) == 0; };
+  return std::any_of(mv::kStatusLamps.begin(), mv::kStatusLamps.end(), same) &&
+         std::any_of(mv::kInternalLamps.begin(), mv::kInternalLamps.end(), same);
+}
 
 // The port's lamps in the link health row: activity first, then the lines.
 // Colours are 0xBBGGRR.
@@ -260,7 +269,10 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
   for (std::size_t i = 0; i < count; ++i) {
     auto* lamp = new RoundLamp(group);
     lamp->setObjectName(QString::fromLatin1(lamps[i].objectName));
-    lamp->setAccessibleName(QString::fromLatin1(lamps[i].label));
+    // A caption both groups show is heard with its group.
+    const QString caption = QString::fromLatin1(lamps[i].label);
+    lamp->setAccessibleName(
+        SharedLampCaption(lamps[i].label) ? QString::fromLatin1(title) + QStringLiteral(": ") + caption : caption);
     auto* label = PlainLabel(QString::fromLatin1(lamps[i].label), group);
     label->setObjectName(
         QString::fromLatin1(lamps[i].objectName).replace(QStringLiteral("Shape"), QStringLiteral("Label")));
@@ -555,13 +567,17 @@ void TControlStatusForm::SetStatusFieldText(mv::StatusField field, const char* t
 }
 
 void TControlStatusForm::SetStatusLamps(std::uint16_t statusWord) {
-  for (std::size_t i = 0; i < mv::kStatusLampCount; ++i)
+  for (std::size_t i = 0; i < mv::kStatusLampCount; ++i) {
     statusLamps_[i]->SetFill(ToQColor(mv::LampColourFor(mv::kStatusLamps[i], statusWord)));
+    statusLamps_[i]->SetOn((statusWord & mv::kStatusLamps[i].mask) != 0);
+  }
 }
 
 void TControlStatusForm::SetInternalStatusLamps(std::uint16_t internalStatusWord) {
-  for (std::size_t i = 0; i < mv::kInternalLampCount; ++i)
+  for (std::size_t i = 0; i < mv::kInternalLampCount; ++i) {
     internalLamps_[i]->SetFill(ToQColor(mv::LampColourFor(mv::kInternalLamps[i], internalStatusWord)));
+    internalLamps_[i]->SetOn((internalStatusWord & mv::kInternalLamps[i].mask) != 0);
+  }
 }
 
 }  // namespace mv::ui
