@@ -396,7 +396,8 @@ void TMainForm::DVXCOMPortReport(const mv::PortReport& r) {
   // The receive worker ends when the device has gone (adapter unplugged).
   if (r.code == PLKDVX::rcDeviceGone && DVXCOMPort.GetOpened())
     SetPanelText(0, QString::fromStdString(mv::DeviceRemovedText(DVXCOMPort.GetPort())));
-  LogWindow->AddReportLine(mv::ReportLine(DVXCOMPort.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err));
+  LogWindow->AddReportLine(mv::ReportLine(DVXCOMPort.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err) +
+                           mv::SystemReason(r.err));
 }
 
 // ---------------------------------------------------------------- menu
@@ -595,7 +596,7 @@ void TMainForm::LoadFromINIButtonClick(int slotIndex) {
   mv::MotorProfile record;
   std::string message;
   if (!mv::readMotorProfileFile(path, record, message)) {
-    prompts_->ShowMessage(mv::OwnerOf(this), message);
+    prompts_->ShowMessage(mv::OwnerOf(this), mv::RefusedProfileFileMessage(message, path));
     return;
   }
   setProfileSlot(slotIndex, record);

@@ -191,9 +191,11 @@ TEST_F(MainFormTest, OpeningAMissingPortSaysSoAndLogsThePortsReport) {
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "ERROR: - unable to open COM7");
   // The port's own report went to the log as a report line.
+  // It ends with the system's reason in words.
   bool found = false;
-  for (const QString& l : form->LogWindow->Lines()) found |= l.contains("COM7: ERROR: OpenCOMPort(): ");
-  EXPECT_TRUE(found);
+  for (const QString& l : form->LogWindow->Lines())
+    found |= l.contains("COM7: ERROR: OpenCOMPort(): ") && l.endsWith(".: no such file or directory");
+  EXPECT_TRUE(found) << LogText();
   form->LogWindow->FlushFile();
   EXPECT_NE(mvtest::ReadFile(logs.File("host.log")).find("COM7: ERROR: OpenCOMPort(): "), std::string::npos);
 }

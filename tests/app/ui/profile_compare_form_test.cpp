@@ -247,7 +247,9 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
   main.prompts.nextPath = dir.File("bad.ini");
   Click(form->OpenFileButton);
   ASSERT_EQ(main.prompts.messages.size(), 1u);
-  EXPECT_EQ(main.prompts.messages[0], "ERROR: - invalid motor profile file size, got 1 lines, expected 55");
+  EXPECT_EQ(
+      main.prompts.messages[0],
+      "ERROR: - invalid motor profile file size, got 1 lines, expected 55\n\nRefused file: " + dir.File("bad.ini"));
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "50");  // the earlier file stays
   EXPECT_EQ(form->FilePath(), dir.File("p.ini"));
 

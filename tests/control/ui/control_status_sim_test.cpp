@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,14 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   EXPECT_EQ(status.size(), 4);
   EXPECT_TRUE(word & 0x0002) << status.toStdString();
   EXPECT_EQ(form.findChild<mv::ui::RoundLamp*>(QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
+
+  // "Torque (NM)" shows newton metres: what the power and speed shown give.
+  auto field = [&](const char* name) {
+    return form.findChild<QLineEdit*>(QString::fromLatin1(name))->text().toDouble();
+  };
+  const double speed = field("MotorSpeedLabeledEdit");
+  ASSERT_GT(speed, 0);
+  EXPECT_NEAR(field("MotorTorqueLabeledEdit"), field("PhasePowerLabeledEdit") / (speed * 2 * M_PI / 60.0), 1.0);
 
   serial.Close();
   sim.Stop();

@@ -245,7 +245,9 @@ TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBack
             "App. last flash page usage = 1500 bytes.\n"
             "App. flash size = 148956 bytes.\n"
             "App. padding = 4 bytes.\n"
-            "SPL Image size = 148960 bytes.");
+            "SPL Image size = 148960 bytes.\n\n"
+            "SPL file written: " +
+                dir.File("out/fw.spl"));
   EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type: dsPIC33EP256"));
   EXPECT_EQ(LabelText("LSRStartAddrLabel"), QStringLiteral("Start Address: 0x02000"));
   EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 148956 bytes"));
