@@ -6,6 +6,7 @@
 // come back from a minimise with the user's choices and place.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,6 +31,7 @@
 #include "core/ui/window_place.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
+#include "support/every_window.h"
 #include "support/hex_gen.h"
 #include "support/qt_wait.h"
 #include "support/test_support.h"
@@ -194,6 +196,7 @@ using ControlStatusPrompts = OnTheDesktop;
 using SettingsDialogRestore = OnTheDesktop;
 using ControlStatusWindow = OnTheDesktop;
 using ReportLogWindow = OnTheDesktop;
+using EveryWindow = OnTheDesktop;
 
 TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   hexgen::Image img;  // a dsPIC33EP256 firmware
@@ -357,8 +360,9 @@ TEST_F(ControlStatusWindow, PlotStaysWithItsWindowAndNeverCoversStop) {
     QWidget* stop = ButtonIn(control, "StopButton");
     const QRect stopOnScreen(stop->mapToGlobal(QPoint(0, 0)), stop->size());
     for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->isVisible() && StackIndex(w) > StackIndex(control))
+      if (w->isVisible() && StackIndex(w) > StackIndex(control)) {
         EXPECT_FALSE(w->frameGeometry().intersects(stopOnScreen)) << Describe(w) << " covers Stop";
+      }
     }
   });
 }
@@ -376,6 +380,23 @@ TEST_F(ReportLogWindow, BelongsToTheMainWindowOpensOverItAndEscapeClosesIt) {
   EXPECT_LE(offset.manhattanLength(), 4) << "the log is not centred over the main window";
   Keys({"Escape"});
   EXPECT_TRUE(WaitFor([&] { return !log->isVisible(); })) << "Escape did not close the log";
+}
+
+}  // namespace
+
+namespace {
+
+// Every window, opened as a user does, is transient for the window it was
+// opened from (WM_TRANSIENT_FOR), so the manager keeps the two together.
+TEST_F(EveryWindow, IsTransientForTheWindowItWasOpenedFrom) {
+  QApplication::setApplicationName(QString::fromLatin1(TMainForm::kApplicationTitle));
+  form->DVXCOMPort.SetPort1(1);
+  ASSERT_EQ(symlink(map.File("none").c_str(), map.File("COM1").c_str()), 0);  // its open fails with a box
+  mvtest::OpenEveryWindow(*form, [](const mvtest::OpenWindow& w) {
+    if (!w.opener) return;
+    ASSERT_TRUE(WaitFor([&] { return TransientFor(w.window) != 0; }, 2000)) << w.name << " belongs to no window";
+    EXPECT_EQ(TransientFor(w.window), static_cast<unsigned long>(w.opener->winId())) << w.name;
+  });
 }
 
 }  // namespace

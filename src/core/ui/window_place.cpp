@@ -1,5 +1,7 @@
 #include "core/ui/window_place.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -47,19 +49,37 @@ void PlaceBesideOwner(QWidget* window, const QRect& keepVisible) {
   const QWidget* owner = OwnerOf(window);
   if (owner == nullptr) return;
   const QMargins frame = ExpectedFrame(window, owner);
-  const QSize outer = window->size().grownBy(frame);
   const QRect o = owner->frameGeometry();
-  const QRect screen = owner->screen() ? owner->screen()->availableGeometry() : QRect(o.topLeft(), outer);
-  const int top = std::clamp(o.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - outer.height()));
-  const int left = std::clamp(o.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - outer.width()));
-  const QPoint candidates[] = {
-      {o.right() + 1, top}, {o.left() - outer.width(), top}, {left, o.bottom() + 1}, {left, o.top() - outer.height()}};
-  for (const QPoint& p : candidates)
-    if (screen.contains(QRect(p, outer))) return MoveFrameTo(window, p, frame);
-  // No room beside the owner: at the screen's edge farthest from what must stay visible.
+  const QRect screen = owner->screen() ? owner->screen()->availableGeometry() : QRect();
+  // Beside the owner, narrowed down to its smallest useful width if need be.
+  const int frameWidth = frame.left() + frame.right();
+  const int smallest = std::max(window->minimumSizeHint().width(), window->minimumWidth()) + frameWidth;
+  const int wanted = window->width() + frameWidth;
+  const int roomRight = screen.right() + 1 - (o.right() + 1);
+  const int roomLeft = o.left() - screen.left();
+  const int outerHeight = window->height() + frame.top() + frame.bottom();
+  const int top = std::clamp(o.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - outerHeight));
+  if (roomRight >= smallest || roomLeft >= smallest) {
+    const bool right = roomRight >= smallest;
+    const int width = std::min(wanted, right ? roomRight : roomLeft);
+    window->resize(width - frameWidth, window->height());
+    return MoveFrameTo(window, {right ? o.right() + 1 : o.left() - width, top}, frame);
+  }
+  // No room beside it: at the screen's edge farthest from what must stay visible.
   const bool right = keepVisible.center().x() < screen.center().x();
-  const int x = right ? screen.right() + 1 - outer.width() : screen.left();
-  MoveFrameTo(window, {x, top}, frame);
+  MoveFrameTo(window, {right ? screen.right() + 1 - wanted : screen.left(), top}, frame);
+}
+
+int WidthForTitle(const QString& title, const QFont& font) {
+  QFont bold = font;
+  bold.setBold(true);
+  QFont clientSide = font;
+  clientSide.setPixelSize(14);
+  // Qt's bar centres the title by its width in the window's font, then draws
+  // it in 14-pixel type: what it grows by goes to the right.
+  const int drawn = QFontMetrics(clientSide).horizontalAdvance(title);
+  const int centred = QFontMetrics(font).horizontalAdvance(title);
+  return std::max(QFontMetrics(bold).horizontalAdvance(title) + 120, 2 * drawn - centred + 2 * 80);
 }
 
 }  // namespace mv::ui

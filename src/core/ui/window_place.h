@@ -5,6 +5,8 @@
 #include <QMargins>
 #include <QRect>
 
+class QFont;
+class QString;
 class QWidget;
 
 namespace mv::ui {
@@ -17,9 +19,16 @@ QMargins FrameMargins(const QWidget* window);
 // known: the owner's frame, made by the same manager, stands in for it.
 void CentreOverOwner(QWidget* window);
 
-// Moves `window` beside its owner (right, else left, else below, else above),
-// within the owner's screen; when there is no room beside it, places it so
-// that it covers as little of `keepVisible` (in global coordinates) as it can.
+// Moves `window` beside its owner (right, else left), narrowed down to its
+// smallest useful width when the screen has no more room there; when there
+// is no room beside it at all, puts it at the screen's edge away from
+// `keepVisible` (in global coordinates).
 void PlaceBesideOwner(QWidget* window, const QRect& keepVisible);
+
+// The width a window needs to show `title` whole in its title bar, drawn by
+// an X11 window manager (a bold title and room for its buttons) or by Qt
+// itself on Wayland (the title in 14-pixel type centred over the whole bar,
+// cut 77 pixels short of the right edge by its three buttons).
+int WidthForTitle(const QString& title, const QFont& font);
 
 }  // namespace mv::ui
