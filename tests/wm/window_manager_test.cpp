@@ -33,6 +33,7 @@
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/every_window.h"
 #include "support/hex_gen.h"
+#include "support/qt_find.h"
 #include "support/qt_wait.h"
 #include "support/test_support.h"
 
@@ -147,9 +148,7 @@ void ExpectAbove(const PromptCheck& c, const char* what) {
   EXPECT_TRUE(c.above) << what << ": " << c.prompt << " is not above its window; " << c.stacking;
 }
 
-QAbstractButton* ButtonIn(QWidget* window, const char* name) {
-  return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
-}
+QAbstractButton* ButtonIn(QWidget* window, const char* name) { return mvtest::Find<QAbstractButton>(window, name); }
 
 // The main window with Qt's own prompts, no serial devices and its files in
 // temporary folders.
@@ -215,7 +214,7 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   form->Session().Builder().hex_file = dir.File("fw.hex");
   form->Session().Builder().spl_file_dir = dir.Path();
   InWindow<TCreateSPLFileForm>(form->CreateSPLFile1, [&](TCreateSPLFileForm* spl) {
-    spl->findChild<QLineEdit*>(QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
+    mvtest::Find<QLineEdit>(spl, QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
     std::string summary;
     const PromptCheck c = CheckPromptAbove(
         spl, [&] { ButtonIn(spl, "CreateLSRFileButton")->click(); },

@@ -11,6 +11,7 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
+#include "support/qt_find.h"
 
 using namespace mv::ui;  // the windows
 
@@ -122,8 +123,8 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
 
   // A change made in the editor reaches the slot with a good checksum.
   EditSlot(4, [](QDialog& e) {
-    e.findChild<QLineEdit*>("MotorProfileNameLabeledEdit")->setText("Mill");
-    e.findChild<QLineEdit*>("MotorProfileCommentLabeledEdit")->setText("night shift");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileNameLabeledEdit")->setText("Mill");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileCommentLabeledEdit")->setText("night shift");
     Press(e, "OKBitBtn");
   });
   EXPECT_EQ(form->profileSlots[4].Name(), "Mill");
@@ -135,7 +136,7 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
   // Cancel after changes leaves every byte, checksum included.
   const mv::MotorProfile before = form->profileSlots[4];
   EditSlot(4, [](QDialog& e) {
-    e.findChild<QLineEdit*>("MotorProfileNameLabeledEdit")->setText("Other");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileNameLabeledEdit")->setText("Other");
     Press(e, "CancelBitBtn");
   });
   EXPECT_EQ(form->profileSlots[4], before);

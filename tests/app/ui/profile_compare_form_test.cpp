@@ -18,6 +18,7 @@
 #include "profiles/profile_file.h"
 #include "support/accessibility_check.h"
 #include "support/link_fakes.h"
+#include "support/qt_find.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -158,7 +159,7 @@ TEST_F(CompareFormTest, OpensWithTheSlotAloneEveryFieldOnceAndAccessibleControls
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }
   EXPECT_EQ(form->SlotLabel->buddy(), form->SlotComboBox);
-  EXPECT_EQ(form->findChild<QLabel*>("CompareTableLabel")->buddy(), form->CompareTable);
+  EXPECT_EQ(mvtest::Find<QLabel>(form.get(), "CompareTableLabel")->buddy(), form->CompareTable);
   EXPECT_EQ(form->StatusLabel->textFormat(), Qt::PlainText);
   EXPECT_EQ(form->FileLabel->textFormat(), Qt::PlainText);
 }

@@ -21,6 +21,7 @@
 #include "control/ui/status_plot.h"
 #include "link/engine.h"
 #include "support/accessibility_check.h"
+#include "support/qt_find.h"
 #include "support/qt_wait.h"
 
 using namespace mv::ui;  // the windows
@@ -67,9 +68,7 @@ class ControlStatusFormTest : public ::testing::Test {
 
   template <class T>
   T* Child(const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    return mvtest::Find<T>(&form, name);
   }
   QLineEdit* SpeedEdit() { return Child<QLineEdit>("MotorSpeedEdit"); }
   QLineEdit* PeriodEdit() { return Child<QLineEdit>("StatusUpdatePerLabeledEdit"); }
@@ -372,8 +371,9 @@ TEST_F(ControlStatusFormTest, StatusLampsTellTheirGroupAndState) {
 // reach assistive technology only while it listens (a screen reader on the
 // AT-SPI bus; the wm group runs this test so).
 TEST_F(ControlStatusFormTest, StatusLampsAnnounceChanges) {
-  if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"))  // the bridge connects in the background
+  if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {  // the bridge connects in the background
     ASSERT_TRUE(mvtest::WaitFor([] { return QAccessible::isActive(); })) << "the accessibility bus is not listening";
+  }
   if (!QAccessible::isActive()) GTEST_SKIP() << "no assistive technology listens: announcements not checked";
   static std::vector<std::pair<QObject*, QAccessible::Event>> announced;
   QAccessible::installUpdateHandler([](QAccessibleEvent* e) { announced.emplace_back(e->object(), e->type()); });

@@ -16,6 +16,7 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "support/accessibility_check.h"
 #include "support/hex_gen.h"
+#include "support/qt_find.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -63,9 +64,7 @@ class CreateSPLFileFormTest : public ::testing::Test {
 
   template <class T>
   T* Child(const char* name) {
-    T* w = form->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    return mvtest::Find<T>(form.get(), name);
   }
   QLineEdit* EditNamed(const char* name) { return Child<QLineEdit>(name); }
   QString Text(const char* name) { return EditNamed(name)->text(); }

@@ -11,6 +11,7 @@
 #include "core/field_parse.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_find.h"
 #include "support/qt_keys.h"
 
 namespace {
@@ -41,7 +42,7 @@ class VfFormTest : public ::testing::Test {
   }
   QString cell(int row, int column) const { return grid->item(row, column)->text(); }
   std::uint16_t stored(int row, int column) const { return form->Table()[row * 12 + column]; }
-  QPushButton* button(const char* name) const { return form->findChild<QPushButton*>(name); }
+  QPushButton* button(const char* name) const { return mvtest::Find<QPushButton>(form.get(), name); }
 
   mv::VfTable source{};
   std::unique_ptr<TVFDataEditForm> form;
@@ -154,7 +155,7 @@ TEST_F(VfFormTest, DefaultsRestoresTheOpenersTableAndCancelKeepsNothing) {
   // Escape cancels.
   TVFDataEditForm other(nullptr, source);
   other.show();
-  QTest::keyClick(other.findChild<QTableWidget*>("ACMotorVFDataStringGrid"), Qt::Key_Escape);
+  QTest::keyClick(mvtest::Find<QTableWidget>(&other, "ACMotorVFDataStringGrid"), Qt::Key_Escape);
   EXPECT_FALSE(other.isVisible());
   EXPECT_EQ(other.result(), QDialog::Rejected);
 }
