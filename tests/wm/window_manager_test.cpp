@@ -329,8 +329,15 @@ TEST_F(ControlStatusWindow, ReopensAtTheSamePlaceWithTheFocusOffTheMotorButtons)
   QRect first;
   for (int opening = 1; opening <= 3; ++opening)
     InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
-      ASSERT_TRUE(WaitFor([&] { return !mv::ui::FrameMargins(control).isNull(); })) << "not framed";
-      QApplication::processEvents();
+      // Framed, and left where the manager put it for a while.
+      QRect last;
+      int still = 0;
+      ASSERT_TRUE(WaitFor([&] {
+        const QRect now = control->frameGeometry();
+        still = now == last && !mv::ui::FrameMargins(control).isNull() ? still + 1 : 0;
+        last = now;
+        return still >= 20;
+      })) << "not framed";
       if (opening == 1) first = control->frameGeometry();
       EXPECT_EQ(control->frameGeometry(), first) << "opening " << opening;
       QWidget* focus = control->focusWidget();

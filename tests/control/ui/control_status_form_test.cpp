@@ -377,6 +377,7 @@ TEST_F(ControlStatusFormTest, StatusLampsTellTheirGroupAndState) {
   Child<QPushButton>("GetStatusButton")->click();
   Answer(3, {0x80, 0x00});  // Under Voltage
   Answer(5, {0x00, 0x00});
+  Complete();
   EXPECT_EQ(mvtest::AccessibleDescription(Child<mv::ui::RoundLamp>("StatusUnderVoltageShape")), "on");
   EXPECT_EQ(mvtest::AccessibleDescription(Child<mv::ui::RoundLamp>("IntStatusUnderVoltageShape")), "off");
 }
@@ -395,6 +396,7 @@ TEST_F(ControlStatusFormTest, StatusLampsAnnounceChanges) {
     Child<QPushButton>("GetStatusButton")->click();
     Answer(3, {0x80, 0x00});  // Under Voltage
     Answer(5, {0x00, 0x00});
+    Complete();
   }
   QAccessible::installUpdateHandler(nullptr);
   auto changes = [&](const char* name) {
