@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "link/engine.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
+#include "support/qt_find.h"
 #include "support/sim_link.h"
 #include "support/sim_process.h"
 #include "support/test_support.h"
@@ -41,7 +43,7 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   form.SetRequests(link.session.Control());
   form.show();
   auto click = [&](const char* name) {
-    form.findChild<QPushButton*>(QString::fromLatin1(name))->click();
+    mvtest::Find<QPushButton>(&form, QString::fromLatin1(name))->click();
     ASSERT_TRUE(loop.RunUntil([&] { return !engine.Busy(); }, std::chrono::seconds(3))) << name;
   };
 
@@ -56,13 +58,21 @@ TEST(ControlStatusWithSimulatedDrive, ButtonsReachTheDriveAndStatusComesBack) {
   EXPECT_EQ(c.to + c.errs + c.busy, 0u);
 
   // The started drive reports Start/Stop and a connected motor.
-  const QString status = form.findChild<QLineEdit*>(QStringLiteral("StatusLabeledEdit"))->text();
+  const QString status = mvtest::Find<QLineEdit>(&form, QStringLiteral("StatusLabeledEdit"))->text();
   bool ok = false;
   const unsigned word = status.toUInt(&ok, 16);
   ASSERT_TRUE(ok) << status.toStdString();
   EXPECT_EQ(status.size(), 4);
   EXPECT_TRUE(word & 0x0002) << status.toStdString();
-  EXPECT_EQ(form.findChild<mv::ui::RoundLamp*>(QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
+  EXPECT_EQ(mvtest::Find<mv::ui::RoundLamp>(&form, QStringLiteral("StatusStartStopShape"))->Fill(), QColor(0, 128, 0));
+
+  // "Torque (NM)" shows newton metres: what the power and speed shown give.
+  auto field = [&](const char* name) {
+    return mvtest::Find<QLineEdit>(&form, QString::fromLatin1(name))->text().toDouble();
+  };
+  const double speed = field("MotorSpeedLabeledEdit");
+  ASSERT_GT(speed, 0);
+  EXPECT_NEAR(field("MotorTorqueLabeledEdit"), field("PhasePowerLabeledEdit") / (speed * 2 * M_PI / 60.0), 1.0);
 
   serial.Close();
   sim.Stop();
