@@ -244,7 +244,10 @@ void DriveClient::GiveUp(Job& job) {
   // every list of the loop) before the caller's frame goes.
   session_->Loop().Queue().Invoke(job.rec, [this, &job] {
     job.giveUp = true;
-    if (!job.inInbox) {
+    // A job that ended since its caller last looked is off every list
+    // already: linked again, it would stay in the inbox after the caller's
+    // frame has gone (done is written only on this thread).
+    if (!job.inInbox && !job.done) {
       job.inbox = inbox_;
       job.inInbox = true;
       inbox_ = &job;
@@ -257,6 +260,9 @@ void DriveClient::GiveUp(Job& job) {
 // ---- the client's thread ----------------------------------------------------
 
 void DriveClient::Finish(Job& job) {
+  // A job given up while its request was ending is back in the inbox: its
+  // caller may not go before Pump has taken it out (and finishes it then).
+  if (job.inInbox) return;
   {
     const std::lock_guard<std::mutex> lock(mu_);
     job.done = true;

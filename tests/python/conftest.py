@@ -12,6 +12,7 @@ import select
 import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -80,9 +81,16 @@ def child_env():
     return {**os.environ, "PYTHONPATH": here + (os.pathsep + path if path else ""), "PYTHONDONTWRITEBYTECODE": "1"}
 
 
-def task_count():
-    """Threads of this process, the core's workers included."""
-    return len(os.listdir("/proc/self/task"))
+def task_count(expected=None):
+    """Threads of this process, the core's workers included. With `expected`,
+    waits up to a second for it: a Python thread that has been joined leaves
+    /proc a moment later."""
+    for _ in range(100 if expected is not None else 1):
+        count = len(os.listdir("/proc/self/task"))
+        if count == expected:
+            break
+        time.sleep(0.01)
+    return count
 
 
 def hex_text(image):

@@ -182,7 +182,7 @@ def test_the_port_its_threads_and_its_polls_go_with_the_drive(sim):
     drive.close()
     waiting.join(5)
     assert refused and refused[0] - closed < 0.3
-    assert task_count() == before
+    assert task_count(before) == before
     drive.open()
     assert drive.info().name == "Morvane SIM-1"
     del drive, poll  # an open drive that goes closes its port

@@ -56,8 +56,8 @@ RUNNING = ("import morvane, signal, sys, threading, time\n"
 ])
 def test_stop_in_finally_stops_the_motor_wherever_ctrl_c_lands(start_sim, work, delay):
     sim = start_sim()
-    script = RUNNING.format(path=sim.path) + ("print('running', flush=True)\n"
-                                              "try:\n"
+    script = RUNNING.format(path=sim.path) + ("try:\n"  # a Ctrl-C right after 'running' is inside the block
+                                              "    print('running', flush=True)\n"
                                               f"    {work}\n"
                                               "finally:\n"
                                               "    drive.stop()\n")
@@ -73,7 +73,7 @@ def test_stop_in_finally_stops_the_motor_wherever_ctrl_c_lands(start_sim, work, 
     # Ended by the Ctrl-C, as any script ends on it; the motor was stopped first.
     assert child.returncode == -signal.SIGINT, err
     assert "KeyboardInterrupt" in err and "COM port not opened" not in err, err
-    assert not motor_running(sim)
+    assert not motor_running(sim), err
 
 
 @pytest.mark.parametrize("waiting", ["main", "thread"])
