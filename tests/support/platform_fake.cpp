@@ -149,6 +149,11 @@ int FakeSerialPlatform::ReadsWaiting() const {
   return readsWaiting_;
 }
 
+int FakeSerialPlatform::StatusWaitsWaiting() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return statusWaitsWaiting_;
+}
+
 PlatformResult FakeSerialPlatform::CreateFile(const std::string& path, DeviceHandle& out) {
   out = nullptr;
   FAKE_ENTER("CreateFile");
@@ -227,7 +232,9 @@ PlatformResult FakeSerialPlatform::GetCommModemStatus(DeviceHandle, std::uint32_
 PlatformResult FakeSerialPlatform::WaitCommEvent(DeviceHandle, EventHandle wake, std::uint32_t& mask) {
   FAKE_ENTER("WaitCommEvent");
   mask = 0;
+  ++statusWaitsWaiting_;
   cv_.wait(lock, [&] { return (wake && Ev(wake)->set) || (pendingEvents_ & mask_); });
+  --statusWaitsWaiting_;
   if (wake && Ev(wake)->set) return PlatformResult::Ok();
   mask = pendingEvents_ & mask_;
   pendingEvents_ &= ~mask;

@@ -50,7 +50,9 @@ class FakeSerialPlatform final : public SerialPlatform {
   std::string LastPath() const;
   DeviceSettings LastSettings() const;
   bool WriteInProgress() const;
+  // Workers blocked right now in ReadFile, in WaitCommEvent.
   int ReadsWaiting() const;
+  int StatusWaitsWaiting() const;
 
   // --- platform ---
   PlatformResult CreateFile(const std::string& path, DeviceHandle& out) override;
@@ -102,6 +104,7 @@ class FakeSerialPlatform final : public SerialPlatform {
   bool txAbort_ = false;
   bool writing_ = false;
   int readsWaiting_ = 0;
+  int statusWaitsWaiting_ = 0;
   std::vector<std::uint8_t> written_;
   int openDevices_ = 0;
   int liveEvents_ = 0;
