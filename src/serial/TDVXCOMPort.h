@@ -7,6 +7,14 @@
 //
 // All operations run on the GUI thread of the GuiCallQueue given to the
 // constructor (see gui_queue.h).
+//
+// Signals: on a device with modem lines the status worker waits for their
+// changes in the driver (TIOCMIWAIT) and is woken by the real-time signal
+// SIGRTMIN+4, sent to that thread only. The port puts a handler that does
+// nothing on it while nobody else uses it. An application that wants the
+// signal for itself may take it (or ignore it) at any time: the port then
+// samples the lines every 100 ms instead, never calls the application's
+// handler, and Close() and the settings writers still return at once.
 #pragma once
 
 #include <cstdint>

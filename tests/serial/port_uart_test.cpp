@@ -156,4 +156,54 @@ TEST_F(UartPort, DriverThatRefusesTheWaitIsSampled) {
   EXPECT_LT(Clock::now() - t0, 100ms);
 }
 
+std::atomic<int> appHandlerCalls{0};
+void AppHandler(int) { ++appHandlerCalls; }
+
+// The application takes the port's wake-up signal while the status worker
+// waits in the driver: with its own handler through signal() (which asks for
+// SA_RESTART, so the wait would just go on) or by ignoring it. The port
+// still wakes its worker, never calls the application's handler, leaves the
+// signal as the application set it, and samples the lines from then on.
+TEST_F(UartPort, ApplicationTakingTheWakeSignalNeverKeepsSettingsOrCloseWaiting) {
+  const struct {
+    const char* name;
+    void (*disposition)(int);
+  } cases[] = {{"own handler through signal()", AppHandler}, {"ignored", SIG_IGN}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Open();
+    ASSERT_TRUE(WaitsInTheDriver());
+    struct sigaction before {};
+    ::sigaction(SIGRTMIN + 4, nullptr, &before);
+    ::signal(SIGRTMIN + 4, c.disposition);
+    appHandlerCalls = 0;
+    // Without a way to wake it the worker would wait on: end its wait after
+    // 2 s so that a broken port fails here instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+      for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(10ms);
+      if (!done) uart->Unplug();
+    });
+    Clock::time_point t0 = Clock::now();
+    port->SetBaudRate(PLKDVX::br57600);
+    EXPECT_LT(Clock::now() - t0, 100ms) << "SetBaudRate";
+    EXPECT_EQ(port->GetBaudRate(), PLKDVX::br57600);
+    uart->SetLines(TIOCM_CTS);
+    EXPECT_TRUE(Poll([&] { return Logged("CTS:1"); }, 2s));
+    t0 = Clock::now();
+    EXPECT_TRUE(port->Close());
+    EXPECT_LT(Clock::now() - t0, 100ms) << "Close";
+    done = true;
+    rescue.join();
+    EXPECT_EQ(appHandlerCalls, 0);
+    struct sigaction now {};
+    ::sigaction(SIGRTMIN + 4, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, c.disposition);
+    ::sigaction(SIGRTMIN + 4, &before, nullptr);
+    port.reset();
+    uart.reset();
+    log.clear();
+  }
+}
+
 }  // namespace
