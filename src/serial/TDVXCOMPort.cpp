@@ -257,6 +257,7 @@ bool TDVXCOMPort::OpenCOMPort() {
         !StartWorker(txThread_, 7, "COM port Tx data thread creation", "COM port Tx data thread initialisation",
                      indicator, report))
       break;
+    if (txFrameTaken_) txThread_->SetFrameTakenHook(txFrameTaken_);
 
     dtrLevel_ = dtrInitialLevel_;
     Indicator(itDTR, dtrInitialLevel_);

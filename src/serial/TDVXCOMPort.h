@@ -133,6 +133,9 @@ class TDVXCOMPort : public IndicatorLampObserver {
   // report, when the port is closed or the driver refuses.
   bool PurgeOutput();
   bool PurgeInput();
+  // Test seam: runs on the transmit worker each time it has taken a frame,
+  // before it writes it (see TDVXCOMTxThread). Takes effect at the next open.
+  void SetTxFrameTakenHook(std::function<void()> hook) { txFrameTaken_ = std::move(hook); }
 
   void Indicator(int type, bool on);
   void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,
@@ -231,6 +234,7 @@ class TDVXCOMPort : public IndicatorLampObserver {
   std::unique_ptr<TDVXCOMStatusThread> statusThread_;
   std::unique_ptr<TDVXCOMRxThread> rxThread_;
   std::unique_ptr<TDVXCOMTxThread> txThread_;
+  std::function<void()> txFrameTaken_;
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
   bool closing_ = false;

@@ -563,6 +563,9 @@ class PosixPlatform final : public SerialPlatform {
     written = 0;
     Drain(d->txAbortFd);  // an abort asked for before this write is not for it
     while (written < len) {
+      // A wake-up set before the write began (an abort) ends it before its
+      // first byte, as one set later ends it between two.
+      if (EventIsSet(wake)) return PlatformResult::Fail(ECANCELED);
       const ssize_t n = ::write(d->fd, data + written, len - written);
       if (n > 0) {
         written += static_cast<std::uint32_t>(n);

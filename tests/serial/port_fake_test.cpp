@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -414,6 +415,36 @@ TEST_F(PortFake, FrameSentBeforeThePreviousEndOfSendIsHandedOverIsAccepted) {
   EXPECT_EQ(txLens, (std::vector<int>{3, 2}));
   EXPECT_EQ(fake->Written(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
   EXPECT_TRUE(reports.empty());
+}
+
+// A frame offered while the last write is just ending (its answer reached
+// the GUI thread before the transmit worker ran again) is not refused: TxData
+// waits a moment for the write to end. Timed by the scheduler, so one of a
+// few tries must make it; without the wait none can.
+TEST_F(PortFake, FrameOfferedWhileTheLastWriteEndsWaitsForIt) {
+  static const std::uint8_t a[] = {1}, b[] = {2};
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  bool accepted = false;
+  for (int attempt = 0; attempt < 3 && !accepted; ++attempt) {
+    fake->HoldWrites(true);
+    ASSERT_TRUE(Poll([&] { return port->TxData(a, 1); }));
+    ASSERT_TRUE(Poll([&] { return fake->WriteInProgress(); }));
+    std::atomic<bool> offering{false};
+    std::thread line([&] {
+      while (!offering) std::this_thread::yield();
+      std::this_thread::sleep_for(1ms);
+      fake->HoldWrites(false);
+    });
+    offering = true;
+    accepted = port->TxData(b, 1);
+    line.join();
+    ASSERT_TRUE(loop.RunUntil([&] { return !port->TxInProgress(); }, 5s));
+  }
+  EXPECT_TRUE(accepted);
+  loop.RunFor(10ms);
+  EXPECT_EQ(fake->Written().back(), 2);
 }
 
 TEST_F(PortFake, StatusEventsReachTheirHandlersInOrderWithLampPulses) {

@@ -9,11 +9,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -179,6 +183,65 @@ TEST_F(PtyPort, TransmitLongBufferAbortAndNextBuffer) {
   ASSERT_TRUE(loop.RunUntil([&] { return accepted || (accepted = port->TxData(frame, 3)); }, 5s));
   ASSERT_TRUE(loop.RunUntil([&] { return !txLens.empty(); }, 5s));
   EXPECT_EQ(txLens, std::vector<int>{3});
+  EXPECT_TRUE(port->Close());
+}
+
+// TxAbort while the transmit worker holds a frame it has not begun to write:
+// once TxAbort has said yes, nothing of the frame leaves and the caller's
+// buffer is never read again (freed at once here; the AddressSanitizer build
+// catches a read of a long frame, which is sent from the caller's memory).
+TEST_F(PtyPort, AbortBetweenTakingAFrameAndWritingItSendsNothing) {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool taken = false, resume = false;
+  port->SetTxFrameTakenHook([&] {
+    std::unique_lock<std::mutex> lock(mu);
+    taken = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return resume; });
+  });
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  auto lineCarried = [&] {
+    std::size_t n = 0;
+    std::uint8_t buf[4096];
+    for (ssize_t r; (r = ::read(master, buf, sizeof buf)) > 0;) n += static_cast<std::size_t>(r);
+    return n;
+  };
+  for (const int size : {3, 4096}) {  // a copied frame, and one sent from the caller's memory
+    SCOPED_TRACE(size);
+    auto frame = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(size));
+    std::fill(frame.get(), frame.get() + size, 0x5A);
+    ASSERT_TRUE(port->TxData(frame.get(), size));
+    {
+      std::unique_lock<std::mutex> lock(mu);
+      ASSERT_TRUE(cv.wait_for(lock, 5s, [&] { return taken; }));
+    }
+    EXPECT_TRUE(port->TxAbort());
+    frame.reset();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      resume = true;
+      cv.notify_all();
+    }
+    ASSERT_TRUE(loop.RunUntil([&] { return !port->TxInProgress(); }, 5s));
+    loop.RunFor(20ms);
+    EXPECT_EQ(lineCarried(), 0u);
+    EXPECT_TRUE(txLens.empty());
+    std::lock_guard<std::mutex> lock(mu);
+    taken = resume = false;
+  }
+  // The transmitter is free for the next frame.
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    resume = true;
+  }
+  static const std::uint8_t next[] = {0x24};
+  ASSERT_TRUE(port->TxData(next, 1));
+  ASSERT_TRUE(loop.RunUntil([&] { return !txLens.empty(); }, 5s));
+  EXPECT_EQ(lineCarried(), 1u);
   EXPECT_TRUE(port->Close());
 }
 
