@@ -17,6 +17,7 @@
 // handler, and Close() and the settings writers still return at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -133,6 +134,9 @@ class TDVXCOMPort : public IndicatorLampObserver {
   // report, when the port is closed or the driver refuses.
   bool PurgeOutput();
   bool PurgeInput();
+  // How many times the input has been thrown away (the receive worker drops
+  // bytes read before the last time).
+  std::uint32_t InputPurges() const { return inputPurges_.load(); }
   // Test seam: runs on the transmit worker each time it has taken a frame,
   // before it writes it (see TDVXCOMTxThread). Takes effect at the next open.
   void SetTxFrameTakenHook(std::function<void()> hook) { txFrameTaken_ = std::move(hook); }
@@ -235,6 +239,7 @@ class TDVXCOMPort : public IndicatorLampObserver {
   std::unique_ptr<TDVXCOMRxThread> rxThread_;
   std::unique_ptr<TDVXCOMTxThread> txThread_;
   std::function<void()> txFrameTaken_;
+  std::atomic<std::uint32_t> inputPurges_{0};
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
   bool closing_ = false;

@@ -28,10 +28,12 @@ TDVXCOMRxThread::~TDVXCOMRxThread() {
 void TDVXCOMRxThread::Execute() {
   TDVXCOMPort* port = port_;
   void* self = this;
+  mv::GuiCallQueue* queue = &queue_;
+  const std::uint8_t* bytes = rxBytes_.data();
   for (;;) {
     if (Terminated()) return;  // never start a read that nothing would end
     std::uint32_t count = 0;
-    const mv::PlatformResult r = platform_.ReadFile(device_, waitEvent_, rxByte_, count);
+    const mv::PlatformResult r = platform_.ReadFile(device_, waitEvent_, rxBytes_.data(), kRxBatch, count);
     if (Terminated()) return;
     if (!r) {
       // Includes the other end going away: said once, then the thread ends.
@@ -40,11 +42,18 @@ void TDVXCOMRxThread::Execute() {
     }
     bytesRead_ = count;
     if (count == 0) continue;
-    const std::uint8_t ch = rxByte_;
+    // What has arrived goes over in one hand-off, a byte per OnRxChar, in
+    // order; this worker waits until all of it has been delivered.
+    const std::uint32_t purges = port->InputPurges();
     Synchronize([=] {
-      if (port->OnRxChar) port->OnRxChar(self, ch);
-      port->Indicator(itRX, true);
-      port->Indicator(itRX, false);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        // A handler closed the port (this worker, and the bytes, are gone),
+        // or threw the input away (these bytes had arrived before that).
+        if (queue->CallReleased() || port->InputPurges() != purges) return;
+        if (port->OnRxChar) port->OnRxChar(self, bytes[i]);
+        port->Indicator(itRX, true);
+        port->Indicator(itRX, false);
+      }
     });
   }
 }

@@ -1,6 +1,10 @@
-// Receive worker: reads one byte at a time and hands each to the GUI thread
-// as OnRxChar, waiting until the handler has returned before reading on.
+// Receive worker: reads what has arrived (up to kRxBatch bytes) and hands it
+// to the GUI thread in one call that raises OnRxChar for each byte, in order;
+// it waits until that call has returned before reading on. A handler that
+// closes the port or throws the input away ends the delivery there.
 #pragma once
+
+#include <array>
 
 #include "serial/TDVXCOMThread.h"
 
@@ -16,8 +20,9 @@ class TDVXCOMRxThread : public TDVXCOMThread {
   void Execute() override;
 
  private:
+  static constexpr std::uint32_t kRxBatch = 256;
   mv::EventHandle waitEvent_ = nullptr;
-  std::uint8_t rxByte_ = 0;
+  std::array<std::uint8_t, kRxBatch> rxBytes_{};  // read by the GUI thread only inside the hand-off
   std::uint32_t bytesRead_ = 0;
 };
 

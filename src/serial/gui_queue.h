@@ -23,13 +23,11 @@
 //    handler may end the worker that queued it; a handler must not destroy
 //    the object (the port) whose event it is handling.
 //
-// No allocation per call: each worker owns one PendingCall record.
-//
-// During a burst (a byte per call) both sides keep the hand-off hot: a worker
-// that has queued a call watches for its completion for a few microseconds
-// before it sleeps, and ServePending, once it has run a call, watches for the
-// next one as long before it returns. On a machine with one processor neither
-// side spins.
+// No allocation per call: each worker owns one PendingCall record. Neither
+// side spins: a worker sleeps until its call has run, the GUI thread until a
+// call is queued. A worker with much to hand over (the receive worker during
+// a stream) hands it over in one call, so a busy line costs one hand-off per
+// burst, not one per byte.
 #pragma once
 
 #include <atomic>
@@ -56,8 +54,7 @@ class GuiCallQueue {
     PendingCall* next = nullptr;
     bool queued = false;
     bool done = false;
-    bool released = false;              // sticky: the worker is being ended, calls are skipped
-    std::atomic<bool> finished{false};  // done || released, readable without the lock
+    bool released = false;  // sticky: the worker is being ended, calls are skipped
     std::condition_variable cv;
   };
 
@@ -96,6 +93,9 @@ class GuiCallQueue {
   // never keeps the rest of the GUI thread's work waiting. Returns the number
   // of calls run.
   int ServePending();
+  // The same, ending the pass at `end` at the latest (after one call at
+  // least): a loop ends it when its next timer is due.
+  int ServePendingUntil(std::chrono::steady_clock::time_point end);
   bool HasPending() const;
 
   // GUI thread: blocks until a call is queued, Wake() is called or the
@@ -109,6 +109,10 @@ class GuiCallQueue {
   void Release(PendingCall& rec);
   // Whether rec's call is running on the GUI thread right now (up the stack).
   bool IsRunning(const PendingCall& rec) const;
+  // GUI thread, inside a worker's call: whether that worker has been released
+  // meanwhile (a handler the call ran closed the port, which ends the worker).
+  // The call must then stop and touch nothing of the worker's any more.
+  bool CallReleased() const { return frames_ != nullptr && frames_->abandoned; }
 
  private:
   friend class QueueThread;
@@ -121,11 +125,10 @@ class GuiCallQueue {
   void WaitEnded(const std::atomic<bool>& ended, PendingCall* rec);
 
   mutable std::mutex mu_;
-  std::atomic<int> queuedCount_{0};  // calls in the queue, readable without the lock
   std::condition_variable guiCv_;
   PendingCall* head_ = nullptr;
   PendingCall* tail_ = nullptr;
-  Frame* frames_ = nullptr;  // calls running on the GUI thread, innermost first
+  Frame* frames_ = nullptr;  // calls running on the GUI thread, innermost first (GUI thread only)
   bool woken_ = false;
   std::thread::id gui_;
   std::function<void()> wakeHook_;

@@ -60,9 +60,13 @@ struct PlatformDevice {
   std::atomic<pid_t> modemWaitTid{0};
   std::atomic<unsigned> modemWaitExits{0};
 
-  // Read path only.
-  bool haveCarry = false;
-  std::uint8_t carry = 0;
+  // Read path only: what has been read from the driver and not yet handed
+  // over (the head of a mark sequence may wait here for its rest).
+  std::uint8_t held[256];
+  std::uint32_t heldPos = 0;
+  std::uint32_t heldLen = 0;
+  bool drained = false;               // the last read emptied the driver's queue
+  std::atomic<bool> dropHeld{false};  // an input purge: what is held goes too
   bool readCountsUsable = true;
   bool haveReadCounts = false;
   serial_icounter_struct readCounts{};
@@ -220,7 +224,7 @@ speed_t SpeedCode(std::uint32_t baud, bool& ok) {
   }
 }
 
-enum class Got { Byte, Woken, Aborted, Failed };
+enum class Got { Bytes, Woken, Aborted, Failed };
 
 void NoteLineEvent(PlatformDevice* d, std::uint32_t ev, std::uint32_t errors);
 
@@ -255,20 +259,34 @@ void CheckOverruns(PlatformDevice* d) {
   if (ReadErrorCounts(d, overruns, bad) && overruns) NoteLineEvent(d, kEvErr, overruns);
 }
 
-// Reads one raw byte from the device, waiting for it. err is set on Failed.
-Got ReadRaw(PlatformDevice* d, EventHandle wake, std::uint8_t& b, int& err) {
+// Reads what the driver has into the held bytes (after any held already),
+// waiting until there is something. err is set on Failed.
+Got ReadMore(PlatformDevice* d, EventHandle wake, int& err) {
+  if (d->heldPos > 0) {
+    std::memmove(d->held, d->held + d->heldPos, d->heldLen - d->heldPos);
+    d->heldLen -= d->heldPos;
+    d->heldPos = 0;
+  }
   for (;;) {
-    const ssize_t n = ::read(d->fd, &b, 1);
-    if (n == 1) return Got::Byte;
-    if (n == 0) {  // the other end has gone (hang-up)
-      err = EIO;
-      return Got::Failed;
+    if (!d->drained) {
+      const std::size_t room = sizeof d->held - d->heldLen;
+      const ssize_t n = ::read(d->fd, d->held + d->heldLen, room);
+      if (n > 0) {
+        d->heldLen += static_cast<std::uint32_t>(n);
+        d->drained = static_cast<std::size_t>(n) < room;
+        return Got::Bytes;
+      }
+      if (n == 0) {  // the other end has gone (hang-up)
+        err = EIO;
+        return Got::Failed;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        err = errno;
+        return Got::Failed;
+      }
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      err = errno;
-      return Got::Failed;
-    }
+    d->drained = false;
     CheckOverruns(d);
     pollfd p[3] = {{d->fd, POLLIN, 0}, {d->rxAbortFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
     const int r = ::poll(p, 3, -1);
@@ -504,56 +522,19 @@ class PosixPlatform final : public SerialPlatform {
     }
   }
 
-  PlatformResult ReadFile(DeviceHandle d, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) override {
+  PlatformResult ReadFile(DeviceHandle d, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t& count) override {
     if (!d) return PlatformResult::Fail(EBADF);
     count = 0;
-    if (d->haveCarry) {
-      d->haveCarry = false;
-      byte = d->carry;
-      count = 1;
-      return PlatformResult::Ok();
-    }
+    if (!buffer || size == 0) return PlatformResult::Fail(EINVAL);
     for (;;) {
+      if (d->dropHeld.exchange(false)) d->heldPos = d->heldLen = 0;
+      TakeHeld(d, buffer, size, count);
+      if (count > 0) return PlatformResult::Ok();
       int err = 0;
-      std::uint8_t b = 0;
-      Got g = ReadRaw(d, wake, b, err);
+      const Got g = ReadMore(d, wake, err);
       if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();  // woken or purged: nothing read
-      if (b != 0xFF || !d->markErrors.load()) {
-        byte = b;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      // 0xFF 0xFF is a data byte 0xFF; 0xFF 0x00 0x00 a break; 0xFF 0x00 c a
-      // character c received with a framing or parity error.
-      std::uint8_t second = 0;
-      g = ReadRaw(d, wake, second, err);
-      if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();
-      if (second == 0xFF) {
-        byte = 0xFF;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      if (second != 0x00) {  // not a mark: both are data
-        byte = 0xFF;
-        d->carry = second;
-        d->haveCarry = true;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      std::uint8_t c = 0;
-      g = ReadRaw(d, wake, c, err);
-      if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();
-      if (c == 0x00) {  // a NUL with a framing error reads the same: taken as a break
-        NoteLineEvent(d, kEvBreak, 0);
-        continue;
-      }
-      NoteLineEvent(d, kEvErr, CharErrorBits(d));
-      byte = c;
-      count = 1;
-      return PlatformResult::Ok();
+      if (g != Got::Bytes) return PlatformResult::Ok();  // woken or purged: nothing read
     }
   }
 
@@ -600,7 +581,10 @@ class PosixPlatform final : public SerialPlatform {
     }
     if (flags & kPurgeRxAbort) Signal(d->rxAbortFd);
     if ((flags & kPurgeTxClear) && ::tcflush(d->fd, TCOFLUSH) != 0) err = errno;
-    if ((flags & kPurgeRxClear) && ::tcflush(d->fd, TCIFLUSH) != 0) err = errno;
+    if (flags & kPurgeRxClear) {
+      d->dropHeld.store(true);  // read from the driver but not handed over: gone too
+      if (::tcflush(d->fd, TCIFLUSH) != 0) err = errno;
+    }
     return err ? PlatformResult::Fail(err) : PlatformResult::Ok();
   }
 
@@ -764,6 +748,40 @@ class PosixPlatform final : public SerialPlatform {
     d->modemWaitExits.fetch_add(1);
     if (result == 0 && EventIsSet(wake)) result = kWaitWoken;
     return result;
+  }
+
+  // Moves the held bytes to the caller's buffer, up to `size`, taking the
+  // mark sequences apart: 0xFF 0xFF is a data byte 0xFF; 0xFF 0x00 0x00 a
+  // break; 0xFF 0x00 c a character c received with a framing or parity error.
+  // Stops before a sequence whose rest has not arrived, and before a break or
+  // an error when bytes are already taken, so that the status worker hears
+  // of it only after the bytes that came first have been handed over.
+  static void TakeHeld(PlatformDevice* d, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& count) {
+    const bool marked = d->markErrors.load();
+    while (d->heldPos < d->heldLen && count < size) {
+      const std::uint8_t* at = d->held + d->heldPos;
+      const std::uint32_t left = d->heldLen - d->heldPos;
+      if (at[0] != 0xFF || !marked) {
+        buffer[count++] = at[0];
+        ++d->heldPos;
+        continue;
+      }
+      if (left < 2) return;
+      if (at[1] != 0x00) {  // 0xFF 0xFF, or no mark at all: 0xFF is data
+        buffer[count++] = 0xFF;
+        d->heldPos += at[1] == 0xFF ? 2 : 1;
+        continue;
+      }
+      if (count > 0 || left < 3) return;
+      const std::uint8_t c = at[2];
+      d->heldPos += 3;
+      if (c == 0x00) {  // a NUL with a framing error reads the same: taken as a break
+        NoteLineEvent(d, kEvBreak, 0);
+        continue;
+      }
+      NoteLineEvent(d, kEvErr, CharErrorBits(d));
+      buffer[count++] = c;
+    }
   }
 
   // Which error a marked character had, from the driver's counters where it

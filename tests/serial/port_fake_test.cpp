@@ -534,6 +534,27 @@ TEST_F(PortFake, HandlersMayCloseThePortFromInsideAHandOff) {
   EXPECT_TRUE(port->Close());
 }
 
+// What has arrived is handed over in one call, a byte per OnRxChar: a
+// handler that throws the input away (PurgeInput) or closes the port ends the
+// delivery there; what arrives later is delivered.
+TEST_F(PortFake, HandlerThatThrowsTheInputAwayEndsTheDeliveryOfWhatHadArrived) {
+  std::vector<std::uint8_t> got;
+  port->OnRxChar = [&](void*, std::uint8_t ch) {
+    got.push_back(ch);
+    if (ch == 2) {
+      EXPECT_TRUE(port->PurgeInput());
+    }
+  };
+  ASSERT_TRUE(port->Open());
+  fake->InjectBytes({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 2; }, 5s));
+  loop.RunFor(20ms);
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2}));
+  fake->InjectBytes({6});
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 3; }, 5s));
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2, 6}));
+}
+
 // A handler may end the worker whose hand-off runs it: closing the port from
 // any event, then opening it again, leaves nothing of the old workers in use
 // (the AddressSanitizer build catches a worker read after it was freed).

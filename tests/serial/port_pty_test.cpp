@@ -139,7 +139,11 @@ TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
   constexpr int kBytes = 20000;
   std::vector<std::uint8_t> got;
   got.reserve(kBytes);
-  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  int elsewhere = 0;  // OnRxChar on another thread than the loop's
+  port->OnRxChar = [&, loopThread = std::this_thread::get_id()](void*, std::uint8_t ch) {
+    got.push_back(ch);
+    elsewhere += std::this_thread::get_id() != loopThread;
+  };
   ASSERT_TRUE(port->Open());
   std::vector<std::uint8_t> sent(kBytes);
   for (int i = 0; i < kBytes; ++i) sent[i] = static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF);
@@ -157,6 +161,7 @@ TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
   EXPECT_TRUE(loop.RunUntil([&] { return got.size() >= sent.size(); }, 30s));
   writer.join();
   EXPECT_EQ(got, sent);  // includes 0xFF and 0x00 bytes unchanged
+  EXPECT_EQ(elsewhere, 0);
   EXPECT_TRUE(port->Close());
 }
 

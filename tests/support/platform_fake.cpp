@@ -241,7 +241,8 @@ PlatformResult FakeSerialPlatform::WaitCommEvent(DeviceHandle, EventHandle wake,
   return PlatformResult::Ok();
 }
 
-PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) {
+PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                                            std::uint32_t& count) {
   FAKE_ENTER("ReadFile");
   count = 0;
   ++readsWaiting_;
@@ -252,11 +253,8 @@ PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std:
     rxAbort_ = false;
     return PlatformResult::Ok();
   }
-  if (rxPos_ < rx_.size()) {
-    byte = rx_[rxPos_++];
-    count = 1;
-    return PlatformResult::Ok();
-  }
+  while (rxPos_ < rx_.size() && count < size) buffer[count++] = rx_[rxPos_++];
+  if (count > 0) return PlatformResult::Ok();
   const int e = readFailure_;
   readFailure_ = 0;
   return PlatformResult::Fail(e);

@@ -67,7 +67,8 @@ class FakeSerialPlatform final : public SerialPlatform {
   PlatformResult EscapeCommFunction(DeviceHandle h, std::uint32_t func) override;
   PlatformResult GetCommModemStatus(DeviceHandle h, std::uint32_t& status) override;
   PlatformResult WaitCommEvent(DeviceHandle h, EventHandle wake, std::uint32_t& mask) override;
-  PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) override;
+  PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t& count) override;
   PlatformResult WriteFile(DeviceHandle h, EventHandle wake, const std::uint8_t* data, std::uint32_t len,
                            std::uint32_t& written) override;
   PlatformResult PurgeComm(DeviceHandle h, std::uint32_t flags) override;
