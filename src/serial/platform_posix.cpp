@@ -49,8 +49,8 @@ struct PlatformDevice {
   std::atomic<bool> markErrors{false};  // PARMRK on: 0xFF starts a mark sequence
 
   // Status wait only.
-  enum class Lines { Unknown, Wait, Sample, None };
-  Lines lines = Lines::Unknown;
+  enum class Lines { Wait, Sample, None };
+  Lines lines = Lines::None;
   int lastModem = 0;
   bool watchCounts = true;
   bool haveCounts = false;
@@ -340,6 +340,7 @@ class PosixPlatform final : public SerialPlatform {
       ::ioctl(d->fd, TIOCNXCL);
       return Abandon(d, e);
     }
+    NoteStartingPoint(d);
     out = d;
     return PlatformResult::Ok();
   }
@@ -495,7 +496,6 @@ class PosixPlatform final : public SerialPlatform {
   PlatformResult WaitCommEvent(DeviceHandle d, EventHandle wake, std::uint32_t& mask) override {
     if (!d) return PlatformResult::Fail(EBADF);
     mask = 0;
-    if (d->lines == PlatformDevice::Lines::Unknown) StartWatchingLines(d);
     for (;;) {
       std::uint32_t ev = d->pendingEvents.exchange(0) | LineChanges(d);
       ev &= d->eventMask.load();
@@ -654,18 +654,25 @@ class PosixPlatform final : public SerialPlatform {
     return w;
   }
 
-  // First status wait on a device: which way its modem lines can be watched.
-  static void StartWatchingLines(PlatformDevice* d) {
+  // At open: whether the device has modem lines, and the levels and the
+  // driver's counters from which the status wait and the read path count
+  // (a change or an overrun after the open is reported, however soon after
+  // it the workers first look).
+  static void NoteStartingPoint(PlatformDevice* d) {
     int bits = 0;
     if (::ioctl(d->fd, TIOCMGET, &bits) != 0) {
-      // No modem lines (a pseudo-terminal); the port has said so at open.
-      d->lines = PlatformDevice::Lines::None;
+      d->lines = PlatformDevice::Lines::None;  // a pseudo-terminal; the port says so at open
+    } else {
+      d->lines = PlatformDevice::Lines::Wait;  // until the driver refuses the wait
+      d->lastModem = bits;
+    }
+    serial_icounter_struct c{};
+    if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) {
+      d->watchCounts = d->readCountsUsable = false;
       return;
     }
-    d->lastModem = bits;
-    std::uint32_t ignored = 0;
-    CountChanges(d, ignored);                // the starting point of the transition counters
-    d->lines = PlatformDevice::Lines::Wait;  // until the driver refuses the wait
+    d->lastCounts = d->readCounts = c;
+    d->haveCounts = d->haveReadCounts = true;
   }
 
   // Modem-line events since the last look. The driver's transition counters

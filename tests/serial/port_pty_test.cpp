@@ -24,6 +24,7 @@
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "serial/port_map.h"
+#include "support/raw_pty.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,6 +45,8 @@ int CountEntries(const char* dir) {
 }
 
 // A pseudo-terminal whose terminal end is linked into a fresh port map as COM7.
+// The test holds both of its ends until it ends, and no other program may
+// have it open meanwhile.
 class PtyPort : public ::testing::Test {
  protected:
   static constexpr int kCom = 7;
@@ -51,7 +54,11 @@ class PtyPort : public ::testing::Test {
   void SetUp() override {
     if (const char* old = std::getenv("MORVANE_PORT_MAP")) savedMap_ = old, hadMap_ = true;
     ::setenv("MORVANE_PORT_MAP", dir.Path().c_str(), 1);
-    OpenPty();
+    ASSERT_TRUE(pty.Ok());
+    master = pty.Master();
+    slave = pty.Slave();
+    slavePath = pty.Path();
+    ASSERT_EQ(::symlink(slavePath.c_str(), dir.File("COM" + std::to_string(kCom)).c_str()), 0);
     port = std::make_unique<TDVXCOMPort>(loop.Queue());
     port->SetPort1(kCom);
     port->SetBaudRate(PLKDVX::br115200);
@@ -63,29 +70,14 @@ class PtyPort : public ::testing::Test {
   }
 
   void TearDown() override {
+    EXPECT_EQ(pty.Intruders(), "") << slavePath << " was open in another program";
     if (HasFailure())
       for (size_t i = 0; i < reports.size(); ++i) std::fprintf(stderr, "report %s %d\n", reports[i].c_str(), errs[i]);
     port.reset();
-    if (master >= 0) ::close(master);
-    if (slave >= 0) ::close(slave);
     if (hadMap_)
       ::setenv("MORVANE_PORT_MAP", savedMap_.c_str(), 1);
     else
       ::unsetenv("MORVANE_PORT_MAP");
-  }
-
-  void OpenPty() {
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
-    slavePath = ::ttyname(slave);
-    const std::string link = dir.File("COM" + std::to_string(kCom));
-    ::unlink(link.c_str());
-    ASSERT_EQ(::symlink(slavePath.c_str(), link.c_str()), 0);
   }
 
   int Count(const std::string& what) const {
@@ -95,6 +87,7 @@ class PtyPort : public ::testing::Test {
   }
 
   mvtest::TempDir dir;
+  mvtest::RawPty pty;
   mv::HeadlessLoop loop;
   std::unique_ptr<TDVXCOMPort> port;
   int master = -1, slave = -1;
@@ -231,7 +224,8 @@ TEST_F(PtyPort, AbortBetweenTakingAFrameAndWritingItSendsNothing) {
       resume = true;
       cv.notify_all();
     }
-    ASSERT_TRUE(loop.RunUntil([&] { return !port->TxInProgress(); }, 5s));
+    for (int i = 0; i < 5000 && port->TxInProgress(); ++i) loop.RunFor(1ms);  // nothing is handed over
+    ASSERT_FALSE(port->TxInProgress());
     loop.RunFor(20ms);
     EXPECT_EQ(lineCarried(), 0u);
     EXPECT_TRUE(txLens.empty());
@@ -294,7 +288,7 @@ TEST_F(PtyPort, OtherEndClosedGivesOneReportFromTheReceiverAndNoSpin) {
   loop.RunFor(20ms);
   reports.clear();
   errs.clear();
-  ::close(master);
+  pty.CloseMaster();
   master = -1;
   ASSERT_TRUE(loop.RunUntil([&] { return Count("Execute/ReadFile") > 0; }, 5s));
   // Let it run: a spinning worker would keep reporting or burn the CPU.
