@@ -32,21 +32,11 @@ extern char** environ;
 
 namespace {
 
-struct Window final : mv::MainRequestsView, mv::ControlStatusView {
-  std::array<mv::MotorProfile, mv::kSlotCount> slots{};
-  int messages = 0;
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char*) override { ++messages; }
-  const mv::MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
-    if (i >= 0 && i < mv::kSlotCount) slots[static_cast<std::size_t>(i)] = p;
-  }
-  void SetStatusFieldText(mv::StatusField, const char*) override {}
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
+// Counts the results that were not what a caller wants.
+struct Results {
+  int bad = 0;
+  void Main(const mv::MainResult& r) { bad += r.Ok() ? 0 : 1; }
+  void Control(const mv::ControlResult& r) { bad += r.Ok() ? 0 : 1; }
 };
 
 double CpuSeconds() {
@@ -91,9 +81,9 @@ int main(int argc, char** argv) {
     mv::HeadlessLoop loop;
     std::unique_ptr<mv::Timer> timer = loop.CreateTimer();
     mv::DriveSession session(loop.Queue(), *timer);
-    Window window;
-    session.SetMainView(window);
-    session.SetControlView(window);
+    Results results;
+    session.SetMainSink(mv::MainResultSink::Bind<&Results::Main>(&results));
+    session.SetControlSink(mv::ControlResultSink::Bind<&Results::Control>(&results));
     mv::RequestEngine& engine = session.Engine();
     mv::MainRequests& main = session.Main();
     mv::ControlStatusRequests& control = session.Control();
@@ -124,7 +114,7 @@ int main(int argc, char** argv) {
           "get-all, line time at 115200 baud %.0f ms; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
           repeats, repeats / wall, 6 * repeats / wall, wall / repeats * 1000, cpu / repeats * 1000, lineMs, g.tx, g.rx,
           g.to, g.errs, g.busy);
-      if (g.to != 0 || g.errs != 0 || window.messages != 0) rc = 1;
+      if (g.to != 0 || g.errs != 0 || results.bad != 0) rc = 1;
 
       engine.ResetCounters();
       const auto t1 = std::chrono::steady_clock::now();
@@ -138,10 +128,10 @@ int main(int argc, char** argv) {
       const mv::LinkCounters s = engine.Counters();
       std::printf("status polls x%d: %.0f polls/s, %.3f ms host CPU per poll; Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n",
                   polls, polls / wall2, cpu2 / polls * 1000, s.tx, s.rx, s.to, s.errs, s.busy);
-      if (s.to != 0 || s.errs != 0) rc = 1;
+      if (s.to != 0 || s.errs != 0 || results.bad != 0) rc = 1;
       port.Close();
     }
-    session.ClearViews();
+    session.ClearSinks();
   }
   kill(sim, SIGTERM);
   waitpid(sim, nullptr, 0);

@@ -1,6 +1,6 @@
 // What the Python module adds to a status poll: status() through
 // `import morvane` against the same poll made directly on the core (drive
-// session, headless loop, the control window's request), both against one
+// client, the same the module stands on), both against one
 // morvane-sim, in alternating rounds; the medians are compared.
 //
 // Prints:
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "control/status_requests.h"
-#include "session/headless_session.h"
+#include "session/drive_client.h"
 #include "support/sim_process.h"
 
 extern char** environ;
@@ -29,12 +29,6 @@ extern char** environ;
 namespace {
 
 constexpr int kRounds = 9;
-
-struct NoWindow final : mv::ControlStatusView {
-  void SetStatusFieldText(mv::StatusField, const char*) override {}
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
-};
 
 // The median time of a poll and the host CPU time per poll, in microseconds;
 // wall -1 when a poll failed.
@@ -56,27 +50,20 @@ double CpuSeconds() {
 int CoreChild(const std::string& device, int polls) {
   mv::PortChoice choice;
   choice.device = device;
-  mv::HeadlessSession s(choice);
-  NoWindow window;
-  s.Session().SetControlView(window);
-  std::string why;
-  if (!s.Open(why)) return 1;
-  mv::ControlStatusRequests& control = s.Session().Control();
-  control.GetStatus();
-  s.RunUntilIdle();
-  s.Session().Engine().ResetCounters();
+  mv::DriveClient client(choice);
+  if (!client.Open().ok) return 1;
+  client.Status();
+  client.ResetCounters();
   std::vector<double> each(static_cast<std::size_t>(polls));
   const double cpuStart = CpuSeconds();
   for (double& us : each) {
     const auto start = std::chrono::steady_clock::now();
-    control.GetStatus();
-    s.RunUntilIdle();
+    client.Status();
     us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
   }
   const double cpu = (CpuSeconds() - cpuStart) * 1e6;
-  const mv::LinkCounters c = s.Session().Engine().Counters();
-  s.Session().Port().Close();
-  s.Session().ClearViews();
+  const mv::LinkCounters c = client.Counters();
+  client.Close();
   std::sort(each.begin(), each.end());
   std::printf("%.1f %.1f %u %u\n", each[each.size() / 2], cpu / polls, c.to, c.errs);
   return 0;

@@ -3,8 +3,11 @@
 # one executed. Usage: fuzz/run-fuzz.sh BUILD_DIR SECONDS [PARALLEL]
 #
 # Each target starts from its seed corpus (fuzz/corpus/<target>, never
-# written) plus a working corpus in BUILD_DIR/corpus/<target>; crashes go to
-# BUILD_DIR/artifacts/<target>/. Exit status 1 when any target failed.
+# written), the real-sized seeds made by BUILD_DIR/fuzz/fuzz_seeds into
+# BUILD_DIR/seeds/<target> (a full profile and configuration file, a HEX file
+# of 512 KiB of flash) and a working corpus in BUILD_DIR/corpus/<target>;
+# crashes go to BUILD_DIR/artifacts/<target>/. Exit status 1 when any target
+# failed.
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 seconds=${2:?seconds per target}
@@ -18,14 +21,22 @@ run_one() {
   local t=$1
   local bin="$build/fuzz/fuzz_$t"
   mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
-  local extra=()
+  local extra=() seeds=() max_len=4096
   # The command-line groups print as they would in a terminal: keep it quiet.
   [ "$t" = cli_args ] && extra+=(-close_fd_mask=3)
-  "$bin" "${extra[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=4096 \
+  # A real firmware file: 512 KiB of flash is about 1.5 MB of HEX text.
+  [ "$t" = intel_hex ] && max_len=$((2 * 1024 * 1024))
+  [ -d "$build/seeds/$t" ] && seeds+=("$build/seeds/$t")
+  "$bin" "${extra[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len="$max_len" \
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$t/" \
-    "$build/corpus/$t" "$here/corpus/$t" >"$logs/$t.log" 2>&1
+    "$build/corpus/$t" "$here/corpus/$t" "${seeds[@]}" >"$logs/$t.log" 2>&1
   echo $? >"$logs/$t.rc"
 }
+
+if ! "$build/fuzz/fuzz_seeds" "$build/seeds"; then
+  echo "run-fuzz: $build/fuzz/fuzz_seeds could not make the seeds (build it with: make fuzz)" >&2
+  exit 2
+fi
 
 running=0
 for t in "${targets[@]}"; do

@@ -90,11 +90,16 @@ StatusCsvWriter::~StatusCsvWriter() {
 }
 
 bool StatusCsvWriter::WriteAll(const char* data, std::size_t length, std::string& message) {
+  // Where the line begins: a write cut short (a full disk) is taken back to
+  // here, so the log holds whole lines only.
+  const off_t start = ::lseek(fd_, 0, SEEK_END);
   while (length > 0) {
     const ssize_t n = ::write(fd_, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      message = SystemError("cannot write to", path_, errno);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int e = n < 0 ? errno : EIO;
+      message = SystemError("cannot write to", path_, e);
+      if (start >= 0) (void)::ftruncate(fd_, start);
       return false;
     }
     data += n;

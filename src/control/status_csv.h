@@ -6,7 +6,8 @@
 // status fields show them ("12.3", "6000", ...), the status and internal
 // status words as "0x2006". A field whose answer was too short is left empty.
 // Lines end in CR LF. Every line goes to the file with one write(2), so a
-// crash of the program loses at most the line being written.
+// crash of the program loses at most the line being written, and a line the
+// disk has no room for is taken back whole: the log holds whole lines only.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +56,7 @@ class StatusCsvWriter {
   std::uint64_t LinesWritten() const { return lines_; }
 
  private:
+  // Writes a whole line or nothing of it.
   bool WriteAll(const char* data, std::size_t length, std::string& message);
 
   int fd_ = -1;

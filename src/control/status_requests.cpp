@@ -45,12 +45,13 @@ void FormatStatusValue(StatusField field, std::uint16_t v, char* out) {
   }
 }
 
-ControlStatusRequests::ControlStatusRequests(ControlStatusView& view) : ControlStatusRequests() { view_ = &view; }
-
 ControlStatusRequests::ControlStatusRequests() {
+  poll_.completion = RequestCompletion::Bind<&ControlStatusRequests::PollEnded>(this);
+  command_.completion = RequestCompletion::Bind<&ControlStatusRequests::CommandEnded>(this);
+  stop_.completion = RequestCompletion::Bind<&ControlStatusRequests::StopEnded>(this);
   change_ = {CmdActivateProfile, &changeData_, 1, StepHandler{}};
   start_ = {CmdStart, nullptr, 0, StepHandler{}};
-  stop_ = {CmdStop, nullptr, 0, StepHandler{}};
+  stopStep_ = {CmdStop, nullptr, 0, StepHandler{}};
   reset_ = {CmdReset, resetData_.data(), 2, StepHandler{}};
   speed_ = {CmdSetSpeed, speedData_.data(), 2, StepHandler{}};
   FillPoll(getStatus_);
@@ -66,54 +67,102 @@ void ControlStatusRequests::FillPoll(std::array<RequestStep, kStatusFieldCount>&
   }
 }
 
-bool ControlStatusRequests::Change(int profileIndex) {
-  if (profileIndex < 0 || profileIndex > 5) return false;
+RequestOutcome ControlStatusRequests::Send(Record& record, ControlRequestKind kind, const RequestStep* steps,
+                                           std::uint32_t count, RequestPriority priority) {
+  ControlResult fresh{};
+  fresh.kind = kind;
+  fresh.end.count = count;
+  if (record.active) {
+    // The same record is in flight (a second click while a command runs):
+    // the engine refuses and counts it; the running one keeps its result.
+    fresh.end.outcome = sender_.Start(steps, count);
+    Deliver(fresh);
+    return fresh.end.outcome;
+  }
+  fresh.end.outcome = RequestOutcome::Pending;
+  const ControlResult before = record.result;
+  record.result = fresh;
+  record.active = true;
+  const RequestOutcome started = sender_.Start(steps, count, priority, &record.completion);
+  if (started != RequestOutcome::Pending) {
+    record.active = false;
+    fresh.end.outcome = started;
+    if (&record == &poll_) record.result = before;  // a refused poll leaves the last one's values
+    Deliver(fresh);
+  }
+  return started;
+}
+
+void ControlStatusRequests::Ended(Record& record, const RequestEnd& end) {
+  record.active = false;
+  record.result.end = end;
+  Deliver(record.result);
+}
+
+void ControlStatusRequests::Abandon(ControlRequestKind kind) {
+  const Record& r = kind == ControlRequestKind::Stop                                                  ? stop_
+                    : (kind == ControlRequestKind::Status || kind == ControlRequestKind::TimerStatus) ? poll_
+                                                                                                      : command_;
+  if (r.active) sender_.Abandon(&r.completion);
+}
+
+RequestOutcome ControlStatusRequests::Change(int profileIndex) {
+  if (profileIndex < 0 || profileIndex > 5) return RequestOutcome::RefusedInvalid;
   // A one-step request is framed at once, so its data may change afterwards;
   // still, leave it alone while another request is running.
   if (!sender_.Busy()) changeData_ = static_cast<std::uint8_t>(profileIndex);
-  return sender_(&change_, 1);
+  const RequestOutcome started = Send(command_, ControlRequestKind::ChangeProfile, &change_, 1);
+  if (started == RequestOutcome::Pending) command_.result.profileIndex = profileIndex;
+  return started;
 }
 
-bool ControlStatusRequests::Start() { return sender_(&start_, 1); }
-bool ControlStatusRequests::Stop() { return sender_(&stop_, 1); }
-bool ControlStatusRequests::Reset() { return sender_(&reset_, 1); }
+RequestOutcome ControlStatusRequests::Start() { return Send(command_, ControlRequestKind::Start, &start_, 1); }
 
-bool ControlStatusRequests::Speed(std::uint32_t rpm) {
+RequestOutcome ControlStatusRequests::Stop() {
+  // A Stop already on its way stands for this one too.
+  if (stop_.active) return RequestOutcome::Pending;
+  return Send(stop_, ControlRequestKind::Stop, &stopStep_, 1, RequestPriority::JumpQueue);
+}
+
+RequestOutcome ControlStatusRequests::Reset() { return Send(command_, ControlRequestKind::Reset, &reset_, 1); }
+
+RequestOutcome ControlStatusRequests::Speed(std::uint32_t rpm) {
   if (!sender_.Busy()) speedData_ = SpeedCommandData(rpm);
-  return sender_(&speed_, 1);
+  const RequestOutcome started = Send(command_, ControlRequestKind::SetSpeed, &speed_, 1);
+  if (started == RequestOutcome::Pending) command_.result.rpm = rpm;
+  return started;
 }
 
-bool ControlStatusRequests::GetStatus() { return sender_(getStatus_.data(), kStatusFieldCount); }
-bool ControlStatusRequests::TimerStatus() { return sender_(timerStatus_.data(), kStatusFieldCount); }
+RequestOutcome ControlStatusRequests::GetStatus() {
+  return Send(poll_, ControlRequestKind::Status, getStatus_.data(), kStatusFieldCount);
+}
+
+RequestOutcome ControlStatusRequests::TimerStatus() {
+  return Send(poll_, ControlRequestKind::TimerStatus, timerStatus_.data(), kStatusFieldCount);
+}
 
 void ControlStatusRequests::StatusStepReceived(const RequestStep& step, const Response& r) {
   std::size_t index = kStatusFieldCount;
   for (std::size_t i = 0; i < kStatusFieldCount; ++i)
     if (kStatusFields[i].command == step.command) index = i;
   if (index == kStatusFieldCount) return;
+  StatusReading& s = poll_.result.status;
   const StatusField field = kStatusFields[index].field;
-  if (index == 0) values_.received = 0;  // a new poll begins
-
-  char text[kStatusTextSize];
-  std::uint16_t v = 0;
+  char* text = s.texts[index].data();
+  s.answered = static_cast<std::uint16_t>(s.answered | (1u << index));
   if (r.length < 2) {
     // Too short to hold a value: show the byte that came, if any, and leave
     // the lamps as they were.
     if (r.length == 1)
-      std::snprintf(text, sizeof text, "0x%02X", r.payload[0]);
+      std::snprintf(text, kStatusTextSize, "0x%02X", r.payload[0]);
     else
       text[0] = '\0';
-  } else {
-    v = static_cast<std::uint16_t>(r.payload[0] | (r.payload[1] << 8));
-    values_.raw[index] = v;
-    values_.received = static_cast<std::uint16_t>(values_.received | (1u << index));
-    FormatStatusValue(field, v, text);
+    return;
   }
-  if (view_ == nullptr) return;  // no window yet: the values are kept
-  view_->SetStatusFieldText(field, text);
-  if (r.length >= 2 && field == StatusField::Status) view_->SetStatusLamps(v);
-  if (r.length >= 2 && field == StatusField::InternalStatus) view_->SetInternalStatusLamps(v);
-  if (index == kStatusFieldCount - 1) view_->StatusPollDone(values_);
+  const auto v = static_cast<std::uint16_t>(r.payload[0] | (r.payload[1] << 8));
+  s.values.raw[index] = v;
+  s.values.received = static_cast<std::uint16_t>(s.values.received | (1u << index));
+  FormatStatusValue(field, v, text);
 }
 
 }  // namespace mv

@@ -1,7 +1,8 @@
 // The control/status window's requests to the drive, headless: the one-step
 // commands (change profile, start, stop, reset, speed), the nine-step status
 // poll, the decoding of its answers into field texts, values and lamps.
-// The window (or the command-line tool) implements ControlStatusView.
+// Each request ends in a ControlResult that the window renders and the drive
+// client returns.
 #pragma once
 
 #include <array>
@@ -97,53 +98,111 @@ struct StatusValues {
   double BusVoltageV() const { return Raw(StatusField::BusVoltage) / 10.0; }
 };
 
-class ControlStatusView {
- public:
-  virtual ~ControlStatusView() = default;
-  virtual void SetStatusFieldText(StatusField field, const char* text) = 0;
-  // Colour each lamp of the group from the word (set: its colour, clear: white).
-  virtual void SetStatusLamps(std::uint16_t statusWord) = 0;
-  virtual void SetInternalStatusLamps(std::uint16_t internalStatusWord) = 0;
-  // The ninth step of a poll has been handled.
-  virtual void StatusPollDone(const StatusValues&) {}
+// One status poll as it came: the values, the texts the fields show for
+// them, and which fields got an answer at all.
+struct StatusReading {
+  StatusValues values{};
+  std::array<std::array<char, kStatusTextSize>, kStatusFieldCount> texts{};
+  std::uint16_t answered = 0;  // bit i: field i got an answer (a short one too)
+  bool Answered(StatusField f) const { return (answered >> static_cast<unsigned>(f)) & 1u; }
+  const char* Text(StatusField f) const { return texts[static_cast<std::size_t>(f)].data(); }
+};
+
+enum class ControlRequestKind : std::uint8_t {
+  ChangeProfile,  // the profile combo box
+  Start,
+  Stop,
+  Reset,
+  SetSpeed,
+  Status,       // the "Get" button's poll
+  TimerStatus,  // the continuous poll's tick
+};
+
+// How one of the control/status window's requests ended.
+struct ControlResult {
+  ControlRequestKind kind = ControlRequestKind::Status;
+  RequestEnd end{};
+  int profileIndex = -1;   // ChangeProfile: 0..5
+  std::uint32_t rpm = 0;   // SetSpeed: the speed sent
+  StatusReading status{};  // Status, TimerStatus
+
+  bool Completed() const { return end.outcome == RequestOutcome::Completed; }
+  // Completed with answers that are its own.
+  bool Ok() const { return Completed() && end.trusted; }
+  // Whether what the poll brought may be shown: its answers are its own.
+  bool Trusted() const { return end.trusted; }
+};
+
+// Receives every result of the control requests, refusals included.
+struct ControlResultSink {
+  using Fn = void (*)(void* owner, const ControlResult& result);
+  Fn fn = nullptr;
+  void* owner = nullptr;
+  template <auto Method, class T>
+  static ControlResultSink Bind(T* object) {
+    return ControlResultSink{[](void* o, const ControlResult& r) { (static_cast<T*>(o)->*Method)(r); }, object};
+  }
 };
 
 class ControlStatusRequests {
  public:
-  explicit ControlStatusRequests(ControlStatusView& view);
-  // No window yet: the values are kept, nothing is shown until SetView.
   ControlStatusRequests();
   ControlStatusRequests(const ControlStatusRequests&) = delete;
   ControlStatusRequests& operator=(const ControlStatusRequests&) = delete;
 
   void SetRequestSender(RequestSender sender) { sender_ = sender; }
-  // The window the handlers change from now on.
-  void SetView(ControlStatusView& view) { view_ = &view; }
+  // Where results go from now on (refusals at once, the rest when the
+  // request ends).
+  void SetResultSink(ControlResultSink sink) { sink_ = sink; }
   const RequestSender& Sender() const { return sender_; }
 
   // Each sends its request (one step, or the nine-step poll) and returns
-  // whether the engine accepted it.
-  bool Change(int profileIndex);  // 0..5 from the profile combo box
-  bool Start();
-  bool Stop();
-  bool Reset();
-  bool Speed(std::uint32_t rpm);  // sends rpm / 10, little-endian
-  bool GetStatus();               // the "Get" button's poll
-  bool TimerStatus();             // the timer's own copy of the poll
+  // RequestOutcome::Pending when the engine accepted it, else the refusal.
+  RequestOutcome Change(int profileIndex);  // 0..5 from the profile combo box
+  RequestOutcome Start();
+  // Never refused while the port is open: jumps the queue (sent once the
+  // step in flight has ended). A Stop that is already waiting or running
+  // takes a second one in.
+  RequestOutcome Stop();
+  RequestOutcome Reset();
+  RequestOutcome Speed(std::uint32_t rpm);  // sends rpm / 10, little-endian
+  RequestOutcome GetStatus();               // the "Get" button's poll
+  RequestOutcome TimerStatus();             // the timer's own copy of the poll
+
+  // The running request of this kind is given up once its step in flight has
+  // ended (its result then says Abandoned).
+  void Abandon(ControlRequestKind kind);
 
   const RequestStep* StatusRequest() const { return getStatus_.data(); }
   const RequestStep* TimerStatusRequest() const { return timerStatus_.data(); }
-  const StatusValues& LastValues() const { return values_; }
+  // The last poll's values (the one running: as far as it has come).
+  const StatusValues& LastValues() const { return poll_.result.status.values; }
 
   // The status step handler (the field comes from the step's command).
   void StatusStepReceived(const RequestStep& step, const Response& response);
 
  private:
+  struct Record {
+    ControlResult result{};
+    RequestCompletion completion{};
+    bool active = false;
+  };
   void FillPoll(std::array<RequestStep, kStatusFieldCount>& poll);
+  RequestOutcome Send(Record& record, ControlRequestKind kind, const RequestStep* steps, std::uint32_t count,
+                      RequestPriority priority = RequestPriority::Normal);
+  void Ended(Record& record, const RequestEnd& end);
+  void PollEnded(const RequestEnd& end) { Ended(poll_, end); }
+  void CommandEnded(const RequestEnd& end) { Ended(command_, end); }
+  void StopEnded(const RequestEnd& end) { Ended(stop_, end); }
+  void Deliver(const ControlResult& result) const {
+    if (sink_.fn != nullptr) sink_.fn(sink_.owner, result);
+  }
 
-  ControlStatusView* view_ = nullptr;
   RequestSender sender_{};
-  StatusValues values_{};
+  ControlResultSink sink_{};
+  // One record per kind of request that may be in flight at once: a poll or
+  // a command, and a Stop that jumped the queue.
+  Record poll_, command_, stop_;
 
   std::uint8_t changeData_ = 0;
   std::array<std::uint8_t, 2> speedData_{};
@@ -152,7 +211,7 @@ class ControlStatusRequests {
 
   RequestStep change_{};
   RequestStep start_{};
-  RequestStep stop_{};
+  RequestStep stopStep_{};
   RequestStep reset_{};
   RequestStep speed_{};
   std::array<RequestStep, kStatusFieldCount> getStatus_{};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 namespace mv {
@@ -99,10 +101,11 @@ std::string NotAPlainFile(const struct stat& st) {
   return {};
 }
 
-// The temporary file's name in the target's folder: short and fixed in
-// length, so that it is legal wherever the target's own name is (a name of
-// up to 255 bytes leaves no room for a suffix).
-std::string TempTemplate(const std::string& folder) { return folder + "/.mv-save-XXXXXX"; }
+// The named temporary file's name in the target's folder: short and fixed
+// in length, so that it is legal wherever the target's own name is (a name
+// of up to 255 bytes leaves no room for a suffix).
+constexpr const char* kTempPrefix = "/.mv-save-";
+constexpr std::size_t kTempSuffixLength = 6;
 
 // What a replaced file keeps: its owner and group (where the system allows
 // it: only root may give a file away; a member of the file's group keeps the
@@ -118,22 +121,113 @@ void ApplyAttributes(int fd, const KeptAttributes& keep) {
   if (keep.existing && ::fchown(fd, keep.uid, keep.gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), keep.gid);
 }
 
-// Writes the bytes to a fresh temporary file in `folder`, flushed to disk.
-// Returns the temporary name, or an empty string with errno set.
-std::string WriteTemp(const std::string& folder, const void* data, std::size_t size, const KeptAttributes& keep) {
-  std::string tmpl = TempTemplate(folder);
-  Fd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
-  if (fd.get() < 0) return {};
-  ApplyAttributes(fd.get(), keep);
-  int e = 0;
-  if (::fchmod(fd.get(), keep.mode) != 0 || !WriteAll(fd.get(), static_cast<const std::uint8_t*>(data), size) ||
-      ::fsync(fd.get()) != 0 || fd.close() != 0) {
-    e = errno;
-    ::unlink(tmpl.c_str());
-    errno = e;
-    return {};
+// A fresh temporary name in `folder` (not yet taken when made).
+std::string RandomTempName(const std::string& folder) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[kTempSuffixLength] = {};
+  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    const auto seed = static_cast<unsigned>(::getpid()) ^ static_cast<unsigned>(::clock());
+    for (std::size_t i = 0; i < sizeof random; ++i) random[i] = static_cast<unsigned char>(seed >> (i * 5));
   }
-  return tmpl;
+  std::string name = folder + kTempPrefix;
+  for (const unsigned char r : random) name += kChars[r % (sizeof kChars - 1)];
+  return name;
+}
+
+// The file a save writes first, in the target's folder, flushed to disk
+// before it takes the target's place. Unnamed (O_TMPFILE) where the file
+// system makes one: it gets a name only when it is complete, so a process
+// killed meanwhile leaves nothing behind. Elsewhere a named one, removed
+// again on every failure.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile() {
+    const int e = errno;  // the caller's reason stays
+    if (!name_.empty()) ::unlink(name_.c_str());
+    errno = e;
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Makes and fills it (mode, owner and group as `keep` says); unnamed only
+  // when `unnamed` and the file system allows. False with errno set.
+  bool Write(const std::string& folder, const void* data, std::size_t size, const KeptAttributes& keep, bool unnamed) {
+    if (unnamed) fd_.reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    // Not made (a file system or kernel without it, or a real failure): the
+    // named file tells which, with the system's own reason.
+    if (fd_.get() < 0) {
+      std::string tmpl = folder + kTempPrefix + std::string(kTempSuffixLength, 'X');
+      fd_.reset(::mkostemp(tmpl.data(), O_CLOEXEC));
+      if (fd_.get() < 0) return false;
+      name_ = tmpl;
+    }
+    ApplyAttributes(fd_.get(), keep);
+    return ::fchmod(fd_.get(), keep.mode) == 0 && WriteAll(fd_.get(), static_cast<const std::uint8_t*>(data), size) &&
+           ::fsync(fd_.get()) == 0 && (Unnamed() || fd_.close() == 0);  // a delayed write error shows up at close
+  }
+
+  bool Unnamed() const { return name_.empty(); }
+
+  // Gives the file the name `path`, never replacing a file there (EEXIST).
+  bool LinkAs(const std::string& path) {
+    if (Unnamed()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+      // Without /proc: the descriptor itself (allowed to privileged users only).
+      if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return false;
+      return ::linkat(fd_.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+    }
+    if (::link(name_.c_str(), path.c_str()) == 0) return true;
+    // File systems without hard links: an exclusive rename does the same.
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+    if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) return false;
+    name_.clear();
+    return true;
+  }
+
+  // Puts the file in place of `path` at once, replacing any file there.
+  bool RenameOver(const std::string& folder, const std::string& path) {
+    // An unnamed file is named beside the target first (there is no
+    // atomic replace for it); only this moment has a name to leave behind.
+    for (int attempt = 0; Unnamed(); ++attempt) {
+      const std::string name = RandomTempName(folder);
+      if (LinkAs(name)) {
+        name_ = name;
+      } else if (errno != EEXIST || attempt == 100) {
+        return false;
+      }
+    }
+    if (::rename(name_.c_str(), path.c_str()) != 0) return false;
+    name_.clear();
+    return true;
+  }
+
+ private:
+  Fd fd_{-1};
+  std::string name_;  // the named file's path; "" while unnamed
+};
+
+// Writes the data to a temporary file in `folder` and puts it in place as
+// `target`: replacing a file there, or never (`exclusive`: EEXIST). False
+// with errno set; nothing is left behind.
+bool SaveThroughTemp(const std::string& folder, const std::string& target, const void* data, std::size_t size,
+                     const KeptAttributes& keep, bool exclusive) {
+  for (const bool unnamed : {true, false}) {
+    TempFile tmp;
+    if (!tmp.Write(folder, data, size, keep, unnamed)) return false;
+    // A name is given to the complete file at once, never replacing a file
+    // there (EEXIST).
+    if (tmp.Unnamed() || exclusive) {
+      if (tmp.LinkAs(target)) return true;
+      if (exclusive && (errno == EEXIST || !tmp.Unnamed())) return false;
+    }
+    if (!exclusive && tmp.RenameOver(folder, target)) return true;
+    // An unnamed file that cannot be linked (no /proc, a file system that
+    // refuses): once more with a named one, which tells the real reason.
+    if (!tmp.Unnamed()) return false;
+  }
+  return false;
 }
 
 // Where the data really goes: symbolic links are followed, a chain of them
@@ -298,8 +392,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
     return false;
   }
   const std::string folder = FolderOf(target);
-  const std::string tmp = WriteTemp(folder, data, size, keep);
-  if (tmp.empty()) {
+  if (!SaveThroughTemp(folder, target, data, size, keep, false)) {
     const int e = errno;
     // A file the user may write in a folder the user may not: written in
     // place, as an editor does (not atomic; the space is reserved first).
@@ -310,14 +403,6 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t size
       }
       return true;
     }
-    message = WriteError(what, path, Reason(e));
-    return false;
-  }
-  // A name with other hard links gets the new file; the other names keep
-  // the old one (the rule of Qt's QSaveFile).
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(tmp.c_str());
     message = WriteError(what, path, Reason(e));
     return false;
   }
@@ -349,22 +434,9 @@ bool WriteNewFileExclusive(const std::string& path, const void* data, std::size_
   }
   KeptAttributes fresh;
   fresh.mode = 0666 & ~CurrentUmask();
-  const std::string tmp = WriteTemp(FolderOf(path), data, size, fresh);
-  if (tmp.empty()) {
+  if (!SaveThroughTemp(FolderOf(path), path, data, size, fresh, true)) {
+    existed = errno == EEXIST;
     message = WriteError(what, path, Reason(errno));
-    return false;
-  }
-  int rc = ::link(tmp.c_str(), path.c_str());
-  int e = rc == 0 ? 0 : errno;
-  if (rc != 0 && (e == EPERM || e == EOPNOTSUPP || e == ENOSYS)) {
-    // File systems without hard links: an exclusive rename does the same.
-    rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
-    e = rc == 0 ? 0 : errno;
-  }
-  ::unlink(tmp.c_str());  // after a successful rename the name is already gone
-  if (rc != 0) {
-    existed = e == EEXIST;
-    message = WriteError(what, path, Reason(e));
     return false;
   }
   SyncFolder(FolderOf(path));

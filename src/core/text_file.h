@@ -5,7 +5,10 @@
 // Writes never leave a half-written file behind: the data goes to a temporary
 // file in the target's folder, is flushed to disk and then renamed over the
 // target; on any failure the temporary file is removed and the previous file
-// is left as it was. The replaced file keeps what protects it:
+// is left as it was. The temporary file has no name while it is written
+// (O_TMPFILE, where the file system has it), so even a program killed in the
+// middle of a save leaves nothing behind. The replaced file keeps what
+// protects it:
 // - a file the user may not write is refused with the system's reason, and
 //   nothing changes (a rename alone would need only the folder's permission);
 // - a symbolic link is followed (chains too, and a link to a file not yet

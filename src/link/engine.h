@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/timer.h"
 
@@ -154,6 +155,12 @@ class LinkPort {
   // The line's speed in bits per second; 0 when unknown (no line time is
   // added to the first-byte timeout).
   virtual std::uint32_t BitsPerSecond() const { return 0; }
+  // Withdraws whatever of the frames handed over has not left yet (a frame
+  // that waits in the driver while the other end does not read): after a
+  // request has been reported as failed, the drive must never act on it.
+  virtual void DiscardOutput() {}
+  // Throws away what has been received and not yet delivered.
+  virtual void DiscardInput() {}
 };
 
 // The five activity counters of the status bar.
@@ -161,11 +168,12 @@ struct LinkCounters {
   std::uint32_t tx = 0;    // frames sent
   std::uint32_t rx = 0;    // complete responses received
   std::uint32_t to = 0;    // response timeouts
-  std::uint32_t errs = 0;  // unknown response codes, receive errors, breaks
+  std::uint32_t errs = 0;  // unknown response codes, receive errors, breaks, answers nobody asked for
   std::uint32_t busy = 0;  // requests refused because one was in progress
 };
 
-// How the last accepted request ended.
+// How a request ended, or why it was refused. Decided by the engine; the
+// request tables add what the drive's answers meant.
 enum class RequestOutcome : std::uint8_t {
   None = 0,   // no request has ended yet
   Completed,  // every step answered
@@ -173,8 +181,58 @@ enum class RequestOutcome : std::uint8_t {
   BadCode,    // a response code not in the table
   RxError,    // framing, overrun or parity error on the line
   RxBreak,    // break on the line
+  // The port refused a frame: nothing of it was sent; the request ended by
+  // its timeout.
+  FrameRefused,
+  // A byte came that no frame of the request asked for: its answers may
+  // belong to an earlier request, so none of them counts.
+  Shifted,
+  // The line did not fall quiet before the first frame could go.
+  LineNotQuiet,
+  Abandoned,   // given up by its caller once the step in flight had ended
+  Preempted,   // given up for a request that jumped the queue (Stop)
+  DeviceGone,  // the device went away while the request waited
+  // Refused before anything was sent:
+  RefusedPortClosed,  // the port is not open ("COM port not opened")
+  RefusedBusy,        // another request is in progress
+  RefusedInvalid,     // a step table the frame buffers cannot hold
+  Pending,            // accepted and not ended yet
 };
+// Words for people ("no answer from the drive (timeout)").
 const char* RequestOutcomeText(RequestOutcome outcome);
+inline constexpr bool IsRefusal(RequestOutcome o) {
+  return o == RequestOutcome::RefusedPortClosed || o == RequestOutcome::RefusedBusy ||
+         o == RequestOutcome::RefusedInvalid;
+}
+
+// The end of an accepted request as the engine saw it.
+struct RequestEnd {
+  RequestOutcome outcome = RequestOutcome::None;
+  std::uint32_t step = 0;   // 1-based step it ended at (0: no frame was sent)
+  std::uint32_t count = 0;  // steps in the request
+  // The answers it took are its own. False when the line could still carry
+  // an earlier request's answer and this request did not prove otherwise.
+  bool trusted = true;
+};
+
+// The outcome with where it happened: "no answer from the drive (timeout) at
+// step 2 of 6"; a refusal without a step.
+std::string OutcomeWords(const RequestEnd& end);
+
+// Called when a request ends; given with the request, so that the code that
+// sent it learns its end whatever else is sent meanwhile.
+struct RequestCompletion {
+  using Fn = void (*)(void* owner, const RequestEnd& end);
+  Fn fn = nullptr;
+  void* owner = nullptr;
+  void operator()(const RequestEnd& end) const {
+    if (fn != nullptr) fn(owner, end);
+  }
+  template <auto Method, class T>
+  static RequestCompletion Bind(T* object) {
+    return RequestCompletion{[](void* o, const RequestEnd& e) { (static_cast<T*>(o)->*Method)(e); }, object};
+  }
+};
 
 // The engine's trace on the status bar, and the end of each request.
 class LinkView {
@@ -184,13 +242,18 @@ class LinkView {
   virtual void SetPortStatusText(const char* text) = 0;
   virtual void CountersChanged(const LinkCounters& counters) = 0;
   // A request that was accepted has ended (after its last handler ran).
-  virtual void RequestEnded(RequestOutcome) {}
+  virtual void RequestEnded(const RequestEnd&) {}
 };
 
 inline constexpr const char* kPortNotOpenedText = "COM port not opened";
 inline constexpr int kFirstByteTimeoutMs = 100;
 inline constexpr int kInterByteTimeoutMs = 80;
 inline constexpr std::uint32_t kLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// After a failed request the line may still carry its answer: the next first
+// frame waits until nothing has arrived for this long (what arrives meanwhile
+// is dropped), but never longer than kHoldLimitMs in all.
+inline constexpr int kQuietLineMs = kInterByteTimeoutMs;
+inline constexpr int kHoldLimitMs = 1000;
 
 // The first-byte timeout of a frame of `frameLength` bytes: 100 ms counted
 // from the hand-over plus the time the frame itself takes on a line of
@@ -199,20 +262,40 @@ inline constexpr std::uint32_t kLineBitsPerByte = 10;  // start bit, 8 data bits
 // line, so without it the answer could never arrive in time.
 int FirstByteTimeoutMs(std::uint32_t frameLength, std::uint32_t bitsPerSecond);
 
-// A SendRequest bound to its engine, handed to windows that send through it.
+enum class RequestPriority : std::uint8_t {
+  Normal,     // refused while another request runs
+  JumpQueue,  // sent as soon as the step in flight has ended; the rest of the running request is given up
+};
+
+// A request start bound to its engine, handed to the request tables.
 // `busy` tells whether a request is in progress, so that a caller does not
 // rewrite data a running request still reads.
 struct RequestSender {
-  using Fn = bool (*)(void* owner, const RequestStep* steps, std::uint32_t count);
+  using Fn = RequestOutcome (*)(void* owner, const RequestStep* steps, std::uint32_t count, RequestPriority priority,
+                                const RequestCompletion* done);
   using BusyFn = bool (*)(const void* owner);
   using RoundTripFn = std::int64_t (*)(const void* owner);
+  using AbandonFn = void (*)(void* owner, const RequestCompletion* done);
   Fn fn = nullptr;
   void* owner = nullptr;
   BusyFn busy = nullptr;
   RoundTripFn roundTrip = nullptr;  // optional: the engine's LastRoundTripNs
+  AbandonFn abandon = nullptr;      // optional: the engine's Abandon
   explicit operator bool() const { return fn != nullptr; }
-  bool operator()(const RequestStep* steps, std::uint32_t count) const { return fn && fn(owner, steps, count); }
+  // RequestOutcome::Pending when accepted, else why it was refused.
+  RequestOutcome Start(const RequestStep* steps, std::uint32_t count,
+                       RequestPriority priority = RequestPriority::Normal,
+                       const RequestCompletion* done = nullptr) const {
+    return fn != nullptr ? fn(owner, steps, count, priority, done) : RequestOutcome::RefusedPortClosed;
+  }
+  bool operator()(const RequestStep* steps, std::uint32_t count) const {
+    return Start(steps, count) == RequestOutcome::Pending;
+  }
   bool Busy() const { return busy != nullptr && busy(owner); }
+  // Gives up the request started with `done` (see RequestEngine::Abandon).
+  void Abandon(const RequestCompletion* done) const {
+    if (abandon != nullptr) abandon(owner, done);
+  }
   // Round trip of the last completed request in nanoseconds, -1 when unknown.
   std::int64_t LastRoundTripNs() const { return roundTrip != nullptr ? roundTrip(owner) : -1; }
 };
@@ -229,11 +312,38 @@ class RequestEngine {
   RequestEngine(const RequestEngine&) = delete;
   RequestEngine& operator=(const RequestEngine&) = delete;
 
-  // Starts a request of `count` steps. False when refused: port closed (panel
-  // 0 shows "COM port not opened", no counter changes), a request in progress
-  // ("Busy" + 1), or an empty or unencodable step table (nothing changes).
-  bool SendRequest(const RequestStep* steps, std::uint32_t count);
+  // Starts a request of `count` steps; `done` (may be null) is called when it
+  // ends and must live until then. Returns Pending when accepted, else the
+  // refusal: the port is closed (panel 0 shows "COM port not opened", no
+  // counter changes), a request is in progress ("Busy" + 1), or the step
+  // table cannot be sent (nothing changes).
+  //
+  // JumpQueue (Stop): while another request runs, it is accepted all the same
+  // and sent as soon as the step in flight has ended (by its answer or its
+  // timeout); the running request ends as Preempted. One request at a time
+  // still: only one may wait to jump, a second one is refused as busy.
+  //
+  // After a request failed, its answer may still be on its way (the engine
+  // does not compare response codes with commands). So the next request's
+  // first frame waits until the line has been quiet for kQuietLineMs (what
+  // arrives meanwhile is dropped, then the input is purged), and once its
+  // last answer is in, the line must stay quiet for one more first-byte
+  // timeout: a byte then means its answers were one late (Shifted). A
+  // request that ends by a timeout withdraws what of its frame has not left.
+  RequestOutcome Start(const RequestStep* steps, std::uint32_t count,
+                       RequestPriority priority = RequestPriority::Normal, const RequestCompletion* done = nullptr);
+  bool SendRequest(const RequestStep* steps, std::uint32_t count) {
+    return Start(steps, count) == RequestOutcome::Pending;
+  }
   RequestSender Sender();
+
+  // The caller gives up the request that `done` was given with (the running
+  // one, or one waiting to jump): it ends as Abandoned once the step in
+  // flight has ended, or at once when no frame of it is in flight.
+  void Abandon(const RequestCompletion* done);
+  // The device has gone: the running request and one waiting to jump end now
+  // with this outcome.
+  void EndNow(RequestOutcome outcome);
 
   // Port events.
   void RxChar(std::uint8_t byte);
@@ -250,6 +360,9 @@ class RequestEngine {
   const Response& LastResponse() const { return lastResponse_; }
   const ResponseParser& Parser() const { return parser_; }
   std::uint32_t StepIndex() const { return stepIndex_; }
+  // Whether the line may still carry an answer nobody waits for (the next
+  // request waits for quiet and proves its answers are its own).
+  bool LineSuspect() const { return suspect_; }
 
   // Link health: the time from an accepted SendRequest to the completion of
   // its last step's response (before that step's handler runs), for the last
@@ -259,8 +372,27 @@ class RequestEngine {
   void SetClock(MonotonicClock clock) { clock_ = clock != nullptr ? clock : &SteadyClockNs; }
 
  private:
-  void Abandon(RequestOutcome outcome, std::uint32_t& counter, bool resetParser);
+  enum class Phase : std::uint8_t {
+    Idle,
+    Holding,    // accepted; the first frame waits for a quiet line
+    Running,    // a frame is out, its answer awaited
+    Verifying,  // every answer in; the line must stay quiet a little longer
+  };
+  struct Queued {
+    const RequestStep* steps = nullptr;
+    std::uint32_t count = 0;
+    const RequestCompletion* done = nullptr;
+  };
+
+  void Begin(const Queued& request);
+  void Fail(RequestOutcome outcome, std::uint32_t& counter, bool resetParser);
+  // Ends the current request at `step` (1-based, 0: nothing sent); starts
+  // the one waiting to jump, if any.
+  void End(RequestOutcome outcome, bool trusted, std::uint32_t step);
+  std::uint32_t StepInFlight() const;
   void OnComplete();
+  void OnTimer();
+  void LeaveHold();
   // Encodes the step at stepIndex_, hands it to the port and arms the
   // first-byte timeout.
   void SendStep();
@@ -273,9 +405,17 @@ class RequestEngine {
   ResponseParser parser_;
   Response lastResponse_{};
   bool busy_ = false;
+  Phase phase_ = Phase::Idle;
   const RequestStep* steps_ = nullptr;
   std::uint32_t stepCount_ = 0;
   std::uint32_t stepIndex_ = 0;
+  const RequestCompletion* done_ = nullptr;
+  Queued jumper_{};  // a JumpQueue request waiting for the step in flight
+  bool abandonRequested_ = false;
+  bool suspect_ = false;    // a request failed or an unasked byte came: hold and verify the next
+  bool verifying_ = false;  // the current request started on a suspect line
+  std::int64_t holdStartNs_ = 0;
+  std::uint32_t lastFrameLength_ = 0;
   LinkCounters counters_{};
   RequestOutcome lastOutcome_ = RequestOutcome::None;
   MonotonicClock clock_ = &SteadyClockNs;

@@ -17,6 +17,9 @@ class SerialLinkPort final : public LinkPort {
   bool GetOpened() const override { return port_.GetOpened(); }
   bool TxData(const std::uint8_t* buffer, int length) override { return port_.TxData(buffer, length); }
   std::uint32_t BitsPerSecond() const override;
+  // A frame still being written is aborted; what the driver holds is purged.
+  void DiscardOutput() override;
+  void DiscardInput() override { port_.PurgeInput(); }
 
  private:
   PLKDVX::TDVXCOMPort& port_;

@@ -1,12 +1,14 @@
-// morvane.Drive: one drive on one serial port, through BlockingDrive.
+// morvane.Drive: one drive on one serial port, through the drive client
+// (session/drive_client.h), which serves the calls of every thread one at a
+// time on a thread of its own and lets Stop jump the queue.
 //
 // The GIL is released for every call into the drive: a script's other
 // threads run while a request waits for its answer. Between the slices of a
-// wait the GIL is taken back for a moment to run the script's signal
-// handlers (Ctrl-C): a handler that raises abandons the wait, the port is
-// closed and the exception goes on. One lock per drive keeps calls from
-// several threads apart; it is only ever taken without the GIL, so a thread
-// waiting for it never holds up the one that has it.
+// wait the main thread takes the GIL back for a moment to run the script's
+// signal handlers (Ctrl-C): a handler that raises gives the request up, the
+// port stays open and the exception goes on; a handler may itself call the
+// drive. The client exists while the port is open, so a closed drive has no
+// thread of its own.
 #include <Python.h>
 #include <cxxabi.h>
 #include <pybind11/stl.h>
@@ -20,98 +22,299 @@
 #include <type_traits>
 #include <vector>
 
+#include "control/control_rules.h"
+#include "control/status_csv.h"
 #include "control/status_requests.h"
 #include "python/binding.h"
-#include "python/blocking_drive.h"
 #include "python/script_error.h"
+#include "serial/port_map.h"
 #include "serial/port_types.h"
+#include "session/drive_client.h"
 
 namespace mv::python {
 
 namespace {
 
+// The drive's identity as the main window shows it.
+struct DriveInfoValues {
+  std::string name, version, serialNo, hardwareId;
+};
+
+// One completed status poll, with the wall-clock time it completed.
+struct StatusSample {
+  StatusValues values;
+  std::array<std::string, kStatusFieldCount> texts;  // as the status fields show them
+  std::int64_t unixMs = 0;
+};
+
+// A Python error taken out of the interpreter while the GIL was released
+// again; put back when the call has the GIL for good.
+struct PendingPythonError {
+  PyObject* type;
+  PyObject* value;
+  PyObject* traceback;
+};
+
+// The thread state of the call waiting on this thread with the GIL released
+// (null when none): the signal check takes the GIL back with it.
+thread_local PyThreadState* tReleased = nullptr;
+unsigned long gMainThread = 0;  // the interpreter's main thread (signal handlers run only there)
+
+// Between the slices of a wait: the script's signal handlers run (only the
+// main thread runs them). Never through the GIL-state API: a daemon thread
+// that takes a thread state while the interpreter ends would abort it.
+void CheckSignals() {
+  if (tReleased == nullptr || PyThread_get_thread_ident() != gMainThread) return;
+  PyEval_RestoreThread(tReleased);
+  PendingPythonError pending{nullptr, nullptr, nullptr};
+  const bool failed = PyErr_CheckSignals() != 0;
+  if (failed) PyErr_Fetch(&pending.type, &pending.value, &pending.traceback);
+  tReleased = PyEval_SaveThread();
+  if (failed) throw pending;
+}
+
+std::string StatusText(const char* request) {
+  return std::string(request) + ": request refused: " + kPortNotOpenedText;
+}
+
+[[noreturn]] void ThrowFailure(const char* request, const RequestEnd& end, const std::string& device) {
+  RequestEnd e = end;
+  if (e.outcome == RequestOutcome::Completed) e.outcome = RequestOutcome::Shifted;  // answers not its own
+  const std::string text = FailureLine(request, e);
+  if (e.outcome == RequestOutcome::DeviceGone) {
+    // The port's own report: the device went away.
+    ScriptError error(ErrorKind::PortNotOpened, text);
+    error.request = request;
+    error.path = device;
+    error.err = ENODEV;
+    throw error;
+  }
+  if (IsRefusal(e.outcome) || e.step == 0) {
+    ScriptError error(ErrorKind::RequestRefused, text);
+    error.request = request;
+    throw error;
+  }
+  ScriptError error(ErrorKind::RequestAbandoned, text);
+  error.request = request;
+  error.outcome = e.outcome;
+  error.step = e.step;
+  throw error;
+}
+
+void Require(const ControlResult& r, const std::string& device) {
+  if (!r.Ok()) ThrowFailure(RequestName(r.kind), r.end, device);
+}
+
+void Require(const MainResult& r, const std::string& device) {
+  const char* request = RequestName(r.kind);
+  if (!r.Completed() || !r.end.trusted) ThrowFailure(request, r.end, device);
+  // The first slot whose answer was not what was asked for; for a batch the
+  // text names every such slot.
+  int first = -1;
+  std::string all;
+  for (int i = 0; i < kSlotCount; ++i) {
+    const SlotOutcome o = r.slotOutcome[static_cast<std::size_t>(i)];
+    if (o == SlotOutcome::NotAsked || o == SlotOutcome::Received || o == SlotOutcome::Saved) continue;
+    if (first < 0) first = i;
+    std::string line = SlotLine(r, i);
+    if (line.empty()) line = std::string(request) + ": the drive answered with another slot's profile";
+    all += (all.empty() ? "" : "; ") + line;
+  }
+  if (first < 0) return;
+  const SlotOutcome o = r.slotOutcome[static_cast<std::size_t>(first)];
+  const ErrorKind kind = o == SlotOutcome::BadChecksum  ? ErrorKind::InvalidChecksum
+                         : o == SlotOutcome::NotChanged ? ErrorKind::NotChanged
+                                                        : ErrorKind::Other;
+  ScriptError error(kind, all);
+  error.request = request;
+  error.slot = first + 1;
+  char box[96];
+  if (SlotMessage(r, first, box, sizeof box)) error.windowText = box;
+  throw error;
+}
+
+// A profile the drive's own check would refuse: nothing is sent.
+[[noreturn]] void ThrowBadChecksum(const char* request, int slotIndex) {
+  char text[96];
+  std::snprintf(text, sizeof text, kInvalidChecksumFormat, static_cast<unsigned>(slotIndex + 1));
+  std::string line = text;
+  line.replace(line.find('\n'), 1, ": ");
+  ScriptError e(ErrorKind::InvalidChecksum, line);
+  e.request = request;
+  e.slot = slotIndex + 1;
+  e.windowText = text;
+  throw e;
+}
+
+StatusSample SampleOf(const ControlResult& r) {
+  StatusSample s;
+  s.values = r.status.values;
+  for (std::size_t i = 0; i < kStatusFieldCount; ++i) s.texts[i] = r.status.texts[i].data();
+  s.unixMs = WallClockMs();
+  return s;
+}
+
+// The signals a script may handle itself are blocked in the client's thread
+// (see DriveClient); made per open, so a closed drive has no thread at all.
 class PyDrive {
  public:
-  std::unique_ptr<BlockingDrive> drive;
-  std::mutex mutex;
+  PortChoice choice;
+  bool stopOnExit = false;
 
   ~PyDrive() {
-    // Held only by a call running on another thread, which holds a
-    // reference to this drive: at its end there is none.
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (!drive) return;
-    drive->BindToCurrentThread();
-    graveyard.clear();
-    drive.reset();
+    std::shared_ptr<DriveClient> c;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      c.swap(client_);
+    }
+    // Released without the GIL: ending the client waits for its thread.
+    if (c) {
+      PyThreadState* state = PyEval_SaveThread();
+      c.reset();
+      PyEval_RestoreThread(state);
+    }
   }
 
-  // A poller whose iterator has gone; its timer belongs to the drive's loop,
-  // which another thread may be running, so it is destroyed by the next
-  // call under the drive's lock.
-  void Bury(std::unique_ptr<StatusPoller> poller) {
-    const std::lock_guard<std::mutex> lock(graveyardMutex);
-    graveyard.push_back(std::move(poller));
+  std::shared_ptr<DriveClient> Client() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return client_;
   }
 
-  // Runs f(drive) without the GIL, under the drive's lock, on this thread.
+  void Open() {
+    if (Client()) return;
+    std::shared_ptr<DriveClient> made;
+    OpenResult opened;
+    With(
+        [&](std::shared_ptr<DriveClient>&) {
+          made = std::make_shared<DriveClient>(choice);
+          made->SetInterruptCheck(&CheckSignals);
+          opened = made->Open();
+          if (!opened.ok) made.reset();  // its thread ends here, without the GIL
+        },
+        nullptr);
+    if (!opened.ok) {
+      ScriptError e(ErrorKind::PortNotOpened, "cannot open " + opened.device + ": " + opened.why);
+      e.path = opened.device;
+      e.err = opened.err;
+      throw e;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!client_) client_ = std::move(made);
+  }
+
+  void Close() {
+    std::shared_ptr<DriveClient> c;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      c.swap(client_);
+    }
+    if (!c) return;
+    // The counters go on from here when the port is opened again.
+    const LinkCounters last = With([](std::shared_ptr<DriveClient>& held) { return held->Counters(); }, std::move(c));
+    Add(base_, last);
+  }
+
+  // Since the drive was made or the counters reset, over every open.
+  LinkCounters Counters() {
+    LinkCounters sum = base_;
+    if (std::shared_ptr<DriveClient> c = Client())
+      Add(sum, With([](std::shared_ptr<DriveClient>& held) { return held->Counters(); }, std::move(c)));
+    return sum;
+  }
+
+  void ResetCounters() {
+    base_ = LinkCounters{};
+    if (std::shared_ptr<DriveClient> c = Client())
+      With([](std::shared_ptr<DriveClient>& held) { held->ResetCounters(); }, std::move(c));
+  }
+
+  std::string Device() {
+    if (std::shared_ptr<DriveClient> c = Client())
+      return With([](std::shared_ptr<DriveClient>& held) { return held->DevicePath(); }, std::move(c));
+    return !choice.device.empty() ? choice.device : PortDevicePath(choice.port);
+  }
+
+  // Runs f on the open drive's client without the GIL; a closed drive
+  // refuses as the engine does.
+  template <class F>
+  auto OnClient(const char* request, F&& f) {
+    std::shared_ptr<DriveClient> c = Client();
+    if (!c) {
+      ScriptError e(ErrorKind::RequestRefused, StatusText(request));
+      e.request = request;
+      throw e;
+    }
+    return With([&f](std::shared_ptr<DriveClient>& held) { return f(*held); }, std::move(c));
+  }
+
+  // Runs f(held) without the GIL; `held` is released before the GIL is taken
+  // back. The wait's signal check (CheckSignals) takes it back for a moment.
   //
   // Not py::gil_scoped_release: its destructor takes the GIL back, and a
   // daemon thread that does so while the interpreter exits is ended right
   // there (pthread_exit), by an unwind that no destructor may pass: the
   // process would abort. Taken back here, the unwind goes up like any other.
   template <class F>
-  auto With(F&& f) -> decltype(f(*drive)) {
-    using Result = decltype(f(*drive));
+  static auto With(F&& f, std::shared_ptr<DriveClient> held) -> decltype(f(held)) {
+    using Result = decltype(f(held));
+    PyThreadState* const outer = tReleased;
     PyThreadState* state = PyEval_SaveThread();
+    tReleased = state;
+    auto back = [&] {
+      held.reset();
+      state = tReleased;  // a signal check may have released it anew
+      tReleased = outer;
+      PyEval_RestoreThread(state);
+    };
     try {
       if constexpr (std::is_void_v<Result>) {
-        Locked(f);
-        PyEval_RestoreThread(state);
+        f(held);
+        back();
       } else {
-        Result result = Locked(f);
-        PyEval_RestoreThread(state);
+        Result result = f(held);
+        back();
         return result;
       }
     } catch (abi::__forced_unwind&) {
       throw;  // the thread is being ended: nothing may touch Python
+    } catch (PendingPythonError& pending) {
+      back();
+      PyErr_Restore(pending.type, pending.value, pending.traceback);
+      throw py::error_already_set();
     } catch (...) {
-      PyEval_RestoreThread(state);
+      back();
       throw;
     }
   }
 
  private:
-  template <class F>
-  auto Locked(F& f) -> decltype(f(*drive)) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    drive->BindToCurrentThread();
-    {
-      const std::lock_guard<std::mutex> buried(graveyardMutex);
-      graveyard.clear();
-    }
-    return f(*drive);
+  static void Add(LinkCounters& to, const LinkCounters& c) {
+    to.tx += c.tx;
+    to.rx += c.rx;
+    to.to += c.to;
+    to.errs += c.errs;
+    to.busy += c.busy;
   }
 
-  std::mutex graveyardMutex;
-  std::vector<std::unique_ptr<StatusPoller>> graveyard;
+  std::mutex mutex_;
+  std::shared_ptr<DriveClient> client_;  // while open
+  LinkCounters base_{};                  // of the earlier opens
 };
 
 struct PyPoll {
-  py::object owner;  // the Drive, alive as long as its poller
-  PyDrive* drive = nullptr;
-  std::unique_ptr<StatusPoller> poller;
+  py::object owner;  // the Drive, alive as long as its poll
+  std::shared_ptr<DriveClient> client;
+  std::unique_ptr<DriveClient::Poll> poll;
+  std::string device;
 
   ~PyPoll() {
-    if (poller) drive->Bury(std::move(poller));
+    if (!poll) return;
+    PyThreadState* state = PyEval_SaveThread();
+    poll.reset();
+    client.reset();
+    PyEval_RestoreThread(state);
   }
 };
-
-// Raised between the slices of a wait when a signal handler of the script
-// raised (KeyboardInterrupt for Ctrl-C).
-void CheckSignals() {
-  const py::gil_scoped_acquire gil;
-  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-}
 
 int BaudIndexOf(int baud) {
   for (int i = 0; i < PLKDVX::kBaudRateCount; ++i)
@@ -194,19 +397,20 @@ const char* StatusLabel(StatusField f) { return kStatusFields[static_cast<std::s
 }  // namespace
 
 void BindDrive(py::module_& m) {
+  gMainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
   py::object statusBits = FlagClass("StatusBits", kStatusLampGroup, kStatusLamps);
   py::object internalBits = FlagClass("InternalStatusBits", kInternalLampGroup, kInternalLamps);
   m.attr("StatusBits") = statusBits;
   m.attr("InternalStatusBits") = internalBits;
 
-  py::class_<DriveIdentity>(m, "DriveInfo",
-                            "The drive's identity as the main window shows it: name, version ('S0001-03, "
-                            "H0002-01'), serial number and hardware id ('0x07 0x02 0x01').")
-      .def_readonly("name", &DriveIdentity::name)
-      .def_readonly("version", &DriveIdentity::version)
-      .def_readonly("serial_number", &DriveIdentity::serialNo)
-      .def_readonly("hardware_id", &DriveIdentity::hardwareId)
-      .def("__repr__", [](const DriveIdentity& i) {
+  py::class_<DriveInfoValues>(m, "DriveInfo",
+                              "The drive's identity as the main window shows it: name, version ('S0001-03, "
+                              "H0002-01'), serial number and hardware id ('0x07 0x02 0x01').")
+      .def_readonly("name", &DriveInfoValues::name)
+      .def_readonly("version", &DriveInfoValues::version)
+      .def_readonly("serial_number", &DriveInfoValues::serialNo)
+      .def_readonly("hardware_id", &DriveInfoValues::hardwareId)
+      .def("__repr__", [](const DriveInfoValues& i) {
         return "DriveInfo(name=" + py::repr(py::str(i.name)).cast<std::string>() +
                ", version=" + py::repr(py::str(i.version)).cast<std::string>() +
                ", serial_number=" + py::repr(py::str(i.serialNo)).cast<std::string>() +
@@ -231,39 +435,39 @@ void BindDrive(py::module_& m) {
                " Errs=" + std::to_string(c.errs) + " Busy=" + std::to_string(c.busy);
       });
 
-  py::class_<StatusReading> status(m, "Status",
-                                   "One completed status poll (nine requests to the drive). Each value is in its "
-                                   "unit, or None when this poll's answer for it was too short to hold one.");
+  py::class_<StatusSample> status(m, "Status",
+                                  "One completed status poll (nine requests to the drive). Each value is in its "
+                                  "unit, or None when this poll's answer for it was too short to hold one.");
   for (const StatusAttribute& a : kStatusAttributes) {
     const StatusField field = a.field;
     const std::string doc = std::string(a.what) + "; the window's field '" + StatusLabel(field) + "'.";
     status.def_property_readonly(
-        a.name, [field](const StatusReading& r) { return ValueOf(r.values, field); }, doc.c_str());
+        a.name, [field](const StatusSample& r) { return ValueOf(r.values, field); }, doc.c_str());
   }
   status
       .def_property_readonly(
           "flags",
-          [statusBits](const StatusReading& r) -> py::object {
+          [statusBits](const StatusSample& r) -> py::object {
             if (!r.values.Has(StatusField::Status)) return py::none();
             return statusBits(r.values.StatusWord());
           },
           "The status word's lamps as StatusBits (None without a status word).")
       .def_property_readonly(
           "internal_flags",
-          [internalBits](const StatusReading& r) -> py::object {
+          [internalBits](const StatusSample& r) -> py::object {
             if (!r.values.Has(StatusField::InternalStatus)) return py::none();
             return internalBits(r.values.InternalStatusWord());
           },
           "The internal status word's lamps as InternalStatusBits (None without one).")
       .def_property_readonly(
-          "time", [](const StatusReading& r) { return static_cast<double>(r.unixMs) / 1000.0; },
+          "time", [](const StatusSample& r) { return static_cast<double>(r.unixMs) / 1000.0; },
           "When the poll completed, in seconds since 1970-01-01 UTC (as time.time()).")
       .def_property_readonly(
-          "complete", [](const StatusReading& r) { return r.values.received == (1u << kStatusFieldCount) - 1; },
+          "complete", [](const StatusSample& r) { return r.values.received == (1u << kStatusFieldCount) - 1; },
           "Whether every field got its value.")
       .def_property_readonly(
           "texts",
-          [](const StatusReading& r) {
+          [](const StatusSample& r) {
             py::dict d;
             for (const StatusFieldInfo& f : kStatusFields) d[f.label] = r.texts[static_cast<std::size_t>(f.field)];
             return d;
@@ -271,7 +475,7 @@ void BindDrive(py::module_& m) {
           "The fields as the control window shows them, by caption ('Speed (RPM)': '6000', 'Status': '0006').")
       .def(
           "as_dict",
-          [](const StatusReading& r) {
+          [](const StatusSample& r) {
             py::dict d;
             d["time"] = static_cast<double>(r.unixMs) / 1000.0;
             for (const StatusAttribute& a : kStatusAttributes) d[a.name] = ValueOf(r.values, a.field);
@@ -287,7 +491,7 @@ void BindDrive(py::module_& m) {
           },
           "The unit of each value by attribute name, as the window's captions give it ('A', 'RPM', ...; '' for "
           "the status words).")
-      .def("__repr__", [](const StatusReading& r) {
+      .def("__repr__", [](const StatusSample& r) {
         std::string text = "Status(";
         for (const StatusAttribute& a : kStatusAttributes) {
           if (text.size() > 7) text += ", ";
@@ -301,84 +505,112 @@ void BindDrive(py::module_& m) {
       .def("__iter__", [](PyPoll& p) -> PyPoll& { return p; })
       .def("__next__",
            [](PyPoll& p) {
-             StatusReading out;
-             const bool more = p.drive->With([&](BlockingDrive&) { return p.poller->Next(out); });
-             if (!more) throw py::stop_iteration();
-             return out;
+             const std::optional<ControlResult> r =
+                 PyDrive::With([&p](std::shared_ptr<DriveClient>&) { return p.poll->Next(); }, nullptr);
+             if (!r) throw py::stop_iteration();
+             Require(*r, p.device);
+             return SampleOf(*r);
            })
       .def_property_readonly(
-          "period_ms", [](const PyPoll& p) { return p.poller->PeriodMs(); },
+          "period_ms", [](const PyPoll& p) { return p.poll->PeriodMs(); },
           "The period in use: the one asked for, clamped to 200..1500 ms as the control window clamps it.")
       .def(
-          "close", [](PyPoll& p) { p.drive->With([&](BlockingDrive&) { p.poller->Stop(); }); }, "No more polls.");
+          "close", [](PyPoll& p) { PyDrive::With([&p](std::shared_ptr<DriveClient>&) { p.poll->Stop(); }, nullptr); },
+          "No more polls.");
 
   py::class_<PyDrive>(m, "Drive",
                       "One drive on one serial port: the port, the request engine and the request tables of the "
-                      "desktop application, one request at a time. Made with a port number (COM1.. as the port "
-                      "map says) or a device path, it opens the port at once (PortError when it cannot); as a "
-                      "context manager it closes the port at the end of the block.\n\n"
-                      "Every request waits for its end without holding the GIL, and a Ctrl-C during a wait raises "
-                      "KeyboardInterrupt after closing the port. A failed request raises RequestAbandoned "
-                      "(timeout, unknown response code, receive error, break, with the step) or RequestRefused.")
-      .def(py::init([](std::optional<int> port, std::optional<std::string> device, int baud) {
+                      "desktop application. Made with a port number (COM1.. as the port map says) or a device "
+                      "path, it opens the port at once (PortError when it cannot); as a context manager it closes "
+                      "the port at the end of the block (with stop_on_exit=True it first sends Stop when the block "
+                      "is left by an exception).\n\n"
+                      "Requests from several threads are served one at a time in the order they come; stop() jumps "
+                      "the queue: it is sent as soon as the step in flight has ended, and the request it interrupts "
+                      "raises RequestAbandoned (outcome 'preempted'). Every request waits without holding the GIL. "
+                      "A Ctrl-C (or any exception a signal handler raises) during a wait gives the request up once "
+                      "its step in flight has ended and leaves the port open, so 'finally: drive.stop()' stops the "
+                      "motor. A signal handler may call the drive while another call of it waits. A failed request "
+                      "raises RequestAbandoned (timeout, unknown response code, receive error, break, answers that "
+                      "were another request's, with the step) or RequestRefused; a device that went away PortError.")
+      .def(py::init([](std::optional<int> port, std::optional<std::string> device, int baud, bool stopOnExit) {
              if (port.has_value() == device.has_value())
                throw py::value_error("Drive needs one of port=N or device=PATH");
              if (port && (*port < 1 || *port > 32)) throw py::value_error("port is a port number 1 to 32");
              if (device && device->empty()) throw py::value_error("device is a serial device path");
-             PortChoice choice;
-             choice.port = port.value_or(0);
-             choice.device = device.value_or("");
-             choice.baud = BaudIndexOf(baud);
              auto d = std::make_unique<PyDrive>();
-             d->drive = std::make_unique<BlockingDrive>(choice);
-             d->drive->SetBreakCheck(&CheckSignals);
-             d->With([](BlockingDrive& b) { b.Open(); });
+             d->choice.port = port.value_or(0);
+             d->choice.device = device.value_or("");
+             d->choice.baud = BaudIndexOf(baud);
+             d->stopOnExit = stopOnExit;
+             d->Open();
              return d;
            }),
-           py::arg("port") = py::none(), py::kw_only(), py::arg("device") = py::none(), py::arg("baud") = 115200)
+           py::arg("port") = py::none(), py::kw_only(), py::arg("device") = py::none(), py::arg("baud") = 115200,
+           py::arg("stop_on_exit") = false)
       .def(
-          "open", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.Open(); }); },
+          "open", [](PyDrive& d) { d.Open(); },
           "Opens the port again (nothing happens when it is open). PortError when it cannot be opened.")
       .def(
-          "close", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.Close(); }); },
-          "Closes the port; its worker threads have ended when this returns.")
+          "close", [](PyDrive& d) { d.Close(); }, "Closes the port; its threads have ended when this returns.")
       .def_property_readonly(
-          "is_open", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.IsOpen(); }); },
-          "Whether the port is open.")
+          "is_open", [](PyDrive& d) { return d.Client() != nullptr; }, "Whether the port is open.")
       .def_property_readonly(
-          "device", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.DevicePath(); }); },
-          "The device the port stands for.")
+          "device", [](PyDrive& d) { return d.Device(); }, "The device the port stands for.")
       .def("__enter__",
            [](py::object self) {
-             self.cast<PyDrive&>().With([](BlockingDrive& b) { b.Open(); });
+             self.cast<PyDrive&>().Open();
              return self;
            })
       .def("__exit__",
-           [](PyDrive& d, const py::object&, const py::object&, const py::object&) {
-             d.With([](BlockingDrive& b) { b.Close(); });
+           [](PyDrive& d, const py::object& type, const py::object&, const py::object&) {
+             if (d.stopOnExit && !type.is_none() && d.Client()) {
+               // Left by an exception: the motor is stopped before the port goes.
+               try {
+                 d.OnClient("stop", [](DriveClient& c) { return c.Stop(); });
+               } catch (...) {
+                 // The block's own exception is the one the script sees.
+               }
+             }
+             d.Close();
              return false;
            })
       .def(
-          "info", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.Info(); }); },
+          "info",
+          [](PyDrive& d) {
+            const MainResult r = d.OnClient("info", [](DriveClient& c) { return c.Info(); });
+            Require(r, d.Device());
+            const DriveIdentity& id = r.identity;
+            return DriveInfoValues{id.Text(DriveIdentity::kName), id.Text(DriveIdentity::kVersion),
+                                   id.Text(DriveIdentity::kSerialNo), id.Text(DriveIdentity::kHardwareId)};
+          },
           "The drive's name, version, serial number and hardware id (four requests) as a DriveInfo.")
       .def(
           "get_profile",
           [](PyDrive& d, int slot) {
             const int i = SlotIndexOf(slot);
-            return d.With([i](BlockingDrive& b) { return b.GetProfile(i); });
+            const MainResult r = d.OnClient("get-profile", [i](DriveClient& c) { return c.GetProfile(i); });
+            Require(r, d.Device());
+            return r.profiles[static_cast<std::size_t>(i)];
           },
           py::arg("slot"), "The profile in slot 1..6 of the drive. InvalidChecksum when its checksum is wrong.")
       .def(
           "save_profile",
           [](PyDrive& d, int slot, const MotorProfile& p) {
             const int i = SlotIndexOf(slot);
-            d.With([i, &p](BlockingDrive& b) { b.SaveProfile(i, p); });
+            // The drive would keep a record its own check refuses: nothing is sent.
+            if (!ProfileChecksumValid(p)) ThrowBadChecksum("save-profile", i);
+            Require(d.OnClient("save-profile", [i, &p](DriveClient& c) { return c.SaveProfile(i, p); }), d.Device());
           },
           py::arg("slot"), py::arg("profile"),
           "Saves the profile into slot 1..6 of the drive. ProfileNotChanged when the drive refuses it; "
           "InvalidChecksum (and nothing sent) for a profile whose checksum is wrong.")
       .def(
-          "get_all", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.GetAll(); }); },
+          "get_all",
+          [](PyDrive& d) {
+            const MainResult r = d.OnClient("get-all", [](DriveClient& c) { return c.GetAll(); });
+            Require(r, d.Device());
+            return std::vector<MotorProfile>(r.profiles.begin(), r.profiles.end());
+          },
           "The six profiles of the drive (one request of six steps), slot 1 first.")
       .def(
           "save_all",
@@ -386,33 +618,50 @@ void BindDrive(py::module_& m) {
             if (profiles.size() != kSlotCount) throw py::value_error("save_all takes 6 profiles");
             std::array<MotorProfile, kSlotCount> six;
             std::copy(profiles.begin(), profiles.end(), six.begin());
-            d.With([&six](BlockingDrive& b) { b.SaveAll(six); });
+            for (int i = 0; i < kSlotCount; ++i)
+              if (!ProfileChecksumValid(six[static_cast<std::size_t>(i)])) ThrowBadChecksum("save-all", i);
+            Require(d.OnClient("save-all", [&six](DriveClient& c) { return c.SaveAll(six); }), d.Device());
           },
           py::arg("profiles"),
-          "Saves six profiles into slots 1..6 (one request of six steps). As with the window's 'Save all to "
-          "Controller' the drive's answers are not looked at: use save_profile() for a save the drive confirms. "
-          "InvalidChecksum (and nothing sent) when a profile's checksum is wrong.")
+          "Saves six profiles into slots 1..6 (one request of six steps). ProfileNotChanged names every slot "
+          "the drive refused; InvalidChecksum (and nothing sent) when a profile's checksum is wrong.")
       .def(
           "activate",
           [](PyDrive& d, std::optional<int> slot) {
             const int i = slot ? SlotIndexOf(*slot) : kNoProfileIndex;
-            d.With([i](BlockingDrive& b) { b.Activate(i); });
+            Require(d.OnClient("activate", [i](DriveClient& c) { return c.Activate(i); }), d.Device());
           },
           py::arg("slot"), "Makes slot 1..6 the drive's active profile, or none with None.")
       .def(
-          "start", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.Start(); }); }, "Starts the motor.")
+          "start",
+          [](PyDrive& d) { Require(d.OnClient("start", [](DriveClient& c) { return c.Start(); }), d.Device()); },
+          "Starts the motor.")
       .def(
-          "stop", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.Stop(); }); }, "Stops the motor.")
+          "stop", [](PyDrive& d) { Require(d.OnClient("stop", [](DriveClient& c) { return c.Stop(); }), d.Device()); },
+          "Stops the motor. Jumps the queue: sent as soon as the step in flight has ended.")
       .def(
-          "reset", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.Reset(); }); }, "Resets the drive's trips.")
+          "reset",
+          [](PyDrive& d) { Require(d.OnClient("reset", [](DriveClient& c) { return c.Reset(); }), d.Device()); },
+          "Resets the drive's trips.")
       .def(
           "set_speed",
-          [](PyDrive& d, std::int64_t rpm) { return d.With([rpm](BlockingDrive& b) { return b.SetSpeed(rpm); }); },
+          [](PyDrive& d, std::int64_t rpm) {
+            const std::int32_t sent = ClampSpeed(rpm);
+            Require(
+                d.OnClient("speed", [sent](DriveClient& c) { return c.SetSpeed(static_cast<std::uint32_t>(sent)); }),
+                d.Device());
+            return sent;
+          },
           py::arg("rpm"),
           "Sets the motor speed in RPM, clamped to 3000..100000 as the speed edit clamps it; returns the speed "
           "sent.")
       .def(
-          "status", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.Status(); }); },
+          "status",
+          [](PyDrive& d) {
+            const ControlResult r = d.OnClient("status", [](DriveClient& c) { return c.Status(); });
+            Require(r, d.Device());
+            return SampleOf(r);
+          },
           "One status poll (the control window's 'Get'), as a Status.")
       .def(
           "poll",
@@ -421,26 +670,32 @@ void BindDrive(py::module_& m) {
             PyDrive& d = self.cast<PyDrive&>();
             auto p = std::make_unique<PyPoll>();
             p->owner = self;
-            p->drive = &d;
-            p->poller = d.With([&](BlockingDrive& b) { return std::make_unique<StatusPoller>(b, periodMs, count); });
+            p->device = d.Device();
+            p->client = d.Client();
+            if (!p->client) {
+              ScriptError e(ErrorKind::RequestRefused, StatusText("status"));
+              e.request = "status";
+              throw e;
+            }
+            const std::int32_t period = ClampPeriod(periodMs);
+            p->poll = PyDrive::With(
+                [&](std::shared_ptr<DriveClient>& held) { return held->StartPolling(period, count); }, p->client);
             return p;
           },
           py::arg("period_ms"), py::arg("count") = py::none(),
           "Status polls at the control window's pace, as an iterator of Status: the period is clamped to "
           "200..1500 ms, the first poll is made at once, then one each period; a period that passes while the "
-          "script is busy elsewhere is made up by one poll at once, never by several. count polls in all, or "
-          "no end without it. A poll that fails raises RequestAbandoned; the iterator can go on afterwards.")
+          "script is busy elsewhere (or while another request runs) is made up by one poll at once, never by "
+          "several. count polls in all, or no end without it. A poll that fails raises RequestAbandoned; the "
+          "iterator can go on afterwards.")
       .def_property_readonly(
-          "counters", [](PyDrive& d) { return d.With([](BlockingDrive& b) { return b.Counters(); }); },
+          "counters", [](PyDrive& d) { return d.Counters(); },
           "The five link counters (Counters) since the drive was made or reset_counters().")
       .def(
-          "reset_counters", [](PyDrive& d) { d.With([](BlockingDrive& b) { b.ResetCounters(); }); },
+          "reset_counters", [](PyDrive& d) { d.ResetCounters(); },
           "Sets the five counters back to 0, as a double click on the status bar does.")
-      .def("__repr__", [](PyDrive& d) {
-        return d.With([](BlockingDrive& b) {
-          return "<morvane.Drive " + b.DevicePath() + (b.IsOpen() ? ", open>" : ", closed>");
-        });
-      });
+      .def("__repr__",
+           [](PyDrive& d) { return "<morvane.Drive " + d.Device() + (d.Client() ? ", open>" : ", closed>"); });
 }
 
 }  // namespace mv::python

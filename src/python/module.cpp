@@ -37,7 +37,17 @@ const char* OutcomeKey(RequestOutcome o) {
     case RequestOutcome::BadCode: return "bad_code";
     case RequestOutcome::RxError: return "rx_error";
     case RequestOutcome::RxBreak: return "rx_break";
+    case RequestOutcome::FrameRefused: return "frame_refused";
+    case RequestOutcome::Shifted: return "shifted";
+    case RequestOutcome::LineNotQuiet: return "line_not_quiet";
+    case RequestOutcome::Abandoned: return "abandoned";
+    case RequestOutcome::Preempted: return "preempted";
+    case RequestOutcome::DeviceGone: return "device_gone";
     case RequestOutcome::Completed: return "completed";
+    case RequestOutcome::RefusedPortClosed:
+    case RequestOutcome::RefusedBusy:
+    case RequestOutcome::RefusedInvalid:
+    case RequestOutcome::Pending:
     case RequestOutcome::None: break;
   }
   return "none";
@@ -106,8 +116,10 @@ void BindErrors(py::module_& m) {
   gErrors.abandoned = NewErrorClass(
       m, "RequestAbandoned",
       "The drive's answer did not come or could not be read, and the request was abandoned: 'outcome' is 'timeout', "
-      "'bad_code' (unknown response code), 'rx_error' (framing, overrun or parity error) or 'rx_break', 'step' the "
-      "1-based step of the request. str() as the command-line tool says it: 'info: request abandoned at step 2: no "
+      "'bad_code' (unknown response code), 'rx_error' (framing, overrun or parity error), 'rx_break', "
+      "'frame_refused' (the port could not send), 'shifted' (answers that were another request's), "
+      "'line_not_quiet', 'preempted' (given up for a stop()) or 'abandoned', 'step' the 1-based step of the "
+      "request. str() as the command-line tool says it: 'info: request abandoned at step 2: no "
       "answer from the drive (timeout)'.",
       gErrors.base);
   gErrors.checksum = NewErrorClass(m, "InvalidChecksum",

@@ -1,9 +1,12 @@
 #include "serial/port_map.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
@@ -17,27 +20,57 @@ std::string PortMapFolder() {
 
 namespace {
 
-std::string MapEntry(int n) {
+// Whether the link COMn -> `target` may be followed. A link the simulated
+// drive made has its lock file beside it ("COMn.lock", "<pid> <terminal>"),
+// which the simulator holds locked (flock) while it runs: such a link is
+// followed only while its simulator runs and serves `target`. A simulator
+// killed without cleaning up leaves its link, and the terminal's number may
+// be another program's by now. A link without a lock file was made by hand.
+bool MayFollow(const std::string& entry, const std::string& target) {
+  const std::string lock = entry + ".lock";
+  const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT;
+  bool live = false;
+  // A shared lock is had only when nobody holds the simulator's (it lasts
+  // an instant; a simulator starting meanwhile tries again).
+  if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    ::flock(fd, LOCK_UN);
+  } else if (errno == EWOULDBLOCK) {
+    char owner[512];
+    const ssize_t n = ::pread(fd, owner, sizeof owner - 1, 0);
+    const std::string text(owner, n > 0 ? static_cast<std::size_t>(n) : 0u);
+    const std::size_t blank = text.find(' ');
+    live = blank != std::string::npos && text == text.substr(0, blank + 1) + target + "\n";
+  }
+  ::close(fd);
+  return live;
+}
+
+// The map's entry for port n: false when there is none; `path` is then "",
+// and also for an entry that may not be followed (see MayFollow).
+bool MapEntry(int n, std::string& path) {
+  path.clear();
   const std::string folder = PortMapFolder();
-  if (folder.empty()) return "";
+  if (folder.empty()) return false;
   const std::string entry = folder + "/COM" + std::to_string(n);
   struct stat st {};
-  if (::lstat(entry.c_str(), &st) != 0) return "";
-  if (!S_ISLNK(st.st_mode)) return entry;
+  if (::lstat(entry.c_str(), &st) != 0) return false;
+  path = entry;
+  if (!S_ISLNK(st.st_mode)) return true;
   char buf[4096];
   const ssize_t len = ::readlink(entry.c_str(), buf, sizeof buf - 1);
-  if (len <= 0) return entry;
-  std::string target(buf, static_cast<size_t>(len));
-  if (target[0] != '/') target = folder + "/" + target;
-  return target;
+  if (len <= 0) return true;
+  const std::string link(buf, static_cast<size_t>(len));
+  path = MayFollow(entry, link) ? (link[0] == '/' ? link : folder + "/" + link) : "";
+  return true;
 }
 
 }  // namespace
 
 std::string PortDevicePath(int n) {
   if (n < 1 || n > 255) return "";
-  std::string mapped = MapEntry(n);
-  if (!mapped.empty()) return mapped;
+  std::string mapped;
+  if (MapEntry(n, mapped)) return mapped;
   if (n <= 8) return "/dev/ttyUSB" + std::to_string(n - 1);
   if (n <= 16) return "/dev/ttyACM" + std::to_string(n - 9);
   if (n <= 32) return "/dev/ttyS" + std::to_string(n - 17);

@@ -9,8 +9,7 @@ DriveSession::DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::share
     : port_(queue, std::move(platform)),
       link_(port_),
       engine_(link_, responseTimer, linkView),
-      main_(engine_.Sender(), *this),
-      control_(*this) {
+      main_(engine_.Sender()) {
   control_.SetRequestSender(engine_.Sender());
   port_.OnRxChar = [this](void*, std::uint8_t ch) { engine_.RxChar(ch); };
   port_.OnRxError = [this](void*) { engine_.RxError(); };
@@ -37,22 +36,21 @@ void DriveSession::PortReported(PLKDVX::TReportType type, const std::string& fun
                                 const std::string& file, int line, int err) {
   const PLKDVX::TReportCode code = port_.ReportCode();
   if (code == PLKDVX::rcOpenDevice) openError_ = err;
+  if (code == PLKDVX::rcDeviceGone && !deviceGone_) {
+    // Nothing will answer: a request waiting now ends as such, not by a
+    // string of timeouts.
+    deviceGone_ = true;
+    engine_.EndNow(RequestOutcome::DeviceGone);
+  }
   if (OnReport) OnReport(PortReport{type, func, desc, file, line, err, code});
 }
 
 bool DriveSession::Open() {
   openError_ = 0;
   port_.Open();
-  return port_.GetOpened();
-}
-
-const MotorProfile& DriveSession::ProfileSlot(int slotIndex) const {
-  static const std::array<MotorProfile, kSlotCount> defaults = [] {
-    std::array<MotorProfile, kSlotCount> d{};
-    for (int i = 0; i < kSlotCount; ++i) d[static_cast<std::size_t>(i)] = MotorProfileDefaults(i);
-    return d;
-  }();
-  return defaults[static_cast<std::size_t>(slotIndex < 0 || slotIndex >= kSlotCount ? 0 : slotIndex)];
+  if (!port_.GetOpened()) return false;
+  deviceGone_ = false;
+  return true;
 }
 
 AppConfig DriveSession::Current() const {

@@ -39,13 +39,13 @@ struct PortReport {
   PLKDVX::TReportCode code = PLKDVX::rcGeneral;
 };
 
-class DriveSession final : private MainRequestsView, private ControlStatusView {
+class DriveSession final {
  public:
   // platform: the serial devices (null = the POSIX ones). linkView: the
   // counters and the port status text (may be null).
   DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::shared_ptr<SerialPlatform> platform = nullptr,
                LinkView* linkView = nullptr);
-  ~DriveSession() override;
+  ~DriveSession();
   DriveSession(const DriveSession&) = delete;
   DriveSession& operator=(const DriveSession&) = delete;
 
@@ -55,14 +55,17 @@ class DriveSession final : private MainRequestsView, private ControlStatusView {
   const RequestEngine& Engine() const { return engine_; }
   MainRequests& Main() { return main_; }
   ControlStatusRequests& Control() { return control_; }
-  // The windows the request handlers change (until set, nothing is shown).
-  void SetMainView(MainRequestsView& view) { main_.SetView(view); }
-  void SetControlView(ControlStatusView& view) { control_.SetView(view); }
-  // Before a window that was set goes: nothing is shown any more.
-  void ClearViews() {
-    main_.SetView(*this);
-    control_.SetView(*this);
+  // Where the requests' results go (until set, nowhere).
+  void SetMainSink(MainResultSink sink) { main_.SetResultSink(sink); }
+  void SetControlSink(ControlResultSink sink) { control_.SetResultSink(sink); }
+  // Before whoever was given the results goes.
+  void ClearSinks() {
+    main_.SetResultSink({});
+    control_.SetResultSink({});
   }
+  // The device went away while the port was open (its receive worker ended);
+  // until the port is opened again nothing reaches a drive.
+  bool DeviceGone() const { return deviceGone_; }
 
   // --- the port's reports ---
   // Every report of the port, as it is raised.
@@ -100,25 +103,13 @@ class DriveSession final : private MainRequestsView, private ControlStatusView {
   void PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc, const std::string& file,
                     int line, int err);
 
-  // Until a window is set the handlers have nothing to show.
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char*) override {}
-  const MotorProfile& ProfileSlot(int slotIndex) const override;
-  void SetProfileSlot(int, const MotorProfile&) override {}
-  void SetStatusFieldText(StatusField, const char*) override {}
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
-  void StatusPollDone(const StatusValues&) override {}
-
   PLKDVX::TDVXCOMPort port_;
   SerialLinkPort link_;
   RequestEngine engine_;
   MainRequests main_;
   ControlStatusRequests control_;
   int openError_ = 0;
+  bool deviceGone_ = false;
   ImageBuilderSettings builder_;
   AppConfig saved_;
   std::string configFileName_;

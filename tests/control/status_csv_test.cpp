@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "control/status_csv.h"
+#include "support/full_disk.h"
 #include "support/test_support.h"
 
 namespace {
@@ -173,4 +174,22 @@ TEST(StatusCsvWriter, RefusesWhatIsNotAStatusLogAndChangesNothing) {
     EXPECT_EQ(error, "ERROR: - cannot open the status log " + log + ": Permission denied");
     EXPECT_EQ(mvtest::ReadFile(log), before);
   }
+}
+
+// The line that no longer fits is taken back whole: the log ends in a whole
+// line.
+TEST(StatusCsvWriter, FullDiskKeepsWholeLinesOnly) {
+  mvtest::TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const std::string path = disk.File("log.csv");
+  std::string error;
+  mv::StatusCsvWriter w;
+  ASSERT_TRUE(w.Open(path, error)) << error;
+  disk.Fill();
+  int appended = 0;
+  while (appended < 1000 && w.Append(1700000000000, Poll({1, 2, 3, 4, 5, 6, 7, 8, 9}), error)) ++appended;
+  EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+  const std::string text = mvtest::ReadFile(path);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(Lines(text).size(), static_cast<std::size_t>(appended) + 1);
 }

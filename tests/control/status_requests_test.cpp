@@ -14,26 +14,41 @@ namespace {
 using linktest::FakePort;
 using linktest::FakeTimer;
 
-class FakeControlWindow : public mv::ControlStatusView {
+// Renders results as the control window does: the fields and lamps a poll
+// brought, and every completed poll.
+class FakeControlWindow {
  public:
   std::array<std::string, mv::kStatusFieldCount> fields;
   std::vector<std::uint16_t> statusLamps, internalLamps;
   std::vector<mv::StatusValues> polls;
+  std::vector<mv::ControlResult> results;
 
   FakeControlWindow() { fields.fill("0"); }
-  void SetStatusFieldText(mv::StatusField f, const char* t) override { fields[static_cast<std::size_t>(f)] = t; }
-  void SetStatusLamps(std::uint16_t w) override { statusLamps.push_back(w); }
-  void SetInternalStatusLamps(std::uint16_t w) override { internalLamps.push_back(w); }
-  void StatusPollDone(const mv::StatusValues& v) override { polls.push_back(v); }
+  void Ended(const mv::ControlResult& r) {
+    results.push_back(r);
+    const bool poll = r.kind == mv::ControlRequestKind::Status || r.kind == mv::ControlRequestKind::TimerStatus;
+    if (!poll || !r.Trusted()) return;
+    for (const mv::StatusFieldInfo& f : mv::kStatusFields)
+      if (r.status.Answered(f.field)) fields[static_cast<std::size_t>(f.field)] = r.status.Text(f.field);
+    if (r.status.values.Has(mv::StatusField::Status)) statusLamps.push_back(r.status.values.StatusWord());
+    if (r.status.values.Has(mv::StatusField::InternalStatus))
+      internalLamps.push_back(r.status.values.InternalStatusWord());
+    if (r.Ok()) polls.push_back(r.status.values);
+  }
 };
+
+bool Sent(mv::RequestOutcome o) { return o == mv::RequestOutcome::Pending; }
 
 struct ControlRig {
   FakePort port;
   FakeTimer timer;
   mv::RequestEngine engine{port, timer, nullptr};
   FakeControlWindow window;
-  mv::ControlStatusRequests control{window};
-  ControlRig() { control.SetRequestSender(engine.Sender()); }
+  mv::ControlStatusRequests control;
+  ControlRig() {
+    control.SetRequestSender(engine.Sender());
+    control.SetResultSink(mv::ControlResultSink::Bind<&FakeControlWindow::Ended>(&window));
+  }
 
   void Answer(std::uint8_t code, std::vector<std::uint8_t> payload) {
     engine.RxChar(code);
@@ -51,8 +66,8 @@ using F = std::vector<std::uint8_t>;
 
 TEST(ControlCommands, FramesOfEachButton) {
   ControlRig rig;
-  auto run = [&](bool sent) {
-    ASSERT_TRUE(sent);
+  auto run = [&](mv::RequestOutcome sent) {
+    ASSERT_TRUE(Sent(sent));
     rig.Answer(0x07, {0, 0});
   };
   run(rig.control.Change(4));
@@ -62,7 +77,7 @@ TEST(ControlCommands, FramesOfEachButton) {
   run(rig.control.Speed(6000));
   run(rig.control.Speed(100000));
   run(rig.control.Speed(3005));  // integer division
-  EXPECT_FALSE(rig.control.Change(6));
+  EXPECT_FALSE(Sent(rig.control.Change(6)));
   EXPECT_EQ(rig.port.frames, (std::vector<F>{{0x90, 0x04},
                                              {0x24},
                                              {0x25},
@@ -74,7 +89,7 @@ TEST(ControlCommands, FramesOfEachButton) {
 
 TEST(StatusPoll, NineStepsDecodedIntoFieldsLampsAndValues) {
   ControlRig rig;
-  ASSERT_TRUE(rig.control.GetStatus());
+  ASSERT_TRUE(Sent(rig.control.GetStatus()));
   rig.AnswerPoll({123, 600, 250, 0x2006, 41, 0x0005, 530, 12, 480});
   EXPECT_EQ(rig.port.frames,
             (std::vector<F>{{0x74}, {0x42}, {0x70}, {0x60}, {0x76}, {0xF1, 0x00, 0x00}, {0x75}, {0x73}, {0x72}}));
@@ -99,7 +114,7 @@ TEST(StatusPoll, NineStepsDecodedIntoFieldsLampsAndValues) {
   EXPECT_DOUBLE_EQ(v.BusVoltageV(), 48.0);
 
   // Largest values: 65535 x 10 and 6553.5.
-  ASSERT_TRUE(rig.control.TimerStatus());
+  ASSERT_TRUE(Sent(rig.control.TimerStatus()));
   rig.AnswerPoll({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0});
   EXPECT_EQ(rig.Field(S::PhaseCurrent), "6553.5");
   EXPECT_EQ(rig.Field(S::MotorSpeed), "655350");
@@ -109,7 +124,7 @@ TEST(StatusPoll, NineStepsDecodedIntoFieldsLampsAndValues) {
 
 TEST(StatusPoll, ShortAnswerShowsWhatCameAndLeavesTheLampsAlone) {
   ControlRig rig;
-  ASSERT_TRUE(rig.control.GetStatus());
+  ASSERT_TRUE(Sent(rig.control.GetStatus()));
   rig.AnswerPoll({1, 2, 3});
   rig.Answer(0x09, {0x44});  // one byte where the status word belongs
   rig.Answer(0x07, {5, 0});

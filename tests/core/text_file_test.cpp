@@ -1,12 +1,18 @@
 #include "core/text_file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
+#include "support/full_disk.h"
 #include "support/test_support.h"
 
 namespace {
@@ -219,6 +225,23 @@ TEST(FileProtection, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
   }
 }
 
+// The space reservation is what keeps the file when the disk is full: the
+// write in place must not begin.
+TEST(FileProtection, WritableFileInAReadOnlyFolderOnAFullDiskIsKept) {
+  const int outcome = mvtest::OnTinyDiskAsOrdinaryUser(64, [](const std::string& disk) {
+    const std::string path = disk + "/app.ini";
+    WriteFile(path, "old\r\n");
+    mvtest::FillDisk(disk);
+    ASSERT_EQ(::chmod(disk.c_str(), 0555), 0);
+    std::string err;
+    EXPECT_FALSE(WriteFileAtomic(path, std::string(16384, 'n'), err));
+    EXPECT_EQ(err, "unable to write file " + path + ": No space left on device");
+    EXPECT_TRUE(ReadFile(path) == "old\r\n") << "the file was changed";
+  });
+  if (outcome == mvtest::kNoTinyDisk) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(outcome, 0) << "see the ordinary user's failures above";
+}
+
 TEST(FileProtection, SymbolicLinksAreFollowedEvenToAFileNotYetMade) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("real"));
@@ -291,6 +314,54 @@ TEST(FileProtection, NamesOfUpTo255BytesAreWritten) {
   const std::string tooLong = std::string(256, 'p');
   EXPECT_FALSE(WriteTextLinesAtomic(dir.File(tooLong), {"x"}, err));
   EXPECT_EQ(err, "unable to write file " + dir.File(tooLong) + ": File name too long");
+}
+
+// Whether process `pid` has a file in `folder` open (waits while it runs).
+bool OpensAFileIn(pid_t pid, const std::string& folder) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (siginfo_t ended{}; std::chrono::steady_clock::now() < until;) {
+    // Ended already (not reaped, so the pid stays its own)?
+    if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0) break;
+    DIR* d = ::opendir(fds.c_str());
+    for (dirent* e = d ? ::readdir(d) : nullptr; e != nullptr; e = ::readdir(d)) {
+      char target[4096];
+      const ssize_t n = ::readlinkat(::dirfd(d), e->d_name, target, sizeof target);
+      if (n > 0 && std::string(target, static_cast<std::size_t>(n)).rfind(folder + "/", 0) == 0) {
+        ::closedir(d);
+        return true;
+      }
+    }
+    if (d) ::closedir(d);
+  }
+  return false;
+}
+
+// A program killed in the middle of a save (no chance to clean up) leaves
+// the previous file and nothing else.
+TEST(KilledSave, LeavesThePreviousFileAndNoTemporaryFile) {
+  TempDir dir;
+  const int probe = ::open(dir.Path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (probe < 0) GTEST_SKIP() << "the temporary folder's file system has no unnamed files";
+  ::close(probe);
+  const std::string path = dir.File("image.bin");
+  WriteFile(path, "old");
+  bool killedWhileSaving = false;
+  for (int attempt = 0; attempt < 5 && !killedWhileSaving; ++attempt) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::string err;
+      ::_exit(WriteFileAtomic(path, std::string(64u << 20, 'n'), err) ? 0 : 1);
+    }
+    killedWhileSaving = OpensAFileIn(child, dir.Path());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    if (!killedWhileSaving) WriteFile(path, "old");
+  }
+  ASSERT_TRUE(killedWhileSaving) << "the save was never seen under way";
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"image.bin"});
+  EXPECT_EQ(ReadFile(path), "old");
 }
 
 }  // namespace

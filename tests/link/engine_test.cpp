@@ -41,21 +41,6 @@ std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t first = 0) {
 
 }  // namespace
 
-TEST(ResponseLengthTable, HoldsTheThirtyCodesAndNothingElse) {
-  int valid = 0;
-  for (int c = 0; c < 256; ++c) valid += mv::ResponseLengthTable[static_cast<std::size_t>(c)] >= 0;
-  EXPECT_EQ(valid, 30);
-  EXPECT_EQ(mv::ResponseLengthTable[0x0B], 0);
-  EXPECT_EQ(mv::ResponseLengthTable[0x00], 1);
-  EXPECT_EQ(mv::ResponseLengthTable[0x09], 1);
-  EXPECT_EQ(mv::ResponseLengthTable[0x77], 16);
-  EXPECT_EQ(mv::ResponseLengthTable[0xDD], 6);
-  EXPECT_EQ(mv::ResponseLengthTable[0x53], 223);
-  EXPECT_EQ(mv::ResponseLengthTable[0xFA], 2);
-  EXPECT_EQ(mv::ResponseLengthTable[0x01], -1);
-  EXPECT_EQ(mv::ResponseLengthTable[0xFF], -1);
-}
-
 TEST(EncodeFrame, CommandThenDataAndRefusesWhatDoesNotFit) {
   std::uint8_t buf[mv::kFrameBufferSize];
   RequestStep bare{0x24, nullptr, 0, {}};
@@ -225,12 +210,31 @@ TEST(RequestEngine, TimeoutAbandonsAndTheNextRequestStartsFromACleanParser) {
   EXPECT_EQ(rig.engine.Parser().State(), ParserState::AwaitCode);
   EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Timeout);
 
+  // What of the frame had not left is withdrawn, never sent later.
+  EXPECT_EQ(rig.port.outputDiscards, 1);
+
+  // The next frame waits for a quiet line; the rest of the late answer that
+  // arrives meanwhile is dropped, never taken as the next request's.
   RequestStep next{0x78, nullptr, 0, rec.Handler()};
   ASSERT_TRUE(rig.engine.SendRequest(&next, 1));
+  EXPECT_EQ(rig.port.frames.size(), 1u);
+  EXPECT_EQ(rig.timer.interval, mv::kQuietLineMs);
+  rig.Feed(Bytes(123));
+  rig.timer.Expire();  // quiet at last
+  EXPECT_EQ(rig.port.inputDiscards, 1);
+  ASSERT_EQ(rig.port.frames.size(), 2u);
   rig.Answer(0x07, {0x39, 0x30});
   ASSERT_EQ(rec.calls.size(), 1u);
   EXPECT_EQ(rec.calls[0].step, &next);
   EXPECT_EQ(rec.calls[0].payload, (std::vector<std::uint8_t>{0x39, 0x30}));
+  // Its answers are its own only if nothing more comes: one first-byte
+  // timeout of quiet, then it has completed.
+  EXPECT_TRUE(rig.engine.Busy());
+  rig.timer.Expire();
+  EXPECT_FALSE(rig.engine.Busy());
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Completed);
+  EXPECT_TRUE(rig.bar.ends.back().trusted);
+  EXPECT_FALSE(rig.engine.LineSuspect());
 }
 
 TEST(RequestEngine, LateAnswerAfterATimeoutIsCountedAndDropped) {
@@ -382,11 +386,12 @@ TEST(RequestEngine, RefusedFrameTakesNoAnswerAndEndsInTheTimeout) {
   rig.timer.Expire();
   EXPECT_FALSE(rig.engine.Busy());
   EXPECT_EQ(rig.bar.counters.to, 1u);
-  EXPECT_EQ(rig.bar.ended, std::vector<RequestOutcome>{RequestOutcome::Timeout});
+  EXPECT_EQ(rig.bar.ended, std::vector<RequestOutcome>{RequestOutcome::FrameRefused});
 
   // The same for a follow-on step: the first is answered, the second refused.
   rig.port.refuse = false;
   ASSERT_TRUE(rig.engine.SendRequest(steps, 2));
+  rig.timer.Expire();  // the line is quiet
   rig.port.refuse = true;
   rig.Answer(0x07, {3, 4});
   ASSERT_EQ(rec.calls.size(), 1u);
@@ -394,11 +399,13 @@ TEST(RequestEngine, RefusedFrameTakesNoAnswerAndEndsInTheTimeout) {
   EXPECT_EQ(rec.calls.size(), 1u);
   rig.timer.Expire();
   EXPECT_EQ(rig.bar.counters.to, 2u);
-  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Timeout);
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::FrameRefused);
+  EXPECT_EQ(rig.bar.ends.back().step, 2u);
 
   // And the next accepted frame takes its answer again.
   rig.port.refuse = false;
   ASSERT_TRUE(rig.engine.SendRequest(steps, 1));
+  rig.timer.Expire();
   rig.Answer(0x07, {7, 8});
   ASSERT_EQ(rec.calls.size(), 2u);
   EXPECT_EQ(rec.calls[1].payload, (std::vector<std::uint8_t>{7, 8}));

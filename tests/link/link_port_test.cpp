@@ -48,9 +48,9 @@ std::vector<std::uint8_t> Drain(int fd, std::chrono::milliseconds quiet) {
 
 // The other end of the line stops reading (a full pseudo-terminal stands for
 // a stalled adapter or drive), three requests time out, then it reads again:
-// what leaves is exactly the one frame the port accepted, never a later
-// request's bytes in its place and never a mix of two frames.
-TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
+// no byte of a frame whose request was reported failed ever leaves (each was
+// withdrawn with its failure), so the drive never acts on one afterwards.
+TEST(LinkOverPort, StalledLineNeverSendsAFrameWhoseRequestFailed) {
   mvtest::RawPty pty;
   ASSERT_TRUE(pty.Ok());
   const int master = pty.Master(), slave = pty.Slave();
@@ -88,7 +88,7 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
     }
     EXPECT_EQ(link.engine.Counters().to, 3u);
     EXPECT_EQ(link.engine.Counters().tx, 3u);
-    EXPECT_EQ(refused, 2);  // the line held the first frame throughout
+    EXPECT_EQ(refused, 0);  // each withdrawn frame freed the transmitter
 
     // The other end reads again.
     std::vector<std::uint8_t> wire;
@@ -99,12 +99,10 @@ TEST(LinkOverPort, StalledLineSendsTheAcceptedFrameIntactAndNothingElse) {
     }
     const std::vector<std::uint8_t> more = Drain(master, 100ms);
     wire.insert(wire.end(), more.begin(), more.end());
-    ASSERT_GE(wire.size(), filler);
-    EXPECT_TRUE(
-        std::all_of(wire.begin(), wire.begin() + static_cast<long>(filler), [](std::uint8_t b) { return b == 0; }));
-    std::vector<std::uint8_t> expected{0x35};
-    expected.insert(expected.end(), save1.begin(), save1.end());
-    EXPECT_EQ(std::vector<std::uint8_t>(wire.begin() + static_cast<long>(filler), wire.end()), expected);
+    // Only filler (the driver keeps what it had already passed on); every
+    // frame begins with a byte that is not 0.
+    EXPECT_LE(wire.size(), filler);
+    EXPECT_TRUE(std::all_of(wire.begin(), wire.end(), [](std::uint8_t b) { return b == 0; }));
     link.serial.Close();
   }
 }
@@ -120,10 +118,9 @@ struct Depth {
   };
 };
 
-// While the transmitter is held by an earlier frame, a new request's frame is
-// refused. Events that wait in the hand-off queue meanwhile (an answer that
-// arrived late) must not run inside SendRequest, and no step handler may run
-// for a frame that never left.
+// A frame the line holds until its request times out, then an answer that
+// arrives late and waits in the hand-off queue: it must not run inside
+// SendRequest, and no step handler may run for a frame that never left.
 TEST(LinkOverPort, RefusedFrameNeverRunsEventsInsideTheEngine) {
   mv::HeadlessLoop loop;
   auto fake = std::make_shared<mv::FakeSerialPlatform>();
@@ -173,9 +170,11 @@ TEST(LinkOverPort, RefusedFrameNeverRunsEventsInsideTheEngine) {
   loop.RunFor(20ms);
   EXPECT_EQ(depth.deepest, 1);
   EXPECT_EQ(handled.calls, 0);
-  EXPECT_EQ(fake->Written(), std::vector<std::uint8_t>{0xA1});  // B1 refused, B2 never offered
+  // A1 and B1 were withdrawn with their timeouts, B2 never offered; the late
+  // answer came while B waited for a quiet line and was dropped.
+  EXPECT_TRUE(fake->Written().empty());
   EXPECT_EQ(engine.Counters().to, 2u);
-  EXPECT_EQ(engine.Counters().rx, 1u);
+  EXPECT_EQ(engine.Counters().rx, 0u);
   serial.Close();
 }
 

@@ -12,32 +12,47 @@ using linktest::Rig;
 
 namespace {
 
-class FakeMainWindow : public mv::MainRequestsView {
+// Renders results as the main window does: the fields and slots the answers
+// brought, a message box per slot that shows one.
+class FakeMainWindow {
  public:
   std::string name = "old", version = "old", serial = "old", hardwareId = "old";
   std::vector<std::string> messages;
   std::array<mv::MotorProfile, mv::kSlotCount> slots;
   std::vector<int> slotWrites;
+  std::vector<mv::MainResult> results;
 
   FakeMainWindow() {
     for (int i = 0; i < mv::kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = mv::MotorProfileDefaults(i);
   }
-  void SetDriveName(const char* t) override { name = t; }
-  void SetDriveVersion(const char* t) override { version = t; }
-  void SetDriveSerialNo(const char* t) override { serial = t; }
-  void SetDriveHardwareId(const char* t) override { hardwareId = t; }
-  void ShowMessage(const char* t) override { messages.emplace_back(t); }
-  const mv::MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
-    slotWrites.push_back(i);
-    if (i >= 0 && i < mv::kSlotCount) slots[static_cast<std::size_t>(i)] = p;
+  void Ended(const mv::MainResult& r) {
+    results.push_back(r);
+    if (!r.end.trusted) return;
+    using F = mv::DriveIdentity;
+    const std::pair<F::Field, std::string*> fields[] = {
+        {F::kName, &name}, {F::kVersion, &version}, {F::kSerialNo, &serial}, {F::kHardwareId, &hardwareId}};
+    for (const auto& [f, text] : fields)
+      if (r.identity.Has(f)) *text = r.identity.Text(f);
+    for (int i = 0; i < mv::kSlotCount; ++i) {
+      if (r.slotOutcome[static_cast<std::size_t>(i)] != mv::SlotOutcome::Received) continue;
+      slotWrites.push_back(i);
+      slots[static_cast<std::size_t>(i)] = r.profiles[static_cast<std::size_t>(i)];
+    }
+    if (r.strayIndex >= 0) slotWrites.push_back(r.strayIndex);
+    for (int i = 0; i < mv::kSlotCount; ++i) {
+      char text[96];
+      if (mv::SlotMessage(r, i, text, sizeof text)) messages.emplace_back(text);
+    }
   }
 };
 
 struct MainRig : Rig {
   FakeMainWindow window;
-  mv::MainRequests requests{engine.Sender(), window};
+  mv::MainRequests requests{engine.Sender()};
+  MainRig() { requests.SetResultSink(mv::MainResultSink::Bind<&FakeMainWindow::Ended>(&window)); }
 };
+
+bool Sent(mv::RequestOutcome o) { return o == mv::RequestOutcome::Pending; }
 
 std::vector<std::uint8_t> Block(std::uint8_t slot, const mv::MotorProfile& p) {
   std::vector<std::uint8_t> b(mv::kSlotBlockSize);
@@ -57,7 +72,7 @@ mv::MotorProfile Named(int slot, const char* name) {
 
 TEST(DriveInfo, FourFramesInOrderAndTheTextsOfEachAnswer) {
   MainRig rig;
-  ASSERT_TRUE(rig.requests.GetDriveData());
+  ASSERT_TRUE(Sent(rig.requests.GetDriveData()));
   rig.Answer(0x77, {'M', 'V', '-', '1', '0', '0', 0, 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'});
   rig.Answer(0xDD, {0x39, 0x30, 0x02, 0x10, 0x27, 0x05});
   rig.Answer(0x07, {0xFF, 0xFF});
@@ -73,7 +88,7 @@ TEST(DriveInfo, FourFramesInOrderAndTheTextsOfEachAnswer) {
 
 TEST(DriveInfo, TimeoutOnTheSecondStepLeavesTheLaterFieldsAlone) {
   MainRig rig;
-  ASSERT_TRUE(rig.requests.GetDriveData());
+  ASSERT_TRUE(Sent(rig.requests.GetDriveData()));
   rig.Answer(0x77, std::vector<std::uint8_t>(16, 'A'));  // no NUL: all 16 characters
   rig.timer.Expire();
   EXPECT_EQ(rig.window.name, std::string(16, 'A'));
@@ -105,21 +120,22 @@ TEST(DriveInfo, NameStartingWithNulAndShortAnswersNeverReadPastThePayload) {
 
   // Through the engine: code 11 (no payload) answering the version request.
   MainRig rig;
-  ASSERT_TRUE(rig.requests.GetDriveData());
+  ASSERT_TRUE(Sent(rig.requests.GetDriveData()));
   rig.Answer(0x77, std::vector<std::uint8_t>(16, 0));
   rig.engine.RxChar(0x0B);
+  rig.timer.Expire();  // nothing more comes
   EXPECT_EQ(rig.window.version, "");
   EXPECT_EQ(rig.window.name, "");
 }
 
 TEST(ActivateProfile, SendsTheSlotIndexOrSixForNone) {
   MainRig rig;
-  ASSERT_TRUE(rig.requests.Activate(2));
+  ASSERT_TRUE(Sent(rig.requests.Activate(2)));
   rig.Answer(0x07, {0, 0});
-  ASSERT_TRUE(rig.requests.DeactivateAll());
+  ASSERT_TRUE(Sent(rig.requests.DeactivateAll()));
   rig.Answer(0x0B, {});
-  EXPECT_FALSE(rig.requests.Activate(6));
-  EXPECT_FALSE(rig.requests.Activate(-1));
+  EXPECT_FALSE(Sent(rig.requests.Activate(6)));
+  EXPECT_FALSE(Sent(rig.requests.Activate(-1)));
   using F = std::vector<std::uint8_t>;
   EXPECT_EQ(rig.port.frames, (std::vector<F>{{0x90, 0x02}, {0x90, 0x06}}));
   EXPECT_TRUE(rig.window.messages.empty());
@@ -128,7 +144,7 @@ TEST(ActivateProfile, SendsTheSlotIndexOrSixForNone) {
 TEST(ProfileTransfer, GetStoresAValidProfileAndRefusesABadChecksum) {
   MainRig rig;
   const mv::MotorProfile good = Named(3, "Spindle");
-  ASSERT_TRUE(rig.requests.GetProfile(3));
+  ASSERT_TRUE(Sent(rig.requests.GetProfile(3)));
   EXPECT_EQ(rig.port.frames.back(), (std::vector<std::uint8_t>{0x35, 0x03}));
   rig.Answer(0x53, Block(3, good));
   EXPECT_EQ(rig.window.slots[3], good);
@@ -136,19 +152,19 @@ TEST(ProfileTransfer, GetStoresAValidProfileAndRefusesABadChecksum) {
 
   mv::MotorProfile bad = Named(3, "Broken");
   bad.bytes[100] ^= 0x01;  // checksum no longer matches
-  ASSERT_TRUE(rig.requests.GetProfile(3));
+  ASSERT_TRUE(Sent(rig.requests.GetProfile(3)));
   rig.Answer(0x53, Block(3, bad));
   ASSERT_EQ(rig.window.messages.size(), 1u);
   EXPECT_EQ(rig.window.messages[0], "Motor profile 4\nInvalid Checksum");
   EXPECT_EQ(rig.window.slots[3], good);
 
   // The slot comes from the answer; an index above 5 is left to the slot side.
-  ASSERT_TRUE(rig.requests.GetProfile(0));
+  ASSERT_TRUE(Sent(rig.requests.GetProfile(0)));
   rig.Answer(0x53, Block(9, good));
   EXPECT_EQ(rig.window.slotWrites.back(), 9);
 
   // An answer too short for a block is reported and changes nothing.
-  ASSERT_TRUE(rig.requests.GetProfile(1));
+  ASSERT_TRUE(Sent(rig.requests.GetProfile(1)));
   rig.Answer(0x07, {1, 2});
   EXPECT_EQ(rig.window.messages.back(), "Motor profile 2\nInvalid Checksum");
   EXPECT_EQ(rig.window.slots[1], mv::MotorProfileDefaults(1));
@@ -156,7 +172,7 @@ TEST(ProfileTransfer, GetStoresAValidProfileAndRefusesABadChecksum) {
 
 TEST(ProfileTransfer, GetAllGoesOnPastABadBlock) {
   MainRig rig;
-  ASSERT_TRUE(rig.requests.GetAllProfiles());
+  ASSERT_TRUE(Sent(rig.requests.GetAllProfiles()));
   for (int i = 0; i < 6; ++i) {
     mv::MotorProfile p = Named(i, ("Got" + std::to_string(i)).c_str());
     if (i == 4) p.bytes[0] = 'X';
@@ -173,7 +189,7 @@ TEST(ProfileTransfer, GetAllGoesOnPastABadBlock) {
 TEST(ProfileTransfer, SaveSendsTheSlotAsAtTheClickAndReportsARefusal) {
   MainRig rig;
   rig.window.slots[1] = Named(1, "Before");
-  ASSERT_TRUE(rig.requests.SaveProfile(1));
+  ASSERT_TRUE(Sent(rig.requests.SaveProfile(1, rig.window.slots[1])));
   rig.window.slots[1] = Named(1, "After");  // changed after the click
   rig.Answer(0x07, {2, 1});
   ASSERT_EQ(rig.port.frames.size(), 1u);
@@ -184,25 +200,25 @@ TEST(ProfileTransfer, SaveSendsTheSlotAsAtTheClickAndReportsARefusal) {
   EXPECT_EQ(rig.port.frames[0], expect);
   EXPECT_TRUE(rig.window.messages.empty());
 
-  ASSERT_TRUE(rig.requests.SaveProfile(1));
+  ASSERT_TRUE(Sent(rig.requests.SaveProfile(1, rig.window.slots[1])));
   rig.Answer(0x07, {2, 0});
   EXPECT_EQ(rig.window.messages, std::vector<std::string>{"ERROR: Motor profile 2 not changed"});
   // A result byte that never came is not taken for success.
-  ASSERT_TRUE(rig.requests.SaveProfile(4));
+  ASSERT_TRUE(Sent(rig.requests.SaveProfile(4, rig.window.slots[4])));
   rig.Answer(0x0B, {});
   EXPECT_EQ(rig.window.messages.back(), "ERROR: Motor profile 5 not changed");
 }
 
-TEST(ProfileTransfer, SaveAllSendsSixBlocksAndExaminesNoAnswer) {
+TEST(ProfileTransfer, SaveAllSendsSixBlocksAndReportsEveryRefusal) {
   MainRig rig;
   for (int i = 0; i < 6; ++i)
     rig.window.slots[static_cast<std::size_t>(i)] = Named(i, ("S" + std::to_string(i)).c_str());
-  ASSERT_TRUE(rig.requests.SaveAllProfiles());
+  ASSERT_TRUE(Sent(rig.requests.SaveAllProfiles(rig.window.slots)));
   // A second click while it runs is refused and must not rewrite the blocks
   // that the remaining steps are still sent from.
   const mv::MotorProfile saved2 = rig.window.slots[2];
   rig.window.slots[2] = Named(2, "Changed");
-  EXPECT_FALSE(rig.requests.SaveAllProfiles());
+  EXPECT_FALSE(Sent(rig.requests.SaveAllProfiles(rig.window.slots)));
   EXPECT_EQ(rig.engine.Counters().busy, 1u);
   for (int i = 0; i < 6; ++i) rig.Answer(0x07, {static_cast<std::uint8_t>(i + 1), 0});  // all "not changed"
   ASSERT_EQ(rig.port.frames.size(), 6u);
@@ -212,5 +228,8 @@ TEST(ProfileTransfer, SaveAllSendsSixBlocksAndExaminesNoAnswer) {
   }
   EXPECT_EQ(std::vector<std::uint8_t>(rig.port.frames[2].begin() + 2, rig.port.frames[2].end()),
             std::vector<std::uint8_t>(saved2.bytes.begin(), saved2.bytes.end()));
-  EXPECT_TRUE(rig.window.messages.empty());
+  // Every refused save is said, none passed over as done.
+  ASSERT_EQ(rig.window.messages.size(), 6u);
+  EXPECT_EQ(rig.window.messages[5], "ERROR: Motor profile 6 not changed");
+  EXPECT_FALSE(rig.window.results.back().Ok());
 }

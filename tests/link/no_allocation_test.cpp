@@ -23,18 +23,17 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-class QuietWindow : public mv::MainRequestsView {
+class QuietWindow {
  public:
   mv::MotorProfile slots[mv::kSlotCount];
   int messages = 0;
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char*) override { ++messages; }
-  const mv::MotorProfile& ProfileSlot(int i) const override { return slots[i]; }
-  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
-    if (i >= 0 && i < mv::kSlotCount) slots[i] = p;
+  void Ended(const mv::MainResult& r) {
+    for (int i = 0; i < mv::kSlotCount; ++i) {
+      if (r.slotOutcome[static_cast<std::size_t>(i)] == mv::SlotOutcome::Received)
+        slots[i] = r.profiles[static_cast<std::size_t>(i)];
+      char text[96];
+      messages += mv::SlotMessage(r, i, text, sizeof text) ? 1 : 0;
+    }
   }
 };
 
@@ -45,8 +44,10 @@ TEST(LinkPath, NoAllocationPerRequestOrByte) {
   rig.port.frames.reserve(64);
   rig.port.buffers.reserve(64);
   rig.bar.ended.reserve(64);
+  rig.bar.ends.reserve(64);
   QuietWindow window;
-  mv::MainRequests requests(rig.engine.Sender(), window);
+  mv::MainRequests requests(rig.engine.Sender());
+  requests.SetResultSink(mv::MainResultSink::Bind<&QuietWindow::Ended>(&window));
   std::uint8_t block[1 + mv::kSlotBlockSize];
   block[0] = 0x53;
   block[1] = 2;
@@ -55,12 +56,12 @@ TEST(LinkPath, NoAllocationPerRequestOrByte) {
 
   // Frames the fake port records are the only allocations: count them apart.
   const long before = gAllocations.load();
-  ASSERT_TRUE(requests.GetAllProfiles());
+  ASSERT_EQ(requests.GetAllProfiles(), mv::RequestOutcome::Pending);
   for (int step = 0; step < 6; ++step) {
     block[1] = static_cast<std::uint8_t>(step);
     for (std::uint8_t b : block) rig.engine.RxChar(b);
   }
-  ASSERT_TRUE(requests.GetDriveData());
+  ASSERT_EQ(requests.GetDriveData(), mv::RequestOutcome::Pending);
   for (std::uint8_t b : {0x77, 0x41, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}) rig.engine.RxChar(b);
   for (std::uint8_t b : {0xDD, 1, 2, 3, 4, 5, 6, 0x07, 1, 2, 0xC1, 1, 2}) rig.engine.RxChar(b);
   const long frames = static_cast<long>(rig.port.frames.size());

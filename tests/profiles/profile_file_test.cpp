@@ -22,8 +22,10 @@ std::string Join(const std::vector<std::string>& lines, const std::string& eol) 
   return s;
 }
 
-// Reads lines, expecting failure with `expected`, and checks the record is untouched.
-void ExpectRefused(const std::vector<std::string>& lines, const std::string& expected) {
+// Reads lines, expecting failure with `expected`, and checks the record is
+// untouched; a failure names the case.
+void ExpectRefused(const std::string& name, const std::vector<std::string>& lines, const std::string& expected) {
+  SCOPED_TRACE(name);
   MotorProfile out = MotorProfileDefaults(5);
   const MotorProfile before = out;
   std::string message;
@@ -42,6 +44,19 @@ MotorProfile ReadOk(const std::vector<std::string>& lines) {
 std::vector<std::string> With(std::vector<std::string> lines, int number, const std::string& text) {
   lines.at(static_cast<std::size_t>(number - 1)) = text;
   return lines;
+}
+
+// The default file with one line (numbered from 1) changed, and the message it is refused with.
+struct LineCase {
+  int line;
+  std::string text;
+  std::string expected;
+};
+
+void ExpectLinesRefused(const std::vector<LineCase>& cases) {
+  for (const LineCase& c : cases)
+    ExpectRefused("line " + std::to_string(c.line) + " \"" + c.text + "\"", With(DefaultLines(), c.line, c.text),
+                  c.expected);
 }
 
 TEST(ProfileFileWriter, DefaultProfileLinesAndRoundTrip) {
@@ -76,7 +91,7 @@ TEST(ProfileFileWriter, WritesStoredChecksumAndOutOfRangeValuesAsTheyAre) {
   EXPECT_EQ(lines[6], "comment: ");
   EXPECT_EQ(lines[12], "cont_pwm_freq: 500");
   EXPECT_EQ(lines[53], "checksum: " + std::to_string(p.Checksum()));
-  ExpectRefused(lines, "ERROR: - cont_pwm_freq: field");
+  ExpectRefused("as written", lines, "ERROR: - cont_pwm_freq: field");
 }
 
 TEST(ProfileFileReader, LineCountAndLineEndings) {
@@ -97,8 +112,8 @@ TEST(ProfileFileReader, LineCountAndLineEndings) {
 
   auto longer = lines;
   longer.push_back("");
-  ExpectRefused(longer, "ERROR: - invalid motor profile file size, got 56 lines, expected 55");
-  ExpectRefused({}, "ERROR: - invalid motor profile file size, got 0 lines, expected 55");
+  ExpectRefused("56 lines", longer, "ERROR: - invalid motor profile file size, got 56 lines, expected 55");
+  ExpectRefused("no lines", {}, "ERROR: - invalid motor profile file size, got 0 lines, expected 55");
 
   EXPECT_FALSE(readMotorProfileFile(dir.File("none.ini"), out, message));
   EXPECT_EQ(message,
@@ -108,30 +123,30 @@ TEST(ProfileFileReader, LineCountAndLineEndings) {
 TEST(ProfileFileReader, BlankLinesCheckedInOrderBeforeHeader) {
   auto lines = With(With(DefaultLines(), 53, "x"), 5, " ");
   lines[0] = "bad header";
-  ExpectRefused(lines, "ERROR: - line #5 not blank");
+  ExpectRefused("lines 5 and 53 and the header", lines, "ERROR: - line #5 not blank");
+  std::vector<LineCase> cases = {{1, "Motor Profile Configuration File ", "ERROR: - invalid header"},
+                                 {1, "motor profile configuration file", "ERROR: - invalid header"}};
   for (int n : {2, 8, 15, 23, 36, 45, 53, 55})
-    ExpectRefused(With(DefaultLines(), n, " "), "ERROR: - line #" + std::to_string(n) + " not blank");
-  ExpectRefused(With(DefaultLines(), 1, "Motor Profile Configuration File "), "ERROR: - invalid header");
-  ExpectRefused(With(DefaultLines(), 1, "motor profile configuration file"), "ERROR: - invalid header");
+    cases.push_back({n, " ", "ERROR: - line #" + std::to_string(n) + " not blank"});
+  ExpectLinesRefused(cases);
 }
 
 TEST(ProfileFileReader, VersionLines) {
-  ExpectRefused(With(With(DefaultLines(), 3, "vers_major: 2"), 4, "vers_minor: 0"),
+  ExpectRefused("V2.0", With(With(DefaultLines(), 3, "vers_major: 2"), 4, "vers_minor: 0"),
                 "ERROR: - invalid configuration file version, got V2.0, expected V1.1");
-  ExpectRefused(With(DefaultLines(), 4, "vers_minor: 2"),
-                "ERROR: - invalid configuration file version, got V1.2, expected V1.1");
-  ExpectRefused(With(DefaultLines(), 3, "vers_major: 1000"), "ERROR: - invalid vers_major: field");
-  ExpectRefused(With(DefaultLines(), 3, "vers_major:1"), "ERROR: - invalid vers_major: field");
-  ExpectRefused(With(DefaultLines(), 4, "vers_minor: one"), "ERROR: - invalid vers_minor: field");
+  ExpectLinesRefused({{4, "vers_minor: 2", "ERROR: - invalid configuration file version, got V1.2, expected V1.1"},
+                      {3, "vers_major: 1000", "ERROR: - invalid vers_major: field"},
+                      {3, "vers_major:1", "ERROR: - invalid vers_major: field"},
+                      {4, "vers_minor: one", "ERROR: - invalid vers_minor: field"}});
   ReadOk(With(DefaultLines(), 3, "vers_major: $1"));
 }
 
 TEST(ProfileFileReader, NameAndCommentLengthsAndSpaces) {
-  ExpectRefused(With(DefaultLines(), 6, "name: "), "ERROR: - invalid name: field");
-  ExpectRefused(With(DefaultLines(), 6, "name: 123456789012"), "ERROR: - invalid name: field");
-  ExpectRefused(With(DefaultLines(), 6, "name:P01"), "ERROR: - invalid name: field");
-  ExpectRefused(With(DefaultLines(), 7, "comment:"), "ERROR: - invalid comment: field");
-  ExpectRefused(With(DefaultLines(), 7, "comment: 123456789012345678"), "ERROR: - invalid comment: field");
+  ExpectLinesRefused({{6, "name: ", "ERROR: - invalid name: field"},
+                      {6, "name: 123456789012", "ERROR: - invalid name: field"},
+                      {6, "name:P01", "ERROR: - invalid name: field"},
+                      {7, "comment:", "ERROR: - invalid comment: field"},
+                      {7, "comment: 123456789012345678", "ERROR: - invalid comment: field"}});
 
   // Accepted texts change the checksum; fix line 54 from the record the reader builds.
   auto accepted = [](const std::string& name, const std::string& comment) {
@@ -154,24 +169,25 @@ TEST(ProfileFileReader, NameAndCommentLengthsAndSpaces) {
 TEST(ProfileFileReader, NumericFieldMessagesFollowTheirLines) {
   // Lines whose message carries the word "invalid".
   const std::set<int> withInvalid = {9, 10, 16, 17, 18, 19, 20, 21, 25, 26};
+  std::vector<LineCase> cases;
   for (const ScalarField& f : kScalarFields) {
     const std::string key = f.key;
     const std::string expected =
         std::string("ERROR: - ") + (withInvalid.count(f.fileLine) ? "invalid " : "") + key + ": field";
-    SCOPED_TRACE(key);
-    ExpectRefused(With(DefaultLines(), f.fileLine, key + ": " + std::to_string(f.max + 1)), expected);
-    if (f.min > 0) ExpectRefused(With(DefaultLines(), f.fileLine, key + ": " + std::to_string(f.min - 1)), expected);
-    ExpectRefused(With(DefaultLines(), f.fileLine, key + ": "), expected);
-    ExpectRefused(With(DefaultLines(), f.fileLine, key + ":" + std::to_string(f.def)), expected);
-    ExpectRefused(With(DefaultLines(), f.fileLine, key + ": " + std::to_string(f.def) + " "), expected);
+    for (const std::string& value : {": " + std::to_string(f.max + 1), std::string(": "), ":" + std::to_string(f.def),
+                                     ": " + std::to_string(f.def) + " "})
+      cases.push_back({f.fileLine, key + value, expected});
+    if (f.min > 0) cases.push_back({f.fileLine, key + ": " + std::to_string(f.min - 1), expected});
   }
+  ExpectLinesRefused(cases);
   // Fields are checked in file order: PWM (line 13) before braking ratio (line 14).
-  ExpectRefused(With(With(DefaultLines(), 14, "cont_braking_ratio: 0"), 13, "cont_pwm_freq: 0"),
+  ExpectRefused("lines 13 and 14 wrong",
+                With(With(DefaultLines(), 14, "cont_braking_ratio: 0"), 13, "cont_pwm_freq: 0"),
                 "ERROR: - cont_pwm_freq: field");
   // Lines 13/14 swapped in the file are refused, not silently mapped.
   auto swapped = DefaultLines();
   std::swap(swapped[12], swapped[13]);
-  ExpectRefused(swapped, "ERROR: - cont_pwm_freq: field");
+  ExpectRefused("lines 13 and 14 swapped", swapped, "ERROR: - cont_pwm_freq: field");
 }
 
 TEST(ProfileFileReader, NumberSyntaxAndSixteenBitCut) {
@@ -188,44 +204,38 @@ TEST(ProfileFileReader, NumberSyntaxAndSixteenBitCut) {
 TEST(ProfileFileReader, VfLists) {
   const std::string key = "motor_ac_vf_data_speed: ";
   const std::string msg = "ERROR: - motor_ac_vf_data_speed: field";
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000"),
-                msg + " value count");
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000 1"),
-                msg + " value count");
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 24001"),
-                msg + " value");
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 -1"), msg + " value");
-  ExpectRefused(With(DefaultLines(), 48, key + "0 250 600 800 1000 2000 3000 4000 5000 6000 8000 1e4"), msg + " value");
-  ExpectRefused(With(DefaultLines(), 48, key + "0 0 0 0 0 0 0 0 0 0 0"), msg + " length");  // 21 characters
-  ExpectRefused(With(DefaultLines(), 48, key + std::string(72, '1')), msg + " length");
-  ExpectRefused(
-      With(DefaultLines(), 48, "motor_ac_vf_data_speed:0 250 600 800 1000 2000 3000 4000 5000 6000 8000 10000"),
-      msg + " length");
+  const std::string eleven = "0 250 600 800 1000 2000 3000 4000 5000 6000 8000";
+  ExpectLinesRefused({
+      {48, key + eleven, msg + " value count"},
+      {48, key + eleven + " 10000 1", msg + " value count"},
+      {48, key + eleven + " 24001", msg + " value"},
+      {48, key + eleven + " -1", msg + " value"},
+      {48, key + eleven + " 1e4", msg + " value"},
+      {48, key + "0 0 0 0 0 0 0 0 0 0 0", msg + " length"},  // 21 characters
+      {48, key + std::string(72, '1'), msg + " length"},
+      {48, "motor_ac_vf_data_speed:" + eleven + " 10000", msg + " length"},
+      // A tab is not a separator.
+      {48, key + "0\t250 600 800 1000 2000 3000 4000 5000 6000 8000 10000", msg + " value count"},
+      // Limits of the other lines.
+      {49, "motor_ac_vf_data_voltage_no_load: 60 60 60 60 70 120 170 230 290 340 410 481",
+       "ERROR: - motor_ac_vf_data_voltage_no_load: field value"},
+      {50, "motor_ac_vf_data_voltage_max_load: " + std::string(48, '1'),
+       "ERROR: - motor_ac_vf_data_voltage_max_load: field length"},
+      {51, "motor_ac_vf_data_speed_loss_no_load: 50 50 50 50 50 50 50 50 50 50 50 2001",
+       "ERROR: - motor_ac_vf_data_speed_loss_no_load: field value"},
+      {52, "motor_ac_vf_data_speed_loss_max_load: 1 1 1 1 1 1 1 1 1 1 1 1 1",
+       "ERROR: - motor_ac_vf_data_speed_loss_max_load: field value count"},
+  });
   // Runs of blanks count as one separator; surrounding blanks are trimmed.
   ReadOk(With(DefaultLines(), 48, key + "0  250 600 800 1000 2000 3000 4000 5000 6000 8000 10000 "));
   ReadOk(With(DefaultLines(), 48, key + " 0 250 600 800 1000 2000 3000 4000 5000 6000 8000 $2710"));
-  // A tab is not a separator.
-  ExpectRefused(With(DefaultLines(), 48, key + "0\t250 600 800 1000 2000 3000 4000 5000 6000 8000 10000"),
-                msg + " value count");
-
-  // Limits of the other lines.
-  ExpectRefused(
-      With(DefaultLines(), 49, "motor_ac_vf_data_voltage_no_load: 60 60 60 60 70 120 170 230 290 340 410 481"),
-      "ERROR: - motor_ac_vf_data_voltage_no_load: field value");
-  ExpectRefused(With(DefaultLines(), 50, "motor_ac_vf_data_voltage_max_load: " + std::string(48, '1')),
-                "ERROR: - motor_ac_vf_data_voltage_max_load: field length");
-  ExpectRefused(With(DefaultLines(), 51, "motor_ac_vf_data_speed_loss_no_load: 50 50 50 50 50 50 50 50 50 50 50 2001"),
-                "ERROR: - motor_ac_vf_data_speed_loss_no_load: field value");
-  ExpectRefused(With(DefaultLines(), 52, "motor_ac_vf_data_speed_loss_max_load: 1 1 1 1 1 1 1 1 1 1 1 1 1"),
-                "ERROR: - motor_ac_vf_data_speed_loss_max_load: field value count");
 }
 
 TEST(ProfileFileReader, ChecksumLineAndComparison) {
-  ExpectRefused(With(DefaultLines(), 54, "checksum: abc"), "ERROR: - checksum: field");
-  ExpectRefused(With(DefaultLines(), 54, "checksum:54716"), "ERROR: - checksum: field");
-  ExpectRefused(With(DefaultLines(), 9, "cont_under_voltage_trip: 351"),
-                "ERROR: - Invalid checksum got 54716, expected 54715");
-  ExpectRefused(With(DefaultLines(), 54, "checksum: 0"), "ERROR: - Invalid checksum got 0, expected 54716");
+  ExpectLinesRefused({{54, "checksum: abc", "ERROR: - checksum: field"},
+                      {54, "checksum:54716", "ERROR: - checksum: field"},
+                      {9, "cont_under_voltage_trip: 351", "ERROR: - Invalid checksum got 54716, expected 54715"},
+                      {54, "checksum: 0", "ERROR: - Invalid checksum got 0, expected 54716"}});
   // The 16-bit cut applies: 54716 + 65536.
   EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: 120252")).Checksum(), 54716);
   EXPECT_EQ(ReadOk(With(DefaultLines(), 54, "checksum: $D5BC")).Checksum(), 54716);

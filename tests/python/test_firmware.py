@@ -43,7 +43,7 @@ def test_spl_build_and_inspect_as_the_cli(tmp_path, small_firmware):
 
     built = morvane.spl.build(small_firmware, tmp_path / "py" / "fw.bin", fw_version=300,
                               profiles={2: grinder, 5: tmp_path / "p2.ini"})
-    printed = cli("spl", "build", "--hex", small_firmware, "--out", tmp_path / "cli" / "fw.bin", "--fw-version", 300,
+    printed = cli("spl", "build", "--hex", small_firmware, "--out", tmp_path / "cli" / "fw.bin", "--fw-version", 255,
                   "--profile", f"2={tmp_path / 'p2.ini'}", "--profile", f"5={tmp_path / 'p2.ini'}", check=0).stdout
     assert [built.device, *built.summary] == printed.splitlines()
     assert built.path == str(tmp_path / "py" / "fw.spl") and built.size == 20584

@@ -31,12 +31,28 @@ std::vector<std::string> With(std::vector<std::string> lines, int number, const 
   return lines;
 }
 
-void ExpectRefused(const std::vector<std::string>& lines, const std::string& expected) {
+// Parses lines, expecting failure with `expected` and nothing changed; a
+// failure names the case.
+void ExpectRefused(const std::string& name, const std::vector<std::string>& lines, const std::string& expected) {
+  SCOPED_TRACE(name);
   AppConfig out = Sample();
   std::string message;
   EXPECT_FALSE(ParseConfigLines(lines, out, message));
   EXPECT_EQ(message, expected);
   EXPECT_EQ(out, Sample()) << "settings changed by a refused load";
+}
+
+// The sample's file with one line (numbered from 1) changed, and the message it is refused with.
+struct LineCase {
+  int line;
+  std::string text;
+  std::string expected;
+};
+
+void ExpectLinesRefused(const std::vector<LineCase>& cases) {
+  for (const LineCase& c : cases)
+    ExpectRefused("line " + std::to_string(c.line) + " \"" + c.text + "\"",
+                  With(ConfigFileLines(Sample()), c.line, c.text), c.expected);
 }
 
 AppConfig ReadOk(const std::vector<std::string>& lines) {
@@ -86,42 +102,40 @@ TEST(ConfigFile, EveryReadableSettingMapsBack) {
 TEST(ConfigFile, SizeBlankLinesAndHeaderInOrder) {
   auto lines = ConfigFileLines(Sample());
   lines.push_back("");
-  ExpectRefused(lines, "ERROR: - invalid confguration file size, got 17 lines, expected 16");
+  ExpectRefused("17 lines", lines, "ERROR: - invalid confguration file size, got 17 lines, expected 16");
   lines.pop_back();
   lines.pop_back();
-  ExpectRefused(lines, "ERROR: - invalid confguration file size, got 15 lines, expected 16");
+  ExpectRefused("15 lines", lines, "ERROR: - invalid confguration file size, got 15 lines, expected 16");
 
-  const auto good = ConfigFileLines(Sample());
-  ExpectRefused(With(good, 2, " "), "ERROR: - line #1 not blank");
-  ExpectRefused(With(good, 5, "x"), "ERROR: - line #4 not blank");
-  ExpectRefused(With(good, 11, "\t"), "ERROR: - line #10 not blank");
-  ExpectRefused(With(good, 16, " "), "ERROR: - line #16 not blank");
+  ExpectLinesRefused({{2, " ", "ERROR: - line #1 not blank"},
+                      {5, "x", "ERROR: - line #4 not blank"},
+                      {11, "\t", "ERROR: - line #10 not blank"},
+                      {16, " ", "ERROR: - line #16 not blank"}});
   // Blank lines come before the header, which comes before the version.
-  ExpectRefused(With(With(good, 1, "Header"), 11, "x"), "ERROR: - line #10 not blank");
-  ExpectRefused(With(With(good, 1, "Header"), 3, "vers_major: x"), "ERROR: - invalid header");
+  const auto good = ConfigFileLines(Sample());
+  ExpectRefused("header and line 11", With(With(good, 1, "Header"), 11, "x"), "ERROR: - line #10 not blank");
+  ExpectRefused("header and line 3", With(With(good, 1, "Header"), 3, "vers_major: x"), "ERROR: - invalid header");
 }
 
 TEST(ConfigFile, Version) {
-  const auto good = ConfigFileLines(Sample());
-  ExpectRefused(With(good, 4, "vers_minor: 2"), "ERROR: - invalid configuration file version, got V1.2, expected V1.3");
-  ExpectRefused(With(With(good, 3, "vers_major: 2"), 4, "vers_minor: 0"),
+  ExpectLinesRefused({{4, "vers_minor: 2", "ERROR: - invalid configuration file version, got V1.2, expected V1.3"},
+                      {3, "vers_major: -1", "ERROR: - invalid vers_major: field"},
+                      {4, "vers_minor: 3 ", "ERROR: - invalid vers_minor: field"}});
+  ExpectRefused("V2.0", With(With(ConfigFileLines(Sample()), 3, "vers_major: 2"), 4, "vers_minor: 0"),
                 "ERROR: - invalid configuration file version, got V2.0, expected V1.3");
-  ExpectRefused(With(good, 3, "vers_major: -1"), "ERROR: - invalid vers_major: field");
-  ExpectRefused(With(good, 4, "vers_minor: 3 "), "ERROR: - invalid vers_minor: field");
 }
 
 TEST(ConfigFile, PortFields) {
-  const auto good = ConfigFileLines(Sample());
-  ExpectRefused(With(good, 6, "com_port: 0"), "ERROR: - invalid com_port: field");
-  ExpectRefused(With(good, 6, "com_port: 33"), "ERROR: - invalid com_port: field");
-  ExpectRefused(With(good, 6, "com_port:3"), "ERROR: - invalid com_port: field");
-  ExpectRefused(With(good, 7, "baud_rate: 110"), "ERROR: - invalid baud_rate: field");
-  ExpectRefused(With(good, 7, "baud_rate: fast"), "ERROR: - invalid baud_rate: field");
-  ExpectRefused(With(good, 8, "data_bits: 5"), "ERROR: - invalid data_bits: field");
-  ExpectRefused(With(good, 9, "parity: Even"), "ERROR: - invalid parity: field");
-  ExpectRefused(With(good, 10, "stop_bits: 1.5"), "ERROR: - invalid stop_bits: field");
+  ExpectLinesRefused({{6, "com_port: 0", "ERROR: - invalid com_port: field"},
+                      {6, "com_port: 33", "ERROR: - invalid com_port: field"},
+                      {6, "com_port:3", "ERROR: - invalid com_port: field"},
+                      {7, "baud_rate: 110", "ERROR: - invalid baud_rate: field"},
+                      {7, "baud_rate: fast", "ERROR: - invalid baud_rate: field"},
+                      {8, "data_bits: 5", "ERROR: - invalid data_bits: field"},
+                      {9, "parity: Even", "ERROR: - invalid parity: field"},
+                      {10, "stop_bits: 1.5", "ERROR: - invalid stop_bits: field"}});
   // Number syntax applies to numeric port fields.
-  EXPECT_EQ(ReadOk(With(good, 6, "com_port: $0A")).com_port, 10);
+  EXPECT_EQ(ReadOk(With(ConfigFileLines(Sample()), 6, "com_port: $0A")).com_port, 10);
 }
 
 TEST(ConfigFile, SettingsThePortHasButTheFileCannotHoldAreWrittenThenRefused) {
@@ -129,12 +143,12 @@ TEST(ConfigFile, SettingsThePortHasButTheFileCannotHoldAreWrittenThenRefused) {
   mark.parity = paMark;
   const auto lines = ConfigFileLines(mark);
   EXPECT_EQ(lines[8], "parity: mark");
-  ExpectRefused(lines, "ERROR: - invalid parity: field");
+  ExpectRefused("mark parity", lines, "ERROR: - invalid parity: field");
 
   AppConfig half = Sample();
   half.stop_bits = sb1_5;
   EXPECT_EQ(ConfigFileLines(half)[9], "stop_bits: 1.5");
-  ExpectRefused(ConfigFileLines(half), "ERROR: - invalid stop_bits: field");
+  ExpectRefused("1.5 stop bits", ConfigFileLines(half), "ERROR: - invalid stop_bits: field");
 }
 
 TEST(ConfigFile, HexFileAndFolder) {
@@ -142,34 +156,32 @@ TEST(ConfigFile, HexFileAndFolder) {
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: ")).hex_file, "");
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: a.h86")).hex_file, "a.h86");
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: /x.y/fw.hex")).hex_file, "/x.y/fw.hex");
-  ExpectRefused(With(good, 12, "hex_file: /fw/MAIN.HEX"), "ERROR: - invalid hex file extension");
-  ExpectRefused(With(good, 12, "hex_file: /fw.hex/main"), "ERROR: - invalid hex file extension");
-  ExpectRefused(With(good, 12, "hex_file: main.hex "), "ERROR: - invalid hex file extension");
-  ExpectRefused(With(good, 12, "hex_file: /" + std::string(246, 'a') + ".hex"), "ERROR: - invalid hex_file: field");
   EXPECT_EQ(ReadOk(With(good, 12, "hex_file: /" + std::string(245, 'a') + ".hex")).hex_file.size(), 250u);
-  ExpectRefused(With(good, 12, "hex_file:"), "ERROR: - invalid hex_file: field");
-  // The extension is checked right after line 12, before the addresses.
-  ExpectRefused(With(With(good, 12, "hex_file: a.txt"), 13, "app_start_address: 1"),
-                "ERROR: - invalid hex file extension");
-
   EXPECT_EQ(ReadOk(With(good, 15, "spl_file_dir: ")).spl_file_dir, "");
-  ExpectRefused(With(good, 15, "spl_file_dir: " + std::string(251, 'd')), "ERROR: - spl_file_dir: field");
-  ExpectRefused(With(good, 15, "spl_file_dir:"), "ERROR: - spl_file_dir: field");
+  ExpectLinesRefused({{12, "hex_file: /fw/MAIN.HEX", "ERROR: - invalid hex file extension"},
+                      {12, "hex_file: /fw.hex/main", "ERROR: - invalid hex file extension"},
+                      {12, "hex_file: main.hex ", "ERROR: - invalid hex file extension"},
+                      {12, "hex_file: /" + std::string(246, 'a') + ".hex", "ERROR: - invalid hex_file: field"},
+                      {12, "hex_file:", "ERROR: - invalid hex_file: field"},
+                      {15, "spl_file_dir: " + std::string(251, 'd'), "ERROR: - spl_file_dir: field"},
+                      {15, "spl_file_dir:", "ERROR: - spl_file_dir: field"}});
+  // The extension is checked right after line 12, before the addresses.
+  ExpectRefused("lines 12 and 13", With(With(good, 12, "hex_file: a.txt"), 13, "app_start_address: 1"),
+                "ERROR: - invalid hex file extension");
 }
 
 TEST(ConfigFile, AddressesAreMultiplesOfThePageSize) {
   const auto good = ConfigFileLines(Sample());
   EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 0x02000")).app_start_address, 8192u);
   EXPECT_EQ(ReadOk(With(good, 13, "app_start_address: 8192")).app_start_address, 8192u);
-  ExpectRefused(With(good, 13, "app_start_address: 0x02100"), "ERROR: - invalid app_start_address: field");
   // Only the step is checked, not the nominal range.
   EXPECT_EQ(ReadOk(With(good, 14, "motor_profile_start_address: 0x10000")).motor_profile_start_address, 0x10000u);
-  ExpectRefused(With(good, 14, "motor_profile_start_address: 100"),
-                "ERROR: - invalid motor_profile_start_address: field");
-  // A negative address would wrap to a huge one.
-  ExpectRefused(With(good, 13, "app_start_address: -2048"), "ERROR: - invalid app_start_address: field");
-  ExpectRefused(With(good, 14, "motor_profile_start_address: -$800"),
-                "ERROR: - invalid motor_profile_start_address: field");
+  ExpectLinesRefused(
+      {{13, "app_start_address: 0x02100", "ERROR: - invalid app_start_address: field"},
+       {14, "motor_profile_start_address: 100", "ERROR: - invalid motor_profile_start_address: field"},
+       // A negative address would wrap to a huge one.
+       {13, "app_start_address: -2048", "ERROR: - invalid app_start_address: field"},
+       {14, "motor_profile_start_address: -$800", "ERROR: - invalid motor_profile_start_address: field"}});
 }
 
 TEST(ConfigFile, FileLevelFailures) {

@@ -83,8 +83,8 @@ class Sim : public mvtest::SimProcess {
   explicit Sim(const std::vector<std::string>& options) : SimProcess(options, mvtest::SimStderr::Inherit) {}
 };
 
-// The main window and the control window as far as the requests see them.
-struct Window final : mv::MainRequestsView, mv::ControlStatusView, mv::LinkView {
+// The main window and the control window as far as results go.
+struct Window final : mv::LinkView {
   std::array<mv::MotorProfile, mv::kSlotCount> slots{};
   std::vector<std::string> messages;
   std::map<mv::RequestOutcome, int> outcomes;
@@ -94,23 +94,22 @@ struct Window final : mv::MainRequestsView, mv::ControlStatusView, mv::LinkView 
   Window() {
     for (int i = 0; i < mv::kSlotCount; ++i) slots[static_cast<std::size_t>(i)] = mv::MotorProfileDefaults(i);
   }
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char* text) override { messages.emplace_back(text); }
-  const mv::MotorProfile& ProfileSlot(int i) const override { return slots[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
-    if (!mv::ProfileChecksumValid(p)) ++badSlotStores;
-    if (i >= 0 && i < mv::kSlotCount) slots[static_cast<std::size_t>(i)] = p;
+  void MainEnded(const mv::MainResult& r) {
+    for (int i = 0; i < mv::kSlotCount; ++i) {
+      const auto s = static_cast<std::size_t>(i);
+      if (r.end.trusted && r.slotOutcome[s] == mv::SlotOutcome::Received) {
+        if (!mv::ProfileChecksumValid(r.profiles[s])) ++badSlotStores;
+        slots[s] = r.profiles[s];
+      }
+      char text[96];
+      if (mv::SlotMessage(r, i, text, sizeof text)) messages.emplace_back(text);
+    }
   }
-  void SetStatusFieldText(mv::StatusField, const char*) override {}
-  void SetStatusLamps(std::uint16_t) override {}
-  void SetInternalStatusLamps(std::uint16_t) override {}
+  void ControlEnded(const mv::ControlResult&) {}
   void SetPortStatusText(const char*) override {}
   void CountersChanged(const mv::LinkCounters&) override {}
-  void RequestEnded(mv::RequestOutcome o) override {
-    ++outcomes[o];
+  void RequestEnded(const mv::RequestEnd& e) override {
+    ++outcomes[e.outcome];
     ++ended;
   }
 };
@@ -119,21 +118,21 @@ struct Window final : mv::MainRequestsView, mv::ControlStatusView, mv::LinkView 
 class Link {
  public:
   explicit Link(const std::string& device) : sim_(device, &window) {
-    sim_.session.SetMainView(window);
-    sim_.session.SetControlView(window);
+    sim_.session.SetMainSink(mv::MainResultSink::Bind<&Window::MainEnded>(&window));
+    sim_.session.SetControlSink(mv::ControlResultSink::Bind<&Window::ControlEnded>(&window));
     sim_.serial.SetBaudRate(PLKDVX::br115200);
     opened = sim_.session.Open();
   }
   ~Link() {
     sim_.serial.Close();
-    sim_.session.ClearViews();
+    sim_.session.ClearSinks();
   }
 
   // Runs one request to its end; false when it was refused or did not end.
   template <class Send>
   bool Run(Send send, mv::RequestOutcome& outcome) {
     const int before = window.ended;
-    if (!send()) return false;
+    if (send() != mv::RequestOutcome::Pending) return false;
     if (!sim_.loop.RunUntil([this] { return !sim_.engine.Busy(); }, 10s)) return false;
     if (window.ended != before + 1) return false;
     outcome = sim_.engine.LastOutcome();
@@ -306,7 +305,7 @@ TEST(Soak, ProfileRoundTripsNeverStoreABadChecksum) {
       link.window.slots[s] = sent;
       link.window.messages.clear();
       mv::RequestOutcome o{};
-      ASSERT_TRUE(link.Run([&] { return link.main.SaveProfile(slot); }, o)) << "save " << r;
+      ASSERT_TRUE(link.Run([&] { return link.main.SaveProfile(slot, link.window.slots[s]); }, o)) << "save " << r;
       ASSERT_EQ(o, mv::RequestOutcome::Completed) << "save " << r;
       if (link.window.messages.empty()) {
         drive[s] = sent;

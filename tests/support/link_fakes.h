@@ -26,6 +26,10 @@ class FakePort : public mv::LinkPort {
     return opened && !refuse;
   }
   std::uint32_t BitsPerSecond() const override { return bps; }
+  int outputDiscards = 0;  // DiscardOutput calls (a failed request withdrew its frame)
+  int inputDiscards = 0;
+  void DiscardOutput() override { ++outputDiscards; }
+  void DiscardInput() override { ++inputDiscards; }
 };
 
 class FakeTimer : public mv::Timer {
@@ -55,7 +59,11 @@ class FakeStatusBar : public mv::LinkView {
 
   void SetPortStatusText(const char* text) override { panel0 = text; }
   void CountersChanged(const mv::LinkCounters& c) override { counters = c; }
-  void RequestEnded(mv::RequestOutcome o) override { ended.push_back(o); }
+  std::vector<mv::RequestEnd> ends;
+  void RequestEnded(const mv::RequestEnd& e) override {
+    ended.push_back(e.outcome);
+    ends.push_back(e);
+  }
 };
 
 // Port, timer, status bar and engine wired together.

@@ -1,14 +1,19 @@
 // morvane-cli drive against morvane-sim on a pseudo-terminal.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
+#include "serial/port_map.h"
 #include "support/sim_process.h"
 #include "support/test_support.h"
 
@@ -238,5 +243,49 @@ TEST(CliDrive, PortNumberThroughThePortMapAndTheLinkIsRemovedAtTheEnd) {
     EXPECT_EQ(sim.Stop(), 0);
     EXPECT_NE(lstat((map + "/COM7").c_str(), &st), 0);
   }
+  unsetenv("MORVANE_PORT_MAP");
+}
+
+// A simulator killed with SIGKILL cannot remove its link. The terminal's
+// number may then be another program's: the link is not followed there, and
+// the next simulator for the port takes it over without help.
+TEST(CliDrive, KilledSimulatorsLinkLeadsNowhereAndTheNextOneTakesThePort) {
+  TempDir dir;
+  const std::string map = dir.File("ports");
+  setenv("MORVANE_PORT_MAP", map.c_str(), 1);
+  mvtest::SimProcess dead({"--com", "7"});
+  ASSERT_TRUE(dead.Ok());
+  const std::string terminal = dead.Path();
+  kill(dead.pid(), SIGKILL);
+  dead.Stop();
+  // Terminals are numbered lowest free first: holding every lower one gets
+  // the dead simulator's number unless another program took it meanwhile.
+  std::vector<int> held;
+  int other = -1;
+  for (int i = 0; i < 256 && other < 0; ++i) {
+    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0) break;
+    if (terminal == ptsname(m))
+      other = m;
+    else
+      held.push_back(m);
+  }
+
+  EXPECT_EQ(mv::PortDevicePath(7), "");
+  EXPECT_NE(mvtest::Run({mvtest::CliPath(), "drive", "--port", "7", "info"}).exitCode, 0);
+  char byte;
+  if (other >= 0) {
+    EXPECT_EQ(read(other, &byte, 1), -1) << "the drive's bytes went to another program's terminal";
+  }
+
+  Sim next({"--com", "7"});
+  ASSERT_TRUE(next.Ok());
+  EXPECT_EQ(mv::PortDevicePath(7), next.Path());
+  RunResult r = mvtest::Run({mvtest::CliPath(), "drive", "--port", "7", "info"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(next.Stop(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(map));
+  for (int m : held) close(m);
+  if (other >= 0) close(other);
   unsetenv("MORVANE_PORT_MAP");
 }

@@ -1,5 +1,6 @@
 #include "app/ui/main_form.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -51,7 +52,7 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
     prompts_ = ownPrompts_.get();
   }
   pump_ = std::make_unique<mv::GuiQueuePump>(GuiQueue, this);
-  session_.SetMainView(*this);
+  session_.SetMainSink(mv::MainResultSink::Bind<&TMainForm::MainRequestEnded>(this));
   session_.OnReport = [this](const mv::PortReport& r) { DVXCOMPortReport(r); };
 
   // The settings window's size for centring.
@@ -74,6 +75,14 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
   lay->addWidget(BuildDriveInfo(central));
   for (int i = 0; i < mv::kSlotCount; ++i) lay->addWidget(BuildSlot(central, i));
   lay->addWidget(BuildProfilesGroup(central));
+  RequestResultLabel = new QLabel(central);
+  RequestResultLabel->setObjectName(QStringLiteral("RequestResultLabel"));
+  RequestResultLabel->setTextFormat(Qt::PlainText);
+  RequestResultLabel->setAccessibleDescription(QStringLiteral("How the last request went"));
+  // A long text never widens the window; the whole text is its tooltip.
+  RequestResultLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  RequestResultLabel->setMinimumHeight(RequestResultLabel->fontMetrics().height());
+  lay->addWidget(RequestResultLabel);
   setCentralWidget(central);
 
   // Single fixed border: system menu and minimise only, no resizing.
@@ -86,7 +95,7 @@ TMainForm::TMainForm(mv::Prompts* prompts, std::shared_ptr<mv::SerialPlatform> p
 TMainForm::~TMainForm() {
   // The control/status window links its lamps to the port and sends through
   // the engine: it goes before either of them.
-  session_.ClearViews();
+  session_.ClearSinks();
   if (ControlStatusForm) {
     ControlStatusForm->SetPort(nullptr);
     delete ControlStatusForm;
@@ -428,7 +437,7 @@ void TMainForm::Compare1Click() {
   h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { setProfileSlot(i, p); };
   h.SaveCont = [this](int i) { SaveContButtonClick(i); };
   h.SaveINI = [this](int i, mv::PromptOwner raisedBy) { SaveSlotToFile(i, raisedBy); };
-  h.ReadDrive = [this](int i) { return session_.Main().GetProfileToScratch(i); };
+  h.ReadDrive = [this](int i) { return session_.Main().GetProfileToScratch(i) == mv::RequestOutcome::Pending; };
   h.DriveResult = [this]() -> const mv::ScratchProfile& { return session_.Main().Scratch(); };
   h.LinkBusy = [this] { return session_.Engine().Busy(); };
   h.prompts = prompts_;
@@ -527,7 +536,7 @@ void TMainForm::ControlStatus1Click() {
 
 void TMainForm::GetDriveDataButtonClick() { session_.Main().GetDriveData(); }
 void TMainForm::GetP01P06ContButtonClick() { session_.Main().GetAllProfiles(); }
-void TMainForm::SetP01P06ContButtonClick() { session_.Main().SaveAllProfiles(); }
+void TMainForm::SetP01P06ContButtonClick() { session_.Main().SaveAllProfiles(profileSlots); }
 
 void TMainForm::DeactivateAllButtonClick() {
   for (auto& s : Slots) s.ActivedRadioButton->setChecked(false);
@@ -546,7 +555,8 @@ void TMainForm::LoadContButtonClick(int slotIndex) {
 }
 
 void TMainForm::SaveContButtonClick(int slotIndex) {
-  if (slotIndex >= 0 && slotIndex < mv::kSlotCount) session_.Main().SaveProfile(slotIndex);
+  if (slotIndex >= 0 && slotIndex < mv::kSlotCount)
+    session_.Main().SaveProfile(slotIndex, profileSlots[static_cast<std::size_t>(slotIndex)]);
 }
 
 // ---------------------------------------------------------------- profile files and the editor
@@ -585,8 +595,11 @@ void TMainForm::SaveSlotToFile(int slotIndex, mv::PromptOwner raisedBy) {
   std::string path;
   if (!prompts_->SaveFile(raisedBy, options, path)) return;
   std::string message;
-  if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message))
+  if (!mv::writeMotorProfileFile(path, profileSlots[static_cast<std::size_t>(slotIndex)], message)) {
     prompts_->ShowMessage(raisedBy, message);
+    return;
+  }
+  TellResult(QStringLiteral("Save INI %1: written to %2").arg(SlotTag(slotIndex), QString::fromStdString(path)));
 }
 
 void TMainForm::EditButtonClick(int slotIndex) {
@@ -616,11 +629,69 @@ const mv::MotorProfile& TMainForm::ProfileSlot(int index) const {
 
 // ---------------------------------------------------------------- drive fields and messages
 
-void TMainForm::SetDriveName(const char* text) { NameLabeledEdit->setText(QString::fromLatin1(text)); }
-void TMainForm::SetDriveVersion(const char* text) { VersionLabeledEdit->setText(QString::fromLatin1(text)); }
-void TMainForm::SetDriveSerialNo(const char* text) { SerialNoLabeledEdit->setText(QString::fromLatin1(text)); }
-void TMainForm::SetDriveHardwareId(const char* text) {
-  HardwareIdentifierLabeledEdit->setText(QString::fromLatin1(text));
+void TMainForm::MainRequestEnded(const mv::MainResult& r) {
+  using mv::MainRequestKind;
+  const int slot = r.slot;
+  const QString tag = slot >= 0 && slot < mv::kSlotCount ? SlotTag(slot) : QString();
+  QString caption;
+  switch (r.kind) {
+    case MainRequestKind::DriveInfo: caption = QStringLiteral("Get (drive information)"); break;
+    case MainRequestKind::Activate: caption = QStringLiteral("Activate ") + tag; break;
+    case MainRequestKind::DeactivateAll: caption = QStringLiteral("Deactive All"); break;
+    case MainRequestKind::GetProfile: caption = QStringLiteral("Get Cont ") + tag; break;
+    case MainRequestKind::SaveProfile: caption = QStringLiteral("Save Cont ") + tag; break;
+    case MainRequestKind::GetAllProfiles: caption = QStringLiteral("Get all from Controller"); break;
+    case MainRequestKind::SaveAllProfiles: caption = QStringLiteral("Save all to Controller"); break;
+    case MainRequestKind::ReadProfile: return;  // the compare window says it
+  }
+  // What the answers brought, unless they may have been another request's.
+  if (r.end.trusted) {
+    const mv::DriveIdentity& id = r.identity;
+    QLineEdit* fields[] = {NameLabeledEdit, VersionLabeledEdit, SerialNoLabeledEdit, HardwareIdentifierLabeledEdit};
+    for (int f = 0; f < mv::DriveIdentity::kFieldCount; ++f) {
+      const auto field = static_cast<mv::DriveIdentity::Field>(f);
+      if (id.Has(field)) fields[f]->setText(QString::fromLatin1(id.Text(field)));
+    }
+    for (int i = 0; i < mv::kSlotCount; ++i)
+      if (r.slotOutcome[static_cast<std::size_t>(i)] == mv::SlotOutcome::Received)
+        setProfileSlot(i, r.profiles[static_cast<std::size_t>(i)]);
+  }
+  if (r.end.outcome == mv::RequestOutcome::RefusedPortClosed) {
+    TellResult(caption + QStringLiteral(": ") + QString::fromLatin1(mv::kPortNotOpenedText));
+    return;
+  }
+  if (!r.Completed() || !r.end.trusted) {
+    TellResult(caption + QStringLiteral(": ") + QString::fromStdString(mv::OutcomeWords(r.end)));
+    return;
+  }
+  // The drive's own refusals and unreadable profiles: a box each.
+  bool boxes = false;
+  for (int i = 0; i < mv::kSlotCount; ++i) {
+    char text[96];
+    if (!mv::SlotMessage(r, i, text, sizeof text)) continue;
+    ShowMessage(text);
+    boxes = true;
+  }
+  if (boxes) {
+    TellResult(caption + QStringLiteral(": not every profile went through"));
+  } else if (r.kind == MainRequestKind::SaveProfile) {
+    TellResult(caption + QStringLiteral(": saved by the drive"));
+  } else if (r.kind == MainRequestKind::GetProfile) {
+    TellResult(r.slotOutcome[static_cast<std::size_t>(slot)] == mv::SlotOutcome::Received
+                   ? caption + QStringLiteral(": received")
+                   : caption + QStringLiteral(": the drive answered with another slot's profile"));
+  } else {
+    TellResult(QString());
+  }
+}
+
+void TMainForm::TellResult(const QString& text) {
+  RequestResultLabel->setText(text);
+  RequestResultLabel->setToolTip(text);
+  if (text.isEmpty()) return;
+  // Heard wherever the focus is.
+  QAccessibleEvent alert(RequestResultLabel, QAccessible::Alert);
+  QAccessible::updateAccessibility(&alert);
 }
 // A drive's answer can arrive while another window is in front (the compare
 // window's "Slot → Drive", the control/status window): its message belongs

@@ -39,7 +39,7 @@ namespace mv::ui {
 class TLogWindow;
 class TControlStatusForm;
 
-class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequestsView {
+class TMainForm : public QMainWindow, private mv::LinkView {
   Q_OBJECT
  public:
   static constexpr const char* kApplicationTitle = "Morvane Controller/Motor Host";
@@ -79,7 +79,7 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   // Stores a profile in slot 0..5 and shows its name (and ": " comment when
   // there is one) on the slot's label. Other indexes change nothing.
   void setProfileSlot(int index, const mv::MotorProfile& profile);
-  const mv::MotorProfile& ProfileSlot(int index) const override;
+  const mv::MotorProfile& ProfileSlot(int index) const;
 
   // --- status bar ---
   QString PanelText(int panel) const;
@@ -129,6 +129,9 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   QPushButton* GetP01P06ContButton;
   QPushButton* SetP01P06ContButton;
   QPushButton* DeactivateAllButton;
+  // How the last request ended when it did not go well, or what a Save Cont,
+  // Get Cont or Save INI did; announced to screen readers as it changes.
+  QLabel* RequestResultLabel;
 
   TLogWindow* LogWindow;
   // Made once at start-up (CreateControlStatusForm) and only hidden after use.
@@ -240,13 +243,12 @@ class TMainForm : public QMainWindow, private mv::LinkView, private mv::MainRequ
   // mv::LinkView
   void SetPortStatusText(const char* text) override;
   void CountersChanged(const mv::LinkCounters& counters) override;
-  // mv::MainRequestsView
-  void SetDriveName(const char* text) override;
-  void SetDriveVersion(const char* text) override;
-  void SetDriveSerialNo(const char* text) override;
-  void SetDriveHardwareId(const char* text) override;
-  void ShowMessage(const char* text) override;
-  void SetProfileSlot(int slotIndex, const mv::MotorProfile& profile) override { setProfileSlot(slotIndex, profile); }
+  // A drive's message box, raised by the modal window in front.
+  void ShowMessage(const char* text);
+  // Shows what the drive's answers brought and says how a request ended.
+  void MainRequestEnded(const mv::MainResult& result);
+  // Says it on RequestResultLabel and to screen readers.
+  void TellResult(const QString& text);
 
   void BuildMenus();
   void BuildStatusBar();

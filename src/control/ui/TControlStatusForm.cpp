@@ -1,5 +1,6 @@
 #include "control/ui/TControlStatusForm.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -161,6 +162,11 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   root->addLayout(lampRow);
   root->addLayout(pollRow);
   root->addLayout(BuildLinkHealthGroup());
+  ResultLabel = PlainLabel(QString(), this);
+  ResultLabel->setObjectName(QStringLiteral("ResultLabel"));
+  ResultLabel->setAccessibleDescription(QStringLiteral("How the last request went"));
+  ResultLabel->setWordWrap(true);
+  root->addWidget(ResultLabel);
   root->setSizeConstraint(QLayout::SetFixedSize);
 
   Timer.setObjectName(QStringLiteral("Timer"));
@@ -277,7 +283,51 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
 
 void TControlStatusForm::SetRequests(mv::ControlStatusRequests& requests) {
   requests_ = &requests;
-  requests.SetView(*this);
+  requests.SetResultSink(mv::ControlResultSink::Bind<&TControlStatusForm::RequestEnded>(this));
+}
+
+void TControlStatusForm::RequestEnded(const mv::ControlResult& r) {
+  using mv::ControlRequestKind;
+  const bool poll = r.kind == ControlRequestKind::Status || r.kind == ControlRequestKind::TimerStatus;
+  // A tick that finds the previous poll still running is lost, as ever: the
+  // Busy counter says so, the user did nothing.
+  if (r.kind == ControlRequestKind::TimerStatus && r.end.outcome == mv::RequestOutcome::RefusedBusy) return;
+  if (poll && r.end.trusted) ShowPoll(r.status);
+  if (poll && r.Ok()) StatusPollDone(r.status.values);
+  if (r.Ok()) {
+    if (!poll) TellResult(QString());
+    return;
+  }
+  QString caption;
+  switch (r.kind) {
+    case ControlRequestKind::ChangeProfile: caption = QStringLiteral("Change"); break;
+    case ControlRequestKind::Start: caption = QStringLiteral("Start"); break;
+    case ControlRequestKind::Stop: caption = QStringLiteral("Stop"); break;
+    case ControlRequestKind::Reset: caption = QStringLiteral("Reset"); break;
+    case ControlRequestKind::SetSpeed: caption = QStringLiteral("Speed"); break;
+    case ControlRequestKind::Status: caption = QStringLiteral("Get"); break;
+    case ControlRequestKind::TimerStatus: caption = QStringLiteral("Continuous Get"); break;
+  }
+  mv::RequestEnd end = r.end;
+  if (end.outcome == mv::RequestOutcome::Completed) end.outcome = mv::RequestOutcome::Shifted;
+  TellResult(caption + QStringLiteral(": ") + QString::fromStdString(mv::OutcomeWords(end)));
+}
+
+void TControlStatusForm::TellResult(const QString& text) {
+  if (ResultLabel->text() == text) return;
+  ResultLabel->setText(text);
+  if (text.isEmpty()) return;
+  // Heard wherever the focus is.
+  QAccessibleEvent alert(ResultLabel, QAccessible::Alert);
+  QAccessible::updateAccessibility(&alert);
+}
+
+void TControlStatusForm::ShowPoll(const mv::StatusReading& s) {
+  for (const mv::StatusFieldInfo& f : mv::kStatusFields)
+    if (s.Answered(f.field))
+      statusEdits_[static_cast<std::size_t>(f.field)]->setText(QString::fromLatin1(s.Text(f.field)));
+  if (s.values.Has(mv::StatusField::Status)) SetStatusLamps(s.values.StatusWord());
+  if (s.values.Has(mv::StatusField::InternalStatus)) SetInternalStatusLamps(s.values.InternalStatusWord());
 }
 
 QLayout* TControlStatusForm::BuildLinkHealthGroup() {
@@ -393,7 +443,7 @@ void TControlStatusForm::StopRecording(const std::string& message) {
   std::string ignored;
   csv_.Close(ignored);
   RecordCheckBox->setChecked(false);
-  // Called from a step handler: the message box waits until the engine is done.
+  // Called while a result is delivered: the message box waits until the engine is done.
   if (!message.empty() && prompts_)
     QTimer::singleShot(0, this, [this, message] { prompts_->ShowMessage(mv::OwnerOf(this), message); });
 }
@@ -547,10 +597,6 @@ bool TControlStatusForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) StatusUpdatePerLabeledEditExit();
   }
   return QDialog::eventFilter(watched, event);
-}
-
-void TControlStatusForm::SetStatusFieldText(mv::StatusField field, const char* text) {
-  statusEdits_[static_cast<std::size_t>(field)]->setText(QString::fromLatin1(text));
 }
 
 void TControlStatusForm::SetStatusLamps(std::uint16_t statusWord) {

@@ -36,7 +36,7 @@ namespace mv::ui {
 class RoundLamp;
 class TStatusPlotForm;
 
-class TControlStatusForm : public QDialog, private mv::ControlStatusView {
+class TControlStatusForm : public QDialog {
   Q_OBJECT
 
  public:
@@ -45,7 +45,7 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
 
   // The control request tables (the drive session's), sending through the
   // main window's engine; set before showing. The window shows what their
-  // answers bring.
+  // results bring and says when a request did not go well.
   void SetRequests(mv::ControlStatusRequests& requests);
 
   // Accepted values (what the commands and the poll use).
@@ -99,11 +99,13 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  // mv::ControlStatusView
-  void SetStatusFieldText(mv::StatusField field, const char* text) override;
-  void SetStatusLamps(std::uint16_t statusWord) override;
-  void SetInternalStatusLamps(std::uint16_t internalStatusWord) override;
-  void StatusPollDone(const mv::StatusValues& values) override;
+  void RequestEnded(const mv::ControlResult& result);
+  void ShowPoll(const mv::StatusReading& reading);
+  void StatusPollDone(const mv::StatusValues& values);
+  void SetStatusLamps(std::uint16_t statusWord);
+  void SetInternalStatusLamps(std::uint16_t internalStatusWord);
+  // Says it on ResultLabel and to screen readers.
+  void TellResult(const QString& text);
 
   void BuildCommandsGroup();
   void BuildStatusGroup();
@@ -144,6 +146,7 @@ class TControlStatusForm : public QDialog, private mv::ControlStatusView {
   QGroupBox* LinkHealthGroupBox = nullptr;
   QLabel* RoundTripLabel = nullptr;  // value of the last request's round trip
   QLabel* PollRateLabel = nullptr;   // achieved polls per second
+  QLabel* ResultLabel = nullptr;     // how the last request that went wrong ended
   std::array<PLKDVX::TDVXCOMIndicator*, 10> portLamps_{};
   PLKDVX::TDVXCOMPort* port_ = nullptr;
   mv::Prompts* prompts_ = nullptr;

@@ -27,7 +27,10 @@ class RequestRefused(MorvaneError):
 class RequestAbandoned(MorvaneError):
     """No (usable) answer: the request was abandoned at `step` (1-based)."""
 
-    outcome: Literal["timeout", "bad_code", "rx_error", "rx_break"]
+    outcome: Literal[
+        "timeout", "bad_code", "rx_error", "rx_break", "frame_refused", "shifted", "line_not_quiet", "preempted",
+        "abandoned"
+    ]
     step: int
 
 class InvalidChecksum(MorvaneError):
@@ -160,7 +163,9 @@ class StatusPoll(Iterator[Status]):
 class Drive:
     """One drive on one serial port; opens at once, closes at the end of a with block."""
 
-    def __init__(self, port: int | None = None, *, device: str | None = None, baud: int = 115200) -> None: ...
+    def __init__(
+        self, port: int | None = None, *, device: str | None = None, baud: int = 115200, stop_on_exit: bool = False
+    ) -> None: ...
     def open(self) -> None: ...
     def close(self) -> None: ...
     @property

@@ -26,12 +26,4 @@ using PortOptions = PortChoice;
 // after a usage message naming `command` for a bad value.
 int TakePortOption(const char* command, int argc, char** argv, int& i, PortOptions& options);
 
-// A drive session on a headless loop, for the commands that talk to a drive:
-// a frame the port could not send is said on stderr (it explains the
-// timeout that follows).
-class CliSession : public HeadlessSession {
- public:
-  explicit CliSession(const PortOptions& options, LinkView* view = nullptr);
-};
-
 }  // namespace mv::cli

@@ -7,7 +7,7 @@
 namespace mv::cli {
 
 int Config(int argc, char** argv) {
-  if (argc != 2 || std::string(argv[0]) != "check") return Usage("config check FILE");
+  if (argc != 2 || std::string(argv[0]) != "check" || *argv[1] == '\0') return Usage("config check FILE");
   AppConfig c;
   std::string message;
   if (!ReadConfigFile(argv[1], c, message)) {

@@ -1,9 +1,11 @@
 // morvane-cli drive: talks to a drive through the same request engine, port
 // component and request tables as the desktop application, on a headless loop.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,7 +21,7 @@
 #include "link/main_requests.h"
 #include "profiles/motor_profile.h"
 #include "profiles/profile_file.h"
-#include "session/drive_record.h"
+#include "session/drive_client.h"
 #include "session/drive_session.h"
 #include "tools/cli/cli.h"
 
@@ -33,19 +35,10 @@ constexpr const char* kDriveUsage =
     "  activate SLOT|none | start | stop | reset | speed RPM | status [--every MS --count N] [--csv FILE]\n"
     "  (SLOT is 1 to 6)";
 
-// Longest a single request may take before the tool gives up waiting on the
-// loop (the engine's own timeouts end every request far earlier).
-constexpr std::chrono::milliseconds kRequestLimit{30000};
-
 bool ParseSlot(const std::string& text, int& slotIndex) {
   if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kSlotCount) return false;
   slotIndex = text[0] - '1';
   return true;
-}
-
-std::string OneLine(std::string text) {
-  for (std::size_t p = text.find('\n'); p != std::string::npos; p = text.find('\n', p)) text.replace(p, 1, ": ");
-  return text;
 }
 
 bool IsFolder(const std::string& path) {
@@ -53,40 +46,29 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Everything the handlers and the engine tell the tool; a completed poll is
-// printed (and logged with --csv).
-class CliWindow final : public DriveRecord {
- public:
-  int pollsPrinted = 0;
-  StatusCsvWriter* csv = nullptr;  // status --csv: one line per completed poll
-  std::string csvError;
+// Ctrl-C (or a termination request) while the tool waits for the drive.
+volatile std::sig_atomic_t gSignal = 0;
+extern "C" void OnStopSignal(int sig) { gSignal = sig; }
+struct Interrupted {};
 
-  CliWindow() { fields.fill("0"); }
-
- protected:
-  void PollDone(const StatusValues& v) override {
-    if (pollsPrinted++ > 0) std::printf("\n");
-    for (const StatusFieldInfo& f : kStatusFields)
-      std::printf("%s: %s\n", f.label, fields[static_cast<std::size_t>(f.field)].c_str());
-    PrintLamps(kStatusLampGroup, kStatusLamps.data(), kStatusLamps.size(), v.Has(StatusField::Status), v.StatusWord());
-    PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(), v.Has(StatusField::InternalStatus),
-               v.InternalStatusWord());
-    std::fflush(stdout);
-    if (csv != nullptr && csv->IsOpen() && !csv->Append(WallClockMs(), v, csvError))
-      std::fprintf(stderr, "%s\n", csvError.c_str());
+void PrintLamps(const char* group, const LampInfo* lamps, std::size_t n, bool known, std::uint16_t word) {
+  std::string lit;
+  for (std::size_t i = 0; i < n; ++i) {
+    if ((word & lamps[i].mask) == 0) continue;
+    if (!lit.empty()) lit += ", ";
+    lit += lamps[i].label;
   }
+  std::printf("%s: %s\n", group, !known ? "(no value)" : lit.empty() ? "(none lit)" : lit.c_str());
+}
 
- private:
-  static void PrintLamps(const char* group, const LampInfo* lamps, std::size_t n, bool known, std::uint16_t word) {
-    std::string lit;
-    for (std::size_t i = 0; i < n; ++i) {
-      if ((word & lamps[i].mask) == 0) continue;
-      if (!lit.empty()) lit += ", ";
-      lit += lamps[i].label;
-    }
-    std::printf("%s: %s\n", group, !known ? "(no value)" : lit.empty() ? "(none lit)" : lit.c_str());
-  }
-};
+void PrintPoll(const StatusReading& s) {
+  for (const StatusFieldInfo& f : kStatusFields) std::printf("%s: %s\n", f.label, s.Text(f.field));
+  const StatusValues& v = s.values;
+  PrintLamps(kStatusLampGroup, kStatusLamps.data(), kStatusLamps.size(), v.Has(StatusField::Status), v.StatusWord());
+  PrintLamps(kInternalLampGroup, kInternalLamps.data(), kInternalLamps.size(), v.Has(StatusField::InternalStatus),
+             v.InternalStatusWord());
+  std::fflush(stdout);
+}
 
 struct DriveArgs {
   PortOptions port;
@@ -109,21 +91,25 @@ int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
   return 0;
 }
 
-// The drive session with the tool's window: runs one request at a time and
-// says how it ended.
+// The drive client with the tool's words: every failure is one line on
+// stderr; Ctrl-C ends the wait (the step in flight ends first, then the port
+// is closed).
 class DriveRun {
  public:
-  explicit DriveRun(const DriveArgs& args) : cli_(args.port, &window_), counters_(args.counters) {
-    cli_.Session().SetMainView(window_);
-    cli_.Session().SetControlView(window_);
+  explicit DriveRun(const DriveArgs& args) : client_(args.port), counters_(args.counters) {
+    client_.SetInterruptCheck([] {
+      if (gSignal != 0) throw Interrupted{};
+    });
+    // A frame the port could not send explains the timeout that follows.
+    client_.SetErrorLineHandler([](const PortReport& r, const std::string& line) {
+      if (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed)
+        std::fprintf(stderr, "morvane-cli: %s\n", line.c_str());
+    });
   }
 
   ~DriveRun() {
-    DriveSession& s = cli_.Session();
-    if (s.Port().GetOpened()) s.Port().Close();
-    s.ClearViews();
     if (counters_) {
-      const LinkCounters& c = s.Engine().Counters();
+      const LinkCounters c = client_.Counters();
       std::fprintf(stderr, "Tx=%u Rx=%u TO=%u Errs=%u Busy=%u\n", c.tx, c.rx, c.to, c.errs, c.busy);
     }
   }
@@ -131,79 +117,58 @@ class DriveRun {
   // A device that cannot be had is explained in the window's words (busy,
   // no permission and how to get it, not there).
   bool Open() {
-    std::string why;
-    if (cli_.Open(why)) return true;
-    std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", cli_.Session().Port().DevicePath().c_str(), why.c_str());
+    const OpenResult r = client_.Open();
+    if (!r.ok) std::fprintf(stderr, "morvane-cli: cannot open %s: %s\n", r.device.c_str(), r.why.c_str());
+    return r.ok;
+  }
+
+  // Says why a request did not end well; true when it did.
+  template <class Result>
+  static bool Ok(const char* what, const Result& r) {
+    if (r.Completed() && r.end.trusted) return true;
+    RequestEnd end = r.end;
+    if (end.outcome == RequestOutcome::Completed) end.outcome = RequestOutcome::Shifted;
+    std::fprintf(stderr, "morvane-cli: %s\n", FailureLine(what, end).c_str());
     return false;
   }
 
-  // Runs until the request that `send` started has ended; false (with the
-  // reason on stderr) when it was refused or abandoned.
-  template <class Send>
-  bool Run(const char* what, Send send) {
-    const int failuresBefore = window_.failures;
-    if (!send()) {
-      std::fprintf(stderr, "morvane-cli: %s: request refused%s%s\n", what, window_.portText.empty() ? "" : ": ",
-                   window_.portText.c_str());
-      return false;
-    }
-    if (!cli_.RunUntilIdle(kRequestLimit)) {
-      std::fprintf(stderr, "morvane-cli: %s: the request did not end\n", what);
-      return false;
-    }
-    if (window_.failures != failuresBefore) {
-      const RequestEngine& engine = cli_.Session().Engine();
-      std::fprintf(stderr, "morvane-cli: %s: request abandoned at step %u: %s\n", what, engine.StepIndex() + 1,
-                   RequestOutcomeText(engine.LastOutcome()));
-      return false;
-    }
-    return true;
-  }
+  int Status(std::int32_t periodMs, std::int32_t count, StatusCsvWriter* csv, std::string& csvError);
 
-  // Prints the messages the window would have shown; true when there were any.
-  bool ReportMessages() {
-    for (const DriveRecord::Message& m : window_.messages) std::fprintf(stderr, "%s\n", OneLine(m.text).c_str());
-    return !window_.messages.empty();
-  }
-
-  int Status(int periodMs, int count);
-
-  CliWindow& Window() { return window_; }
-  MainRequests& Main() { return cli_.Session().Main(); }
-  ControlStatusRequests& Control() { return cli_.Session().Control(); }
+  DriveClient& Client() { return client_; }
 
  private:
-  CliWindow window_;
-  CliSession cli_;
+  DriveClient client_;
   bool counters_ = false;
 };
 
-int DriveRun::Status(int periodMs, int count) {
-  // The first poll at once, then one per period; a tick that finds the
-  // previous poll still running is lost, as in the window.
-  int polls = 1;
-  std::unique_ptr<Timer> pollTimer = cli_.Loop().CreateTimer();
-  pollTimer->SetInterval(periodMs);
-  pollTimer->OnTimer = [&] {
-    if (polls >= count) {
-      pollTimer->SetEnabled(false);
-      return;
-    }
+int DriveRun::Status(std::int32_t periodMs, std::int32_t count, StatusCsvWriter* csv, std::string& csvError) {
+  // The first poll at once, then one per period; a period missed while a
+  // poll ran is made up at once, never by a burst.
+  const std::unique_ptr<DriveClient::Poll> poll = client_.StartPolling(periodMs, count);
+  int printed = 0, failed = 0, polls = 0;
+  RequestEnd first{};
+  while (const std::optional<ControlResult> r = poll->Next()) {
     ++polls;
-    Control().TimerStatus();
-  };
-  if (!Control().GetStatus()) {
-    std::fprintf(stderr, "morvane-cli: status: request refused%s%s\n", window_.portText.empty() ? "" : ": ",
-                 window_.portText.c_str());
-    return 1;
+    if (IsRefusal(r->end.outcome)) {
+      std::fprintf(stderr, "morvane-cli: %s\n", FailureLine("status", r->end).c_str());
+      return 1;
+    }
+    if (!r->Ok()) {
+      // A poll whose answers may be another request's is never shown.
+      if (failed++ == 0) {
+        first = r->end;
+        if (first.outcome == RequestOutcome::Completed) first.outcome = RequestOutcome::Shifted;
+      }
+      continue;
+    }
+    if (printed++ > 0) std::printf("\n");
+    PrintPoll(r->status);
+    if (csv != nullptr && csv->IsOpen() && !csv->Append(WallClockMs(), r->status.values, csvError))
+      std::fprintf(stderr, "%s\n", csvError.c_str());
   }
-  if (count > 1) pollTimer->SetEnabled(true);
-  const auto limit = std::chrono::milliseconds(static_cast<long long>(periodMs) * count) + kRequestLimit;
-  cli_.Loop().RunUntil([&] { return polls >= count && !cli_.Session().Engine().Busy(); }, limit);
-  pollTimer->SetEnabled(false);
-  if (window_.failures > 0) {
-    std::fprintf(stderr, "morvane-cli: status: %d of %d polls abandoned, first: %s\n", window_.failures, polls,
-                 RequestOutcomeText(window_.firstFailure));
+  if (failed > 0) {
+    std::fprintf(stderr, "morvane-cli: status: %d of %d polls abandoned, first: %s\n", failed, polls,
+                 RequestOutcomeText(first.outcome));
     return 1;
   }
   return 0;
@@ -212,6 +177,90 @@ int DriveRun::Status(int periodMs, int count) {
 int Fail(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   return 1;
+}
+
+std::string SlotFile(const std::string& folder, std::size_t slot) {
+  char name[16];
+  std::snprintf(name, sizeof name, "P%02zu.ini", slot + 1);
+  return folder + "/" + name;
+}
+
+int RunCommand(DriveRun& s, const std::string& cmd, const std::vector<std::string>& rest, int slot,
+               const std::array<MotorProfile, kSlotCount>& files, std::int32_t rpm, std::int32_t periodMs,
+               std::int32_t count, StatusCsvWriter& csv) {
+  DriveClient& c = s.Client();
+  std::string message;
+  if (cmd == "info") {
+    // The fields that arrived are printed also when a later step failed, as
+    // the window shows them; the reason follows on stderr.
+    const MainResult r = c.Info();
+    const DriveIdentity& id = r.identity;
+    if (r.end.trusted) {
+      if (id.Has(DriveIdentity::kName)) std::printf("Name: %s\n", id.Text(DriveIdentity::kName));
+      if (id.Has(DriveIdentity::kVersion)) std::printf("Version: %s\n", id.Text(DriveIdentity::kVersion));
+      if (id.Has(DriveIdentity::kSerialNo)) std::printf("Serial No: %s\n", id.Text(DriveIdentity::kSerialNo));
+      if (id.Has(DriveIdentity::kHardwareId)) std::printf("Hardware ID: %s\n", id.Text(DriveIdentity::kHardwareId));
+    }
+    return DriveRun::Ok("info", r) ? 0 : 1;
+  }
+  if (cmd == "get-profile") {
+    const MainResult r = c.GetProfile(slot);
+    if (!DriveRun::Ok("get-profile", r)) return 1;
+    const auto i = static_cast<std::size_t>(slot);
+    if (r.slotOutcome[i] == SlotOutcome::BadChecksum) return Fail(SlotLine(r, slot));
+    if (r.slotOutcome[i] != SlotOutcome::Received)
+      return Fail("morvane-cli: get-profile: the drive answered with another slot's profile; nothing written");
+    return writeMotorProfileFile(rest[1], r.profiles[i], message) ? 0 : Fail(message);
+  }
+  if (cmd == "get-all") {
+    const MainResult r = c.GetAll();
+    bool ok = DriveRun::Ok("get-all", r);
+    // The good profiles are written even when another one failed; every
+    // slot not written is named.
+    std::string missing;
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+      const std::string line = SlotLine(r, static_cast<int>(i));
+      if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+      if (r.end.trusted && r.slotOutcome[i] == SlotOutcome::Received &&
+          writeMotorProfileFile(SlotFile(rest[0], i), r.profiles[i], message))
+        continue;
+      if (r.end.trusted && r.slotOutcome[i] == SlotOutcome::Received) std::fprintf(stderr, "%s\n", message.c_str());
+      missing += (missing.empty() ? "" : ", ") + std::string(SlotFile(rest[0], i));
+    }
+    if (!missing.empty()) {
+      std::fprintf(stderr, "morvane-cli: get-all: not written: %s\n", missing.c_str());
+      ok = false;
+    }
+    return ok ? 0 : 1;
+  }
+  if (cmd == "save-profile") {
+    const MainResult r = c.SaveProfile(slot, files[static_cast<std::size_t>(slot)]);
+    if (!DriveRun::Ok("save-profile", r)) return 1;
+    const std::string line = SlotLine(r, slot);
+    return line.empty() ? 0 : Fail(line);
+  }
+  if (cmd == "save-all") {
+    const MainResult r = c.SaveAll(files);
+    bool ok = DriveRun::Ok("save-all", r);
+    // Every save the drive refused is said.
+    for (int i = 0; i < kSlotCount; ++i) {
+      const std::string line = SlotLine(r, i);
+      if (line.empty()) continue;
+      std::fprintf(stderr, "%s\n", line.c_str());
+      ok = false;
+    }
+    return ok ? 0 : 1;
+  }
+  if (cmd == "activate") return DriveRun::Ok("activate", c.Activate(slot)) ? 0 : 1;
+  if (cmd == "start") return DriveRun::Ok("start", c.Start()) ? 0 : 1;
+  if (cmd == "stop") return DriveRun::Ok("stop", c.Stop()) ? 0 : 1;
+  if (cmd == "reset") return DriveRun::Ok("reset", c.Reset()) ? 0 : 1;
+  if (cmd == "speed") return DriveRun::Ok("speed", c.SetSpeed(static_cast<std::uint32_t>(rpm))) ? 0 : 1;
+  std::string csvError;
+  const int rc = s.Status(periodMs, count, csv.IsOpen() ? &csv : nullptr, csvError);
+  if (!csv.IsOpen() && !csvError.empty()) return 1;  // a write failed and closed the log
+  if (!csv.Close(message)) return Fail(message);
+  return rc;
 }
 
 }  // namespace
@@ -281,69 +330,27 @@ int Drive(int argc, char** argv) {
     return Usage(kDriveUsage);
   }
 
-  DriveRun s(args);
-  if (!s.Open()) return 1;
-  CliWindow& w = s.Window();
-  // Opened once the port is: a port that cannot be opened leaves no log file.
-  if (!csvPath.empty() && !csv.Open(csvPath, message)) return Fail(message);
-  if (csv.IsOpen()) w.csv = &csv;
+  // Ctrl-C or a termination request ends the wait cleanly: the step in
+  // flight ends, the port is closed, a word on stderr.
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 
-  if (cmd == "info") {
-    // The fields that arrived are printed also when a later step failed, as
-    // the window shows them; the reason follows on stderr.
-    const bool completed = s.Run("info", [&] { return s.Main().GetDriveData(); });
-    if (w.name) std::printf("Name: %s\n", w.name->c_str());
-    if (w.version) std::printf("Version: %s\n", w.version->c_str());
-    if (w.serialNo) std::printf("Serial No: %s\n", w.serialNo->c_str());
-    if (w.hardwareId) std::printf("Hardware ID: %s\n", w.hardwareId->c_str());
-    return completed ? 0 : 1;
+  DriveRun s(args);
+  try {
+    if (!s.Open()) return 1;
+    // Opened once the port is: a port that cannot be opened leaves no log file.
+    if (!csvPath.empty() && !csv.Open(csvPath, message)) return Fail(message);
+    return RunCommand(s, cmd, rest, slot, files, rpm, periodMs, count, csv);
+  } catch (const Interrupted&) {
+    s.Client().Close();
+    std::string ignored;
+    csv.Close(ignored);
+    std::fprintf(stderr, "morvane-cli: %s: interrupted; the port is closed\n", cmd.c_str());
+    return 128 + gSignal;
   }
-  if (cmd == "get-profile") {
-    if (!s.Run("get-profile", [&] { return s.Main().GetProfile(slot); })) return 1;
-    if (s.ReportMessages()) return 1;
-    if (!w.received[static_cast<std::size_t>(slot)])
-      return Fail("morvane-cli: get-profile: the drive answered with another slot's profile; nothing written");
-    if (!writeMotorProfileFile(rest[1], w.slots[static_cast<std::size_t>(slot)], message)) return Fail(message);
-    return 0;
-  }
-  if (cmd == "get-all") {
-    const bool completed = s.Run("get-all", [&] { return s.Main().GetAllProfiles(); });
-    // The good profiles are written even when another one failed.
-    bool written = true;
-    for (std::size_t i = 0; i < kSlotCount; ++i) {
-      if (!w.received[i]) continue;
-      char name[16];
-      std::snprintf(name, sizeof name, "P%02zu.ini", i + 1);
-      if (!writeMotorProfileFile(rest[0] + "/" + name, w.slots[i], message)) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-        written = false;
-      }
-    }
-    const bool messages = s.ReportMessages();
-    return completed && written && !messages ? 0 : 1;
-  }
-  if (cmd == "save-profile") {
-    w.slots[static_cast<std::size_t>(slot)] = files[static_cast<std::size_t>(slot)];
-    if (!s.Run("save-profile", [&] { return s.Main().SaveProfile(slot); })) return 1;
-    return s.ReportMessages() ? 1 : 0;
-  }
-  if (cmd == "save-all") {
-    w.slots = files;
-    return s.Run("save-all", [&] { return s.Main().SaveAllProfiles(); }) ? 0 : 1;
-  }
-  if (cmd == "activate") {
-    const bool ok = slot == kNoProfileIndex ? s.Run("activate", [&] { return s.Main().DeactivateAll(); })
-                                            : s.Run("activate", [&] { return s.Main().Activate(slot); });
-    return ok ? 0 : 1;
-  }
-  if (cmd == "start") return s.Run("start", [&] { return s.Control().Start(); }) ? 0 : 1;
-  if (cmd == "stop") return s.Run("stop", [&] { return s.Control().Stop(); }) ? 0 : 1;
-  if (cmd == "reset") return s.Run("reset", [&] { return s.Control().Reset(); }) ? 0 : 1;
-  if (cmd == "speed") return s.Run("speed", [&] { return s.Control().Speed(static_cast<std::uint32_t>(rpm)); }) ? 0 : 1;
-  const int rc = s.Status(periodMs, count);
-  if (!csv.IsOpen() && !w.csvError.empty()) return 1;  // a write failed and closed the log
-  if (!csv.Close(message)) return Fail(message);
-  return rc;
 }
 
 }  // namespace mv::cli

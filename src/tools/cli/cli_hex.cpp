@@ -34,7 +34,7 @@ void ReportHexError(const char* path, const IntelHexFile& hex) {
 }
 
 int Info(int argc, char** argv) {
-  if (argc != 1) return Usage("hex info FILE");
+  if (argc != 1 || *argv[0] == '\0') return Usage("hex info FILE");
   IntelHexFile hex(argv[0]);
   const unsigned code = hex.ErrorCode();
   std::printf("error: %u %s\n", code, hex.ErrorText(false).c_str());
@@ -61,7 +61,7 @@ int Info(int argc, char** argv) {
 
 int Image(int argc, char** argv) {
   const char* usage = "hex image FILE --start ADDR --size N [--fill BYTE] --out PATH";
-  if (argc < 1) return Usage(usage);
+  if (argc < 1 || *argv[0] == '\0') return Usage(usage);
   const char* file = argv[0];
   std::uint64_t start = 0, size = 0, fill = 0xFF;
   bool haveStart = false, haveSize = false;
@@ -87,6 +87,7 @@ int Image(int argc, char** argv) {
     }
   }
   if (!haveStart || !haveSize || out.empty()) return Usage(usage);
+  if (start + size - 1 > 0xFFFFFFFFu) return Usage("hex image: the window --start ADDR --size N ends above 0xFFFFFFFF");
 
   IntelHexFile hex(file);
   if (hex.ErrorCode() != heNone) {

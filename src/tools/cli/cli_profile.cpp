@@ -11,6 +11,7 @@
 #include "profiles/motor_profile.h"
 #include "profiles/profile_compare.h"
 #include "profiles/profile_file.h"
+#include "session/drive_client.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -55,30 +56,37 @@ struct DiffSide {
 // copies, never into anything else.
 class DiffDrive {
  public:
-  explicit DiffDrive(const PortOptions& options) : cli_(options) {}
+  explicit DiffDrive(const PortOptions& options) : client_(options) {
+    // A frame the port could not send explains the timeout that follows.
+    client_.SetErrorLineHandler([](const PortReport& r, const std::string& line) {
+      if (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed)
+        std::fprintf(stderr, "morvane-cli: %s\n", line.c_str());
+    });
+  }
 
   bool Open(std::string& message) {
-    std::string why;
-    if (cli_.Open(why)) return true;
-    message = "morvane-cli: cannot open " + cli_.Session().Port().DevicePath();
-    if (cli_.Session().OpenError() != 0 && !why.empty()) message += "\n" + why;
+    const OpenResult r = client_.Open();
+    if (r.ok) return true;
+    message = "morvane-cli: cannot open " + r.device;
+    if (r.err != 0 && !r.why.empty()) message += "\n" + r.why;
     return false;
   }
 
   bool Read(int slot, MotorProfile& out, std::string& message) {
     const std::string what = "drive:" + std::to_string(slot + 1);
-    MainRequests& requests = cli_.Session().Main();
-    if (!requests.GetProfileToScratch(slot)) {
+    const MainResult r = client_.ReadProfile(slot);
+    const ScratchProfile& s = r.scratch;
+    if (IsRefusal(r.end.outcome)) {
       message = "morvane-cli: " + what + ": request refused";
       return false;
     }
-    cli_.RunUntilIdle();
-    const ScratchProfile& s = requests.Scratch();
-    if (s.state != ScratchProfile::State::Received) {
+    if (!r.Completed() || !r.end.trusted || s.state != ScratchProfile::State::Received) {
+      const RequestOutcome o =
+          r.end.outcome == RequestOutcome::Completed && !r.end.trusted ? RequestOutcome::Shifted : r.end.outcome;
       message = "morvane-cli: " + what + ": " +
-                (s.state == ScratchProfile::State::Short
+                (r.Completed() && s.state == ScratchProfile::State::Short
                      ? std::string("the drive's answer is too short for a profile")
-                     : std::string(RequestOutcomeText(cli_.Session().Engine().LastOutcome())));
+                     : std::string(RequestOutcomeText(o)));
       return false;
     }
     if (s.answeredSlot != slot) {
@@ -93,7 +101,7 @@ class DiffDrive {
   }
 
  private:
-  CliSession cli_;
+  DriveClient client_;
 };
 
 int Diff(int argc, char** argv) {
@@ -144,6 +152,9 @@ int Diff(int argc, char** argv) {
 
 int Profile(int argc, char** argv) {
   if (argc < 1) return Usage(kProfileUsage);
+  // A file name is never empty.
+  for (int i = 1; i < argc; ++i)
+    if (*argv[i] == '\0') return Usage(kProfileUsage);
   const std::string cmd = argv[0];
   std::string message;
   if (cmd == "default") {

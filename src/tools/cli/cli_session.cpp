@@ -33,11 +33,4 @@ int TakePortOption(const char* command, int argc, char** argv, int& i, PortOptio
   return 1;
 }
 
-CliSession::CliSession(const PortOptions& options, LinkView* view) : HeadlessSession(options, view) {
-  OnErrorLine = [this](const PortReport& r, const std::string& line) {
-    if (Session().Port().GetOpened() && (r.code == PLKDVX::rcTxRefused || r.code == PLKDVX::rcTxFailed))
-      std::fprintf(stderr, "morvane-cli: %s\n", line.c_str());
-  };
-}
-
 }  // namespace mv::cli

@@ -3,10 +3,10 @@
 //             [--fw-version N] [--profile SLOT=FILE]...
 //   spl inspect FILE.spl [--app-start ADDR] [--profile-start ADDR]
 //
-// Addresses must be integers that are multiples of 0x800; unlike the window,
-// which falls back to the previous value, an unreadable address or version is
-// a usage error here. A version above 255 (or negative) becomes 255, as in the
-// window.
+// Addresses must be integers that are multiples of 0x800 inside the largest
+// device's flash; the version is 0..255. Unlike the window, which falls back
+// to the previous value or the nearest limit, an unreadable or out-of-range
+// number is a usage error here.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -28,12 +28,17 @@ const char* kBuildUsage =
     "[--profile SLOT=FILE]...";
 const char* kInspectUsage = "spl inspect FILE.spl [--app-start ADDR] [--profile-start ADDR]";
 
-int BadAddress(const char* option, const char* value) {
+// The last page a start address may name: the largest device's last.
+constexpr std::uint32_t kLastStartAddress = (kSplDeviceTypes[0].flashPages - 1) * kFlashPageProgramWords;
+
+// A start address option's value; false (after a usage message) when it is none.
+bool ReadStartAddress(const char* option, const char* value, std::uint32_t& out) {
+  if (ParseStartAddressStrict(value, out) && out <= kLastStartAddress) return true;
   std::fprintf(stderr,
-               "morvane-cli: usage: %s '%s' is not an address: give a non-negative multiple of 0x800 "
+               "morvane-cli: usage: %s '%s' is not an address: give a multiple of 0x800 from 0 to 0x%05X "
                "(such as 0x2000)\n",
-               option, value);
-  return 2;
+               option, value, kLastStartAddress);
+  return false;
 }
 
 int Build(int argc, char** argv) {
@@ -49,13 +54,13 @@ int Build(int argc, char** argv) {
     } else if (!std::strcmp(opt, "--out")) {
       out = value;
     } else if (!std::strcmp(opt, "--app-start")) {
-      if (!ParseStartAddressStrict(value, in.appStartAddress)) return BadAddress(opt, value);
+      if (!ReadStartAddress(opt, value, in.appStartAddress)) return 2;
     } else if (!std::strcmp(opt, "--profile-start")) {
-      if (!ParseStartAddressStrict(value, in.motorProfileStartAddress)) return BadAddress(opt, value);
+      if (!ReadStartAddress(opt, value, in.motorProfileStartAddress)) return 2;
     } else if (!std::strcmp(opt, "--fw-version")) {
       std::int64_t v = 0;
-      if (!StrToInt64(value, v)) return Usage("spl build: --fw-version takes a number 0..255");
-      in.firmwareVersion = static_cast<std::uint8_t>(ReadFirmwareVersionText(value, 0));
+      if (!StrToInt64(value, v) || v < 0 || v > 255) return Usage("spl build: --fw-version takes a number 0..255");
+      in.firmwareVersion = static_cast<std::uint8_t>(v);
     } else if (!std::strcmp(opt, "--profile")) {
       const char* eq = std::strchr(value, '=');
       if (!eq || eq - value != 1 || value[0] < '1' || value[0] > '6' || eq[1] == '\0')
@@ -88,7 +93,7 @@ int Build(int argc, char** argv) {
 }
 
 int Inspect(int argc, char** argv) {
-  if (argc < 1) return Usage(kInspectUsage);
+  if (argc < 1 || *argv[0] == '\0') return Usage(kInspectUsage);
   const char* file = argv[0];
   std::uint32_t appStart = kDefaultAppStartAddress;
   std::uint32_t profileStart = kDefaultMotorProfileStartAddress;
@@ -97,9 +102,9 @@ int Inspect(int argc, char** argv) {
     if (i + 1 >= argc) return Usage(kInspectUsage);
     const char* value = argv[++i];
     if (!std::strcmp(opt, "--app-start")) {
-      if (!ParseStartAddressStrict(value, appStart)) return BadAddress(opt, value);
+      if (!ReadStartAddress(opt, value, appStart)) return 2;
     } else if (!std::strcmp(opt, "--profile-start")) {
-      if (!ParseStartAddressStrict(value, profileStart)) return BadAddress(opt, value);
+      if (!ReadStartAddress(opt, value, profileStart)) return 2;
     } else {
       return Usage(kInspectUsage);
     }

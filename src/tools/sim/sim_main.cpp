@@ -1,8 +1,8 @@
 // morvane-sim: a simulated drive on a pseudo-terminal.
 //
 // Prints the terminal's path (e.g. /dev/pts/5) on the first line of stdout,
-// optionally links it into the port map as COMn, and answers frames until
-// SIGINT or SIGTERM; then removes its link.
+// optionally links it into the port map as COMn (see port_map_link.h), and
+// answers frames until SIGINT or SIGTERM; then removes its link.
 //
 // A pseudo-terminal moves bytes at once. With --baud the simulator keeps the
 // time a real line would take instead: a received byte counts as arrived one
@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/port_map.h"
+#include "tools/sim/port_map_link.h"
 #include "tools/sim/sim_drive.h"
 
 namespace {
@@ -72,19 +71,6 @@ bool ParseLong(const char* s, long lo, long hi, long& out) {
 double Now() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  std::size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = path.find('/', pos + 1);
-    partial = path.substr(0, pos);
-    if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Writes all bytes to the non-blocking master, waiting while it is full.
@@ -211,38 +197,20 @@ int main(int argc, char** argv) {
   cfsetospeed(&tio, B115200);
   tcsetattr(slave, TCSANOW, &tio);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  // Packet mode: a read tells, before any data, when the host has thrown
+  // away what it had not sent yet (tcflush TCOFLUSH on its side).
+  int packet = 1;
+  ioctl(master, TIOCPKT, &packet);
 
-  std::string link;
-  if (com != 0) {
-    const std::string folder = mv::PortMapFolder();
-    if (!MakeFolders(folder)) {
-      std::fprintf(stderr, "morvane-sim: cannot make the port map folder %s: %s\n", folder.c_str(),
-                   std::strerror(errno));
-      return 1;
-    }
-    link = folder + "/COM" + std::to_string(com);
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-      struct stat target {};
-      if (!S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "morvane-sim: %s exists and is not a link; not replaced\n", link.c_str());
-        return 1;
-      }
-      if (stat(link.c_str(), &target) == 0) {
-        std::fprintf(stderr, "morvane-sim: %s already leads to a device; not replaced\n", link.c_str());
-        return 1;
-      }
-      unlink(link.c_str());  // a stale link of an earlier run
-    }
-    if (symlink(slavePath.c_str(), link.c_str()) != 0) {
-      std::fprintf(stderr, "morvane-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
-      return 1;
-    }
+  mvsim::PortMapLink link;
+  if (std::string error; com != 0 && !link.Create(com, slavePath, error)) {
+    std::fprintf(stderr, "morvane-sim: %s\n", error.c_str());
+    return 1;
   }
 
   std::printf("%s\n", slavePath.c_str());
   std::fflush(stdout);
-  if (!link.empty()) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
+  if (com != 0) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
 
   sigset_t block, waitMask;
   sigemptyset(&block);
@@ -386,8 +354,9 @@ int main(int argc, char** argv) {
     if (stalled) wait = std::min(wait, stallUntil - now);
     wait = std::max(wait, 0.0);
     timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<long>(wait)) * 1e9)};
-    // While stalled nothing is read: the host's bytes wait in the line.
-    pollfd p{master, static_cast<short>(stalled ? 0 : POLLIN), 0};
+    // While stalled the host's bytes wait in the line (the inbox): they are
+    // read, but not taken in.
+    pollfd p{master, POLLIN, 0};
     const int r = ppoll(&p, 1, &ts, &waitMask);
     if (r < 0) continue;  // a signal: the loop condition sees it
     if (r == 0 || !(p.revents & POLLIN)) {
@@ -396,15 +365,31 @@ int main(int argc, char** argv) {
     }
     const ssize_t n = read(master, buf, sizeof buf);
     if (n <= 0) continue;
-    inbox.insert(inbox.end(), buf, buf + n);
+    if (buf[0] != TIOCPKT_DATA) {
+      if (buf[0] & TIOCPKT_FLUSHWRITE) {
+        // The host withdrew what it had not sent: whatever is still on the
+        // line (not yet taken in by the drive) never arrives.
+        const double at = Now();
+        std::size_t dropped = inbox.size();
+        inbox.clear();
+        while (!arrived.empty() && arrived.back().first > at) {
+          dropped += arrived.back().second.size();
+          arrived.pop_back();
+        }
+        if (need > 0 && lastByteAt > at) {
+          dropped += frame.size();
+          frame.clear();
+          need = -1;
+        }
+        if (trace && dropped > 0) std::fprintf(stderr, "morvane-sim: the host withdrew %zu bytes\n", dropped);
+      }
+      continue;
+    }
+    inbox.insert(inbox.end(), buf + 1, buf + n);
     takeIn(Now());
   }
 
-  if (!link.empty()) {
-    char target[4096];
-    const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-    if (len > 0 && slavePath == std::string(target, static_cast<std::size_t>(len))) unlink(link.c_str());
-  }
+  link.Remove();
   close(slave);
   close(master);
   return 0;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "app/ui/main_work_support.h"
+#include "session/config_file.h"
 
 namespace mainwork {
 namespace {
@@ -100,6 +101,26 @@ TEST_F(ConfigTest, SavedConfigurationLoadsBackAndReopensThePort) {
   EXPECT_TRUE(form->SaveConfig());
   EXPECT_EQ(prompts.fileDialogs.size(), 2u);
   EXPECT_EQ(Lines(path)[14], "spl_file_dir: /images2");
+}
+
+// The port open now gives way to the file's: the drive that answers is the
+// one on the file's port, at the file's settings.
+TEST_F(ConfigTest, LoadWhileThePortIsOpenMovesToTheFilesPort) {
+  StartDrive(5, {"--serial", "5"});
+  mvtest::SimProcess six({"--com", "6", "--serial", "6"});
+  ASSERT_TRUE(six.Ok());
+  mv::AppConfig file;
+  file.com_port = 6;
+  file.baud_rate = PLKDVX::br57600;
+  std::string message;
+  ASSERT_TRUE(mv::WriteConfigFile(dir.File("six.ini"), file, message)) << message;
+  prompts.paths.push_back(dir.File("six.ini"));
+  form->LoadConfig1Click();
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
+  EXPECT_EQ(form->PanelText(0).toStdString(), "COM6: 57600 8 none 1");
+  form->GetDriveDataButton->click();
+  ASSERT_TRUE(Idle());
+  EXPECT_EQ(form->SerialNoLabeledEdit->text().toStdString(), "6");
 }
 
 TEST_F(ConfigTest, RefusedFilesChangeNothing) {

@@ -48,7 +48,7 @@ class ScriptedPrompts : public mv::Prompts {
 };
 
 // The main window's part: six records, the request tables on an engine.
-class FakeMain : public mv::MainRequestsView {
+class FakeMain {
  public:
   std::array<mv::MotorProfile, mv::kSlotCount> records;
   std::vector<int> slotWrites;                 // setProfileSlot calls
@@ -57,19 +57,23 @@ class FakeMain : public mv::MainRequestsView {
   std::vector<std::string> messages;
   std::string saveIniPath;  // where "Save INI" writes ("" = cancelled)
   linktest::Rig rig;
-  mv::MainRequests requests{rig.engine.Sender(), *this};
+  mv::MainRequests requests{rig.engine.Sender()};
   ScriptedPrompts prompts;
 
   FakeMain() {
     for (int i = 0; i < mv::kSlotCount; ++i) records[static_cast<std::size_t>(i)] = mv::MotorProfileDefaults(i);
+    requests.SetResultSink(mv::MainResultSink::Bind<&FakeMain::Ended>(this));
   }
-  void SetDriveName(const char*) override {}
-  void SetDriveVersion(const char*) override {}
-  void SetDriveSerialNo(const char*) override {}
-  void SetDriveHardwareId(const char*) override {}
-  void ShowMessage(const char* t) override { messages.emplace_back(t); }
-  const mv::MotorProfile& ProfileSlot(int i) const override { return records[static_cast<std::size_t>(i)]; }
-  void SetProfileSlot(int i, const mv::MotorProfile& p) override {
+  // As the main window renders a result: the slots it brought, its boxes.
+  void Ended(const mv::MainResult& r) {
+    for (int i = 0; i < mv::kSlotCount; ++i) {
+      if (r.slotOutcome[static_cast<std::size_t>(i)] == mv::SlotOutcome::Received)
+        SetProfileSlot(i, r.profiles[static_cast<std::size_t>(i)]);
+      char text[96];
+      if (mv::SlotMessage(r, i, text, sizeof text)) messages.emplace_back(text);
+    }
+  }
+  void SetProfileSlot(int i, const mv::MotorProfile& p) {
     slotWrites.push_back(i);
     if (i >= 0 && i < mv::kSlotCount) records[static_cast<std::size_t>(i)] = p;
   }
@@ -78,14 +82,14 @@ class FakeMain : public mv::MainRequestsView {
     mv::ui::ProfileCompareHooks h;
     h.Slot = [this](int i) -> const mv::MotorProfile& { return records[static_cast<std::size_t>(i)]; };
     h.SetProfileSlot = [this](int i, const mv::MotorProfile& p) { SetProfileSlot(i, p); };
-    h.SaveCont = [this](int i) { requests.SaveProfile(i); };
+    h.SaveCont = [this](int i) { requests.SaveProfile(i, records[static_cast<std::size_t>(i)]); };
     h.SaveINI = [this](int i, mv::PromptOwner raisedBy) {
       saveIniClicks.push_back(i);
       saveIniOwners.push_back(raisedBy);
       std::string message;
       if (!saveIniPath.empty()) mv::writeMotorProfileFile(saveIniPath, records[static_cast<std::size_t>(i)], message);
     };
-    h.ReadDrive = [this](int i) { return requests.GetProfileToScratch(i); };
+    h.ReadDrive = [this](int i) { return requests.GetProfileToScratch(i) == mv::RequestOutcome::Pending; };
     h.DriveResult = [this]() -> const mv::ScratchProfile& { return requests.Scratch(); };
     h.LinkBusy = [this] { return requests.LinkBusy(); };
     h.prompts = &prompts;

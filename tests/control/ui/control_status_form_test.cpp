@@ -33,25 +33,32 @@ struct FakeSender {
     const mv::RequestStep* steps;
     std::uint32_t count;
     Bytes firstFrame;
+    const mv::RequestCompletion* done;
   };
   std::vector<Sent> sent;
   bool busy = false;
   int refused = 0;
 
-  static bool Send(void* owner, const mv::RequestStep* steps, std::uint32_t count) {
+  static mv::RequestOutcome Send(void* owner, const mv::RequestStep* steps, std::uint32_t count, mv::RequestPriority,
+                                 const mv::RequestCompletion* done) {
     auto* self = static_cast<FakeSender*>(owner);
     if (self->busy) {
       ++self->refused;
-      return false;
+      return mv::RequestOutcome::RefusedBusy;
     }
     std::uint8_t buf[mv::kFrameBufferSize];
     const std::uint32_t n = mv::EncodeFrame(steps[0], buf);
-    self->sent.push_back({steps, count, Bytes(buf, buf + n)});
-    return true;
+    self->sent.push_back({steps, count, Bytes(buf, buf + n), done});
+    return mv::RequestOutcome::Pending;
   }
   static bool IsBusy(const void* owner) { return static_cast<const FakeSender*>(owner)->busy; }
   mv::RequestSender Sender() { return mv::RequestSender{&Send, this, &IsBusy}; }
   Bytes LastFrame() const { return sent.empty() ? Bytes{} : sent.back().firstFrame; }
+  // The last request ends as the engine would end it.
+  void End(mv::RequestOutcome outcome, std::uint32_t step) {
+    const Sent& s = sent.back();
+    if (s.done != nullptr) (*s.done)(mv::RequestEnd{outcome, step, s.count, true});
+  }
 };
 
 class ControlStatusFormTest : public ::testing::Test {
@@ -91,6 +98,8 @@ class ControlStatusFormTest : public ::testing::Test {
     mv::Response r{code, payload.data(), static_cast<std::uint32_t>(payload.size())};
     step.handler(step, r);
   }
+  // The last request has had its answers: it ends, and the window shows them.
+  void Complete() { fake.End(mv::RequestOutcome::Completed, fake.sent.back().count); }
 
   FakeSender fake;
   mv::ControlStatusRequests requests;  // the tables the drive session would hand over
@@ -224,6 +233,7 @@ TEST_F(ControlStatusFormTest, StatusAnswersFillFieldsAndLamps) {
   Answer(6, {0xFF, 0xFF});
   Answer(7, {0, 0});
   Answer(8, {0xE8, 0x03});  // 100.0 V
+  Complete();
   EXPECT_EQ(Field("PhaseCurrentLabeledEdit"), QStringLiteral("12.3"));
   EXPECT_EQ(Field("MotorSpeedLabeledEdit"), QStringLiteral("6000"));
   EXPECT_EQ(Field("PhasePowerLabeledEdit"), QStringLiteral("4660"));
@@ -247,6 +257,7 @@ TEST_F(ControlStatusFormTest, StatusAnswersFillFieldsAndLamps) {
   Child<QPushButton>("GetStatusButton")->click();
   Answer(3, {0x60, 0x00});  // At Speed, Stopped
   Answer(5, {0x00, 0x00});
+  Complete();
   EXPECT_EQ(Lamp("StatusStartStopShape"), kWhite);
   EXPECT_EQ(Lamp("StatusOverloadShape"), kWhite);
   EXPECT_EQ(Lamp("StatusAtSpeedShape"), kGreen);
@@ -254,13 +265,16 @@ TEST_F(ControlStatusFormTest, StatusAnswersFillFieldsAndLamps) {
   EXPECT_EQ(Lamp("IntStatusOverloadShape"), kWhite);
 
   // A short answer is shown as what came and never read past.
+  Child<QPushButton>("GetStatusButton")->click();
   Answer(4, {0x2A}, 0x00);
+  Complete();
   EXPECT_EQ(Field("ControllerTempLabeledEdit"), QStringLiteral("0x2A"));
 }
 
 TEST_F(ControlStatusFormTest, LampColoursHoldWhileTheirGroupIsDisabled) {
   Child<QPushButton>("GetStatusButton")->click();
   Answer(3, {0x06, 0x20});
+  Complete();
   auto* lamp = Child<mv::ui::RoundLamp>("StatusOverloadShape");
   ASSERT_FALSE(lamp->isEnabled());
   QImage img(lamp->size(), QImage::Format_ARGB32);

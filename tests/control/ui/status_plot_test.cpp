@@ -42,10 +42,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct FakeSender {
   std::vector<std::pair<const mv::RequestStep*, std::uint32_t>> sent;
+  std::vector<const mv::RequestCompletion*> done;
   std::int64_t roundTripNs = -1;
-  static bool Send(void* o, const mv::RequestStep* steps, std::uint32_t count) {
+  static mv::RequestOutcome Send(void* o, const mv::RequestStep* steps, std::uint32_t count, mv::RequestPriority,
+                                 const mv::RequestCompletion* done) {
     static_cast<FakeSender*>(o)->sent.emplace_back(steps, count);
-    return true;
+    static_cast<FakeSender*>(o)->done.push_back(done);
+    return mv::RequestOutcome::Pending;
   }
   static bool Busy(const void*) { return false; }
   static std::int64_t RoundTrip(const void* o) { return static_cast<const FakeSender*>(o)->roundTripNs; }
@@ -85,6 +88,10 @@ class ControlAdditionsTest : public ::testing::Test {
       const Bytes payload{static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)};
       table[i].handler(table[i], mv::Response{0x07, payload.data(), 2});
     }
+    // All nine answered: completed; fewer: the next one never came.
+    const mv::RequestEnd end{steps == 9 ? mv::RequestOutcome::Completed : mv::RequestOutcome::Timeout,
+                             steps == 9 ? 9 : steps + 1, 9, true};
+    if (fake.done.back() != nullptr) (*fake.done.back())(end);
   }
 
   FakeSender fake;
