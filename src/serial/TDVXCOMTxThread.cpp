@@ -102,10 +102,12 @@ void TDVXCOMTxThread::EndTransmission() {
 }
 
 // Once this has said yes, no byte of the frame is handed to the driver any
-// more and its buffer is never read again: a worker that has taken the frame
-// but not begun to write it drops it when it looks (under the lock); one that
-// is writing is woken and waited for (a write hands the driver what it takes
-// at once, so this is short); then what the driver still holds is thrown away.
+// more and its buffer is never read again. A frame whose write has not begun
+// is dropped here (the worker begins a write only under the lock, and only
+// of a frame still waiting); a write under way is woken and waited for (a
+// write hands the driver what it takes at once, so this is short); then what
+// the driver still holds is thrown away. Either way the transmitter is free
+// when this returns, unless its worker has ended after a failed write.
 bool TDVXCOMTxThread::TxAbort() {
   {
     std::unique_lock<std::mutex> lock(mu_);
@@ -118,8 +120,11 @@ bool TDVXCOMTxThread::TxAbort() {
     if (writing_) {
       platform_.SetEvent(waitEvent_);
       writeEndedCv_.wait(lock, [&] { return !writing_; });
+    } else if (!outOfService_) {
+      EndTransmissionLocked();
     }
   }
+  freeCv_.notify_all();
   if (const mv::PlatformResult r = platform_.PurgeComm(device_, mv::kPurgeTxAbort); !r)
     ReportNow(rtError, "TxAbort", "PurgeComm", __FILE__, __LINE__, r.err);
   return true;
@@ -135,34 +140,26 @@ void TDVXCOMTxThread::Execute() {
     }
     platform_.ResetEvent(txRequestEvent_);
     if (Terminated()) return;
-    const std::uint8_t* data;
-    std::uint32_t length;
     std::function<void()> frameTaken;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (!txBusy_) continue;
-      data = data_;
-      length = length_;
       frameTaken = frameTaken_;
     }
     if (frameTaken) frameTaken();
-    bool dropped = false;
+    const std::uint8_t* data;
+    std::uint32_t length;
     {
       // The moment the write begins, decided under the lock that TxAbort and
-      // the destructor take: a frame abandoned before it is dropped whole.
+      // the destructor take: the frame still waiting then is the one written
+      // (an aborted one is gone, a newer one may have come meanwhile).
       std::lock_guard<std::mutex> lock(mu_);
       if (Terminated()) return;
-      dropped = txAborting_;
-      if (dropped) {
-        EndTransmissionLocked();
-      } else {
-        platform_.ResetEvent(waitEvent_);  // a wake-up meant for an earlier frame
-        writing_ = true;
-      }
-    }
-    if (dropped) {
-      freeCv_.notify_all();
-      continue;
+      if (!txBusy_) continue;
+      data = data_;
+      length = length_;
+      platform_.ResetEvent(waitEvent_);  // a wake-up meant for an earlier frame
+      writing_ = true;
     }
     std::uint32_t written = 0;
     const mv::PlatformResult r = platform_.WriteFile(device_, waitEvent_, data, length, written);
@@ -181,6 +178,10 @@ void TDVXCOMTxThread::Execute() {
     }
     if (!r) {
       // The thread ends; TxBusy stays set until the port is reopened.
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        outOfService_ = true;
+      }
       SyncReport(rtError, "Execute", "WriteFile", __FILE__, __LINE__, r.err, rcTxFailed);
       return;
     }

@@ -48,7 +48,8 @@ class TDVXCOMTxThread : public TDVXCOMThread {
   std::condition_variable writeEndedCv_;
   bool txBusy_ = false;
   bool txAborting_ = false;
-  bool writing_ = false;  // the worker is inside WriteFile with the frame
+  bool writing_ = false;       // the worker is inside WriteFile with the frame
+  bool outOfService_ = false;  // the worker ended after a failed write
   const std::uint8_t* data_ = nullptr;
   std::uint32_t length_ = 0;
   std::uint32_t bytesWritten_ = 0;

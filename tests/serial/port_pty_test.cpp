@@ -218,14 +218,13 @@ TEST_F(PtyPort, AbortBetweenTakingAFrameAndWritingItSendsNothing) {
       ASSERT_TRUE(cv.wait_for(lock, 5s, [&] { return taken; }));
     }
     EXPECT_TRUE(port->TxAbort());
+    EXPECT_FALSE(port->TxInProgress());  // free at once for the next frame
     frame.reset();
     {
       std::lock_guard<std::mutex> lock(mu);
       resume = true;
       cv.notify_all();
     }
-    for (int i = 0; i < 5000 && port->TxInProgress(); ++i) loop.RunFor(1ms);  // nothing is handed over
-    ASSERT_FALSE(port->TxInProgress());
     loop.RunFor(20ms);
     EXPECT_EQ(lineCarried(), 0u);
     EXPECT_TRUE(txLens.empty());

@@ -99,7 +99,9 @@ TEST_F(PortUnplug, CloseAndReopenOnceTheAdapterIsBack) {
   Unplug();
   ASSERT_TRUE(port.TxData(frame, 3));
   ASSERT_TRUE(loop.RunUntil([&] { return reports.size() >= 3; }, 5s));
-  // The dead transmitter keeps refusing until the port is reopened.
+  // The dead transmitter keeps refusing until the port is reopened, also
+  // after an abort.
+  EXPECT_TRUE(port.TxAbort());
   reports.clear();
   EXPECT_FALSE(port.TxData(frame, 3));
   ASSERT_EQ(reports.size(), 2u);
