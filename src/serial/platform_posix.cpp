@@ -268,6 +268,9 @@ Got ReadMore(PlatformDevice* d, EventHandle wake, int& err) {
     d->heldPos = 0;
   }
   for (;;) {
+    // Bytes held when the input was purged are gone; the ones about to be
+    // read are not (the purge may have come while this waited for them).
+    if (d->dropHeld.exchange(false)) d->heldLen = 0;
     if (!d->drained) {
       const std::size_t room = sizeof d->held - d->heldLen;
       const ssize_t n = ::read(d->fd, d->held + d->heldLen, room);
@@ -528,7 +531,7 @@ class PosixPlatform final : public SerialPlatform {
     count = 0;
     if (!buffer || size == 0) return PlatformResult::Fail(EINVAL);
     for (;;) {
-      if (d->dropHeld.exchange(false)) d->heldPos = d->heldLen = 0;
+      if (d->dropHeld.exchange(false)) d->heldPos = d->heldLen = 0;  // purged since the last read
       TakeHeld(d, buffer, size, count);
       if (count > 0) return PlatformResult::Ok();
       int err = 0;

@@ -184,6 +184,29 @@ TEST_F(PtyPort, TransmitLongBufferAbortAndNextBuffer) {
   EXPECT_TRUE(port->Close());
 }
 
+// PurgeInput throws away what had arrived and was not delivered yet, also
+// what the receive worker already holds for the GUI thread; what arrives
+// after it is delivered, also when the purge came while the port waited.
+TEST_F(PtyPort, PurgeInputThrowsAwayWhatHadArrivedAndKeepsWhatComesAfter) {
+  std::vector<std::uint8_t> got;
+  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  ASSERT_TRUE(port->Open());
+  // Arrived while the program was busy elsewhere: part of it waits in the
+  // hand-off, the rest in the driver.
+  const std::vector<std::uint8_t> stale(1000, 0x11);
+  ASSERT_EQ(::write(master, stale.data(), stale.size()), 1000);
+  for (int i = 0; i < 5000 && !loop.Queue().HasPending(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(port->PurgeInput());
+  loop.RunFor(50ms);
+  EXPECT_TRUE(got.empty()) << got.size() << " stale bytes delivered";
+  ASSERT_TRUE(port->PurgeInput());  // the receive worker waits for input now
+  const std::uint8_t fresh[] = {1, 2, 3};
+  ASSERT_EQ(::write(master, fresh, 3), 3);
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 3; }, 2s));
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_TRUE(port->Close());
+}
+
 // TxAbort while the transmit worker holds a frame it has not begun to write:
 // once TxAbort has said yes, nothing of the frame leaves and the caller's
 // buffer is never read again (freed at once here; the AddressSanitizer build
