@@ -38,6 +38,11 @@ void GuiCallQueue::SetWakeHook(std::function<void()> hook) {
 }
 
 void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
+  Post(rec, fn, ctx);
+  Await(rec);
+}
+
+void GuiCallQueue::Post(PendingCall& rec, void (*fn)(void*), void* ctx) {
   std::unique_lock<std::mutex> lock(mu_);
   if (gui_ == std::this_thread::get_id()) {
     lock.unlock();
@@ -62,8 +67,11 @@ void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
     std::function<void()>* hook = &wakeHook_;
     lock.unlock();
     (*hook)();
-    lock.lock();
   }
+}
+
+void GuiCallQueue::Await(PendingCall& rec) {
+  std::unique_lock<std::mutex> lock(mu_);
   rec.cv.wait(lock, [&] { return rec.done || rec.released; });
 }
 
