@@ -62,8 +62,7 @@ const char* RequestName(ControlRequestKind kind) {
 
 std::string FailureLine(const char* request, const RequestEnd& end) {
   std::string line = request;
-  if (IsRefusal(end.outcome) || end.step == 0)
-    return line + ": request refused: " + RequestOutcomeText(end.outcome);
+  if (IsRefusal(end.outcome) || end.step == 0) return line + ": request refused: " + RequestOutcomeText(end.outcome);
   return line + ": request abandoned at step " + std::to_string(end.step) + ": " + RequestOutcomeText(end.outcome);
 }
 
@@ -181,10 +180,13 @@ void DriveClient::Run(const PortChoice& choice) {
   cv_.notify_all();
   // The jobs handed over are taken at the loop's top level, never inside a
   // hand-off the port serves while it closes.
-  while (!quit_) session.Loop().RunUntil([this] {
-      Pump();
-      return quit_.load();
-    }, std::chrono::hours(1));
+  while (!quit_)
+    session.Loop().RunUntil(
+        [this] {
+          Pump();
+          return quit_.load();
+        },
+        std::chrono::hours(1));
   s.Port().Close();
   s.ClearSinks();
   session.OnErrorLine = nullptr;
@@ -576,9 +578,7 @@ ControlResult DriveClient::RunControl(ControlRequestKind kind, std::uint32_t rpm
 
 MainResult DriveClient::Info() { return RunMain(MainRequestKind::DriveInfo, -1, nullptr); }
 MainResult DriveClient::GetProfile(int slotIndex) { return RunMain(MainRequestKind::GetProfile, slotIndex, nullptr); }
-MainResult DriveClient::ReadProfile(int slotIndex) {
-  return RunMain(MainRequestKind::ReadProfile, slotIndex, nullptr);
-}
+MainResult DriveClient::ReadProfile(int slotIndex) { return RunMain(MainRequestKind::ReadProfile, slotIndex, nullptr); }
 MainResult DriveClient::SaveProfile(int slotIndex, const MotorProfile& profile) {
   return RunMain(MainRequestKind::SaveProfile, slotIndex, &profile);
 }
@@ -605,8 +605,7 @@ DriveClient::Poll::~Poll() {
   client_.OnLoop([this] { timer_.reset(); });
 }
 
-std::unique_ptr<DriveClient::Poll> DriveClient::StartPolling(std::int32_t periodMs,
-                                                             std::optional<std::int64_t> count) {
+std::unique_ptr<DriveClient::Poll> DriveClient::StartPolling(std::int32_t periodMs, std::optional<std::int64_t> count) {
   std::unique_ptr<Poll> p(new Poll(*this, periodMs, count));
   Poll* raw = p.get();
   OnLoop([this, raw] {
