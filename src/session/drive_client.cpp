@@ -125,8 +125,9 @@ struct DriveClient::Job {
 
   bool done = false;  // under mu_
   // Client's thread only:
-  bool giveUp = false;   // the caller gave it up
-  bool queued = false;   // in the queue
+  bool giveUp = false;    // the caller gave it up
+  bool finished = false;  // Finish ran: the caller may be gone any moment
+  bool queued = false;    // in the queue
   bool inInbox = false;  // handed over, not yet taken
   Job* next = nullptr;   // the queue, or the Stop's waiters
   Job* inbox = nullptr;
@@ -243,6 +244,9 @@ void DriveClient::GiveUp(Job& job) {
   // Handed over again, now to be given up; the job is finished (and off
   // every list of the loop) before the caller's frame goes.
   session_->Loop().Queue().Invoke(job.rec, [this, &job] {
+    // Finished meanwhile: its caller returns at once and the job goes with
+    // it, so it must not be linked anywhere again.
+    if (job.finished) return;
     job.giveUp = true;
     if (!job.inInbox) {
       job.inbox = inbox_;
@@ -257,6 +261,7 @@ void DriveClient::GiveUp(Job& job) {
 // ---- the client's thread ----------------------------------------------------
 
 void DriveClient::Finish(Job& job) {
+  job.finished = true;
   {
     const std::lock_guard<std::mutex> lock(mu_);
     job.done = true;
@@ -345,7 +350,7 @@ void DriveClient::Enqueue(Job& job) {
 }
 
 void DriveClient::Abandon(Job& job) {
-  if (job.done) return;
+  if (job.finished) return;
   DriveSession& s = session_->Session();
   if (job.queued) {
     Job* before = nullptr;

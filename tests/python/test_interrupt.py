@@ -56,8 +56,8 @@ RUNNING = ("import morvane, signal, sys, threading, time\n"
 ])
 def test_stop_in_finally_stops_the_motor_wherever_ctrl_c_lands(start_sim, work, delay):
     sim = start_sim()
-    script = RUNNING.format(path=sim.path) + ("print('running', flush=True)\n"
-                                              "try:\n"
+    script = RUNNING.format(path=sim.path) + ("try:\n"
+                                              "    print('running', flush=True)\n"
                                               f"    {work}\n"
                                               "finally:\n"
                                               "    drive.stop()\n")

@@ -37,7 +37,8 @@ TEST(DriveClient, ThreadsTakeTurnsAndStopJumpsTheQueue) {
   mv::MainResult all{};
   mv::ControlResult status{};
   std::thread first([&] { all = client.GetAll(); });
-  std::this_thread::sleep_for(150ms);
+  // Its first frame has reached the drive: the get-all is in flight.
+  for (int i = 0; i < 500 && !mvtest::Contains(sim.Trace(), "rx 35 00\n"); ++i) std::this_thread::sleep_for(10ms);
   std::thread second([&] { status = client.Status(); });  // waits its turn, never refused as busy
   std::this_thread::sleep_for(50ms);
   EXPECT_TRUE(client.Stop().Ok());  // sent after the step in flight: the get-all ends there
