@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "session/trace_file.h"
+
 namespace mv {
 
 namespace {
@@ -62,8 +64,7 @@ const char* RequestName(ControlRequestKind kind) {
 
 std::string FailureLine(const char* request, const RequestEnd& end) {
   std::string line = request;
-  if (IsRefusal(end.outcome) || end.step == 0)
-    return line + ": request refused: " + RequestOutcomeText(end.outcome);
+  if (IsRefusal(end.outcome) || end.step == 0) return line + ": request refused: " + RequestOutcomeText(end.outcome);
   return line + ": request abandoned at step " + std::to_string(end.step) + ": " + RequestOutcomeText(end.outcome);
 }
 
@@ -181,10 +182,13 @@ void DriveClient::Run(const PortChoice& choice) {
   cv_.notify_all();
   // The jobs handed over are taken at the loop's top level, never inside a
   // hand-off the port serves while it closes.
-  while (!quit_) session.Loop().RunUntil([this] {
-      Pump();
-      return quit_.load();
-    }, std::chrono::hours(1));
+  while (!quit_)
+    session.Loop().RunUntil(
+        [this] {
+          Pump();
+          return quit_.load();
+        },
+        std::chrono::hours(1));
   s.Port().Close();
   s.ClearSinks();
   session.OnErrorLine = nullptr;
@@ -546,6 +550,24 @@ LinkCounters DriveClient::Counters() {
   return c;
 }
 
+DriveClient::TraceCopy DriveClient::Trace() {
+  TraceCopy copy;
+  OnLoop([this, &copy] {
+    const LinkRecorder& recorder = session_->Session().Recorder();
+    const TraceRing& ring = recorder.Ring();
+    copy.events.reserve(ring.Size());
+    for (std::uint64_t seq = ring.First(); seq < ring.End(); ++seq) copy.events.push_back(ring.At(seq));
+    copy.wallOffsetUs = recorder.WallTimeUs(0);
+  });
+  return copy;
+}
+
+std::string DriveClient::TraceText() {
+  std::string text;
+  OnLoop([this, &text] { text = TraceFileText(session_->Session().Recorder()); });
+  return text;
+}
+
 void DriveClient::ResetCounters() {
   OnLoop([this] { session_->Session().Engine().ResetCounters(); });
 }
@@ -576,9 +598,7 @@ ControlResult DriveClient::RunControl(ControlRequestKind kind, std::uint32_t rpm
 
 MainResult DriveClient::Info() { return RunMain(MainRequestKind::DriveInfo, -1, nullptr); }
 MainResult DriveClient::GetProfile(int slotIndex) { return RunMain(MainRequestKind::GetProfile, slotIndex, nullptr); }
-MainResult DriveClient::ReadProfile(int slotIndex) {
-  return RunMain(MainRequestKind::ReadProfile, slotIndex, nullptr);
-}
+MainResult DriveClient::ReadProfile(int slotIndex) { return RunMain(MainRequestKind::ReadProfile, slotIndex, nullptr); }
 MainResult DriveClient::SaveProfile(int slotIndex, const MotorProfile& profile) {
   return RunMain(MainRequestKind::SaveProfile, slotIndex, &profile);
 }
@@ -605,8 +625,7 @@ DriveClient::Poll::~Poll() {
   client_.OnLoop([this] { timer_.reset(); });
 }
 
-std::unique_ptr<DriveClient::Poll> DriveClient::StartPolling(std::int32_t periodMs,
-                                                             std::optional<std::int64_t> count) {
+std::unique_ptr<DriveClient::Poll> DriveClient::StartPolling(std::int32_t periodMs, std::optional<std::int64_t> count) {
   std::unique_ptr<Poll> p(new Poll(*this, periodMs, count));
   Poll* raw = p.get();
   OnLoop([this, raw] {
