@@ -75,7 +75,7 @@ RequestOutcome ControlStatusRequests::Send(Record& record, ControlRequestKind ki
   if (record.active) {
     // The same record is in flight (a second click while a command runs):
     // the engine refuses and counts it; the running one keeps its result.
-    fresh.end.outcome = sender_.Start(steps, count);
+    fresh.end.outcome = sender_.Busy() ? sender_.Start(steps, count) : RequestOutcome::RefusedBusy;
     Deliver(fresh);
     return fresh.end.outcome;
   }

@@ -196,6 +196,11 @@ bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::strin
   return readMotorProfileFile(path, out, message, line);
 }
 
+std::string RefusedProfileFileMessage(const std::string& message, const std::string& path) {
+  if (path.empty() || message.find(path) != std::string::npos) return message;
+  return message + "\n\nRefused file: " + path;
+}
+
 std::vector<std::string> MotorProfileFileLines(const MotorProfile& p) {
   std::vector<std::string> lines(static_cast<std::size_t>(kProfileFileLines));
   auto set = [&lines](int number, std::string text) { lines[static_cast<std::size_t>(number - 1)] = std::move(text); };

@@ -25,6 +25,10 @@ bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::strin
 // lines) and on success.
 bool readMotorProfileFile(const std::string& path, MotorProfile& out, std::string& message, int& line);
 
+// The reader's message as a window shows it: the check's own text, then the
+// file that was refused (unless the text names it already).
+std::string RefusedProfileFileMessage(const std::string& message, const std::string& path);
+
 // The same checks on lines already in memory.
 bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message);
 bool ParseMotorProfileLines(const std::vector<std::string>& lines, MotorProfile& out, std::string& message, int& line);

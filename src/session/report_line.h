@@ -14,6 +14,10 @@ namespace mv {
 std::string ReportLine(const std::string& portStr, int reportType, const std::string& srcFunc, const std::string& desc,
                        const std::string& srcFile, int srcLine, int apiErr);
 
+// What the system calls an error code, for a report line's end: ": " and
+// the reason in words ("(2)" becomes ": no such file or directory"); "" for 0.
+std::string SystemReason(int apiErr);
+
 // The file-name part of a path: everything after the last '/' or '\'.
 std::string FileNamePart(const std::string& path);
 

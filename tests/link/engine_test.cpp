@@ -410,3 +410,70 @@ TEST(RequestEngine, RefusedFrameTakesNoAnswerAndEndsInTheTimeout) {
   ASSERT_EQ(rec.calls.size(), 2u);
   EXPECT_EQ(rec.calls[1].payload, (std::vector<std::uint8_t>{7, 8}));
 }
+
+// Stop jumps the queue: accepted while a poll runs, sent as soon as the step
+// in flight has ended (by its answer or its timeout); the poll ends there.
+TEST(RequestEngine, JumpQueueWaitsForTheStepInFlightAndEndsTheRunningRequest) {
+  for (const bool answered : {true, false}) {
+    SCOPED_TRACE(answered ? "step answered" : "step timed out");
+    Rig rig;
+    Recorder rec;
+    RequestStep poll[3] = {
+        {0x74, nullptr, 0, rec.Handler()}, {0x42, nullptr, 0, rec.Handler()}, {0x70, nullptr, 0, rec.Handler()}};
+    const RequestStep stop{0x25, nullptr, 0, {}};
+    ASSERT_TRUE(rig.engine.SendRequest(poll, 3));
+    EXPECT_EQ(rig.engine.Start(&stop, 1, mv::RequestPriority::JumpQueue), RequestOutcome::Pending);
+    EXPECT_EQ(rig.port.frames.size(), 1u);  // nothing sent over the step in flight
+    EXPECT_EQ(rig.engine.Start(&stop, 1, mv::RequestPriority::JumpQueue), RequestOutcome::RefusedBusy);
+    if (answered) {
+      rig.Answer(0x07, {1, 0});
+    } else {
+      rig.timer.Expire();
+      rig.timer.Expire();  // the line falls quiet
+    }
+    ASSERT_EQ(rig.port.frames.size(), 2u);
+    EXPECT_EQ(rig.port.frames[1], std::vector<std::uint8_t>{0x25});
+    EXPECT_EQ(rig.bar.ended[0], answered ? RequestOutcome::Preempted : RequestOutcome::Timeout);
+    EXPECT_EQ(rig.bar.ends[0].step, 1u);
+    rig.Answer(0x07, {0, 0});
+    if (!answered) rig.timer.Expire();  // proven its own
+    EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Completed);
+    EXPECT_EQ(rec.calls.size(), answered ? 1u : 0u);
+  }
+}
+
+// After a failure a request proves its answers are its own: one answer more
+// than it asked for means every answer was a request late.
+TEST(RequestEngine, AnswerBeyondTheLastStepMarksTheRequestShifted) {
+  Rig rig;
+  RequestStep two[2] = {{0x74, nullptr, 0, {}}, {0x42, nullptr, 0, {}}};
+  ASSERT_TRUE(rig.engine.SendRequest(two, 2));
+  rig.timer.Expire();  // no answer: the line is suspect
+  ASSERT_TRUE(rig.engine.SendRequest(two, 2));
+  rig.timer.Expire();  // quiet: the first frame goes
+  rig.Answer(0x07, {1, 0});
+  rig.Answer(0x07, {2, 0});
+  EXPECT_TRUE(rig.engine.Busy());  // proving
+  rig.Answer(0x07, {3, 0});        // the late last answer
+  EXPECT_FALSE(rig.engine.Busy());
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Shifted);
+  EXPECT_FALSE(rig.bar.ends.back().trusted);
+  EXPECT_TRUE(rig.engine.LineSuspect());
+}
+
+// The caller gives a request up: it ends once the step in flight has ended,
+// nothing more is sent, and the next request goes at once.
+TEST(RequestEngine, AbandonEndsAfterTheStepInFlight) {
+  Rig rig;
+  const mv::RequestCompletion done{};
+  RequestStep two[2] = {{0x74, nullptr, 0, {}}, {0x42, nullptr, 0, {}}};
+  ASSERT_EQ(rig.engine.Start(two, 2, mv::RequestPriority::Normal, &done), RequestOutcome::Pending);
+  rig.engine.Abandon(&done);
+  EXPECT_TRUE(rig.engine.Busy());
+  rig.Answer(0x07, {1, 0});
+  EXPECT_FALSE(rig.engine.Busy());
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Abandoned);
+  EXPECT_EQ(rig.port.frames.size(), 1u);
+  ASSERT_TRUE(rig.engine.SendRequest(two, 1));
+  EXPECT_EQ(rig.port.frames.size(), 2u);
+}

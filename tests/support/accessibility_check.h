@@ -22,6 +22,7 @@
 #include <QTextEdit>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 namespace mvtest {
 
@@ -104,5 +105,36 @@ inline std::string AccessibilityFaults(QWidget* window) {
   }
   return faults;
 }
+
+// What a screen reader is told to say at once (alerts), as the texts of the
+// objects that raised them, while the recorder lives.
+class AlertRecorder {
+ public:
+  AlertRecorder() {
+    Self() = this;
+    previous_ = QAccessible::installUpdateHandler(&Handle);
+    QAccessible::setActive(true);
+  }
+  ~AlertRecorder() {
+    QAccessible::installUpdateHandler(previous_);
+    Self() = nullptr;
+  }
+  AlertRecorder(const AlertRecorder&) = delete;
+  AlertRecorder& operator=(const AlertRecorder&) = delete;
+  std::vector<QString> texts;
+
+ private:
+  static AlertRecorder*& Self() {
+    static AlertRecorder* self = nullptr;
+    return self;
+  }
+  static void Handle(QAccessibleEvent* e) {
+    AlertRecorder* self = Self();
+    if (self != nullptr && e->type() == QAccessible::Alert)
+      if (QAccessibleInterface* i = e->accessibleInterface()) self->texts.push_back(i->text(QAccessible::Name));
+    if (self != nullptr && self->previous_ != nullptr) self->previous_(e);
+  }
+  QAccessible::UpdateHandler previous_ = nullptr;
+};
 
 }  // namespace mvtest

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +46,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText) {
+RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText, int signal, int afterMs) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) || pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
@@ -72,8 +74,20 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
   char buf[4096];
+  const auto signalAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(afterMs);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    int wait = -1;
+    if (signal != 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        kill(pid, signal);
+        signal = 0;
+      } else {
+        wait = static_cast<int>(left.count());
+      }
+    }
+    if (poll(fds, 2, wait) < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t n = read(fds[i].fd, buf, sizeof buf);

@@ -30,8 +30,17 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-// Runs a program (no shell) and collects its output.
-RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText = "");
+// Runs a program (no shell) and collects its output; with `signal`, sends it
+// that signal once `afterMs` have passed (a user's Ctrl-C).
+RunResult Run(const std::vector<std::string>& argv, const std::string& stdinText = "", int signal = 0, int afterMs = 0);
+
+// Whether `part` is in `text`, and how often.
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+  return n;
+}
 
 inline std::string CliPath() { return MV_CLI_PATH; }
 inline std::string SimPath() { return MV_SIM_PATH; }

@@ -1,6 +1,7 @@
 // morvane-cli drive against a simulated drive that keeps a real line's pace
 // or stops reading for a while, and against devices that cannot be had.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -19,13 +20,8 @@ using mvtest::TempDir;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-  return n;
-}
+using mvtest::Contains;
+using mvtest::Count;
 
 RunResult Drive(const std::string& device, const std::vector<std::string>& args) {
   std::vector<std::string> argv{mvtest::CliPath(), "drive", "--device", device, "--counters"};
@@ -97,4 +93,34 @@ TEST(CliDriveLine, BusyOrMissingDeviceIsSaidInWords) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "There is no device at " + dir.File("ttyUSB9"))) << r.err;
   EXPECT_FALSE(Contains(r.err, "CreateFile")) << r.err;
+}
+
+// After a stalled drive's request failed, no later poll may take an answer
+// that was another request's: every poll shown holds the drive's own values
+// (a stopped drive on 48 V), none of them one field late.
+TEST(CliDriveLine, PollsAfterAStallShowOnlyTheirOwnAnswers) {
+  mvtest::TracedSim sim({"--stall", "400@5"});
+  ASSERT_TRUE(sim.Ok());
+  const RunResult r = Drive(sim.Path(), {"status", "--every", "200", "--count", "6"});
+  EXPECT_EQ(r.exitCode, 1);  // the stalled polls are said
+  EXPECT_TRUE(Contains(r.err, "of 6 polls abandoned, first: no answer from the drive (timeout)")) << r.err;
+  const int shown = Count(r.out, "Bus Voltage (V): ");
+  EXPECT_GE(shown, 3) << r.out;
+  EXPECT_EQ(Count(r.out, "Bus Voltage (V): 48.0\n"), shown) << r.out;
+  EXPECT_EQ(Count(r.out, "Phase Current (A): 0.0\n"), shown) << r.out;
+  EXPECT_EQ(Count(r.out, "Status: 0044\n"), shown) << r.out;
+}
+
+// Ctrl-C while the tool polls ends it cleanly: the step in flight ends, the
+// port is closed, a word on stderr and exit code 130.
+TEST(CliDriveLine, CtrlCEndsAPollCleanly) {
+  mvtest::TracedSim sim;
+  ASSERT_TRUE(sim.Ok());
+  const RunResult r =
+      mvtest::Run({mvtest::CliPath(), "drive", "--device", sim.Path(), "status", "--every", "200", "--count", "1000"},
+                  "", SIGINT, 700);
+  EXPECT_EQ(r.exitCode, 130);
+  EXPECT_TRUE(Contains(r.err, "morvane-cli: status: interrupted; the port is closed\n")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Bus Voltage (V): 48.0\n")) << r.out;
+  EXPECT_FALSE(Contains(sim.Trace(), "dropped partial frame")) << sim.Trace();
 }

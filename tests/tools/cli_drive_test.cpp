@@ -35,13 +35,8 @@ class Sim : public mvtest::TracedSim {
   }
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-  return n;
-}
+using mvtest::Contains;
+using mvtest::Count;
 
 mv::MotorProfile Custom(int slot, const char* name, std::uint16_t maxSpeed) {
   mv::MotorProfile p = mv::MotorProfileDefaults(slot);
@@ -119,6 +114,11 @@ TEST(CliDrive, RefusedSavesAndBadChecksumsAreReportedAndWriteNothingWrong) {
   RunResult r = sim.Drive({"save-profile", "3", dir.File("p.ini")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "ERROR: Motor profile 3 not changed\n")) << r.err;
+  // Every save of a batch the drive refused is said, none passed as done.
+  r = sim.Drive({"save-all", dir.File("p.ini"), dir.File("p.ini"), dir.File("p.ini"), dir.File("p.ini"),
+                 dir.File("p.ini"), dir.File("p.ini")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(Count(r.err, " not changed\n"), 6) << r.err;
 
   // First get: fine. Second get: a corrupted block.
   r = sim.Drive({"get-profile", "4", dir.File("first.ini")});
@@ -137,6 +137,7 @@ TEST(CliDrive, GetAllWritesTheGoodProfilesBeforeReportingABadOne) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, "Motor profile 4: Invalid Checksum")) << r.err;
   EXPECT_TRUE(Contains(r.err, "Tx=6 Rx=6 TO=0 Errs=0"));
+  EXPECT_TRUE(Contains(r.err, "get-all: not written: " + dir.File("P04.ini") + "\n")) << r.err;
   for (int i = 1; i <= 6; ++i) EXPECT_EQ(mvtest::FileExists(dir.File("P0" + std::to_string(i) + ".ini")), i != 4) << i;
 }
 

@@ -18,7 +18,7 @@ using mvtest::RunResult;
 using mvtest::TempDir;
 using mvtest::TracedSim;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using mvtest::Contains;
 
 RunResult Diff(std::vector<std::string> args) {
   args.insert(args.begin(), {CliPath(), "profile", "diff"});

@@ -6,6 +6,7 @@
 // come back from a minimise with the user's choices and place.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,12 +24,16 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/log_window.h"
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
 #include "control/ui/status_plot.h"
+#include "core/ui/window_place.h"
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
+#include "support/every_window.h"
 #include "support/hex_gen.h"
+#include "support/qt_find.h"
 #include "support/qt_wait.h"
 #include "support/test_support.h"
 
@@ -65,6 +70,18 @@ int StackIndex(const QWidget* w) {
   for (std::size_t i = 0; i < ids.size(); ++i)
     if (ids[i] == static_cast<unsigned long>(w->winId())) return static_cast<int>(i);
   return -1;
+}
+
+// The window `w` is transient for (its WM_TRANSIENT_FOR), 0 for none.
+unsigned long TransientFor(const QWidget* w) {
+  const std::string out = Output(QStringLiteral("xprop"), {"-id", QString::number(w->winId()), "WM_TRANSIENT_FOR"});
+  const auto hash = out.find('#');
+  return hash == std::string::npos ? 0 : std::stoul(out.substr(hash + 1), nullptr, 16);
+}
+
+// Keys typed on the X server's keyboard, to the window that has the focus.
+void Keys(const QStringList& keys) {
+  QProcess::execute(QStringLiteral("xdotool"), QStringList{"key", "--delay", "30"} + keys);
 }
 
 std::string Describe(const QWidget* w) {
@@ -131,9 +148,7 @@ void ExpectAbove(const PromptCheck& c, const char* what) {
   EXPECT_TRUE(c.above) << what << ": " << c.prompt << " is not above its window; " << c.stacking;
 }
 
-QAbstractButton* ButtonIn(QWidget* window, const char* name) {
-  return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
-}
+QAbstractButton* ButtonIn(QWidget* window, const char* name) { return mvtest::Find<QAbstractButton>(window, name); }
 
 // The main window with Qt's own prompts, no serial devices and its files in
 // temporary folders.
@@ -178,6 +193,9 @@ class OnTheDesktop : public ::testing::Test {
 using SplWindowPrompts = OnTheDesktop;
 using ControlStatusPrompts = OnTheDesktop;
 using SettingsDialogRestore = OnTheDesktop;
+using ControlStatusWindow = OnTheDesktop;
+using ReportLogWindow = OnTheDesktop;
+using EveryWindow = OnTheDesktop;
 
 TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   hexgen::Image img;  // a dsPIC33EP256 firmware
@@ -196,7 +214,7 @@ TEST_F(SplWindowPrompts, EveryPromptIsAboveTheWindow) {
   form->Session().Builder().hex_file = dir.File("fw.hex");
   form->Session().Builder().spl_file_dir = dir.Path();
   InWindow<TCreateSPLFileForm>(form->CreateSPLFile1, [&](TCreateSPLFileForm* spl) {
-    spl->findChild<QLineEdit*>(QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
+    mvtest::Find<QLineEdit>(spl, QStringLiteral("SPLFileNameEdit"))->setText(QStringLiteral("fw"));
     std::string summary;
     const PromptCheck c = CheckPromptAbove(
         spl, [&] { ButtonIn(spl, "CreateLSRFileButton")->click(); },
@@ -298,6 +316,89 @@ TEST_F(SettingsDialogRestore, MinimiseAndRestoreKeepTheUsersChoicesAndPlace) {
   EXPECT_EQ(form->DVXCOMPort.GetDataBits(), PLKDVX::db7);
   EXPECT_EQ(form->DVXCOMPort.GetParity(), PLKDVX::paOdd);
   EXPECT_EQ(form->DVXCOMPort.GetStopBits(), PLKDVX::sb2);
+}
+
+}  // namespace
+
+namespace {
+
+// Closed with the focus left on Stop and opened again: the focus is on a
+// control that cannot move the motor (Shift+Tab, Space must not start it),
+// and the window is where it was the first time.
+TEST_F(ControlStatusWindow, ReopensAtTheSamePlaceWithTheFocusOffTheMotorButtons) {
+  QRect first;
+  for (int opening = 1; opening <= 3; ++opening)
+    InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+      // Framed, and left where the manager put it for a while.
+      QRect last;
+      int still = 0;
+      ASSERT_TRUE(WaitFor([&] {
+        const QRect now = control->frameGeometry();
+        still = now == last && !mv::ui::FrameMargins(control).isNull() ? still + 1 : 0;
+        last = now;
+        return still >= 20;
+      })) << "not framed";
+      if (opening == 1) first = control->frameGeometry();
+      EXPECT_EQ(control->frameGeometry(), first) << "opening " << opening;
+      QWidget* focus = control->focusWidget();
+      EXPECT_EQ(focus ? focus->objectName().toStdString() : "", "GetStatusButton") << "opening " << opening;
+      ButtonIn(control, "StopButton")->setFocus();
+    });
+}
+
+// The plot belongs to the control/status window and never covers Stop, also
+// when that window is made active again as Alt+Tab or wmctrl -a does.
+TEST_F(ControlStatusWindow, PlotStaysWithItsWindowAndNeverCoversStop) {
+  InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+    ButtonIn(control, "PlotButton")->click();
+    QWidget* plot = control->PlotForm();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return StackIndex(plot) >= 0; })) << "the plot window is not managed";
+    EXPECT_EQ(TransientFor(plot), static_cast<unsigned long>(control->winId()));
+    ASSERT_TRUE(WaitFor([&] { return plot->isActiveWindow(); })) << "the plot window is not active";
+    QProcess::execute(QStringLiteral("xdotool"), {"windowactivate", QString::number(control->winId())});
+    EXPECT_TRUE(WaitFor([&] { return control->isActiveWindow(); })) << "the control/status window is not active";
+    WaitFor([&] { return false; }, 300);  // the manager's restacking
+    QWidget* stop = ButtonIn(control, "StopButton");
+    const QRect stopOnScreen(stop->mapToGlobal(QPoint(0, 0)), stop->size());
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && StackIndex(w) > StackIndex(control)) {
+        EXPECT_FALSE(w->frameGeometry().intersects(stopOnScreen)) << Describe(w) << " covers Stop";
+      }
+    }
+  });
+}
+
+// The report log belongs to the main window, opens over it and closes on
+// Escape typed on the keyboard.
+TEST_F(ReportLogWindow, BelongsToTheMainWindowOpensOverItAndEscapeClosesIt) {
+  form->Log1->trigger();
+  QWidget* log = form->LogWindow;
+  ASSERT_TRUE(WaitFor([&] { return StackIndex(log) >= 0 && log->isActiveWindow(); })) << "the log is not active";
+  ASSERT_TRUE(WaitFor([&] { return !mv::ui::FrameMargins(log).isNull(); }));
+  QApplication::processEvents();
+  EXPECT_EQ(TransientFor(log), static_cast<unsigned long>(form->winId()));
+  const QPoint offset = log->frameGeometry().center() - form->frameGeometry().center();
+  EXPECT_LE(offset.manhattanLength(), 4) << "the log is not centred over the main window";
+  Keys({"Escape"});
+  EXPECT_TRUE(WaitFor([&] { return !log->isVisible(); })) << "Escape did not close the log";
+}
+
+}  // namespace
+
+namespace {
+
+// Every window, opened as a user does, is transient for the window it was
+// opened from (WM_TRANSIENT_FOR), so the manager keeps the two together.
+TEST_F(EveryWindow, IsTransientForTheWindowItWasOpenedFrom) {
+  QApplication::setApplicationName(QString::fromLatin1(TMainForm::kApplicationTitle));
+  form->DVXCOMPort.SetPort1(1);
+  ASSERT_EQ(symlink(map.File("none").c_str(), map.File("COM1").c_str()), 0);  // its open fails with a box
+  mvtest::OpenEveryWindow(*form, [](const mvtest::OpenWindow& w) {
+    if (!w.opener) return;
+    ASSERT_TRUE(WaitFor([&] { return TransientFor(w.window) != 0; }, 2000)) << w.name << " belongs to no window";
+    EXPECT_EQ(TransientFor(w.window), static_cast<unsigned long>(w.opener->winId())) << w.name;
+  });
 }
 
 }  // namespace

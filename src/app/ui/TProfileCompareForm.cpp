@@ -270,7 +270,7 @@ void TProfileCompareForm::OpenFileButtonClick() {
   MotorProfile p;
   std::string message;
   if (!readMotorProfileFile(path, p, message)) {
-    hooks_.prompts->ShowMessage(OwnerOf(this), message);  // the file side stays as it was
+    hooks_.prompts->ShowMessage(OwnerOf(this), RefusedProfileFileMessage(message, path));  // the file side stays
     return;
   }
   filePath_ = path;

@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/ui/window_place.h"
+
 namespace mv::ui {
 
 QPixmap MakeAboutLogo() {
@@ -114,11 +116,11 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
 
 void TAboutForm::FormShow() {
   setWindowTitle(QStringLiteral("About ") + applicationName_);
-  // Wide enough for the caption, which the window manager would otherwise
-  // cut ("About... r Host"): a bold title font and the title bar's buttons.
-  QFont bold = font();
-  bold.setBold(true);
-  CopyrightMessageLabel->setMinimumWidth(std::min(QFontMetrics(bold).horizontalAdvance(windowTitle()) + 100, 600));
+  // Wide enough for the caption, which the title bar would otherwise cut
+  // ("About... r Host"; "About Morvane Controller H" on Wayland).
+  const QMargins m = layout()->contentsMargins();
+  CopyrightMessageLabel->setMinimumWidth(std::min(mv::ui::WidthForTitle(windowTitle(), font()), 600) - m.left() -
+                                         m.right());
   CompanyNameLabel->setText(companyName_);
   ApplicationNameLabel->setText(applicationName_);
   IdentityLabel->setText(QStringLiteral("Identity: ") + identity_);

@@ -3,15 +3,21 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/ui/report_log_file.h"
+#include "core/ui/window_place.h"
 
 namespace mv::ui {
 
-TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(parent, Qt::Window) {
+TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                          Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("LogWindow"));
   setWindowTitle(QStringLiteral("Report Log"));
+  setModal(false);
+  setSizeGripEnabled(true);
   resize(720, 360);
 
   LogMemoLabel = new QLabel(QStringLiteral("&Report lines"), this);
@@ -34,6 +40,7 @@ TLogWindow::TLogWindow(QWidget* parent, const QString& logFilePath) : QWidget(pa
   ClearButton = new QPushButton(QStringLiteral("C&lear"), this);
   ClearButton->setObjectName(QStringLiteral("ClearButton"));
   ClearButton->setAccessibleName(QStringLiteral("Clear"));
+  ClearButton->setAutoDefault(false);  // Enter never clears the log
   connect(ClearButton, &QPushButton::clicked, this, &TLogWindow::ClearButtonClick);
 
   auto* lay = new QVBoxLayout(this);
@@ -118,7 +125,8 @@ void TLogWindow::ClearButtonClick() {
 void TLogWindow::showEvent(QShowEvent* e) {
   Reload();
   ShowFileStatus();
-  QWidget::showEvent(e);
+  if (!e->spontaneous()) mv::ui::CentreOverOwner(this);
+  QDialog::showEvent(e);
 }
 
 }  // namespace mv::ui

@@ -1,15 +1,16 @@
 // The report log: a non-modal window listing the port's report lines with a
 // time stamp (newest last, the last 5000 kept), and the same lines appended
-// to the log file.
+// to the log file. A dialog of its owner: a window of its own to a screen
+// reader, transient for the owner, placed over it, closed by Escape.
 #pragma once
 
 #include <QDateTime>
+#include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
-#include <QWidget>
 #include <deque>
 #include <memory>
 
@@ -19,7 +20,7 @@ class ReportLogFile;
 
 namespace mv::ui {
 
-class TLogWindow : public QWidget {
+class TLogWindow : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kMaxLines = 5000;

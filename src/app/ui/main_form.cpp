@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/ui/TProfileCompareForm.h"
 #include "app/ui/about_form.h"
@@ -34,6 +36,30 @@ const char* const kPanelTexts[TMainForm::kPanelCount] = {"COM Closed", "Tx",   "
 QString SlotTag(int slotIndex) { return QStringLiteral("P%1").arg(slotIndex + 1, 2, 10, QLatin1Char('0')); }
 
 constexpr const char* kIniFilter = "INI Files|*.ini";
+
+// The width of the widest text a slot's name label can show: the longest name
+// and comment of any one printable character, measured in the label's font.
+int WidestSlotText(const QFontMetrics& fm) {
+  int widest = 0;
+  for (int c = 0x20; c <= 0xFF; ++c) {
+    if (c > 0x7E && c < 0xA0) continue;
+    const QChar ch(c);
+    widest = std::max(
+        widest, fm.horizontalAdvance(QString(static_cast<qsizetype>(mv::kNameMaxChars), ch) + QStringLiteral(": ") +
+                                     QString(static_cast<qsizetype>(mv::kCommentMaxChars), ch)));
+  }
+  return widest;
+}
+
+// The six "Activate" buttons are one exclusive group (each sits in a group
+// box of its own): a click never unchecks the checked one, and screen readers
+// hear radio buttons. The program unchecks one this way.
+void UncheckActivate(QRadioButton* b) {
+  QButtonGroup* group = b->group();
+  if (group) group->setExclusive(false);
+  b->setChecked(false);
+  if (group) group->setExclusive(true);
+}
 
 // A full path for a name a dialog returned (already absolute from Qt's own dialogs).
 std::string AbsolutePath(const std::string& path) {
@@ -252,15 +278,16 @@ QWidget* TMainForm::BuildSlot(QWidget* parent, int i) {
   s.ActivedRadioButton->setObjectName(tag + QStringLiteral("ActivedRadioButton"));
   s.ActivedRadioButton->setAccessibleName(QStringLiteral("Activate, ") + tag);
   s.ActivedRadioButton->setAccessibleDescription(QStringLiteral("Activate profile %1 on the controller").arg(tag));
-  s.ActivedRadioButton->setAutoExclusive(false);
+  if (!activateGroup_) activateGroup_ = new QButtonGroup(this);
+  activateGroup_->addButton(s.ActivedRadioButton);
   row->addSpacing(6);
   row->addWidget(s.ActivedRadioButton);
   s.NameLabel = new QLabel(QString::fromLatin1(kUndefinedSlotText), s.GroupBox);
   s.NameLabel->setObjectName(tag + QStringLiteral("NameLabel"));
   s.NameLabel->setTextFormat(Qt::PlainText);
   s.NameLabel->setAccessibleDescription(tag + QStringLiteral(" profile name"));
-  // Room for an 11-character name, ": " and a 17-character comment.
-  s.NameLabel->setMinimumWidth(s.NameLabel->fontMetrics().averageCharWidth() * 31);
+  // Room for the widest name and comment the slot can hold.
+  s.NameLabel->setMinimumWidth(WidestSlotText(s.NameLabel->fontMetrics()));
   row->addSpacing(6);
   row->addWidget(s.NameLabel, 1);
 
@@ -383,7 +410,8 @@ void TMainForm::DVXCOMPortReport(const mv::PortReport& r) {
   // The receive worker ends when the device has gone (adapter unplugged).
   if (r.code == PLKDVX::rcDeviceGone && DVXCOMPort.GetOpened())
     SetPanelText(0, QString::fromStdString(mv::DeviceRemovedText(DVXCOMPort.GetPort())));
-  LogWindow->AddReportLine(mv::ReportLine(DVXCOMPort.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err));
+  LogWindow->AddReportLine(mv::ReportLine(DVXCOMPort.GetPortStr(), r.type, r.func, r.desc, r.file, r.line, r.err) +
+                           mv::SystemReason(r.err));
 }
 
 // ---------------------------------------------------------------- menu
@@ -551,14 +579,14 @@ void TMainForm::GetP01P06ContButtonClick() { session_.Main().GetAllProfiles(); }
 void TMainForm::SetP01P06ContButtonClick() { session_.Main().SaveAllProfiles(profileSlots); }
 
 void TMainForm::DeactivateAllButtonClick() {
-  for (auto& s : Slots) s.ActivedRadioButton->setChecked(false);
+  for (auto& s : Slots) UncheckActivate(s.ActivedRadioButton);
   session_.Main().DeactivateAll();
 }
 
 void TMainForm::ActivedRadioButtonClick(int slotIndex) {
   if (slotIndex < 0 || slotIndex >= mv::kSlotCount) return;
   for (int i = 0; i < mv::kSlotCount; ++i)
-    if (i != slotIndex) Slots[i].ActivedRadioButton->setChecked(false);
+    if (i != slotIndex) UncheckActivate(Slots[i].ActivedRadioButton);
   session_.Main().Activate(slotIndex);
 }
 
@@ -590,7 +618,7 @@ void TMainForm::LoadFromINIButtonClick(int slotIndex) {
   mv::MotorProfile record;
   std::string message;
   if (!mv::readMotorProfileFile(path, record, message)) {
-    prompts_->ShowMessage(mv::OwnerOf(this), message);
+    prompts_->ShowMessage(mv::OwnerOf(this), mv::RefusedProfileFileMessage(message, path));
     return;
   }
   setProfileSlot(slotIndex, record);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAction>
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -268,6 +269,7 @@ class TMainForm : public QMainWindow, private mv::LinkView {
   std::unique_ptr<mv::Prompts> ownPrompts_;
   mv::Prompts* prompts_;
   std::unique_ptr<mv::GuiQueuePump> pump_;
+  QButtonGroup* activateGroup_ = nullptr;  // the six "Activate" radio buttons
   bool closed_ = false;
 };
 

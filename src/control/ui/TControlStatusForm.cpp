@@ -15,12 +15,15 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "control/control_rules.h"
 #include "control/ui/round_lamp.h"
 #include "control/ui/status_plot.h"
 #include "core/prompts.h"
+#include "core/ui/window_place.h"
 #include "serial/TDVXCOMPort.h"
 #include "serial/ui/TDVXCOMIndicator.h"
 
@@ -47,6 +50,13 @@ QPushButton* Button(const char* caption, const char* objectName, QWidget* parent
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 QColor ToQColor(mv::LampColour c) { return QColor(c.r, c.g, c.b); }
+
+// Whether both lamp groups have a lamp of this caption.
+bool SharedLampCaption(const char* label) {
+  const auto same = [label](const mv::LampInfo& l) { return std::strcmp(l.label, label) == 0; };
+  return std::any_of(mv::kStatusLamps.begin(), mv::kStatusLamps.end(), same) &&
+         std::any_of(mv::kInternalLamps.begin(), mv::kInternalLamps.end(), same);
+}
 
 // The port's lamps in the link health row: activity first, then the lines.
 // Colours are 0xBBGGRR.
@@ -265,7 +275,10 @@ QGroupBox* TControlStatusForm::BuildLampGroup(const char* title, const char* obj
   for (std::size_t i = 0; i < count; ++i) {
     auto* lamp = new RoundLamp(group);
     lamp->setObjectName(QString::fromLatin1(lamps[i].objectName));
-    lamp->setAccessibleName(QString::fromLatin1(lamps[i].label));
+    // A caption both groups show is heard with its group.
+    const QString caption = QString::fromLatin1(lamps[i].label);
+    lamp->setAccessibleName(
+        SharedLampCaption(lamps[i].label) ? QString::fromLatin1(title) + QStringLiteral(": ") + caption : caption);
     auto* label = PlainLabel(QString::fromLatin1(lamps[i].label), group);
     label->setObjectName(
         QString::fromLatin1(lamps[i].objectName).replace(QStringLiteral("Shape"), QStringLiteral("Label")));
@@ -407,6 +420,10 @@ void TControlStatusForm::PlotButtonClick() {
       plot_->HistoryCleared();
     });
   }
+  // Beside this window: being transient for it, the plot stays above it, so
+  // it must never lie over the commands (Stop among them).
+  if (!plot_->isVisible())
+    mv::ui::PlaceBesideOwner(plot_, QRect(CommandsGroupBox->mapToGlobal(QPoint(0, 0)), CommandsGroupBox->size()));
   plot_->show();
   plot_->raise();
   plot_->activateWindow();
@@ -483,17 +500,13 @@ void TControlStatusForm::hideEvent(QHideEvent* event) {
 void TControlStatusForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) {
-    CentreOverOwner();
+    adjustSize();
+    mv::ui::CentreOverOwner(this);
     FormShow();
+    // Never where it was left: a focus left on Stop is one Shift+Tab from
+    // Start. "Get" only reads the status.
+    GetStatusButton->setFocus(Qt::OtherFocusReason);
   }
-}
-
-void TControlStatusForm::CentreOverOwner() {
-  adjustSize();
-  const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-  if (!owner) return;
-  const QRect o = owner->frameGeometry();
-  move(o.left() + o.width() / 2 - width() / 2, o.top() + o.height() / 2 - height() / 2);
 }
 
 void TControlStatusForm::FormShow() {
@@ -600,13 +613,17 @@ bool TControlStatusForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TControlStatusForm::SetStatusLamps(std::uint16_t statusWord) {
-  for (std::size_t i = 0; i < mv::kStatusLampCount; ++i)
+  for (std::size_t i = 0; i < mv::kStatusLampCount; ++i) {
     statusLamps_[i]->SetFill(ToQColor(mv::LampColourFor(mv::kStatusLamps[i], statusWord)));
+    statusLamps_[i]->SetOn((statusWord & mv::kStatusLamps[i].mask) != 0);
+  }
 }
 
 void TControlStatusForm::SetInternalStatusLamps(std::uint16_t internalStatusWord) {
-  for (std::size_t i = 0; i < mv::kInternalLampCount; ++i)
+  for (std::size_t i = 0; i < mv::kInternalLampCount; ++i) {
     internalLamps_[i]->SetFill(ToQColor(mv::LampColourFor(mv::kInternalLamps[i], internalStatusWord)));
+    internalLamps_[i]->SetOn((internalStatusWord & mv::kInternalLamps[i].mask) != 0);
+  }
 }
 
 }  // namespace mv::ui

@@ -111,7 +111,6 @@ class TControlStatusForm : public QDialog {
   void BuildStatusGroup();
   QGroupBox* BuildLampGroup(const char* title, const char* objectName, const mv::LampInfo* lamps, std::size_t count,
                             RoundLamp** out);
-  void CentreOverOwner();
   QLayout* BuildLinkHealthGroup();
   void StopRecording(const std::string& message);
   void ShowRateIdle();

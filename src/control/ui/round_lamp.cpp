@@ -1,12 +1,36 @@
 #include "control/ui/round_lamp.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 
 namespace mv::ui {
 
+namespace {
+
+// A lamp is a graphic to assistive technology, not a filler.
+QAccessibleInterface* LampAccessible(const QString& className, QObject* object) {
+  if (className == QLatin1String("mv::ui::RoundLamp") && object != nullptr && object->isWidgetType())
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Graphic);
+  return nullptr;
+}
+
+}  // namespace
+
 RoundLamp::RoundLamp(QWidget* parent) : QWidget(parent) {
+  static const bool factoryInstalled = (QAccessible::installFactory(LampAccessible), true);
+  (void)factoryInstalled;
   setFixedSize(13, 13);
   setAttribute(Qt::WA_TransparentForMouseEvents);
+  setAccessibleDescription(QStringLiteral("off"));
+}
+
+void RoundLamp::SetOn(bool on) {
+  if (on == on_) return;
+  on_ = on;
+  setAccessibleDescription(on ? QStringLiteral("on") : QStringLiteral("off"));
+  // Told to assistive technology, which reads the lamp again.
+  QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+  QAccessible::updateAccessibility(&changed);
 }
 
 void RoundLamp::SetFill(const QColor& colour) {

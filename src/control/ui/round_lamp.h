@@ -1,5 +1,7 @@
 // A small round lamp: a filled circle with a black outline, drawn in fixed
-// colours so it looks the same whether its group is enabled or not.
+// colours so it looks the same whether its group is enabled or not. A screen
+// reader hears it as a graphic with its name and its state ("on", "off") as
+// the description; a change of state is announced as a description change.
 #pragma once
 
 #include <QColor>
@@ -15,6 +17,9 @@ class RoundLamp : public QWidget {
   // The fill colour; the lamp repaints only when it changes.
   void SetFill(const QColor& colour);
   QColor Fill() const { return fill_; }
+  // On or off, as told to assistive technology.
+  void SetOn(bool on);
+  bool On() const { return on_; }
 
   QSize sizeHint() const override { return {13, 13}; }
   QSize minimumSizeHint() const override { return {13, 13}; }
@@ -24,6 +29,7 @@ class RoundLamp : public QWidget {
 
  private:
   QColor fill_{255, 255, 255};
+  bool on_ = false;
 };
 
 }  // namespace mv::ui

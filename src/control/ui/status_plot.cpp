@@ -229,12 +229,13 @@ void StatusPlotWidget::paintEvent(QPaintEvent*) {
   }
 }
 
-// On top like the control/status window it is opened from: a window manager
-// keeps an always-on-top window above every ordinary one, so an ordinary plot
-// window would open hidden behind it.
+// A dialog of the control/status window, so transient for it: the window
+// manager keeps it above that window (always on top as that is) and with it,
+// on X11 and on Wayland alike. Not always on top itself: it would cover the
+// control window's Stop button even while that window is the active one.
 TStatusPlotForm::TStatusPlotForm(const mv::StatusHistory& history, QWidget* owner)
-    : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::WindowMinMaxButtonsHint | Qt::WindowStaysOnTopHint) {
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                         Qt::WindowMinMaxButtonsHint) {
   setObjectName(QStringLiteral("StatusPlotForm"));
   setWindowTitle(QStringLiteral("Status Plot"));
   setModal(false);

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "core/ui/window_place.h"
+
 namespace mv {
 
 QString QtFilterText(const std::string& filter) {
@@ -50,16 +52,13 @@ QWidget* OwnerWidget(PromptOwner owner) { return static_cast<QWidget*>(owner.Win
 
 namespace {
 
-// A short message makes a narrow box, and the window manager then cuts the
-// program's name in its title bar ("Morvane...otor Host"): the box is made
-// wide enough for its title (a bold title font and room for the title
-// bar's buttons).
+// A short message makes a narrow box, and the title bar then cuts the
+// program's name ("Morvane...otor Host", "Morvane Controller/Motor Ho" on
+// Wayland): the box is made wide enough for its title.
 void WideEnoughForTitle(QMessageBox& box) {
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (grid == nullptr) return;
-  QFont bold = box.font();
-  bold.setBold(true);
-  const int width = std::min(QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 120, 600);
+  const int width = std::min(mv::ui::WidthForTitle(box.windowTitle(), box.font()), 600);
   grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
                 grid->columnCount());
 }

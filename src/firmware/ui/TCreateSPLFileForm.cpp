@@ -328,6 +328,7 @@ void TCreateSPLFileForm::CreateLSRFileButtonClick() {
   std::string text = r.SummaryText();
   for (char& c : text)
     if (c == '\r') c = '\n';
+  if (r.fileWritten) text += "\n\nSPL file written: " + r.splPath;
   prompts_.ShowMessage(mv::OwnerOf(this), text);
 }
 

@@ -1,5 +1,6 @@
 #include "profiles/ui/TMotorProfileEditForm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -10,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "profiles/ui/TVFDataEditForm.h"
 
@@ -61,6 +64,22 @@ void SetFixedForeground(QWidget* w, QPalette::ColorRole role, const QColor* colo
   for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(group, role, *colour);
   w->setPalette(p);
 }
+
+// Hands every key press of the application to a window first.
+class KeyWatch : public QObject {
+ public:
+  KeyWatch(QObject* parent, std::function<bool(QObject*, QEvent*)> onKey) : QObject(parent), onKey_(std::move(onKey)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return event->type() == QEvent::KeyPress && onKey_(watched, event);
+  }
+
+ private:
+  std::function<bool(QObject*, QEvent*)> onKey_;
+};
 
 }  // namespace
 
@@ -208,6 +227,8 @@ TMotorProfileEditForm::TMotorProfileEditForm(QWidget* owner, int profileNumber, 
   connect(DefaultsBitBtn, &QPushButton::clicked, this, &TMotorProfileEditForm::DefaultsBitBtnClick);
   connect(CancelBitBtn, &QPushButton::clicked, this, &QDialog::reject);
 
+  new KeyWatch(this, [this](QObject* watched, QEvent* event) { return PageKey(watched, event); });
+
   ProfileLabel->setText(QStringLiteral("Profile: P0%1").arg(profileNumber_));
   FillControls();
   PageControl->setCurrentIndex(static_cast<int>(mv::EditTab::Controller));
@@ -323,6 +344,31 @@ bool TMotorProfileEditForm::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QDialog::eventFilter(watched, event);
+}
+
+bool TMotorProfileEditForm::PageKey(QObject* watched, QEvent* event) {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this) return false;  // a combo's open list, another window
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (!(key->modifiers() & Qt::ControlModifier) || (key->modifiers() & Qt::AltModifier)) return false;
+  const bool shift = key->modifiers() & Qt::ShiftModifier;
+  switch (key->key()) {
+    case Qt::Key_Tab: StepPage(shift ? -1 : 1); return true;
+    case Qt::Key_Backtab: StepPage(-1); return true;
+    case Qt::Key_PageDown: StepPage(1); return true;
+    case Qt::Key_PageUp: StepPage(-1); return true;
+    default: return false;
+  }
+}
+
+void TMotorProfileEditForm::StepPage(int step) {
+  const int count = PageControl->count();
+  QWidget* focus = QApplication::focusWidget();
+  const bool onPage = focus != nullptr && PageControl->currentWidget()->isAncestorOf(focus);
+  PageControl->setCurrentIndex((PageControl->currentIndex() + step + count) % count);
+  // A field on the page left behind is committed as it loses the focus; the
+  // focus then goes to the tabs, which name the page now in front.
+  if (onPage) PageControl->tabBar()->setFocus(Qt::TabFocusReason);
 }
 
 void TMotorProfileEditForm::keyPressEvent(QKeyEvent* event) {

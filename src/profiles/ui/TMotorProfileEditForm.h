@@ -60,6 +60,11 @@ class TMotorProfileEditForm : public QDialog {
   void MotTypeComboBoxChange(int index);
   void DefaultsBitBtnClick();
   void VFDataBitBtnClick();
+  // Ctrl+Tab / Ctrl+PageDown (step 1) and Ctrl+Shift+Tab / Ctrl+PageUp (-1).
+  void StepPage(int step);
+  // The page keys from wherever the focus is in this window: seen before the
+  // focused control (a combo box would take Ctrl+PageDown as a value change).
+  bool PageKey(QObject* watched, QEvent* event);
 
   const mv::MotorProfile* slot_;
   mv::MotorProfile working_;

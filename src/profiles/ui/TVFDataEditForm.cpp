@@ -33,6 +33,20 @@ class VfCellDelegate : public QStyledItemDelegate {
     if (auto* line = qobject_cast<QLineEdit*>(editor)) form_->CommitCell(index.row(), index.column(), line->text());
   }
 
+ protected:
+  // Ctrl+Tab in an open editor leaves the grid (Qt's own editor handling
+  // would take it as Tab, the next cell).
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+        form_->ACMotorVFDataStringGrid->LeaveGrid(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+        return true;
+      }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+  }
+
  private:
   TVFDataEditForm* form_;
 };
@@ -45,13 +59,47 @@ void VfDataGrid::CommitOpenEditor() {
   closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
+void VfDataGrid::LeaveGrid(bool forward) {
+  CommitOpenEditor();
+  setFocus(Qt::OtherFocusReason);
+  // The window's focus chain from the grid (QWidget's, not the grid's own
+  // move between cells).
+  QWidget::focusNextPrevChild(forward);
+}
+
+bool VfDataGrid::AtEdge(bool forward) const {
+  const QModelIndex i = currentIndex();
+  if (!i.isValid()) return true;
+  return forward ? i.row() == rowCount() - 1 && i.column() == columnCount() - 1 : i.row() == 0 && i.column() == 0;
+}
+
 void VfDataGrid::keyPressEvent(QKeyEvent* event) {
   // Enter on a cell that is not being edited: its text is already committed.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     event->accept();
     return;
   }
+  if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+    const bool forward = event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
+    if ((event->modifiers() & Qt::ControlModifier) || AtEdge(forward)) {
+      event->accept();
+      LeaveGrid(forward);
+      return;
+    }
+  }
   QTableWidget::keyPressEvent(event);
+}
+
+void VfDataGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  // Tab in the editor of the last cell (Shift+Tab in the first) leaves the
+  // grid instead of wrapping round to the other end.
+  const bool next = hint == QAbstractItemDelegate::EditNextItem;
+  if ((next || hint == QAbstractItemDelegate::EditPreviousItem) && AtEdge(next)) {
+    QTableWidget::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    LeaveGrid(next);
+    return;
+  }
+  QTableWidget::closeEditor(editor, hint);
 }
 
 // The grid goes first, while the form is still whole: an open cell editor
@@ -115,11 +163,13 @@ TVFDataEditForm::TVFDataEditForm(QWidget* owner, const mv::VfTable& source)
   }
   captions->addStretch();
 
-  OKButton = new QPushButton(QStringLiteral("OK"), this);
+  // Access keys press the buttons from inside a cell (Alt+O keeps the edit);
+  // Tab from the last cell reaches OK.
+  OKButton = new QPushButton(QStringLiteral("&OK"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));
-  DefaultsButton = new QPushButton(QStringLiteral("Defaults"), this);
+  DefaultsButton = new QPushButton(QStringLiteral("&Defaults"), this);
   DefaultsButton->setObjectName(QStringLiteral("DefaultsButton"));
-  CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
   CancelButton->setObjectName(QStringLiteral("CancelButton"));
   connect(OKButton, &QPushButton::clicked, this, &TVFDataEditForm::OKButtonClick);
   connect(DefaultsButton, &QPushButton::clicked, this, &TVFDataEditForm::DefaultsButtonClick);

@@ -14,16 +14,27 @@ class QPushButton;
 
 namespace mv::ui {
 
-// The grid, with a way to commit a cell editor that is still open.
+// The grid, with a way to commit a cell editor that is still open. Tab and
+// Shift+Tab move between cells but leave the grid from its last and first
+// cell, and Ctrl+Tab (Ctrl+Shift+Tab) leaves it from any cell, so a keyboard
+// reaches the window's buttons.
 class VfDataGrid : public QTableWidget {
   Q_OBJECT
  public:
   using QTableWidget::QTableWidget;
   // Writes an open cell editor's text through the cell rules and closes it.
   void CommitOpenEditor();
+  // Commits an open editor and gives the focus to the window's next (or
+  // previous) control.
+  void LeaveGrid(bool forward);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+ private:
+  // Whether the current cell is the last (forward) or the first cell.
+  bool AtEdge(bool forward) const;
 };
 
 class TVFDataEditForm : public QDialog {

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -49,6 +50,24 @@ QIcon PortAbsentImage() {
   p.end();
   return QIcon(pm);
 }
+
+namespace {
+
+// The style in use, except that a combo box's list drops down as a list of
+// its maximum visible items (some styles show every item, up to the screen).
+class ListPopupStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_ComboBox_Popup) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+// The device line never widens the window: a long path is cut in the middle.
+QString DeviceLineSample() { return QStringLiteral("COM32: /dev/ttyUSB10 (absent)"); }
+
+}  // namespace
 
 void DropDownComboBox::showPopup() {
   emit DropDown();
@@ -99,6 +118,9 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
     grid->addWidget(combo, row, 1);
   };
   COMPortComboBoxEx = new DropDownComboBox(group);
+  auto* listStyle = new ListPopupStyle;
+  listStyle->setParent(COMPortComboBoxEx);
+  COMPortComboBoxEx->setStyle(listStyle);
   COMPortComboBoxEx->setMaxVisibleItems(8);
   COMPortComboBoxEx->setIconSize(QSize(16, 16));
   BaudRateComboBox = new QComboBox(group);
@@ -119,15 +141,14 @@ TDVXCOMDlgFrm::TDVXCOMDlgFrm(QWidget* owner, int left, int top, const QString& c
   DeviceLabel = new QLabel(group);
   DeviceLabel->setObjectName(QStringLiteral("DeviceLabel"));
   DeviceLabel->setTextFormat(Qt::PlainText);
-  DeviceLabel->setAccessibleDescription(QStringLiteral("Device of the selected port"));
-  DeviceLabel->setMinimumWidth(DeviceLabel->fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB0 (absent)")));
+  DeviceLabel->setFixedWidth(DeviceLabel->fontMetrics().horizontalAdvance(DeviceLineSample()));
   grid->addWidget(DeviceLabel, 5, 0, 1, 2);
   AdapterLabel = new QLabel(group);
   AdapterLabel->setObjectName(QStringLiteral("AdapterLabel"));
   AdapterLabel->setTextFormat(Qt::PlainText);
   AdapterLabel->setAccessibleDescription(QStringLiteral("USB adapter of the selected port"));
   AdapterLabel->setWordWrap(true);
-  AdapterLabel->setMinimumWidth(DeviceLabel->minimumWidth());
+  AdapterLabel->setFixedWidth(DeviceLabel->width());
   grid->addWidget(AdapterLabel, 6, 0, 1, 2);
 
   OKButton = new QPushButton(QStringLiteral("&OK"), this);
@@ -185,23 +206,29 @@ void TDVXCOMDlgFrm::FormShow() {
 }
 
 void TDVXCOMDlgFrm::COMPortComboBoxExDropDown() {
-  static const QIcon images[2] = {PortPresentImage(), PortAbsentImage()};
-  for (int n = 1; n <= COMPortComboBoxEx->count() && n <= numPorts_; ++n) {
-    const int image = (PortPresent && PortPresent(n)) ? 0 : 1;
-    const int i = n - 1;
-    COMPortComboBoxEx->setItemIcon(i, images[image]);
-    COMPortComboBoxEx->setItemData(i, image, kImageIndexRole);
-    const std::string path = PortPath ? PortPath(n) : std::string();
-    QString tip = QStringLiteral("COM%1: ").arg(n);
-    tip += path.empty() ? QStringLiteral("no device") : QString::fromStdString(path);
-    tip += image == 0 ? QStringLiteral(" (present)") : QStringLiteral(" (absent)");
-    // Only a present device has an adapter to describe.
-    const std::string adapter = (image == 0 && !path.empty() && AdapterOf) ? AdapterOf(path) : std::string();
-    COMPortComboBoxEx->setItemData(i, QString::fromStdString(adapter), kAdapterRole);
-    if (!adapter.empty()) tip += QStringLiteral("\n") + QString::fromStdString(adapter);
-    COMPortComboBoxEx->setItemData(i, tip, Qt::ToolTipRole);
-  }
+  for (int n = 1; n <= COMPortComboBoxEx->count() && n <= numPorts_; ++n) MarkPort(n);
   ShowDevice();
+}
+
+void TDVXCOMDlgFrm::MarkPort(int n) {
+  static const QIcon images[2] = {PortPresentImage(), PortAbsentImage()};
+  const int image = (PortPresent && PortPresent(n)) ? 0 : 1;
+  const int i = n - 1;
+  const QString presence = image == 0 ? QStringLiteral("present") : QStringLiteral("absent");
+  COMPortComboBoxEx->setItemIcon(i, images[image]);
+  COMPortComboBoxEx->setItemData(i, image, kImageIndexRole);
+  // The mark is a picture: a screen reader hears it in the item's name.
+  COMPortComboBoxEx->setItemData(i, QStringLiteral("%1, %2").arg(n).arg(presence), Qt::AccessibleTextRole);
+  const std::string path = PortPath ? PortPath(n) : std::string();
+  QString tip = QStringLiteral("COM%1: ").arg(n);
+  tip += path.empty() ? QStringLiteral("no device") : QString::fromStdString(path);
+  tip += QStringLiteral(" (") + presence + QStringLiteral(")");
+  // Only a present device has an adapter to describe.
+  const std::string adapter = (image == 0 && !path.empty() && AdapterOf) ? AdapterOf(path) : std::string();
+  COMPortComboBoxEx->setItemData(i, QString::fromStdString(adapter), kAdapterRole);
+  if (!adapter.empty()) tip += QStringLiteral("\n") + QString::fromStdString(adapter);
+  COMPortComboBoxEx->setItemData(i, tip, Qt::ToolTipRole);
+  COMPortComboBoxEx->setItemData(i, tip, Qt::AccessibleDescriptionRole);
 }
 
 void TDVXCOMDlgFrm::ShowDevice() {
@@ -211,9 +238,13 @@ void TDVXCOMDlgFrm::ShowDevice() {
     AdapterLabel->clear();
     return;
   }
-  QString tip = COMPortComboBoxEx->itemData(i, Qt::ToolTipRole).toString();
-  DeviceLabel->setText(tip.section(QLatin1Char('\n'), 0, 0));
+  // Chosen by the arrow keys as well as from the list: the mark as it is now.
+  if (i < numPorts_) MarkPort(i + 1);
+  const QString tip = COMPortComboBoxEx->itemData(i, Qt::ToolTipRole).toString();
+  const QString line = tip.section(QLatin1Char('\n'), 0, 0);
+  DeviceLabel->setText(DeviceLabel->fontMetrics().elidedText(line, Qt::ElideMiddle, DeviceLabel->width()));
   DeviceLabel->setToolTip(tip);
+  DeviceLabel->setAccessibleDescription(line);
   const QString adapter = COMPortComboBoxEx->itemData(i, kAdapterRole).toString();
   AdapterLabel->setText(adapter);
   AdapterLabel->setToolTip(adapter);

@@ -85,6 +85,8 @@ class TDVXCOMDlgFrm : public QDialog {
 
  private:
   void SelectOpeningValues();
+  // Marks port n's item: present or absent, its device and adapter.
+  void MarkPort(int n);
   void ShowDevice();
 
   int left_;

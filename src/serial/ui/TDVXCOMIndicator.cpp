@@ -1,5 +1,6 @@
 #include "serial/ui/TDVXCOMIndicator.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 #include "core/ui/qt_timer.h"
@@ -19,7 +20,12 @@ TDVXCOMIndicator::TDVXCOMIndicator(QWidget* owner) : QWidget(owner), state_(mv::
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   state_.OnRepaint = [this] {
     update();
-    setAccessibleDescription(state_.GetStateOn() ? QStringLiteral("on") : QStringLiteral("off"));
+    const QString state = state_.GetStateOn() ? QStringLiteral("on") : QStringLiteral("off");
+    if (state == accessibleDescription()) return;
+    setAccessibleDescription(state);
+    // Told to assistive technology, which reads the lamp again.
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
   };
   setAccessibleName(QStringLiteral("Lamp"));
   setAccessibleDescription(QStringLiteral("off"));

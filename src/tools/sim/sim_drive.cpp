@@ -185,10 +185,12 @@ std::vector<std::uint8_t> SimDrive::Answer(std::uint8_t command, const std::uint
                                            const Fault* fault) {
   std::vector<std::uint8_t> a;
   const double speed = speedRpm_;
-  const double current = speed < 1 ? 0.0 : 7.0 + 93.0 * speed / 75000.0;               // 0.1 A
-  const double bus = std::max(0.0, options_.supplyDeciVolt - current / 5.0);           // 0.1 V
-  const double power = speed < 1 ? 0.0 : bus / 10.0 * current / 10.0 * 0.8;            // W
-  const double torque = speed < 1 ? 0.0 : power / (speed * 2 * M_PI / 60.0) * 1000.0;  // mN m
+  const double current = speed < 1 ? 0.0 : 7.0 + 93.0 * speed / 75000.0;      // 0.1 A
+  const double bus = std::max(0.0, options_.supplyDeciVolt - current / 5.0);  // 0.1 V
+  const double power = speed < 1 ? 0.0 : bus / 10.0 * current / 10.0 * 0.8;   // W
+  // In N m, the unit the window's caption "Torque (NM)" gives: a spindle this
+  // fast and light turns with well under 1 N m, so it reads 0 once running.
+  const double torque = speed < 1 ? 0.0 : power / (speed * 2 * M_PI / 60.0);
   auto ack = [&](std::uint8_t what, bool ok) { a = {kAck, what, static_cast<std::uint8_t>(ok ? 1 : 0)}; };
   switch (command) {
     case 0x77: {

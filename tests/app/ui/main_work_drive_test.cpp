@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "app/ui/main_work_support.h"
+#include "support/accessibility_check.h"
 
 namespace mainwork {
 namespace {
@@ -48,6 +49,7 @@ TEST_F(DriveTest, GetAsksFourQuestionsInTurnAndFillsTheFields) {
 
 TEST_F(DriveTest, TimeoutOnTheVersionLeavesTheLaterFieldsAsTheyWere) {
   StartDrive(2, {"--fault", "none:0x0D"});
+  mvtest::AlertRecorder alerts;
   form->VersionLabeledEdit->setText("old version");
   form->SerialNoLabeledEdit->setText("old serial");
   form->HardwareIdentifierLabeledEdit->setText("old id");
@@ -59,6 +61,10 @@ TEST_F(DriveTest, TimeoutOnTheVersionLeavesTheLaterFieldsAsTheyWere) {
   EXPECT_EQ(form->SerialNoLabeledEdit->text(), "old serial");
   EXPECT_EQ(form->HardwareIdentifierLabeledEdit->text(), "old id");
   EXPECT_TRUE(prompts.messages.empty());
+  // Said in words where the user looks, and to a screen reader.
+  const QString said = "Get (drive information): no answer from the drive (timeout) at step 2 of 4";
+  EXPECT_EQ(form->RequestResultLabel->text(), said);
+  EXPECT_EQ(alerts.texts, std::vector<QString>{said});
 }
 
 TEST_F(DriveTest, BadChecksumIsReportedWithTheAskedProfileAndLeavesTheSlot) {
@@ -90,6 +96,7 @@ TEST_F(DriveTest, SaveContSendsTheSlotAsClickedAndReadsBackEqual) {
   form->setProfileSlot(1, mv::MotorProfileDefaults(1));
   ASSERT_TRUE(Idle());
   EXPECT_TRUE(prompts.messages.empty()) << prompts.LastMessage();
+  EXPECT_EQ(form->RequestResultLabel->text(), "Save Cont P02: saved by the drive");  // briefly, no box
   form->Slots[1].LoadContButton->click();
   ASSERT_TRUE(Idle());
   EXPECT_EQ(form->profileSlots[1], edited);

@@ -11,6 +11,7 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "profiles/profile_file.h"
 #include "profiles/ui/TMotorProfileEditForm.h"
+#include "support/qt_find.h"
 
 using namespace mv::ui;  // the windows
 
@@ -122,8 +123,8 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
 
   // A change made in the editor reaches the slot with a good checksum.
   EditSlot(4, [](QDialog& e) {
-    e.findChild<QLineEdit*>("MotorProfileNameLabeledEdit")->setText("Mill");
-    e.findChild<QLineEdit*>("MotorProfileCommentLabeledEdit")->setText("night shift");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileNameLabeledEdit")->setText("Mill");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileCommentLabeledEdit")->setText("night shift");
     Press(e, "OKBitBtn");
   });
   EXPECT_EQ(form->profileSlots[4].Name(), "Mill");
@@ -135,7 +136,7 @@ TEST_F(SlotsTest, LoadIniFillsTheSlotAndLabelEditOkAlwaysShowsTheColon) {
   // Cancel after changes leaves every byte, checksum included.
   const mv::MotorProfile before = form->profileSlots[4];
   EditSlot(4, [](QDialog& e) {
-    e.findChild<QLineEdit*>("MotorProfileNameLabeledEdit")->setText("Other");
+    mvtest::Find<QLineEdit>(&e, "MotorProfileNameLabeledEdit")->setText("Other");
     Press(e, "CancelBitBtn");
   });
   EXPECT_EQ(form->profileSlots[4], before);
@@ -155,19 +156,29 @@ TEST_F(SlotsTest, RefusedOrCancelledFileLeavesSlotAndLabel) {
   std::string broken = text;
   broken.replace(broken.find("motor_type: "), 13, "motor_type: 9");
   mvtest::WriteFile(dir.File("broken.ini"), broken);
-  prompts.paths = {dir.File("short.ini"), dir.File("broken.ini"), dir.File("gone.ini")};
-  for (int i = 0; i < 3; ++i) form->Slots[0].LoadFromINIButton->click();
-  ASSERT_EQ(prompts.messages.size(), 3u);
-  EXPECT_EQ(prompts.messages[0], "ERROR: - invalid motor profile file size, got 54 lines, expected 55");
-  EXPECT_EQ(prompts.messages[1], "ERROR: - motor_type: field");
-  EXPECT_EQ(prompts.messages[2].rfind("ERROR: - unable to read motor profile file ", 0), 0u) << prompts.messages[2];
+  std::string badSum = text;
+  const auto sumAt = badSum.find("checksum: ");
+  badSum.replace(sumAt, badSum.find("\r\n", sumAt) - sumAt, "checksum: 1");
+  mvtest::WriteFile(dir.File("badsum.ini"), badSum);
+  prompts.paths = {dir.File("short.ini"), dir.File("broken.ini"), dir.File("gone.ini"), dir.File("badsum.ini")};
+  for (int i = 0; i < 4; ++i) form->Slots[0].LoadFromINIButton->click();
+  ASSERT_EQ(prompts.messages.size(), 4u);
+  // Each box names the file it refused.
+  EXPECT_EQ(
+      prompts.messages[0],
+      "ERROR: - invalid motor profile file size, got 54 lines, expected 55\n\nRefused file: " + dir.File("short.ini"));
+  EXPECT_EQ(prompts.messages[1], "ERROR: - motor_type: field\n\nRefused file: " + dir.File("broken.ini"));
+  EXPECT_EQ(prompts.messages[2],
+            "ERROR: - unable to read motor profile file " + dir.File("gone.ini") + ": No such file or directory");
+  EXPECT_EQ(prompts.messages[3].rfind("ERROR: - Invalid checksum got 1", 0), 0u) << prompts.messages[3];
+  EXPECT_NE(prompts.messages[3].find("\n\nRefused file: " + dir.File("badsum.ini")), std::string::npos);
   EXPECT_EQ(form->profileSlots[0], good);
   EXPECT_EQ(form->Slots[0].NameLabel->text(), "Spindle: 12k");
 
   // Cancelled dialogs: nothing read, nothing written, no message.
   form->Slots[0].LoadFromINIButton->click();
   form->Slots[0].SaveToINIButton->click();
-  EXPECT_EQ(prompts.messages.size(), 3u);
+  EXPECT_EQ(prompts.messages.size(), 4u);
   EXPECT_EQ(form->profileSlots[0], good);
 }
 

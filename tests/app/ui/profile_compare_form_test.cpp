@@ -18,6 +18,7 @@
 #include "profiles/profile_file.h"
 #include "support/accessibility_check.h"
 #include "support/link_fakes.h"
+#include "support/qt_find.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -162,7 +163,7 @@ TEST_F(CompareFormTest, OpensWithTheSlotAloneEveryFieldOnceAndAccessibleControls
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }
   EXPECT_EQ(form->SlotLabel->buddy(), form->SlotComboBox);
-  EXPECT_EQ(form->findChild<QLabel*>("CompareTableLabel")->buddy(), form->CompareTable);
+  EXPECT_EQ(mvtest::Find<QLabel>(form.get(), "CompareTableLabel")->buddy(), form->CompareTable);
   EXPECT_EQ(form->StatusLabel->textFormat(), Qt::PlainText);
   EXPECT_EQ(form->FileLabel->textFormat(), Qt::PlainText);
 }
@@ -251,7 +252,9 @@ TEST_F(CompareFormTest, FileSideComesFromTheOpenDialogAndABadFileChangesNothing)
   main.prompts.nextPath = dir.File("bad.ini");
   Click(form->OpenFileButton);
   ASSERT_EQ(main.prompts.messages.size(), 1u);
-  EXPECT_EQ(main.prompts.messages[0], "ERROR: - invalid motor profile file size, got 1 lines, expected 55");
+  EXPECT_EQ(
+      main.prompts.messages[0],
+      "ERROR: - invalid motor profile file size, got 1 lines, expected 55\n\nRefused file: " + dir.File("bad.ini"));
   EXPECT_EQ(Cell("cont_pwm_freq", Form::FileColumn), "50");  // the earlier file stays
   EXPECT_EQ(form->FilePath(), dir.File("p.ini"));
 

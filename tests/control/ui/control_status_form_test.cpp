@@ -3,6 +3,7 @@
 // how continuous polling interacts with closing the window.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +21,8 @@
 #include "control/ui/status_plot.h"
 #include "link/engine.h"
 #include "support/accessibility_check.h"
+#include "support/qt_find.h"
+#include "support/qt_wait.h"
 
 using namespace mv::ui;  // the windows
 
@@ -49,6 +52,8 @@ struct FakeSender {
     std::uint8_t buf[mv::kFrameBufferSize];
     const std::uint32_t n = mv::EncodeFrame(steps[0], buf);
     self->sent.push_back({steps, count, Bytes(buf, buf + n), done});
+    // A command is answered at once; a poll waits for the test's answers.
+    if (count == 1 && done != nullptr) (*done)(mv::RequestEnd{mv::RequestOutcome::Completed, 1, 1, true});
     return mv::RequestOutcome::Pending;
   }
   static bool IsBusy(const void* owner) { return static_cast<const FakeSender*>(owner)->busy; }
@@ -72,9 +77,7 @@ class ControlStatusFormTest : public ::testing::Test {
 
   template <class T>
   T* Child(const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    return mvtest::Find<T>(&form, name);
   }
   QLineEdit* SpeedEdit() { return Child<QLineEdit>("MotorSpeedEdit"); }
   QLineEdit* PeriodEdit() { return Child<QLineEdit>("StatusUpdatePerLabeledEdit"); }
@@ -291,17 +294,23 @@ TEST_F(ControlStatusFormTest, ContinuousPollingAndClosing) {
   ASSERT_EQ(fake.sent.size(), 1u);
   EXPECT_TRUE(form.PollTimer().isActive());
   EXPECT_EQ(form.PollTimer().interval(), 300);
+  Complete();
 
   // Ticks poll with the timer's own copy of the request.
   form.TimerTimer();
   ASSERT_EQ(fake.sent.size(), 2u);
+  Complete();
   EXPECT_EQ(fake.sent[1].count, 9u);
   EXPECT_NE(fake.sent[1].steps, fake.sent[0].steps);
 
-  // A tick while a request runs is lost, not retried.
+  // A tick while a request runs is lost, not retried, and not told; a click
+  // the engine refuses is said.
   fake.busy = true;
   form.TimerTimer();
   EXPECT_EQ(fake.refused, 1);
+  EXPECT_EQ(Child<QLabel>("ResultLabel")->text(), QString());
+  Child<QPushButton>("StartButton")->click();
+  EXPECT_EQ(Child<QLabel>("ResultLabel")->text(), QStringLiteral("Start: another request is in progress"));
   fake.busy = false;
   form.TimerTimer();
   EXPECT_EQ(fake.sent.size(), 3u);
@@ -347,6 +356,65 @@ TEST_F(ControlStatusFormTest, ScreenReaderHearsCaptionsValuesAndLabelledFields) 
   form.PlotButtonClick();
   ASSERT_NE(form.PlotForm(), nullptr);
   EXPECT_EQ(mvtest::AccessibilityFaults(form.PlotForm()), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Every lamp of both status groups is heard with its state; a caption both
+// groups show names its group.
+TEST_F(ControlStatusFormTest, StatusLampsTellTheirGroupAndState) {
+  std::vector<std::string> names;
+  for (const char* groupName : {"StatusBitsGroupBox", "InternalStatusBitsGroupBox"}) {
+    auto* group = Child<QGroupBox>(groupName);
+    ASSERT_NE(group, nullptr);
+    for (auto* lamp : group->findChildren<mv::ui::RoundLamp*>()) {
+      QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(lamp);
+      ASSERT_NE(heard, nullptr);
+      EXPECT_NE(heard->role(), QAccessible::Client) << lamp->objectName().toStdString() << " is a filler";
+      EXPECT_EQ(heard->text(QAccessible::Description).toStdString(), "off") << lamp->objectName().toStdString();
+      names.push_back(heard->text(QAccessible::Name).toStdString());
+    }
+  }
+  for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t j = i + 1; j < names.size(); ++j) EXPECT_NE(names[i], names[j]) << "two lamps heard alike";
+  EXPECT_EQ(mvtest::AccessibleName(Child<mv::ui::RoundLamp>("IntStatusUnderVoltageShape")),
+            "Internal Status Bits: Under Voltage");
+
+  Child<QPushButton>("GetStatusButton")->click();
+  Answer(3, {0x80, 0x00});  // Under Voltage
+  Answer(5, {0x00, 0x00});
+  Complete();
+  EXPECT_EQ(mvtest::AccessibleDescription(Child<mv::ui::RoundLamp>("StatusUnderVoltageShape")), "on");
+  EXPECT_EQ(mvtest::AccessibleDescription(Child<mv::ui::RoundLamp>("IntStatusUnderVoltageShape")), "off");
+}
+
+// A change of a lamp's state is announced, and only a change. Announcements
+// reach assistive technology only while it listens (a screen reader on the
+// AT-SPI bus; the wm group runs this test so).
+TEST_F(ControlStatusFormTest, StatusLampsAnnounceChanges) {
+  if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {  // the bridge connects in the background
+    ASSERT_TRUE(mvtest::WaitFor([] { return QAccessible::isActive(); })) << "the accessibility bus is not listening";
+  }
+  if (!QAccessible::isActive()) GTEST_SKIP() << "no assistive technology listens: announcements not checked";
+  static std::vector<std::pair<QObject*, QAccessible::Event>> announced;
+  QAccessible::installUpdateHandler([](QAccessibleEvent* e) { announced.emplace_back(e->object(), e->type()); });
+  for (int poll = 0; poll < 2; ++poll) {
+    Child<QPushButton>("GetStatusButton")->click();
+    Answer(3, {0x80, 0x00});  // Under Voltage
+    Answer(5, {0x00, 0x00});
+    Complete();
+  }
+  QAccessible::installUpdateHandler(nullptr);
+  auto changes = [&](const char* name) {
+    int n = 0;
+    for (const auto& [object, type] : announced)
+      n += object == Child<mv::ui::RoundLamp>(name) && type == QAccessible::DescriptionChanged;
+    return n;
+  };
+  EXPECT_GE(changes("StatusUnderVoltageShape"), 1);
+  EXPECT_EQ(changes("IntStatusUnderVoltageShape"), 0);
 }
 
 }  // namespace

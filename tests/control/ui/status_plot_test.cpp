@@ -29,6 +29,7 @@
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "serial/ui/TDVXCOMIndicator.h"
+#include "support/qt_find.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_link.h"
 #include "support/sim_process.h"
@@ -69,9 +70,7 @@ class ControlAdditionsTest : public ::testing::Test {
 
   template <class T>
   T* Child(const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    return mvtest::Find<T>(&form, name);
   }
 
   // One "Get" answered: the first `steps` steps get two-byte values, the
@@ -200,22 +199,22 @@ TEST_F(ControlAdditionsTest, PlotShowsTheHistoryWithWindowPauseAndAutoscale) {
   EXPECT_GE(r.max, 6000);
   EXPECT_LT(r.max - r.min, 4000) << "the lane spans the values, not a fixed full scale";
 
-  auto* window = plotForm->findChild<QComboBox*>(QStringLiteral("TimeWindowComboBox"));
+  auto* window = mvtest::Find<QComboBox>(plotForm, "TimeWindowComboBox");
   window->setCurrentIndex(5);
   EXPECT_EQ(plot->WindowSeconds(), 600);
   Poll(650);  // repaints are throttled: a poll only arms the repaint timer
   EXPECT_TRUE(plotForm->RepaintTimer().isActive());
 
   // Pause holds the view; autoscale off holds the scales.
-  plotForm->findChild<QCheckBox*>(QStringLiteral("PauseCheckBox"))->click();
+  mvtest::Find<QCheckBox>(plotForm, QStringLiteral("PauseCheckBox"))->click();
   const double end = plot->EndTime();
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   Poll(2000);
   EXPECT_EQ(plot->EndTime(), end);
   EXPECT_LT(plot->LaneRange(mv::PlotSeries::Speed).max, 20000) << "points after the pause do not scale the lane";
-  plotForm->findChild<QCheckBox*>(QStringLiteral("PauseCheckBox"))->click();
+  mvtest::Find<QCheckBox>(plotForm, QStringLiteral("PauseCheckBox"))->click();
   EXPECT_GE(plot->LaneRange(mv::PlotSeries::Speed).max, 20000);
-  plotForm->findChild<QCheckBox*>(QStringLiteral("AutoscaleCheckBox"))->click();
+  mvtest::Find<QCheckBox>(plotForm, QStringLiteral("AutoscaleCheckBox"))->click();
   const mv::ValueRange held = plot->LaneRange(mv::PlotSeries::Speed);
   Poll(5000);
   EXPECT_EQ(plot->LaneRange(mv::PlotSeries::Speed).max, held.max);
@@ -232,7 +231,7 @@ TEST_F(ControlAdditionsTest, PlotShowsTheHistoryWithWindowPauseAndAutoscale) {
   EXPECT_GT(speedPixels, 0);
 
   // Clear empties the history; closing the control window hides the plot.
-  plotForm->findChild<QPushButton*>(QStringLiteral("ClearButton"))->click();
+  mvtest::Find<QPushButton>(plotForm, QStringLiteral("ClearButton"))->click();
   EXPECT_TRUE(form.History().Empty());
   form.close();
   EXPECT_FALSE(plotForm->isVisible());
@@ -284,7 +283,7 @@ TEST(ControlPortLamps, LinkedThroughThePortWithAVisiblePulse) {
   auto form = std::make_unique<TControlStatusForm>();
   form->SetPort(&port);
   auto* rx = form->findChild<PLKDVX::TDVXCOMIndicator*>(QStringLiteral("RXIndicator"));
-  auto* cts = form->findChild<PLKDVX::TDVXCOMIndicator*>(QStringLiteral("CTSIndicator"));
+  auto* cts = mvtest::Find<PLKDVX::TDVXCOMIndicator>(form.get(), "CTSIndicator");
   ASSERT_NE(rx, nullptr);
   EXPECT_EQ(port.GetRXIndicator(), rx);
   EXPECT_EQ(port.GetCTSIndicator(), cts);
@@ -342,24 +341,25 @@ TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
     }
   };
 
-  form.findChild<QPushButton*>(QStringLiteral("MotorSpeedButton"))->click();
+  mvtest::Find<QPushButton>(&form, QStringLiteral("MotorSpeedButton"))->click();
   pump(std::chrono::milliseconds(60));
-  form.findChild<QPushButton*>(QStringLiteral("StartButton"))->click();
+  mvtest::Find<QPushButton>(&form, QStringLiteral("StartButton"))->click();
   pump(std::chrono::milliseconds(60));
-  form.findChild<QCheckBox*>(QStringLiteral("RecordCheckBox"))->click();
-  form.findChild<QPushButton*>(QStringLiteral("PlotButton"))->click();
-  form.PlotForm()->findChild<QComboBox*>(QStringLiteral("TimeWindowComboBox"))->setCurrentIndex(0);
-  auto* periodEdit = form.findChild<QLineEdit*>(QStringLiteral("StatusUpdatePerLabeledEdit"));
+  mvtest::Find<QCheckBox>(&form, QStringLiteral("RecordCheckBox"))->click();
+  mvtest::Find<QPushButton>(&form, QStringLiteral("PlotButton"))->click();
+  mvtest::Find<QComboBox>(form.PlotForm(), QStringLiteral("TimeWindowComboBox"))->setCurrentIndex(0);
+  auto* periodEdit = mvtest::Find<QLineEdit>(&form, "StatusUpdatePerLabeledEdit");
   periodEdit->setText(QStringLiteral("200"));
   form.StatusUpdatePerLabeledEditExit();
-  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(true);
-  form.findChild<QPushButton*>(QStringLiteral("GetStatusButton"))->click();
+  mvtest::Find<QCheckBox>(&form, QStringLiteral("RepeatEnableCheckBox"))->setChecked(true);
+  mvtest::Find<QPushButton>(&form, QStringLiteral("GetStatusButton"))->click();
   const mv::StatusHistory& h = form.History();
   for (int i = 0; i < 100 && h.Size() < 12; ++i) pump(std::chrono::milliseconds(50));
   ASSERT_GE(h.Size(), 12u);
   EXPECT_GT(h.ValueAt(mv::PlotSeries::Speed, h.Size() - 1), h.ValueAt(mv::PlotSeries::Speed, 0));
-  EXPECT_NE(form.findChild<QLabel*>(QStringLiteral("RoundTripLabel"))->text(), QStringLiteral("-"));
-  EXPECT_TRUE(form.findChild<QLabel*>(QStringLiteral("PollRateLabel"))->text().endsWith(QStringLiteral("of 5.0 /s")));
+  EXPECT_NE(mvtest::Find<QLabel>(&form, QStringLiteral("RoundTripLabel"))->text(), QStringLiteral("-"));
+  EXPECT_TRUE(
+      mvtest::Find<QLabel>(&form, QStringLiteral("PollRateLabel"))->text().endsWith(QStringLiteral("of 5.0 /s")));
   EXPECT_EQ(mvtest::ReadFile(dir.File("ramp.csv")).size() > 0, true);
   EXPECT_EQ(form.StatusLog().LinesWritten(), h.Size());
 
@@ -370,7 +370,7 @@ TEST(ControlAdditionsWithSimulatedDrive, PlotFollowsTheMotorRampingUp) {
     form.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/control_status.png"));
   }
 
-  form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(false);
+  mvtest::Find<QCheckBox>(&form, QStringLiteral("RepeatEnableCheckBox"))->setChecked(false);
   pump(std::chrono::milliseconds(300));
   form.SetPort(nullptr);
   serial.Close();

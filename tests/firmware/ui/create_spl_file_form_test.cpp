@@ -16,6 +16,7 @@
 #include "firmware/ui/TCreateSPLFileForm.h"
 #include "support/accessibility_check.h"
 #include "support/hex_gen.h"
+#include "support/qt_find.h"
 #include "support/scripted_prompts.h"
 #include "support/test_support.h"
 
@@ -63,9 +64,7 @@ class CreateSPLFileFormTest : public ::testing::Test {
 
   template <class T>
   T* Child(const char* name) {
-    T* w = form->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    return mvtest::Find<T>(form.get(), name);
   }
   QLineEdit* EditNamed(const char* name) { return Child<QLineEdit>(name); }
   QString Text(const char* name) { return EditNamed(name)->text(); }
@@ -245,7 +244,9 @@ TEST_F(CreateSPLFileFormTest, BuildWritesTheSameFileAsTheCommandLineAndHandsBack
             "App. last flash page usage = 1500 bytes.\n"
             "App. flash size = 148956 bytes.\n"
             "App. padding = 4 bytes.\n"
-            "SPL Image size = 148960 bytes.");
+            "SPL Image size = 148960 bytes.\n\n"
+            "SPL file written: " +
+                dir.File("out/fw.spl"));
   EXPECT_EQ(LabelText("DeviceTypeLabel"), QStringLiteral("Device Type: dsPIC33EP256"));
   EXPECT_EQ(LabelText("LSRStartAddrLabel"), QStringLiteral("Start Address: 0x02000"));
   EXPECT_EQ(LabelText("LSRSizeLabel"), QStringLiteral("Size: 148956 bytes"));

@@ -18,6 +18,8 @@
 #include "profiles/ui/TMotorProfileEditForm.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_find.h"
+#include "support/qt_keys.h"
 
 namespace {
 
@@ -35,9 +37,7 @@ class ProfileFormTest : public ::testing::Test {
   }
   template <class W = QLineEdit>
   W* w(const char* name) const {
-    auto* widget = form->findChild<W*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
+    return mvtest::Find<W>(form.get(), name);
   }
   // Types into a field as a user does: focus, select all, type.
   void type(const char* name, const QString& text) {
@@ -120,6 +120,42 @@ TEST_F(ProfileFormTest, LayoutLabelsAndTabOrder) {
                          "MotAccRateLabeledEdit", "MotDecAccPeriodLabeledEdit", "MotTempMinResistanceLabeledEdit",
                          "MotTempMaxResistanceLabeledEdit", "MotSpeedMinLabeledEdit", "MotSpeedMaxLabeledEdit",
                          "MotPolePairsLabeledEdit", "MotTempEnableCheckBox", "OKBitBtn"}));
+}
+
+// The page keys switch pages wherever the focus is, combo boxes included, and
+// never change a value.
+TEST_F(ProfileFormTest, PageKeysSwitchPagesFromAnyControlAndChangeNoValue) {
+  auto* pages = w<QTabWidget>("PageControl");
+  ASSERT_NE(pages, nullptr);
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int step;
+  };
+  const Key keys[] = {{Qt::Key_Tab, Qt::ControlModifier, 1},
+                      {Qt::Key_PageDown, Qt::ControlModifier, 1},
+                      {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, -1},
+                      {Qt::Key_PageUp, Qt::ControlModifier, -1}};
+  for (const char* name : {"MotTypeComboBox", "ContDigitalInput1EdgeComboBox", "MotorProfileNameLabeledEdit",
+                           "MotPolePairsLabeledEdit", "MotTempEnableCheckBox"}) {
+    auto* control = w<QWidget>(name);
+    ASSERT_NE(control, nullptr);
+    for (const Key& k : keys) {
+      showPageOf(control);
+      control->setFocus();
+      const int before = pages->currentIndex();
+      const mv::MotorProfile working = form->EditedProfile();
+      auto* combo = qobject_cast<QComboBox*>(control);
+      const int item = combo ? combo->currentIndex() : -1;
+      mvtest::Press(k.key, k.modifiers);
+      EXPECT_EQ(pages->currentIndex(), (before + k.step + pages->count()) % pages->count())
+          << name << ", key " << k.key << ": no page change";
+      if (combo) {
+        EXPECT_EQ(combo->currentIndex(), item) << name << ", key " << k.key << ": the value changed";
+      }
+      EXPECT_TRUE(form->EditedProfile() == working) << name << ", key " << k.key << ": the profile changed";
+    }
+  }
 }
 
 TEST_F(ProfileFormTest, LeavingAFieldChecksIt) {
@@ -205,7 +241,7 @@ TEST_F(ProfileFormTest, MotorTypeGreysTheOtherTypesFieldsAndDisablesItsTab) {
       if (def.group == mv::MotorGroup::Both) continue;
       const bool shouldGrey = (def.group == mv::MotorGroup::DC) == ac;
       QLineEdit* e = w(def.control);
-      auto* label = form->findChild<QLabel*>(QString::fromLatin1(def.control) + "Label");
+      auto* label = mvtest::Find<QLabel>(form.get(), QString::fromLatin1(def.control) + "Label");
       EXPECT_EQ(grey(e, QPalette::Text), shouldGrey) << def.control;
       EXPECT_EQ(grey(label, QPalette::WindowText), shouldGrey) << def.control;
       if (!shouldGrey) {
@@ -288,14 +324,14 @@ TEST_F(ProfileFormTest, VfDataEditsTheWorkingTableOnlyOnOk) {
     QTimer::singleShot(0, [&, button, text] {
       auto* vf = qobject_cast<mv::ui::TVFDataEditForm*>(QApplication::activeModalWidget());
       ASSERT_NE(vf, nullptr);
-      auto* grid = vf->findChild<QTableWidget*>("ACMotorVFDataStringGrid");
+      auto* grid = mvtest::Find<QTableWidget>(vf, "ACMotorVFDataStringGrid");
       grid->item(1, 2)->setText("0.0");  // shown text only; the table is what counts
       grid->setCurrentCell(1, 2);
       grid->editItem(grid->item(1, 2));
       auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(grid->model()->index(1, 2)));
       ASSERT_NE(editor, nullptr);
       editor->setText(text);
-      vf->findChild<QPushButton*>(button)->click();
+      mvtest::Find<QPushButton>(vf, button)->click();
     });
     w<QPushButton>("VFDataBitBtn")->click();
   };

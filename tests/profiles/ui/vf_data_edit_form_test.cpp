@@ -11,6 +11,8 @@
 #include "core/field_parse.h"
 #include "profiles/ui/TVFDataEditForm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_find.h"
+#include "support/qt_keys.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ class VfFormTest : public ::testing::Test {
   }
   QString cell(int row, int column) const { return grid->item(row, column)->text(); }
   std::uint16_t stored(int row, int column) const { return form->Table()[row * 12 + column]; }
-  QPushButton* button(const char* name) const { return form->findChild<QPushButton*>(name); }
+  QPushButton* button(const char* name) const { return mvtest::Find<QPushButton>(form.get(), name); }
 
   mv::VfTable source{};
   std::unique_ptr<TVFDataEditForm> form;
@@ -153,7 +155,7 @@ TEST_F(VfFormTest, DefaultsRestoresTheOpenersTableAndCancelKeepsNothing) {
   // Escape cancels.
   TVFDataEditForm other(nullptr, source);
   other.show();
-  QTest::keyClick(other.findChild<QTableWidget*>("ACMotorVFDataStringGrid"), Qt::Key_Escape);
+  QTest::keyClick(mvtest::Find<QTableWidget>(&other, "ACMotorVFDataStringGrid"), Qt::Key_Escape);
   EXPECT_FALSE(other.isVisible());
   EXPECT_EQ(other.result(), QDialog::Rejected);
 }
@@ -172,6 +174,64 @@ TEST_F(VfFormTest, CommaLocaleReadsCommaAndShowsPoint) {
 
 TEST_F(VfFormTest, ScreenReaderHearsCaptionsAndTheLabelledGrid) {
   EXPECT_EQ(mvtest::AccessibilityFaults(form.get()), "");
+  // Each button's access key is told with it.
+  for (const char* name : {"OKButton", "DefaultsButton", "CancelButton"})
+    EXPECT_FALSE(mvtest::AccessibleText(button(name), QAccessible::Accelerator).isEmpty()) << name;
+}
+
+// A keyboard alone: edit cells, leave the grid and keep the edit with OK.
+TEST_F(VfFormTest, KeyboardLeavesTheGridAndKeepsTheEdit) {
+  using mvtest::Press;
+  // Tab from the last cell (its editor open) goes to OK; Enter there keeps the edits.
+  grid->setCurrentCell(4, 10);
+  mvtest::TypeText("700");
+  Press(Qt::Key_Tab);
+  mvtest::TypeText("800");
+  Press(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), button("OKButton"));
+  Press(Qt::Key_Return);
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  EXPECT_EQ(stored(4, 10), 70);
+  EXPECT_EQ(stored(4, 11), 80);
+
+  // Every way out of the grid, from a cell or its open editor; the typed value is kept.
+  struct Case {
+    const char* what;
+    int row, column;
+    const char* typed;  // "" = no editor open
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* focusAfter;  // null: the window closed with OK
+  };
+  const Case cases[] = {
+      {"Shift+Tab on the first cell", 0, 0, "", Qt::Key_Backtab, Qt::ShiftModifier, "CancelButton"},
+      {"Shift+Tab in the first cell's editor", 0, 0, "50", Qt::Key_Backtab, Qt::ShiftModifier, "CancelButton"},
+      {"Ctrl+Tab on a middle cell", 2, 5, "", Qt::Key_Tab, Qt::ControlModifier, "OKButton"},
+      {"Ctrl+Tab in a middle cell's editor", 2, 5, "9", Qt::Key_Tab, Qt::ControlModifier, "OKButton"},
+      {"Ctrl+Shift+Tab in a middle cell's editor", 2, 5, "9", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier,
+       "CancelButton"},
+      {"Alt+O in a cell's editor", 1, 3, "12", Qt::Key_O, Qt::AltModifier, nullptr},
+  };
+  for (const Case& c : cases) {
+    TVFDataEditForm other(nullptr, source);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    auto* g = mvtest::Find<QTableWidget>(&other, "ACMotorVFDataStringGrid");
+    g->setFocus();
+    g->setCurrentCell(c.row, c.column);
+    mvtest::TypeText(QString::fromLatin1(c.typed));
+    Press(c.key, c.modifiers);
+    if (c.focusAfter == nullptr) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !other.isVisible(); })) << c.what;
+      EXPECT_EQ(other.result(), QDialog::Accepted) << c.what;
+    } else {
+      QWidget* focus = QApplication::focusWidget();
+      EXPECT_EQ(focus ? focus->objectName().toStdString() : "", c.focusAfter) << c.what;
+    }
+    if (*c.typed) {
+      EXPECT_NE(other.Table(), source) << c.what << ": the typed value was lost";
+    }
+  }
 }
 
 }  // namespace

@@ -39,10 +39,11 @@ TEST(COMDlgAdapter, PresentUsbPortsShowTheirAdapterAbsentOnesAreNotLookedUp) {
       EXPECT_EQ(frm.DeviceLabel->text(), "COM2: /dev/fake2 (absent)");
       EXPECT_EQ(frm.AdapterLabel->text(), "");
       EXPECT_EQ(lookups.count("/dev/fake2"), 0u);
-      EXPECT_EQ(lookups["/dev/fake3"], 1);
+      const int before = lookups["/dev/fake3"];
+      EXPECT_GE(before, 1);
       // Looked up again on every drop-down, as the marks are (adapters come and go).
       frm.COMPortComboBoxExDropDown();
-      EXPECT_EQ(lookups["/dev/fake3"], 2);
+      EXPECT_GT(lookups["/dev/fake3"], before);
       frm.reject();
     });
   };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <set>
 
@@ -8,6 +11,7 @@
 #include "serial/ui/TDVXCOMDlg.h"
 #include "serial/ui/TDVXCOMDlgFrm.h"
 #include "support/accessibility_check.h"
+#include "support/qt_keys.h"
 
 using namespace PLKDVX;
 
@@ -291,6 +295,57 @@ TEST(PortCOMDlg, OnlyOkAppliesAndThePortsOwnRulesStillHold) {
   EXPECT_EQ(port.GetPort(), 6);
   EXPECT_EQ(port.GetBaudRate(), br1200);
   EXPECT_EQ(port.GetStopBits(), sb2);
+}
+
+// By keyboard and screen reader: each port is heard present or absent, the
+// device line follows the arrow keys with the presence as it is now, the
+// window keeps its width whatever the path, and the list shows 8 rows.
+TEST(COMDlgWindow, PortListHeardFollowedByArrowsAndOfFixedWidth) {
+  const std::string longPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BIxyz0123456789-if00-port0";
+  std::set<int> present = {2};
+  TDVXCOMDlg d;
+  d.OnBeforeExecute = [&](TDVXCOMDlgFrm& f) {
+    f.PortPresent = [&](int n) { return present.count(n) != 0; };
+    f.PortPath = [&](int n) { return n == 3 ? longPath : "/dev/ttyS" + std::to_string(n); };
+    f.AdapterOf = [](const std::string&) { return std::string(); };
+    QTimer::singleShot(0, &f, [&] {
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+      const int width = f.width();
+      QAccessibleInterface* list = QAccessible::queryAccessibleInterface(f.COMPortComboBoxEx)->child(0);
+      ASSERT_NE(list, nullptr);
+      for (int n : {1, 2}) {
+        QAccessibleInterface* item = list->child(n - 1);
+        ASSERT_NE(item, nullptr);
+        const QString heard = item->text(QAccessible::Name) + ' ' + item->text(QAccessible::Description);
+        EXPECT_TRUE(heard.contains(n == 2 ? "present" : "absent")) << n << " is heard as " << heard.toStdString();
+      }
+
+      present.insert(3);  // plugged in while the window is open
+      f.COMPortComboBoxEx->setFocus();
+      for (int n : {2, 3}) {
+        mvtest::Press(Qt::Key_Down);
+        EXPECT_EQ(f.COMPortComboBoxEx->currentIndex(), n - 1);
+        EXPECT_TRUE(f.DeviceLabel->text().startsWith(QStringLiteral("COM%1: ").arg(n)))
+            << f.DeviceLabel->text().toStdString();
+        EXPECT_TRUE(f.DeviceLabel->text().endsWith("(present)")) << f.DeviceLabel->text().toStdString();
+      }
+      QTest::qWait(50);  // the layout's turn
+      EXPECT_EQ(f.width(), width) << "the window widened for the path";
+      EXPECT_TRUE(f.DeviceLabel->toolTip().contains(QString::fromStdString(longPath)));
+      EXPECT_TRUE(mvtest::AccessibleDescription(f.DeviceLabel).find(longPath) != std::string::npos);
+
+      f.COMPortComboBoxEx->showPopup();
+      QAbstractItemView* view = f.COMPortComboBoxEx->view();
+      ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }));
+      int rows = 0;
+      for (int i = 0; i < f.COMPortComboBoxEx->count(); ++i)
+        rows += view->viewport()->rect().intersects(view->visualRect(view->model()->index(i, 0)));
+      EXPECT_EQ(rows, 8) << "rows shown in the dropped-down list";
+      f.COMPortComboBoxEx->hidePopup();
+      f.reject();
+    });
+  };
+  d.Execute(10, 20);
 }
 
 TEST(COMDlgWindow, ScreenReaderHearsCaptionsAndLabelledBoxes) {
