@@ -167,3 +167,15 @@ def test_a_device_without_rights_is_said_with_the_group_advice(sim, request):
     by_cli = subprocess.run([*as_user, cli_copy, "drive", "--device", sim.path, "info"], capture_output=True,
                             text=True, timeout=60, cwd="/")
     assert "morvane-cli: " + said.rstrip("\n") in by_cli.stderr
+
+
+def test_a_device_that_goes_away_is_said_as_such(start_sim):
+    sim = start_sim()
+    with morvane.Drive(device=sim.path) as drive:
+        assert drive.status().complete
+        sim.stop()  # the far end of the line goes, as an adapter pulled out
+        with pytest.raises(morvane.PortError) as e:
+            for _ in range(50):  # the port's report arrives with the next read
+                drive.status()
+                time.sleep(0.01)
+        assert str(e.value).endswith("the device has gone")
