@@ -162,10 +162,25 @@ const char* CommandName(std::uint8_t command) {
   return nullptr;
 }
 
+namespace {
+
+// An answer its step took that says no: a profile block whose checksum is
+// wrong, a save the drive refused.
+bool AnswerSaysNo(const TraceEvent& e) {
+  if (e.command == CmdGetProfile && e.length == 1 + kSlotBlockSize) {
+    MotorProfile profile;
+    std::memcpy(profile.bytes.data(), e.data.data() + 2, kProfileSize);
+    return !ProfileChecksumValid(profile);
+  }
+  return e.command == CmdSaveProfile && e.length >= 3 && e.data[2] == 0;
+}
+
+}  // namespace
+
 bool TraceEvent::Failure() const {
   switch (kind) {
     case TraceKind::Frame: return reading == TraceReading::Refused;
-    case TraceKind::Received: return reading != TraceReading::Answer;
+    case TraceKind::Received: return reading != TraceReading::Answer || AnswerSaysNo(*this);
     case TraceKind::RequestEnded: return outcome != RequestOutcome::Completed || !trusted;
     case TraceKind::Break:
     case TraceKind::LineError: return true;

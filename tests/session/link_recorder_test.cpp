@@ -2,10 +2,12 @@
 // received byte was, as the engine decided it, and the ring that keeps them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "link/main_requests.h"
 #include "session/link_recorder.h"
 #include "support/link_fakes.h"
 
@@ -138,4 +140,27 @@ TEST(LinkRecorder, TheRingKeepsTheNewestAndALongRunTakesMoreEvents) {
   recorder.Clear();
   EXPECT_EQ(ring.Size(), 0u);
   EXPECT_EQ(ring.First(), 7u);
+}
+
+TEST(LinkRecorder, AnAnswerThatSaysNoIsAFailure) {
+  // A profile block with a wrong checksum, a save the drive refused.
+  mv::TraceEvent e;
+  e.kind = mv::TraceKind::Received;
+  e.reading = mv::TraceReading::Answer;
+  e.command = mv::CmdGetProfile;
+  const mv::MotorProfile p = mv::MotorProfileDefaults(0);
+  e.length = 2 + mv::kProfileSize;
+  e.data[0] = 0x53;
+  e.data[1] = 0;
+  std::copy(p.bytes.begin(), p.bytes.end(), e.data.begin() + 2);
+  EXPECT_FALSE(e.Failure());
+  e.data[2 + 30] ^= 0x5A;
+  EXPECT_TRUE(e.Failure());
+  EXPECT_NE(mv::DescribeEvent(e).find("INVALID CHECKSUM"), std::string::npos);
+  e.command = mv::CmdSaveProfile;
+  e.length = 3;
+  e.data = {0x07, 2, 1};
+  EXPECT_FALSE(e.Failure());
+  e.data[2] = 0;
+  EXPECT_TRUE(e.Failure());
 }

@@ -1,5 +1,6 @@
 #include "app/ui/link_trace_window.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -193,6 +194,12 @@ TLinkTraceWindow::TLinkTraceWindow(QWidget* parent, mv::LinkRecorder& recorder, 
   for (mv::RequestOutcome o : kOutcomes)
     OutcomeFilterCombo->addItem(QString::fromLatin1(mv::RequestOutcomeText(o)), static_cast<int>(o));
   OutcomeFilterLabel->setBuddy(OutcomeFilterCombo);
+  // The longest outcome's words would make the box as wide as the window.
+  for (QComboBox* box : {RequestFilterCombo, OutcomeFilterCombo}) {
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(box == OutcomeFilterCombo ? 24 : 12);
+    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);  // the list shows them whole
+  }
 
   FindLabel = label("FindLabel", QStringLiteral("&Find:"));
   FindEdit = new QLineEdit(this);
