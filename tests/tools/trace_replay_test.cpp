@@ -46,7 +46,8 @@ TEST(TraceReplay, AFaultyRunReplaysToTheSameOutputExitCodeAndFiles) {
   } cases[] = {
       {"badsum:0x35:3", {"get-all", "DIR"}},  // a profile with a wrong checksum
       {"gap:0x35:2", {"get-all", "DIR"}},     // a pause inside an answer
-      {"late:0x0D", {"info"}},                // an answer after the timeout
+      // An answer after the timeout, while the next poll waits for a quiet line.
+      {"late:0x42:1", {"status", "--every", "200", "--count", "3"}},
       {"none:0x78", {"info"}},                // no answer
       {"badcode:0x42", {"status"}},
   };
