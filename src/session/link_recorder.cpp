@@ -46,13 +46,13 @@ const char* ReadingWords(TraceReading reading) {
     case TraceReading::Sent:
     case TraceReading::Answer: return "";
     case TraceReading::Refused: return "refused by the port, nothing was sent";
-    case TraceReading::Unasked: return "a response nobody asked for (dropped)";
-    case TraceReading::NotItsAnswer: return "not its answer: the step's frame was refused (dropped)";
-    case TraceReading::Partial: return "cut off: the answer was not complete (dropped)";
+    case TraceReading::Unasked: return "a response nobody asked for, dropped";
+    case TraceReading::NotItsAnswer: return "not its answer (the step's frame was refused), dropped";
+    case TraceReading::Partial: return "cut off before it was complete, dropped";
     case TraceReading::BadCode: return "not a response code";
     case TraceReading::Dropped: return "dropped: came while waiting for the line to fall quiet";
     case TraceReading::OneTooMany: return "one answer too many: the answers were an earlier request's";
-    case TraceReading::Stray: return "bytes while no request ran (dropped)";
+    case TraceReading::Stray: return "bytes while no request ran, dropped";
   }
   return "";
 }

@@ -12,10 +12,12 @@
 #include <QKeySequence>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <vector>
 
+#include "core/ui/window_place.h"
 #include "session/trace_file.h"
 
 namespace mv::ui {
@@ -163,9 +165,14 @@ bool LinkTraceFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const 
 // ---- TLinkTraceWindow --------------------------------------------------------------
 
 TLinkTraceWindow::TLinkTraceWindow(QWidget* parent, mv::LinkRecorder& recorder, mv::Prompts& prompts)
-    : QWidget(parent, Qt::Window), recorder_(recorder), prompts_(prompts) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                          Qt::WindowCloseButtonHint),
+      recorder_(recorder),
+      prompts_(prompts) {
   setObjectName(QStringLiteral("LinkTraceWindow"));
   setWindowTitle(QStringLiteral("Link Trace"));
+  setModal(false);
+  setSizeGripEnabled(true);
   resize(980, 480);
 
   model_ = new LinkTraceModel(this);
@@ -405,12 +412,13 @@ void TLinkTraceWindow::FilterChanged() {
 void TLinkTraceWindow::showEvent(QShowEvent* e) {
   Pull();
   if (!Paused()) pullTimer_.start();
-  QWidget::showEvent(e);
+  if (!e->spontaneous()) mv::ui::CentreOverOwner(this);
+  QDialog::showEvent(e);
 }
 
 void TLinkTraceWindow::hideEvent(QHideEvent* e) {
   pullTimer_.stop();
-  QWidget::hideEvent(e);
+  QDialog::hideEvent(e);
 }
 
 }  // namespace mv::ui

@@ -12,13 +12,13 @@
 
 #include <QAbstractTableModel>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
-#include <QWidget>
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
@@ -80,7 +80,8 @@ class LinkTraceFilter : public QSortFilterProxyModel {
   int outcome_ = -2;
 };
 
-class TLinkTraceWindow : public QWidget {
+// A window of the main window, not modal.
+class TLinkTraceWindow : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kPullIntervalMs = 200;
