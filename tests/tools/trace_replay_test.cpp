@@ -48,7 +48,7 @@ TEST(TraceReplay, AFaultyRunReplaysToTheSameOutputExitCodeAndFiles) {
       {"gap:0x35:2", {"get-all", "DIR"}},     // a pause inside an answer
       // An answer after the timeout, while the next poll waits for a quiet line.
       {"late:0x42:1", {"status", "--every", "200", "--count", "3"}},
-      {"none:0x78", {"info"}},                // no answer
+      {"none:0x78", {"info"}},  // no answer
       {"badcode:0x42", {"status"}},
   };
   for (const auto& c : cases) {
