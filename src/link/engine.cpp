@@ -269,7 +269,10 @@ void RequestEngine::Fail(RequestOutcome outcome, std::uint32_t& counter, bool re
   suspect_ = true;
   ++counter;
   Changed();
-  if (!busy_) return;
+  if (!busy_) {
+    if (trace_ != nullptr) trace_->InputDropped(outcome == RequestOutcome::Timeout);
+    return;
+  }
   if (frameRefused_ && outcome == RequestOutcome::Timeout) outcome = RequestOutcome::FrameRefused;
   End(outcome, !verifying_, StepInFlight());
 }

@@ -43,6 +43,9 @@ class LinkTrace {
   virtual void VerifyBegun(int ms) = 0;
   // An accepted request ended (before anything else happens for its end).
   virtual void RequestEnded(const RequestEnd& end) = 0;
+  // While no request ran, what the parser held was dropped: a response cut
+  // off (`timedOut`: by the inter-byte timeout), a byte that is no code.
+  virtual void InputDropped(bool timedOut) = 0;
 };
 
 }  // namespace mv

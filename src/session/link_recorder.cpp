@@ -258,6 +258,7 @@ TraceRing::TraceRing(std::size_t capacity)
 
 void TraceRing::Commit() {
   ++end_;
+  if (++next_ == capacity_) next_ = 0;
   if (end_ - first_ > capacity_) first_ = end_ - capacity_;
 }
 
@@ -270,14 +271,15 @@ LinkRecorder::LinkRecorder(const LinkPort* port, std::size_t capacity) : ring_(c
 }
 
 void LinkRecorder::Clear() {
-  gathering_ = false;
+  open_ = nullptr;
   ring_.Clear();
 }
 
 TraceEvent& LinkRecorder::Start(TraceKind kind) {
-  if (gathering_) CloseBytes(TraceReading::None);
+  const std::int64_t now = NowUs();
+  if (open_ != nullptr) CloseBytes(TraceReading::None, now);
   TraceEvent& e = ring_.Next();
-  e.timeUs = NowUs();
+  e.timeUs = now;
   e.spanUs = 0;
   e.request = request_;
   e.value = 0;
@@ -296,9 +298,9 @@ TraceEvent& LinkRecorder::Start(TraceKind kind) {
 
 void LinkRecorder::Commit() { ring_.Commit(); }
 
-void LinkRecorder::CloseBytes(TraceReading reading) {
-  gathering_ = false;
-  TraceEvent& e = ring_.Next();
+void LinkRecorder::CloseBytes(TraceReading reading, std::int64_t answerEndUs) {
+  TraceEvent& e = *open_;
+  open_ = nullptr;
   if (reading == TraceReading::None) {
     switch (firstUse_) {
       case ByteUse::WhileHolding: reading = TraceReading::Dropped; break;
@@ -307,6 +309,10 @@ void LinkRecorder::CloseBytes(TraceReading reading) {
       case ByteUse::Part: reading = e.request != 0 ? TraceReading::Partial : TraceReading::Stray; break;
     }
   }
+  // The bytes of an answer are not timed one by one (they are the link's
+  // busiest path): its last byte came when the caller says.
+  const std::int64_t last = firstUse_ == ByteUse::Part ? answerEndUs : lastByteUs_;
+  e.spanUs = last > e.timeUs ? static_cast<std::uint32_t>(last - e.timeUs) : 0;
   e.reading = reading;
   Commit();
 }
@@ -320,7 +326,7 @@ void LinkRecorder::Text(TraceKind kind, const std::string& text, std::int32_t va
 }
 
 void LinkRecorder::RequestBegun(const RequestStep* steps, std::uint32_t count, bool holding) {
-  if (gathering_) CloseBytes(TraceReading::None);
+  if (open_ != nullptr) CloseBytes(TraceReading::None, NowUs());
   request_ = ++requests_;
   requestKind_ = TraceRequestOf(steps, count);
   steps_ = steps;
@@ -333,7 +339,7 @@ void LinkRecorder::RequestBegun(const RequestStep* steps, std::uint32_t count, b
 }
 
 void LinkRecorder::FrameSent(std::uint32_t step, const std::uint8_t* frame, std::uint32_t length, bool accepted) {
-  if (gathering_) CloseBytes(TraceReading::None);
+  if (open_ != nullptr) CloseBytes(TraceReading::None, NowUs());
   step_ = static_cast<std::uint8_t>(std::min<std::uint32_t>(step, 255));
   stepRefused_ = !accepted;
   // The speed set while the port is open (the settings window) shows with
@@ -355,34 +361,29 @@ void LinkRecorder::FrameSent(std::uint32_t step, const std::uint8_t* frame, std:
 }
 
 void LinkRecorder::ByteReceived(std::uint8_t byte, ByteUse use) {
-  const std::int64_t now = NowUs();
-  if (gathering_) {
-    const TraceEvent& open = ring_.Next();
-    // A run of bytes is one use: a bad code after a part starts another, as
-    // does a pause longer than an answer may make or a full event.
-    const bool sameRun = use == firstUse_ && now - lastByteUs_ <= std::int64_t{kInterByteTimeoutMs} * 1000 &&
-                         open.length < kTraceDataSize;
-    if (!sameRun) CloseBytes(TraceReading::None);
-  }
-  if (!gathering_) {
-    TraceEvent& e = Start(TraceKind::Received);
-    e.timeUs = now;
-    gathering_ = true;
+  // A run of bytes is one use: another use starts another run, as does a
+  // full event. Where a run ends otherwise the engine says (an answer
+  // complete, a request ended, what the parser held dropped).
+  if (open_ != nullptr && (use != firstUse_ || open_->length >= kTraceDataSize))
+    CloseBytes(TraceReading::None, NowUs());
+  if (open_ == nullptr) {
+    open_ = &Start(TraceKind::Received);
+    lastByteUs_ = open_->timeUs;
     firstUse_ = use;
+  } else if (use != ByteUse::Part) {
+    lastByteUs_ = NowUs();  // bytes nobody can use are rare: each is timed
   }
-  TraceEvent& e = ring_.Next();
-  e.data[e.length++] = byte;
-  e.spanUs = static_cast<std::uint32_t>(now - e.timeUs);
-  lastByteUs_ = now;
+  open_->data[open_->length++] = byte;
 }
 
 void LinkRecorder::ResponseComplete(const Response&, bool taken) {
-  if (!gathering_) return;  // its bytes were already written out (a full event)
+  if (open_ == nullptr) return;  // its bytes were already written out (a full event)
   // Not taken while a request runs: its step's frame was refused, so this
   // cannot be the answer to it.
   CloseBytes(taken                           ? TraceReading::Answer
              : request_ != 0 && stepRefused_ ? TraceReading::NotItsAnswer
-                                             : TraceReading::Unasked);
+                                             : TraceReading::Unasked,
+             NowUs());
 }
 
 void LinkRecorder::VerifyBegun(int ms) {
@@ -392,6 +393,10 @@ void LinkRecorder::VerifyBegun(int ms) {
 }
 
 void LinkRecorder::RequestEnded(const RequestEnd& end) {
+  // An answer cut off by the timeout: its last byte came one inter-byte
+  // timeout before.
+  const bool timedOut = end.outcome == RequestOutcome::Timeout || end.outcome == RequestOutcome::FrameRefused;
+  if (open_ != nullptr) CloseBytes(TraceReading::None, NowUs() - (timedOut ? kInterByteTimeoutUs : 0));
   TraceEvent& e = Start(TraceKind::RequestEnded);
   e.outcome = end.outcome;
   e.trusted = end.trusted;
@@ -405,6 +410,10 @@ void LinkRecorder::RequestEnded(const RequestEnd& end) {
 void LinkRecorder::PortOpened(const std::string& device, std::uint32_t bitsPerSecond) {
   bitsPerSecond_ = bitsPerSecond;
   Text(TraceKind::PortOpened, device, static_cast<std::int32_t>(bitsPerSecond));
+}
+
+void LinkRecorder::InputDropped(bool timedOut) {
+  if (open_ != nullptr) CloseBytes(TraceReading::None, NowUs() - (timedOut ? kInterByteTimeoutUs : 0));
 }
 
 void LinkRecorder::PortClosed() { Mark(TraceKind::PortClosed); }

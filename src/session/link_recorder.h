@@ -124,7 +124,7 @@ class TraceRing {
   const TraceEvent& At(std::uint64_t seq) const { return slots_[seq % capacity_]; }
   // The slot the next event is written in; it counts once committed (the
   // oldest one then goes when the ring is full).
-  TraceEvent& Next() { return slots_[end_ % capacity_]; }
+  TraceEvent& Next() { return slots_[next_]; }
   void Commit();
   // Drops every event kept; the numbers go on.
   void Clear() { first_ = end_; }
@@ -134,6 +134,7 @@ class TraceRing {
   std::unique_ptr<TraceEvent[]> slots_;
   std::uint64_t first_ = 0;
   std::uint64_t end_ = 0;
+  std::size_t next_ = 0;  // end_ % capacity_, kept without a division per byte
 };
 
 class LinkRecorder final : public LinkTrace {
@@ -156,6 +157,7 @@ class LinkRecorder final : public LinkTrace {
   void ResponseComplete(const Response& response, bool taken) override;
   void VerifyBegun(int ms) override;
   void RequestEnded(const RequestEnd& end) override;
+  void InputDropped(bool timedOut) override;
 
   // The port's events.
   void PortOpened(const std::string& device, std::uint32_t bitsPerSecond);
@@ -170,8 +172,10 @@ class LinkRecorder final : public LinkTrace {
   // A new event of this kind, stamped now and with the request it belongs to.
   TraceEvent& Start(TraceKind kind);
   void Commit();
-  // Ends the run of received bytes being gathered, with what it was.
-  void CloseBytes(TraceReading reading);
+  static constexpr std::int64_t kInterByteTimeoutUs = std::int64_t{kInterByteTimeoutMs} * 1000;
+  // Ends the run of received bytes being gathered, with what it was (None:
+  // by the use of its bytes); a run of answer bytes ended at `answerEndUs`.
+  void CloseBytes(TraceReading reading, std::int64_t answerEndUs);
   void Text(TraceKind kind, const std::string& text, std::int32_t value);
   void Mark(TraceKind kind);
 
@@ -188,10 +192,10 @@ class LinkRecorder final : public LinkTrace {
   std::uint8_t step_ = 0;
   bool stepRefused_ = false;  // the port refused the frame of step_
   std::uint32_t bitsPerSecond_ = 0;
-  // Received bytes being gathered into the ring's next slot.
-  bool gathering_ = false;
+  // Received bytes being gathered: the ring's next slot, not yet committed.
+  TraceEvent* open_ = nullptr;
   ByteUse firstUse_ = ByteUse::Part;
-  std::int64_t lastByteUs_ = 0;
+  std::int64_t lastByteUs_ = 0;  // runs of other bytes than an answer's: when the last came
 };
 
 }  // namespace mv

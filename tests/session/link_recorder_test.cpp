@@ -13,9 +13,6 @@
 
 namespace {
 
-std::int64_t gNowNs = 0;
-std::int64_t FakeClock() { return gNowNs; }
-
 // One event in a few words: "O 42", "I answer 07 01 00", "end timeout".
 std::string Brief(const mv::TraceEvent& e) {
   static const char* const kReadings[] = {"",        "",         "refused", "answer",       "unasked", "not-its-answer",
@@ -37,10 +34,7 @@ struct Traced {
   linktest::Rig rig;
   mv::LinkRecorder recorder{&rig.port};
   const mv::RequestStep steps[2] = {{0x42, nullptr, 0, {}}, {0x72, nullptr, 0, {}}};
-  Traced() {
-    recorder.SetClock(&FakeClock);
-    rig.engine.SetTrace(&recorder);
-  }
+  Traced() { rig.engine.SetTrace(&recorder); }
   void Start(std::uint32_t count) { ASSERT_TRUE(rig.engine.SendRequest(steps, count)); }
   std::vector<std::string> Events() const {
     std::vector<std::string> out;
@@ -101,15 +95,15 @@ TEST(LinkRecorder, EveryFrameAndByteAsTheEngineReadIt) {
        },
        {"begin", "refused 42", "I not-its-answer 07 01 00",
         std::string("end ") + mv::RequestOutcomeText(mv::RequestOutcome::FrameRefused)}},
-      {"bytes while no request runs; a pause starts another run",
+      {"bytes while no request runs, each run ended where the engine dropped it",
        [](Traced& t) {
          t.rig.Answer(0x07, {1, 0});
-         t.rig.Feed({0xFF});
-         gNowNs += 81'000'000;
-         t.rig.Feed({0xFE});
+         t.rig.Feed({0x07, 0x01});
+         t.rig.timer.Expire();
+         t.rig.Feed({0xFF, 0xFE});
          t.recorder.PortClosed();
        },
-       {"I unasked 07 01 00", "I bad-code FF", "I bad-code FE", "closed"}},
+       {"I unasked 07 01 00", "I stray 07 01", "I bad-code FF", "I bad-code FE", "closed"}},
   };
   for (const Case& c : cases) {
     Traced t;
