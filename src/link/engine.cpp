@@ -154,7 +154,7 @@ RequestOutcome RequestEngine::Start(const RequestStep* steps, std::uint32_t coun
     if (view_ != nullptr) view_->SetPortStatusText(kPortNotOpenedText);
     return RequestOutcome::RefusedPortClosed;
   }
-  const Queued request{steps, count, done};
+  const Queued request{steps, count, done, priority};
   if (busy_) {
     if (priority != RequestPriority::JumpQueue || jumper_.steps != nullptr) {
       ++counters_.busy;
@@ -188,6 +188,7 @@ void RequestEngine::Begin(const Queued& request) {
   steps_ = request.steps;
   stepCount_ = request.count;
   done_ = request.done;
+  keepOnTimeout_ = request.priority == RequestPriority::JumpQueue;
   stepIndex_ = 0;
   verifying_ = false;
   if (trace_ != nullptr) trace_->RequestBegun(steps_, stepCount_, suspect_);
@@ -264,8 +265,8 @@ void RequestEngine::Fail(RequestOutcome outcome, std::uint32_t& counter, bool re
   timer_.SetEnabled(false);
   if (resetParser) parser_.ResetParser();
   // Whatever of the frame still waits in the driver must never reach the
-  // drive after the failure has been reported.
-  if (outcome == RequestOutcome::Timeout && port_.GetOpened()) port_.DiscardOutput();
+  // drive after the failure has been reported; a Stop is left to arrive.
+  if (outcome == RequestOutcome::Timeout && port_.GetOpened() && !(busy_ && keepOnTimeout_)) port_.DiscardOutput();
   suspect_ = true;
   ++counter;
   Changed();

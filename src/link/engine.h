@@ -386,6 +386,7 @@ class RequestEngine {
     const RequestStep* steps = nullptr;
     std::uint32_t count = 0;
     const RequestCompletion* done = nullptr;
+    RequestPriority priority = RequestPriority::Normal;
   };
 
   void Begin(const Queued& request);
@@ -417,6 +418,9 @@ class RequestEngine {
   const RequestCompletion* done_ = nullptr;
   Queued jumper_{};  // a JumpQueue request waiting for the step in flight
   bool abandonRequested_ = false;
+  // The running request jumped the queue (Stop): when it times out its frame
+  // is left to arrive, since a drive that stops late is still the one asked.
+  bool keepOnTimeout_ = false;
   bool suspect_ = false;    // a request failed or an unasked byte came: hold and verify the next
   bool verifying_ = false;  // the current request started on a suspect line
   std::int64_t holdStartNs_ = 0;
