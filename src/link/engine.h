@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/timer.h"
+#include "link/link_trace.h"
 
 namespace mv {
 
@@ -370,6 +371,9 @@ class RequestEngine {
   std::int64_t LastRoundTripNs() const { return lastRoundTripNs_; }
   // Replaces the clock the round trip is measured with (tests).
   void SetClock(MonotonicClock clock) { clock_ = clock != nullptr ? clock : &SteadyClockNs; }
+  // Who is told what happened to each frame and byte (null: nobody).
+  void SetTrace(LinkTrace* trace) { trace_ = trace; }
+  LinkTrace* Trace() const { return trace_; }
 
  private:
   enum class Phase : std::uint8_t {
@@ -403,6 +407,7 @@ class RequestEngine {
   LinkPort& port_;
   Timer& timer_;
   LinkView* view_;
+  LinkTrace* trace_ = nullptr;
   ResponseParser parser_;
   Response lastResponse_{};
   bool busy_ = false;

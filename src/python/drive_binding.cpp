@@ -30,6 +30,7 @@
 #include "serial/port_map.h"
 #include "serial/port_types.h"
 #include "session/drive_client.h"
+#include "session/trace_file.h"
 
 namespace mv::python {
 
@@ -160,6 +161,7 @@ class PyDrive {
  public:
   PortChoice choice;
   bool stopOnExit = false;
+  std::string tracePath;  // where the link trace goes when the port closes ("" = nowhere)
 
   ~PyDrive() {
     std::shared_ptr<DriveClient> c;
@@ -170,8 +172,12 @@ class PyDrive {
     // Released without the GIL: ending the client waits for its thread.
     if (c) {
       PyThreadState* state = PyEval_SaveThread();
+      c->Close();  // the trace ends with the port's close
+      KeepTrace(*c);
       c.reset();
       PyEval_RestoreThread(state);
+      // Nobody is left to raise to: a trace that cannot be written is said.
+      if (std::string message; !SaveTrace(message)) PySys_WriteStderr("morvane: %s\n", message.substr(0, 900).c_str());
     }
   }
 
@@ -210,8 +216,27 @@ class PyDrive {
     }
     if (!c) return;
     // The counters go on from here when the port is opened again.
-    const LinkCounters last = With([](std::shared_ptr<DriveClient>& held) { return held->Counters(); }, std::move(c));
+    const LinkCounters last = With(
+        [this](std::shared_ptr<DriveClient>& held) {
+          held->Close();  // the trace ends with the port's close
+          KeepTrace(*held);
+          return held->Counters();
+        },
+        std::move(c));
     Add(base_, last);
+    if (std::string message; !SaveTrace(message)) {
+      PyErr_SetString(PyExc_OSError, message.c_str());
+      throw py::error_already_set();
+    }
+  }
+
+  // What the link's recorder kept, over every open, oldest first: at most
+  // the recorder's own number of events.
+  std::vector<DriveClient::TraceCopy> Trace() {
+    std::vector<DriveClient::TraceCopy> all = closedTrace_;
+    if (std::shared_ptr<DriveClient> c = Client())
+      all.push_back(With([](std::shared_ptr<DriveClient>& held) { return held->Trace(); }, std::move(c)));
+    return all;
   }
 
   // Since the drive was made or the counters reset, over every open.
@@ -296,10 +321,56 @@ class PyDrive {
     to.busy += c.busy;
   }
 
+  // The recorder goes with the client: what it kept stays here.
+  void KeepTrace(DriveClient& c) {
+    closedTrace_.push_back(c.Trace());
+    std::size_t kept = 0;
+    for (const DriveClient::TraceCopy& t : closedTrace_) kept += t.events.size();
+    while (kept > kTraceCapacity) {
+      std::vector<TraceEvent>& oldest = closedTrace_.front().events;
+      const std::size_t drop = std::min(oldest.size(), kept - kTraceCapacity);
+      oldest.erase(oldest.begin(), oldest.begin() + static_cast<std::ptrdiff_t>(drop));
+      kept -= drop;
+      if (oldest.empty()) closedTrace_.erase(closedTrace_.begin());
+    }
+  }
+  // Writes every open's trace to tracePath; false with why.
+  bool SaveTrace(std::string& message) {
+    if (tracePath.empty()) return true;
+    std::string text = TraceFileHeaderText();
+    for (const DriveClient::TraceCopy& t : closedTrace_)
+      for (const TraceEvent& e : t.events) AppendTraceEvent(text, e, t.wallOffsetUs);
+    return WriteTraceFile(tracePath, text, message);
+  }
+
   std::mutex mutex_;
-  std::shared_ptr<DriveClient> client_;  // while open
-  LinkCounters base_{};                  // of the earlier opens
+  std::shared_ptr<DriveClient> client_;              // while open
+  LinkCounters base_{};                              // of the earlier opens
+  std::vector<DriveClient::TraceCopy> closedTrace_;  // of the earlier opens
 };
+
+// One event of the link's flight recorder, as a script reads it.
+struct PyTraceEvent {
+  TraceEvent event;
+  std::int64_t wallOffsetUs = 0;
+};
+
+const char* TraceKindName(TraceKind kind) {
+  switch (kind) {
+    case TraceKind::Frame: return "frame";
+    case TraceKind::Received: return "received";
+    case TraceKind::RequestBegun: return "request begun";
+    case TraceKind::Verify: return "verify";
+    case TraceKind::RequestEnded: return "request ended";
+    case TraceKind::PortOpened: return "port opened";
+    case TraceKind::PortClosed: return "port closed";
+    case TraceKind::LineSpeed: return "line speed";
+    case TraceKind::Break: return "break";
+    case TraceKind::LineError: return "line error";
+    case TraceKind::Report: return "report";
+  }
+  return "event";
+}
 
 struct PyPoll {
   py::object owner;  // the Drive, alive as long as its poll
@@ -518,6 +589,48 @@ void BindDrive(py::module_& m) {
           "close", [](PyPoll& p) { PyDrive::With([&p](std::shared_ptr<DriveClient>&) { p.poll->Stop(); }, nullptr); },
           "No more polls.");
 
+  py::class_<PyTraceEvent>(m, "TraceEvent", "One event of the link's flight recorder (Drive.trace).")
+      .def_property_readonly(
+          "time", [](const PyTraceEvent& t) { return static_cast<double>(t.event.timeUs + t.wallOffsetUs) / 1e6; },
+          "When it happened, in seconds since 1970 (received bytes: when the first came).")
+      .def_property_readonly(
+          "kind", [](const PyTraceEvent& t) { return TraceKindName(t.event.kind); },
+          "'frame' (to the drive), 'received' (from it), 'request begun', 'verify', 'request ended', "
+          "'port opened', 'port closed', 'line speed', 'break', 'line error' or 'report'.")
+      .def_property_readonly(
+          "data",
+          [](const PyTraceEvent& t) {
+            const TraceEvent& e = t.event;
+            return py::bytes(e.IsBytes() ? reinterpret_cast<const char*>(e.data.data()) : "",
+                             e.IsBytes() ? e.length : 0);
+          },
+          "The bytes of a frame or of what was received; b'' for the other events.")
+      .def_property_readonly(
+          "request",
+          [](const PyTraceEvent& t) -> py::object {
+            if (t.event.request == 0) return py::none();
+            return py::str(TraceRequestName(t.event.requestKind));
+          },
+          "The request it belongs to ('get-all', 'status', ...), None for the port's events.")
+      .def_property_readonly(
+          "step",
+          [](const PyTraceEvent& t) -> py::object {
+            if (t.event.step == 0) return py::none();
+            return py::int_(t.event.step);
+          },
+          "The request's step (from 1) of a frame or answer; None when there is none.")
+      .def_property_readonly(
+          "failure", [](const PyTraceEvent& t) { return t.event.Failure(); },
+          "Whether it went wrong: a refused frame, bytes the host could not use, a request that failed, a break, "
+          "a line error, an error report.")
+      .def_property_readonly(
+          "text", [](const PyTraceEvent& t) { return DescribeEvent(t.event); }, "What the host made of it, in words.")
+      .def("__repr__", [](const PyTraceEvent& t) {
+        const std::string hex = HexBytes(t.event);
+        return "<morvane.TraceEvent " + std::string(TraceKindName(t.event.kind)) + (hex.empty() ? "" : " " + hex) +
+               ": " + DescribeEvent(t.event) + ">";
+      });
+
   py::class_<PyDrive>(m, "Drive",
                       "One drive on one serial port: the port, the request engine and the request tables of the "
                       "desktop application. Made with a port number (COM1.. as the port map says) or a device "
@@ -532,7 +645,8 @@ void BindDrive(py::module_& m) {
                       "motor. A signal handler may call the drive while another call of it waits. A failed request "
                       "raises RequestAbandoned (timeout, unknown response code, receive error, break, answers that "
                       "were another request's, with the step) or RequestRefused; a device that went away PortError.")
-      .def(py::init([](std::optional<int> port, std::optional<std::string> device, int baud, bool stopOnExit) {
+      .def(py::init([](std::optional<int> port, std::optional<std::string> device, int baud, bool stopOnExit,
+                       const py::object& trace) {
              if (port.has_value() == device.has_value())
                throw py::value_error("Drive needs one of port=N or device=PATH");
              if (port && (*port < 1 || *port > 32)) throw py::value_error("port is a port number 1 to 32");
@@ -542,11 +656,21 @@ void BindDrive(py::module_& m) {
              d->choice.device = device.value_or("");
              d->choice.baud = BaudIndexOf(baud);
              d->stopOnExit = stopOnExit;
+             if (!trace.is_none()) {
+               // Its folder is checked before the port is opened.
+               d->tracePath = py::str(py::module_::import("os").attr("fspath")(trace));
+               const std::size_t slash = d->tracePath.find_last_of('/');
+               const std::string folder = slash == std::string::npos ? "." : d->tracePath.substr(0, slash + 1);
+               if (!py::module_::import("os.path").attr("isdir")(folder).cast<bool>()) {
+                 PyErr_SetString(PyExc_FileNotFoundError, ("trace: " + folder + " is not a folder").c_str());
+                 throw py::error_already_set();
+               }
+             }
              d->Open();
              return d;
            }),
            py::arg("port") = py::none(), py::kw_only(), py::arg("device") = py::none(), py::arg("baud") = 115200,
-           py::arg("stop_on_exit") = false)
+           py::arg("stop_on_exit") = false, py::arg("trace") = py::none())
       .def(
           "open", [](PyDrive& d) { d.Open(); },
           "Opens the port again (nothing happens when it is open). PortError when it cannot be opened.")
@@ -694,6 +818,17 @@ void BindDrive(py::module_& m) {
       .def(
           "reset_counters", [](PyDrive& d) { d.ResetCounters(); },
           "Sets the five counters back to 0, as a double click on the status bar does.")
+      .def_property_readonly(
+          "trace",
+          [](PyDrive& d) {
+            std::vector<PyTraceEvent> events;
+            for (const DriveClient::TraceCopy& t : d.Trace())
+              for (const TraceEvent& e : t.events) events.push_back(PyTraceEvent{e, t.wallOffsetUs});
+            return events;
+          },
+          "The link's flight recorder, oldest first (the last 20000 events over every open): each frame to and "
+          "from the drive, how each request ended, and the port's own events, as TraceEvent. With trace=PATH the "
+          "same goes to a trace file each time the port closes (morvane-sim --replay PATH plays it back).")
       .def("__repr__",
            [](PyDrive& d) { return "<morvane.Drive " + d.Device() + (d.Client() ? ", open>" : ", closed>"); });
 }

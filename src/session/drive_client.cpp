@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "session/trace_file.h"
+
 namespace mv {
 
 namespace {
@@ -551,6 +553,24 @@ LinkCounters DriveClient::Counters() {
   LinkCounters c;
   OnLoop([this, &c] { c = session_->Session().Engine().Counters(); });
   return c;
+}
+
+DriveClient::TraceCopy DriveClient::Trace() {
+  TraceCopy copy;
+  OnLoop([this, &copy] {
+    const LinkRecorder& recorder = session_->Session().Recorder();
+    const TraceRing& ring = recorder.Ring();
+    copy.events.reserve(ring.Size());
+    for (std::uint64_t seq = ring.First(); seq < ring.End(); ++seq) copy.events.push_back(ring.At(seq));
+    copy.wallOffsetUs = recorder.WallTimeUs(0);
+  });
+  return copy;
+}
+
+std::string DriveClient::TraceText() {
+  std::string text;
+  OnLoop([this, &text] { text = TraceFileText(session_->Session().Recorder()); });
+  return text;
 }
 
 void DriveClient::ResetCounters() {

@@ -36,6 +36,7 @@ from ._morvane import (
     Status,
     StatusBits,
     StatusPoll,
+    TraceEvent,
 )
 from . import hex, spl
 
@@ -57,6 +58,7 @@ __all__ = [
     "Status",
     "StatusBits",
     "StatusPoll",
+    "TraceEvent",
     "hex",
     "spl",
 ]
