@@ -100,13 +100,14 @@ test-asan: deps
 
 # The serial component's and the link's tests with ThreadSanitizer (every
 # suite that test_serial and test_link list, so new suites are included
-# without editing this rule), then a shortened soak against the simulated drive.
+# without editing this rule), the drive client's, then a shortened soak
+# against the simulated drive.
 TSAN_SOAK ?= MV_SOAK_POLLS=1000 MV_SOAK_ROUNDS=100 MV_SOAK_CYCLES=100
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMV_TSAN=ON -DMV_WITH_GUI=OFF -DMV_SOAK=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_serial test_link test_soak
-	@cd $(TSAN_BUILD) && suites=$$( (tests/test_serial --gtest_list_tests; tests/test_link --gtest_list_tests) | \
-	  sed -n 's/^\([A-Za-z0-9_]*\)\.$$/\1/p' | sort -u | paste -sd'|') && \
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_serial test_link test_session test_soak
+	@cd $(TSAN_BUILD) && suites=$$( (tests/test_serial --gtest_list_tests; tests/test_link --gtest_list_tests; \
+	  echo DriveClient.) | sed -n 's/^\([A-Za-z0-9_]*\)\.$$/\1/p' | sort -u | paste -sd'|') && \
 	  test -n "$$suites" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --output-on-failure -R "^($$suites)\." -LE soak -j 1 && \
 	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_SOAK) ctest --output-on-failure -L soak -j 1

@@ -5,7 +5,7 @@
 # Each target starts from its seed corpus (fuzz/corpus/<target>, never
 # written), the real-sized seeds made by BUILD_DIR/fuzz/fuzz_seeds into
 # BUILD_DIR/seeds/<target> (a full profile and configuration file, a HEX file
-# of 512 KiB of flash) and a working corpus in BUILD_DIR/corpus/<target>;
+# of 512 KiB of flash, a link trace of every kind of event) and a working corpus in BUILD_DIR/corpus/<target>;
 # crashes go to BUILD_DIR/artifacts/<target>/. Exit status 1 when any target
 # failed.
 set -uo pipefail
@@ -13,7 +13,7 @@ build=$(cd "${1:?build folder}" && pwd)
 seconds=${2:?seconds per target}
 parallel=${3:-1}
 here=$(cd "$(dirname "$0")" && pwd)
-targets=(field_parse profile_file config_file intel_hex engine cli_args)
+targets=(field_parse profile_file config_file intel_hex engine cli_args trace_file)
 logs="$build/fuzz-logs"
 mkdir -p "$logs"
 

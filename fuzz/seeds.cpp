@@ -1,7 +1,8 @@
 // Writes the real-sized seeds of the fuzz targets into OUT/<target>/: a full
 // motor profile file (every field at its largest, the longest name and
-// comment), a full configuration file (the longest paths) and the HEX file of
-// a dsPIC33EP512 application with 512 KiB of flash in use. Made by the
+// comment), a full configuration file (the longest paths), the HEX file of
+// a dsPIC33EP512 application with 512 KiB of flash in use and a link trace
+// with every kind of event the recorder keeps. Made by the
 // program's own writers at each run, so they always pass the readers'
 // checks and reach the code behind them.
 //   fuzz_seeds OUT
@@ -16,6 +17,7 @@
 #include "firmware/spl_builder.h"
 #include "profiles/profile_file.h"
 #include "session/config_file.h"
+#include "session/trace_file.h"
 #include "support/hex_gen.h"
 
 namespace {
@@ -61,13 +63,46 @@ std::string FirmwareHex() {
   return image.ToHex("\r\n");
 }
 
+// The recorder's view of a get-all whose third answer is cut off, a request
+// that waits for a quiet line and drops what comes meanwhile, a frame the
+// port refuses, and the port's own events.
+std::string LinkTrace() {
+  mv::LinkRecorder r;
+  r.PortOpened("/dev/ttyUSB0", 115200);
+  r.Report(1, "COM1: WARNING: OpenCOMPort(): no modem lines. | TDVXCOMPort.cpp line 348.");
+  std::uint8_t slots[6] = {0, 1, 2, 3, 4, 5};
+  mv::RequestStep getAll[6];
+  for (int i = 0; i < 6; ++i) getAll[i] = {0x35, &slots[i], 1, {}};
+  r.RequestBegun(getAll, 6, false);
+  const mv::MotorProfile p = FullProfile();
+  for (std::uint32_t step = 1; step <= 3; ++step) {
+    const std::uint8_t frame[2] = {0x35, slots[step - 1]};
+    r.FrameSent(step, frame, 2, true);
+    r.ByteReceived(0x53, mv::ByteUse::Part);
+    r.ByteReceived(slots[step - 1], mv::ByteUse::Part);
+    for (std::size_t i = 0; i < (step < 3 ? p.bytes.size() : 40); ++i) r.ByteReceived(p.bytes[i], mv::ByteUse::Part);
+    if (step < 3) r.ResponseComplete(mv::Response{}, true);
+  }
+  r.RequestEnded(mv::RequestEnd{mv::RequestOutcome::Timeout, 3, 6, true});
+  const mv::RequestStep poll{0x74, nullptr, 0, {}};
+  r.RequestBegun(&poll, 1, true);
+  for (std::uint8_t b : {0x20, 0x21, 0x22}) r.ByteReceived(b, mv::ByteUse::WhileHolding);
+  r.FrameSent(1, &poll.command, 1, false);
+  r.ByteReceived(0x07, mv::ByteUse::Part);
+  r.RequestEnded(mv::RequestEnd{mv::RequestOutcome::FrameRefused, 1, 1, false});
+  r.LineBreak();
+  r.LineError();
+  r.PortClosed();
+  return mv::TraceFileText(r);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) return Fail("usage: fuzz_seeds OUT");
   const std::string out = argv[1];
   std::string message;
-  for (const char* target : {"", "/profile_file", "/config_file", "/intel_hex"})
+  for (const char* target : {"", "/profile_file", "/config_file", "/intel_hex", "/trace_file"})
     if (::mkdir((out + target).c_str(), 0755) != 0 && errno != EEXIST) return Fail("cannot make " + out + target);
 
   const std::string profile = out + "/profile_file/full.ini";
@@ -86,5 +121,10 @@ int main(int argc, char** argv) {
   in.hexPath = hex;
   const mv::SplBuildResult image = mv::LayOutSplImage(in);
   if (!image.Ok() || image.deviceFlashPages != 171) return Fail(hex + ": " + image.message);
+
+  const std::string trace = out + "/trace_file/link.trace";
+  std::vector<mv::TraceFileRecord> records;
+  if (!mv::WriteTraceFile(trace, LinkTrace(), message) || !mv::ReadTraceFile(trace, records, message))
+    return Fail(message);
   return 0;
 }

@@ -154,7 +154,7 @@ RequestOutcome RequestEngine::Start(const RequestStep* steps, std::uint32_t coun
     if (view_ != nullptr) view_->SetPortStatusText(kPortNotOpenedText);
     return RequestOutcome::RefusedPortClosed;
   }
-  const Queued request{steps, count, done};
+  const Queued request{steps, count, done, priority};
   if (busy_) {
     if (priority != RequestPriority::JumpQueue || jumper_.steps != nullptr) {
       ++counters_.busy;
@@ -188,8 +188,10 @@ void RequestEngine::Begin(const Queued& request) {
   steps_ = request.steps;
   stepCount_ = request.count;
   done_ = request.done;
+  keepOnTimeout_ = request.priority == RequestPriority::JumpQueue;
   stepIndex_ = 0;
   verifying_ = false;
+  if (trace_ != nullptr) trace_->RequestBegun(steps_, stepCount_, suspect_);
   if (suspect_) {
     // An answer nobody waits for may still be on its way: the first frame
     // goes once the line has been quiet for a while (RxChar re-arms).
@@ -222,6 +224,7 @@ void RequestEngine::SendStep() {
   // step was checked when the request was accepted; a table changed since
   // then cannot be encoded and is not sent either.)
   frameRefused_ = length == 0 || !port_.TxData(frame, static_cast<int>(length));
+  if (trace_ != nullptr) trace_->FrameSent(stepIndex_ + 1, frame, length, !frameRefused_);
   lastFrameLength_ = length;
   ArmTimer(FirstByteTimeoutMs(length, port_.BitsPerSecond()));
   ++counters_.tx;
@@ -239,6 +242,7 @@ std::uint32_t RequestEngine::StepInFlight() const {
 
 void RequestEngine::End(RequestOutcome outcome, bool trusted, std::uint32_t step) {
   const RequestEnd end{outcome, step, stepCount_, trusted};
+  if (trace_ != nullptr) trace_->RequestEnded(end);
   const RequestCompletion* done = done_;
   busy_ = false;
   phase_ = Phase::Idle;
@@ -261,12 +265,15 @@ void RequestEngine::Fail(RequestOutcome outcome, std::uint32_t& counter, bool re
   timer_.SetEnabled(false);
   if (resetParser) parser_.ResetParser();
   // Whatever of the frame still waits in the driver must never reach the
-  // drive after the failure has been reported.
-  if (outcome == RequestOutcome::Timeout && port_.GetOpened()) port_.DiscardOutput();
+  // drive after the failure has been reported; a Stop is left to arrive.
+  if (outcome == RequestOutcome::Timeout && port_.GetOpened() && !(busy_ && keepOnTimeout_)) port_.DiscardOutput();
   suspect_ = true;
   ++counter;
   Changed();
-  if (!busy_) return;
+  if (!busy_) {
+    if (trace_ != nullptr) trace_->InputDropped(outcome == RequestOutcome::Timeout);
+    return;
+  }
   if (frameRefused_ && outcome == RequestOutcome::Timeout) outcome = RequestOutcome::FrameRefused;
   End(outcome, !verifying_, StepInFlight());
 }
@@ -274,6 +281,7 @@ void RequestEngine::Fail(RequestOutcome outcome, std::uint32_t& counter, bool re
 void RequestEngine::OnComplete() {
   ++counters_.rx;
   if (busy_ && frameRefused_) {
+    if (trace_ != nullptr) trace_->ResponseComplete(lastResponse_, false);
     // The drive never got this step's frame: whatever completed is not its
     // answer. Counted and dropped; the request still ends in its timeout.
     ArmTimer(kInterByteTimeoutMs);
@@ -288,6 +296,7 @@ void RequestEngine::OnComplete() {
   // counted and dropped: no handler runs and nothing is sent. The next
   // request does not trust the line.
   if (!busy_ || stepIndex_ >= stepCount_) {
+    if (trace_ != nullptr) trace_->ResponseComplete(lastResponse_, false);
     suspect_ = true;
     parser_.EndDelivery();
     Changed();
@@ -295,6 +304,7 @@ void RequestEngine::OnComplete() {
   }
   if (stepIndex_ + 1 == stepCount_) lastRoundTripNs_ = clock_() - requestStartNs_;
   const RequestStep& step = steps_[stepIndex_];
+  if (trace_ != nullptr) trace_->ResponseComplete(lastResponse_, true);
   if (step.handler) step.handler(step, lastResponse_);
   ++stepIndex_;
   parser_.EndDelivery();
@@ -318,7 +328,9 @@ void RequestEngine::OnComplete() {
     // Its answers are in; if they were one request late, the real last
     // answer is still to come within a first-byte timeout.
     phase_ = Phase::Verifying;
-    ArmTimer(FirstByteTimeoutMs(lastFrameLength_, port_.BitsPerSecond()));
+    const int ms = FirstByteTimeoutMs(lastFrameLength_, port_.BitsPerSecond());
+    if (trace_ != nullptr) trace_->VerifyBegun(ms);
+    ArmTimer(ms);
   } else {
     End(RequestOutcome::Completed, true, stepCount_);
   }
@@ -340,6 +352,7 @@ void RequestEngine::OnTimer() {
 void RequestEngine::RxChar(std::uint8_t byte) {
   if (phase_ == Phase::Holding) {
     // Dropped: the tail of an answer nobody waits for any more.
+    if (trace_ != nullptr) trace_->ByteReceived(byte, ByteUse::WhileHolding);
     if (clock_() - holdStartNs_ > std::int64_t{kHoldLimitMs} * 1000000) {
       timer_.SetEnabled(false);
       ++counters_.errs;
@@ -352,6 +365,7 @@ void RequestEngine::RxChar(std::uint8_t byte) {
   }
   if (phase_ == Phase::Verifying) {
     // One answer more than frames sent: every answer was one request late.
+    if (trace_ != nullptr) trace_->ByteReceived(byte, ByteUse::AfterLast);
     timer_.SetEnabled(false);
     parser_.ResetParser();
     suspect_ = true;
@@ -360,7 +374,9 @@ void RequestEngine::RxChar(std::uint8_t byte) {
     Changed();
     return;
   }
-  switch (parser_.ParseByte(byte)) {
+  const ParseResult parsed = parser_.ParseByte(byte);
+  if (trace_ != nullptr) trace_->ByteReceived(byte, parsed == ParseResult::BadCode ? ByteUse::BadCode : ByteUse::Part);
+  switch (parsed) {
     case ParseResult::NeedMore: ArmTimer(kInterByteTimeoutMs); break;
     case ParseResult::BadCode: Fail(RequestOutcome::BadCode, counters_.errs, false); break;
     case ParseResult::Complete: OnComplete(); break;

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/timer.h"
+#include "link/link_trace.h"
 
 namespace mv {
 
@@ -370,6 +371,9 @@ class RequestEngine {
   std::int64_t LastRoundTripNs() const { return lastRoundTripNs_; }
   // Replaces the clock the round trip is measured with (tests).
   void SetClock(MonotonicClock clock) { clock_ = clock != nullptr ? clock : &SteadyClockNs; }
+  // Who is told what happened to each frame and byte (null: nobody).
+  void SetTrace(LinkTrace* trace) { trace_ = trace; }
+  LinkTrace* Trace() const { return trace_; }
 
  private:
   enum class Phase : std::uint8_t {
@@ -382,6 +386,7 @@ class RequestEngine {
     const RequestStep* steps = nullptr;
     std::uint32_t count = 0;
     const RequestCompletion* done = nullptr;
+    RequestPriority priority = RequestPriority::Normal;
   };
 
   void Begin(const Queued& request);
@@ -402,6 +407,7 @@ class RequestEngine {
   LinkPort& port_;
   Timer& timer_;
   LinkView* view_;
+  LinkTrace* trace_ = nullptr;
   ResponseParser parser_;
   Response lastResponse_{};
   bool busy_ = false;
@@ -412,6 +418,9 @@ class RequestEngine {
   const RequestCompletion* done_ = nullptr;
   Queued jumper_{};  // a JumpQueue request waiting for the step in flight
   bool abandonRequested_ = false;
+  // The running request jumped the queue (Stop): when it times out its frame
+  // is left to arrive, since a drive that stops late is still the one asked.
+  bool keepOnTimeout_ = false;
   bool suspect_ = false;    // a request failed or an unasked byte came: hold and verify the next
   bool verifying_ = false;  // the current request started on a suspect line
   std::int64_t holdStartNs_ = 0;

@@ -12,8 +12,10 @@
 //
 // Logging: the client's thread never touches Python. The port's reports are
 // queued there and logged (logger "morvane", WARNING) by the thread that
-// called the drive, as soon as its call returns; each request's end is
-// logged at DEBUG.
+// called the drive, as soon as its call returns. At DEBUG, the events the
+// link's recorder kept during a call (each frame in hex and words, each
+// request's end) are logged after it; while DEBUG is off nothing more is
+// asked of the client.
 #include <Python.h>
 #include <cxxabi.h>
 #include <pybind11/stl.h>
@@ -39,6 +41,7 @@
 #include "serial/port_map.h"
 #include "serial/port_types.h"
 #include "session/drive_client.h"
+#include "session/trace_file.h"
 
 namespace mv::python {
 
@@ -111,12 +114,7 @@ class LogQueue {
   std::size_t dropped_ = 0;
 };
 
-// A request's end at DEBUG.
-void LogEnd(const char* request, const RequestEnd& end) {
-  const py::object& logger = Side().logger;
-  if (!logger.attr("isEnabledFor")(kLogDebug).cast<bool>()) return;
-  logger.attr("debug")("%s: %s", request, OutcomeWords(end));
-}
+bool DebugLogged() { return Side().logger.attr("isEnabledFor")(kLogDebug).cast<bool>(); }
 
 const char* OutcomeKey(RequestOutcome o) {
   switch (o) {
@@ -138,6 +136,38 @@ const char* OutcomeKey(RequestOutcome o) {
     case RequestOutcome::None: break;
   }
   return "none";
+}
+
+const char* TraceKindName(TraceKind kind) {
+  switch (kind) {
+    case TraceKind::Frame: return "frame";
+    case TraceKind::Received: return "received";
+    case TraceKind::RequestBegun: return "request begun";
+    case TraceKind::Verify: return "verify";
+    case TraceKind::RequestEnded: return "request ended";
+    case TraceKind::PortOpened: return "port opened";
+    case TraceKind::PortClosed: return "port closed";
+    case TraceKind::LineSpeed: return "line speed";
+    case TraceKind::Break: return "break";
+    case TraceKind::LineError: return "line error";
+    case TraceKind::Report: return "report";
+  }
+  return "event";
+}
+
+// One event of the link's flight recorder, as a script reads it.
+struct PyTraceEvent {
+  TraceEvent event;
+  std::int64_t wallOffsetUs = 0;
+};
+
+// One event of the link's recorder as a log line: "frame 35 02: #3 get-all
+// step 3 of 6: 0x35 get profile, slot 3".
+std::string TraceLine(const TraceEvent& e) {
+  const std::string kind = TraceKindName(e.kind);
+  const std::string said = DescribeEvent(e);
+  if (e.IsBytes()) return kind + " " + HexBytes(e) + ": " + said;
+  return said.rfind(kind, 0) == 0 ? said : kind + ": " + said;  // "port closed", not "port closed: port closed"
 }
 
 const char* SlotOutcomeKey(SlotOutcome o) {
@@ -182,7 +212,6 @@ const char* SlotOutcomeKey(SlotOutcome o) {
 }
 
 void Require(const ControlResult& r, const std::string& device) {
-  LogEnd(RequestName(r.kind), r.end);
   if (!r.Ok()) RaiseFailure(RequestName(r.kind), r.end, device);
 }
 
@@ -221,7 +250,6 @@ py::list SlotResults(const MainResult& r, const std::array<MotorProfile, kSlotCo
 void Require(const MainResult& r, const std::string& device, bool batch,
              const std::array<MotorProfile, kSlotCount>* sent = nullptr) {
   const char* request = RequestName(r.kind);
-  LogEnd(request, r.end);
   if (!r.Completed() || !r.end.trusted)
     RaiseFailure(request, r.end, device, batch ? py::object(SlotResults(r, sent)) : py::object(py::none()));
   // The first slot that failed gives the class; the text names every one.
@@ -314,6 +342,8 @@ class PyDrive {
  public:
   PortChoice choice;
   bool stopOnExit = false;
+  std::string tracePath;               // where the link trace goes when the port closes ("" = nowhere)
+  py::object traceGiven = py::none();  // that path as given
   std::shared_ptr<LogQueue> log = std::make_shared<LogQueue>();
   std::vector<PyPoll*> polls;  // alive, under the GIL
 
@@ -326,8 +356,14 @@ class PyDrive {
     // Released without the GIL: ending the client waits for its thread.
     if (c) {
       PyThreadState* state = PyEval_SaveThread();
+      c->Close();  // the trace ends with the port's close
+      DriveClient::TraceCopy last = c->Trace();
       c.reset();
       PyEval_RestoreThread(state);
+      KeepTrace(std::move(last));
+      // Nobody is left to raise to: a trace that cannot be written is said.
+      if (std::string message; !SaveTrace(message))
+        PySys_WriteStderr("morvane: %s\n", OneLine(message, tracePath).substr(0, 900).c_str());
     }
   }
 
@@ -376,6 +412,7 @@ class PyDrive {
     if (!client_) {
       client_ = std::move(made);
       device_ = opened.device;
+      traceNext_ = 0;  // the new client's recorder counts from 0: its open is logged with the first call
     }
   }
 
@@ -410,16 +447,50 @@ class PyDrive {
   auto OnClient(const char* request, F&& f) {
     std::shared_ptr<DriveClient> c = Client();
     if (!c) RaiseRefused(request);
+    const bool debug = DebugLogged();
     try {
-      auto result = With([&f](std::shared_ptr<DriveClient>& held) { return f(*held); }, std::move(c));
-      log->Flush();
+      auto result = With([&f](std::shared_ptr<DriveClient>& held) { return f(*held); }, c);
+      Logged(c, debug);
       return result;
     } catch (abi::__forced_unwind&) {
       throw;  // the thread is being ended: nothing may touch Python
     } catch (...) {
-      log->Flush();
+      Logged(c, debug);
       throw;
     }
+  }
+
+  // After a call: what the port reported (WARNING) and, when `debug`, what
+  // the link's recorder kept since the last call (DEBUG).
+  void Logged(const std::shared_ptr<DriveClient>& c, bool debug) {
+    log->Flush();
+    if (!debug || !c || c != Client()) return;  // a poll of an earlier open: its events were logged then
+    const DriveClient::TraceCopy t = With(
+        [this](std::shared_ptr<DriveClient>& held) {
+          const std::lock_guard<std::mutex> lock(traceMutex_);  // calls of several threads take turns
+          return held->TraceSince(traceNext_);
+        },
+        c);
+    const py::object& logger = Side().logger;
+    for (const TraceEvent& e : t.events) logger.attr("debug")("%s", Text(TraceLine(e)));
+  }
+
+  // What the link's recorder kept, over every open, oldest first: at most
+  // the recorder's own number of events.
+  std::vector<DriveClient::TraceCopy> Trace() {
+    std::vector<DriveClient::TraceCopy> all = closedTrace_;
+    if (std::shared_ptr<DriveClient> c = Client())
+      all.push_back(With([](std::shared_ptr<DriveClient>& held) { return held->Trace(); }, std::move(c)));
+    return all;
+  }
+
+  // Writes every open's trace to tracePath; false with why.
+  bool SaveTrace(std::string& message) {
+    if (tracePath.empty()) return true;
+    std::string text = TraceFileHeaderText();
+    for (const DriveClient::TraceCopy& t : closedTrace_)
+      for (const TraceEvent& e : t.events) AppendTraceEvent(text, e, t.wallOffsetUs);
+    return WriteTraceFile(tracePath, text, message);
   }
 
   // Runs f(held) without the GIL; `held` is released before the GIL is taken
@@ -471,10 +542,27 @@ class PyDrive {
     to.busy += c.busy;
   }
 
+  // The recorder goes with the client: what it kept stays here.
+  void KeepTrace(DriveClient::TraceCopy copy) {
+    closedTrace_.push_back(std::move(copy));
+    std::size_t kept = 0;
+    for (const DriveClient::TraceCopy& t : closedTrace_) kept += t.events.size();
+    while (kept > kTraceCapacity) {
+      std::vector<TraceEvent>& oldest = closedTrace_.front().events;
+      const std::size_t drop = std::min(oldest.size(), kept - kTraceCapacity);
+      oldest.erase(oldest.begin(), oldest.begin() + static_cast<std::ptrdiff_t>(drop));
+      kept -= drop;
+      if (oldest.empty()) closedTrace_.erase(closedTrace_.begin());
+    }
+  }
+
   std::mutex mutex_;
-  std::shared_ptr<DriveClient> client_;  // while open
-  std::string device_;                   // the device opened
-  LinkCounters base_{};                  // of the earlier opens
+  std::shared_ptr<DriveClient> client_;              // while open
+  std::string device_;                               // the device opened
+  LinkCounters base_{};                              // of the earlier opens
+  std::vector<DriveClient::TraceCopy> closedTrace_;  // of the earlier opens
+  std::mutex traceMutex_;
+  std::uint64_t traceNext_ = 0;  // the recorder's next event not yet logged
 };
 
 // A poll holds the client it polls; when its drive is closed it lets go of
@@ -533,17 +621,29 @@ void PyDrive::Close() {
     holders.push_back(std::move(p->client));
   }
   // The counters go on from here when the port is opened again.
+  const bool debug = DebugLogged();
+  DriveClient::TraceCopy kept, tail;
   const LinkCounters last = With(
-      [&ended, &holders](std::shared_ptr<DriveClient>& held) {
-        held->Close();
+      [&](std::shared_ptr<DriveClient>& held) {
+        held->Close();  // the trace ends with the port's close
         const LinkCounters counters = held->Counters();
         ended.clear();  // before the client they belong to
         holders.clear();
+        kept = held->Trace();  // the recorder goes with the client
+        if (debug) {
+          const std::lock_guard<std::mutex> lock(traceMutex_);
+          tail = held->TraceSince(traceNext_);
+        }
         return counters;
       },
       std::move(c));
   log->Flush();
+  const py::object& logger = Side().logger;
+  for (const TraceEvent& e : tail.events) logger.attr("debug")("%s", Text(TraceLine(e)));
+  KeepTrace(std::move(kept));
   Add(base_, last);
+  if (std::string message; !SaveTrace(message))
+    RaiseFileError(true, traceGiven, message, 0, "", ErrnoOfMessage(message));
 }
 
 int BaudIndexOf(const py::handle& baud) {
@@ -629,6 +729,7 @@ void BindDrive(py::module_& m) {
                ~InCall() { --p.inCall; }
              };
              std::optional<ControlResult> r;
+             const bool debug = DebugLogged();
              try {
                const InCall call(p);
                DriveClient::Poll* poll = p.poll.get();
@@ -636,12 +737,12 @@ void BindDrive(py::module_& m) {
              } catch (abi::__forced_unwind&) {
                throw;
              } catch (...) {
+               p.drive->Logged(p.client, debug);
                if (p.detached) p.Release();
-               p.log->Flush();
                throw;
              }
+             p.drive->Logged(p.client, debug);
              if (p.detached) p.Release();
-             p.log->Flush();
              if (!r) {
                p.ended = true;
                p.Release();
@@ -677,6 +778,45 @@ void BindDrive(py::module_& m) {
           },
           "Closes the poll.");
 
+  py::class_<PyTraceEvent>(m, "TraceEvent", "One event of the link's flight recorder (Drive.trace).")
+      .def_property_readonly(
+          "time", [](const PyTraceEvent& t) { return static_cast<double>(t.event.timeUs + t.wallOffsetUs) / 1e6; },
+          "When it happened, in seconds since 1970 (received bytes: when the first came).")
+      .def_property_readonly(
+          "kind", [](const PyTraceEvent& t) { return TraceKindName(t.event.kind); },
+          "'frame' (to the drive), 'received' (from it), 'request begun', 'verify', 'request ended', "
+          "'port opened', 'port closed', 'line speed', 'break', 'line error' or 'report'.")
+      .def_property_readonly(
+          "data",
+          [](const PyTraceEvent& t) {
+            const TraceEvent& e = t.event;
+            return py::bytes(e.IsBytes() ? reinterpret_cast<const char*>(e.data.data()) : "",
+                             e.IsBytes() ? e.length : 0);
+          },
+          "The bytes of a frame or of what was received; b'' for the other events.")
+      .def_property_readonly(
+          "request",
+          [](const PyTraceEvent& t) -> py::object {
+            if (t.event.request == 0) return py::none();
+            return py::str(TraceRequestName(t.event.requestKind));
+          },
+          "The request it belongs to ('get-all', 'status', ...), None for the port's events.")
+      .def_property_readonly(
+          "step",
+          [](const PyTraceEvent& t) -> py::object {
+            if (t.event.step == 0) return py::none();
+            return py::int_(t.event.step);
+          },
+          "The request's step (from 1) of a frame or answer; None when there is none.")
+      .def_property_readonly(
+          "failure", [](const PyTraceEvent& t) { return t.event.Failure(); },
+          "Whether it went wrong: a refused frame, bytes the host could not use, a request that failed, a break, "
+          "a line error, an error report.")
+      .def_property_readonly(
+          "text", [](const PyTraceEvent& t) { return Text(DescribeEvent(t.event)); },
+          "What the host made of it, in words.")
+      .def("__repr__", [](const PyTraceEvent& t) { return "<morvane.TraceEvent " + TraceLine(t.event) + ">"; });
+
   py::class_<PyDrive>(
       m, "Drive",
       "One drive on one serial port: the port, the request engine and the request tables of the desktop "
@@ -692,17 +832,30 @@ void BindDrive(py::module_& m) {
       "drive while another call of it waits. A failed request raises RequestAbandonedError (timeout, unknown "
       "response code, receive error, break, answers that were another request's, with the step) or "
       "RequestRefusedError; a device that went away PortError. The port's reports are logged to the logger "
-      "'morvane' at WARNING, each request's end at DEBUG.")
-      .def(py::init([](const py::object& port, const py::object& device, const py::object& baud, bool stopOnExit) {
+      "'morvane' at WARNING, each frame and event of the link at DEBUG (see also trace).")
+      .def(py::init([](const py::object& port, const py::object& device, const py::object& baud, bool stopOnExit,
+                       const py::object& trace) {
              auto d = std::make_unique<PyDrive>();
              d->choice = ChoiceOf(port, device);
              d->choice.baud = BaudIndexOf(baud);
              d->stopOnExit = stopOnExit;
+             if (!trace.is_none()) {
+               // Its folder is checked before the port is opened.
+               d->tracePath = PathOf(trace);
+               d->traceGiven = GivenPath(trace);
+               const std::size_t slash = d->tracePath.find_last_of('/');
+               const std::string folder = slash == std::string::npos ? "." : d->tracePath.substr(0, slash + 1);
+               if (!py::module_::import("os.path").attr("isdir")(py::bytes(folder)).cast<bool>()) {
+                 const std::string text = "trace: " + OneLine(folder, folder) + " is not a folder";
+                 PyErr_SetObject(PyExc_FileNotFoundError, Text(text).ptr());
+                 throw py::error_already_set();
+               }
+             }
              d->Open();
              return d;
            }),
            py::arg("port") = py::none(), py::kw_only(), py::arg("device") = py::none(), py::arg("baud") = 115200,
-           py::arg("stop_on_exit") = false)
+           py::arg("stop_on_exit") = false, py::arg("trace") = py::none())
       .def(
           "open", [](PyDrive& d) { d.Open(); },
           "Opens the port again (nothing happens when it is open). PortError when it cannot be opened.")
@@ -877,6 +1030,17 @@ void BindDrive(py::module_& m) {
       .def(
           "reset_counters", [](PyDrive& d) { d.ResetCounters(); },
           "Sets the five counters back to 0, as a double click on the status bar does.")
+      .def_property_readonly(
+          "trace",
+          [](PyDrive& d) {
+            std::vector<PyTraceEvent> events;
+            for (const DriveClient::TraceCopy& t : d.Trace())
+              for (const TraceEvent& e : t.events) events.push_back(PyTraceEvent{e, t.wallOffsetUs});
+            return events;
+          },
+          "The link's flight recorder, oldest first (the last 20000 events over every open): each frame to and "
+          "from the drive, how each request ended, and the port's own events, as TraceEvent. With trace=PATH the "
+          "same goes to a trace file each time the port closes (morvane-sim --replay PATH plays it back).")
       .def("__repr__", [](PyDrive& d) {
         return "<morvane.Drive " + py::repr(PathText(d.Device())).cast<std::string>() +
                (d.Client() ? ", open>" : ", closed>");

@@ -257,6 +257,7 @@ bool TDVXCOMPort::OpenCOMPort() {
         !StartWorker(txThread_, 7, "COM port Tx data thread creation", "COM port Tx data thread initialisation",
                      indicator, report))
       break;
+    if (txFrameTaken_) txThread_->SetFrameTakenHook(txFrameTaken_);
 
     dtrLevel_ = dtrInitialLevel_;
     Indicator(itDTR, dtrInitialLevel_);
@@ -473,6 +474,7 @@ bool TDVXCOMPort::PurgeInput() {
     Report(rtError, "PurgeInput", kNotOpen, __FILE__, __LINE__, 0);
     return false;
   }
+  inputPurges_.fetch_add(1);  // bytes already read are not delivered any more either
   if (const mv::PlatformResult r = platform_->PurgeComm(device_, mv::kPurgeRxClear); !r) {
     Report(rtError, "PurgeInput", "PurgeComm", __FILE__, __LINE__, r.err);
     return false;

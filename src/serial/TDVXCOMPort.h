@@ -7,8 +7,17 @@
 //
 // All operations run on the GUI thread of the GuiCallQueue given to the
 // constructor (see gui_queue.h).
+//
+// Signals: on a device with modem lines the status worker waits for their
+// changes in the driver (TIOCMIWAIT) and is woken by the real-time signal
+// SIGRTMIN+4, sent to that thread only. The port puts a handler that does
+// nothing on it while nobody else uses it. An application that wants the
+// signal for itself may take it (or ignore it) at any time: the port then
+// samples the lines every 100 ms instead, never calls the application's
+// handler, and Close() and the settings writers still return at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -125,6 +134,12 @@ class TDVXCOMPort : public IndicatorLampObserver {
   // report, when the port is closed or the driver refuses.
   bool PurgeOutput();
   bool PurgeInput();
+  // How many times the input has been thrown away (the receive worker drops
+  // bytes read before the last time).
+  std::uint32_t InputPurges() const { return inputPurges_.load(); }
+  // Test seam: runs on the transmit worker each time it has taken a frame,
+  // before it writes it (see TDVXCOMTxThread). Takes effect at the next open.
+  void SetTxFrameTakenHook(std::function<void()> hook) { txFrameTaken_ = std::move(hook); }
 
   void Indicator(int type, bool on);
   void Report(TReportType aReportType, const char* aSrcFunc, const char* aDesc, const char* aSrcFile, int aSrcLine,
@@ -223,6 +238,8 @@ class TDVXCOMPort : public IndicatorLampObserver {
   std::unique_ptr<TDVXCOMStatusThread> statusThread_;
   std::unique_ptr<TDVXCOMRxThread> rxThread_;
   std::unique_ptr<TDVXCOMTxThread> txThread_;
+  std::function<void()> txFrameTaken_;
+  std::atomic<std::uint32_t> inputPurges_{0};
   bool dtrLevel_ = false;
   bool rtsLevel_ = false;
   bool closing_ = false;

@@ -25,28 +25,56 @@ TDVXCOMRxThread::~TDVXCOMRxThread() {
   }
 }
 
+void TDVXCOMRxThread::Deliver(void* delivery) {
+  // Copied first: once a handler has closed the port, the worker is gone.
+  const Delivery& d = *static_cast<const Delivery*>(delivery);
+  TDVXCOMPort* const port = d.port;
+  void* const sender = d.sender;
+  const mv::GuiCallQueue* const queue = d.queue;
+  const std::uint32_t count = d.count;
+  const std::uint32_t purges = d.purges;
+  const std::uint8_t* const bytes = d.bytes.data();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // A handler closed the port (this worker, and the bytes, are gone), or
+    // threw the input away (these bytes had arrived before that).
+    if (queue->CallReleased() || port->InputPurges() != purges) return;
+    if (port->OnRxChar) port->OnRxChar(sender, bytes[i]);
+    port->Indicator(itRX, true);
+    port->Indicator(itRX, false);
+  }
+}
+
 void TDVXCOMRxThread::Execute() {
-  TDVXCOMPort* port = port_;
-  void* self = this;
+  for (Delivery& d : deliveries_) {
+    d.port = port_;
+    d.sender = this;
+    d.queue = &queue_;
+  }
+  std::size_t next = 0;  // the buffer the next burst is read into
   for (;;) {
-    if (Terminated()) return;  // never start a read that nothing would end
+    if (Terminated()) break;  // never start a read that nothing would end
+    Delivery& d = deliveries_[next];
     std::uint32_t count = 0;
-    const mv::PlatformResult r = platform_.ReadFile(device_, waitEvent_, rxByte_, count);
-    if (Terminated()) return;
+    const mv::PlatformResult r = platform_.ReadFile(device_, waitEvent_, d.bytes.data(), kRxBatch, count);
+    const std::uint32_t purges = port_->InputPurges();
+    if (Terminated()) break;
     if (!r) {
-      // Includes the other end going away: said once, then the thread ends.
+      // Includes the other end going away: said once (after what was read
+      // before), then the thread ends.
+      queue_.Await(rec_);
       SyncReport(rtError, "Execute", "ReadFile", __FILE__, __LINE__, r.err, FailureCode(r.err));
       return;
     }
-    bytesRead_ = count;
     if (count == 0) continue;
-    const std::uint8_t ch = rxByte_;
-    Synchronize([=] {
-      if (port->OnRxChar) port->OnRxChar(self, ch);
-      port->Indicator(itRX, true);
-      port->Indicator(itRX, false);
-    });
+    queue_.Await(rec_);  // the burst before goes first, and whole
+    if (Terminated()) break;
+    d.count = count;
+    d.purges = purges;
+    queue_.Post(rec_, &Deliver, &d);
+    next ^= 1;
   }
+  // Nothing of this worker's may run on the GUI thread once it has ended.
+  queue_.Await(rec_);
 }
 
 }  // namespace PLKDVX

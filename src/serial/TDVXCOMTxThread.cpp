@@ -29,15 +29,25 @@ TDVXCOMTxThread::TDVXCOMTxThread(mv::GuiCallQueue& queue, mv::SerialPlatform& pl
 }
 
 TDVXCOMTxThread::~TDVXCOMTxThread() {
-  Terminate();
+  {
+    // Together, under the lock the worker holds when it decides to write: it
+    // either sees Terminated or starts its write with the wake-up set.
+    std::lock_guard<std::mutex> lock(mu_);
+    Terminate();
+    if (waitEvent_) platform_.SetEvent(waitEvent_);
+  }
   if (const mv::PlatformResult r = platform_.PurgeComm(device_, mv::kPurgeTxAbort); !r)
     ReportNow(rtError, "~TDVXCOMTxThread", "PurgeComm", __FILE__, __LINE__, r.err);
   if (txRequestEvent_) platform_.SetEvent(txRequestEvent_);  // wakes an idle worker
-  if (waitEvent_) platform_.SetEvent(waitEvent_);            // ends a write about to start
   WaitFor();
   if (txRequestEvent_) platform_.CloseEvent(txRequestEvent_);
   if (waitEvent_) platform_.CloseEvent(waitEvent_);
   txRequestEvent_ = waitEvent_ = nullptr;
+}
+
+void TDVXCOMTxThread::SetFrameTakenHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mu_);
+  frameTaken_ = std::move(hook);
 }
 
 bool TDVXCOMTxThread::TxBusy() const {
@@ -78,26 +88,43 @@ bool TDVXCOMTxThread::TxData(const std::uint8_t* buffer, int length) {
   return true;
 }
 
+void TDVXCOMTxThread::EndTransmissionLocked() {
+  txBusy_ = false;
+  txAborting_ = false;
+}
+
 void TDVXCOMTxThread::EndTransmission() {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    txBusy_ = false;
-    txAborting_ = false;
+    EndTransmissionLocked();
   }
   freeCv_.notify_all();
 }
 
+// Once this has said yes, no byte of the frame is handed to the driver any
+// more and its buffer is never read again. A frame whose write has not begun
+// is dropped here (the worker begins a write only under the lock, and only
+// of a frame still waiting); a write under way is woken and waited for (a
+// write hands the driver what it takes at once, so this is short); then what
+// the driver still holds is thrown away. Either way the transmitter is free
+// when this returns, unless its worker has ended after a failed write.
 bool TDVXCOMTxThread::TxAbort() {
-  bool busy;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    busy = txBusy_;
-    if (busy) txAborting_ = true;
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!txBusy_) {
+      lock.unlock();
+      ReportNow(rtWarning, "TDVXCOMTxThread", "Tx not in progress", __FILE__, __LINE__, 0);
+      return false;
+    }
+    txAborting_ = true;
+    if (writing_) {
+      platform_.SetEvent(waitEvent_);
+      writeEndedCv_.wait(lock, [&] { return !writing_; });
+    } else if (!outOfService_) {
+      EndTransmissionLocked();
+    }
   }
-  if (!busy) {
-    ReportNow(rtWarning, "TDVXCOMTxThread", "Tx not in progress", __FILE__, __LINE__, 0);
-    return false;
-  }
+  freeCv_.notify_all();
   if (const mv::PlatformResult r = platform_.PurgeComm(device_, mv::kPurgeTxAbort); !r)
     ReportNow(rtError, "TxAbort", "PurgeComm", __FILE__, __LINE__, r.err);
   return true;
@@ -113,33 +140,48 @@ void TDVXCOMTxThread::Execute() {
     }
     platform_.ResetEvent(txRequestEvent_);
     if (Terminated()) return;
-    const std::uint8_t* data;
-    std::uint32_t length;
-    bool abandoned = false;
+    std::function<void()> frameTaken;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (!txBusy_) continue;
-      abandoned = txAborting_;  // abandoned before it started
+      frameTaken = frameTaken_;
+    }
+    if (frameTaken) frameTaken();
+    const std::uint8_t* data;
+    std::uint32_t length;
+    {
+      // The moment the write begins, decided under the lock that TxAbort and
+      // the destructor take: the frame still waiting then is the one written
+      // (an aborted one is gone, a newer one may have come meanwhile).
+      std::lock_guard<std::mutex> lock(mu_);
+      if (Terminated()) return;
+      if (!txBusy_) continue;
       data = data_;
       length = length_;
-    }
-    if (abandoned) {
-      EndTransmission();
-      continue;
+      platform_.ResetEvent(waitEvent_);  // a wake-up meant for an earlier frame
+      writing_ = true;
     }
     std::uint32_t written = 0;
     const mv::PlatformResult r = platform_.WriteFile(device_, waitEvent_, data, length, written);
-    if (Terminated()) return;
+    bool abandoned;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      writing_ = false;
       abandoned = txAborting_;
+      if (abandoned && !Terminated()) EndTransmissionLocked();  // no OnTxData
     }
-    if (abandoned) {  // no OnTxData
-      EndTransmission();
+    writeEndedCv_.notify_all();
+    if (Terminated()) return;
+    if (abandoned) {
+      freeCv_.notify_all();
       continue;
     }
     if (!r) {
       // The thread ends; TxBusy stays set until the port is reopened.
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        outOfService_ = true;
+      }
       SyncReport(rtError, "Execute", "WriteFile", __FILE__, __LINE__, r.err, rcTxFailed);
       return;
     }

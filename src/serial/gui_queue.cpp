@@ -3,6 +3,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -10,41 +11,10 @@ namespace mv {
 
 namespace {
 
-// How long either side of the hand-off watches for the other before sleeping:
-// about the time a worker needs to pick up the next byte of a burst.
-constexpr auto kSpin = std::chrono::microseconds(40);
-
 // Longest a single ServePending pass runs while calls keep coming: a byte
 // stream must not keep timers, painting, input or a Close() waiting. The
 // remaining calls stay queued for the next pass.
 constexpr auto kMaxPass = std::chrono::milliseconds(4);
-
-bool SpinAllowed() {
-  static const bool allowed = std::thread::hardware_concurrency() > 1;
-  return allowed;
-}
-
-inline void Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#else
-  std::this_thread::yield();
-#endif
-}
-
-// Watches pred for up to kSpin; true as soon as it holds.
-template <class Pred>
-bool SpinUntil(Pred pred) {
-  if (!SpinAllowed()) return pred();
-  const auto end = std::chrono::steady_clock::now() + kSpin;
-  for (;;) {
-    for (int i = 0; i < 64; ++i) {
-      if (pred()) return true;
-      Relax();
-    }
-    if (std::chrono::steady_clock::now() >= end) return pred();
-  }
-}
 
 }  // namespace
 
@@ -68,6 +38,11 @@ void GuiCallQueue::SetWakeHook(std::function<void()> hook) {
 }
 
 void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
+  Post(rec, fn, ctx);
+  Await(rec);
+}
+
+void GuiCallQueue::Post(PendingCall& rec, void (*fn)(void*), void* ctx) {
   std::unique_lock<std::mutex> lock(mu_);
   if (gui_ == std::this_thread::get_id()) {
     lock.unlock();
@@ -79,14 +54,12 @@ void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
   rec.ctx = ctx;
   rec.next = nullptr;
   rec.done = false;
-  rec.finished.store(false, std::memory_order_relaxed);
   rec.queued = true;
   if (tail_)
     tail_->next = &rec;
   else
     head_ = &rec;
   tail_ = &rec;
-  queuedCount_.fetch_add(1, std::memory_order_release);
   guiCv_.notify_one();
   if (wakeHook_) {
     // The hook is only replaced while no worker runs; calling it unlocked keeps
@@ -94,53 +67,40 @@ void GuiCallQueue::Call(PendingCall& rec, void (*fn)(void*), void* ctx) {
     std::function<void()>* hook = &wakeHook_;
     lock.unlock();
     (*hook)();
-    lock.lock();
   }
-  if (!rec.done && !rec.released) {
-    lock.unlock();
-    SpinUntil([&] { return rec.finished.load(std::memory_order_acquire); });
-    lock.lock();
-  }
+}
+
+void GuiCallQueue::Await(PendingCall& rec) {
+  std::unique_lock<std::mutex> lock(mu_);
   rec.cv.wait(lock, [&] { return rec.done || rec.released; });
 }
 
-int GuiCallQueue::ServePending() {
+int GuiCallQueue::ServePending() { return ServePendingUntil(std::chrono::steady_clock::now() + kMaxPass); }
+
+int GuiCallQueue::ServePendingUntil(std::chrono::steady_clock::time_point end) {
   int served = 0;
-  const auto passEnd = std::chrono::steady_clock::now() + kMaxPass;
+  const auto passEnd = std::min(end, std::chrono::steady_clock::now() + kMaxPass);
   std::unique_lock<std::mutex> lock(mu_);
-  for (;;) {
-    while (head_) {
-      PendingCall* rec = head_;
-      head_ = rec->next;
-      if (!head_) tail_ = nullptr;
-      rec->next = nullptr;
-      rec->queued = false;
-      queuedCount_.fetch_sub(1, std::memory_order_relaxed);
-      void (*fn)(void*) = rec->fn;
-      void* ctx = rec->ctx;
-      Frame frame{rec, false, frames_};
-      frames_ = &frame;
-      lock.unlock();
-      fn(ctx);
-      ++served;
-      lock.lock();
-      frames_ = frame.outer;
-      if (!frame.abandoned) {
-        rec->done = true;
-        rec->finished.store(true, std::memory_order_release);
-        rec->cv.notify_one();
-      }
-      if (std::chrono::steady_clock::now() >= passEnd) {
-        woken_ = false;
-        return served;
-      }
-    }
-    // In a burst the worker queues its next call within microseconds.
-    if (served == 0) break;
+  while (head_) {
+    PendingCall* rec = head_;
+    head_ = rec->next;
+    if (!head_) tail_ = nullptr;
+    rec->next = nullptr;
+    rec->queued = false;
+    void (*fn)(void*) = rec->fn;
+    void* ctx = rec->ctx;
+    Frame frame{rec, false, frames_};
+    frames_ = &frame;
     lock.unlock();
-    const bool more = SpinUntil([&] { return queuedCount_.load(std::memory_order_acquire) > 0; });
+    fn(ctx);
+    ++served;
     lock.lock();
-    if (!more && !head_) break;
+    frames_ = frame.outer;
+    if (!frame.abandoned) {
+      rec->done = true;
+      rec->cv.notify_one();
+    }
+    if (std::chrono::steady_clock::now() >= passEnd) break;
   }
   woken_ = false;
   return served;
@@ -181,9 +141,7 @@ void GuiCallQueue::Release(PendingCall& rec) {
     }
     rec.queued = false;
     rec.next = nullptr;
-    queuedCount_.fetch_sub(1, std::memory_order_relaxed);
   }
-  rec.finished.store(true, std::memory_order_release);
   for (Frame* f = frames_; f; f = f->outer)
     if (f->rec == &rec) f->abandoned = true;
   rec.cv.notify_all();

@@ -2,10 +2,10 @@
 //
 // Threading rule: all application logic (every port operation and every port
 // event) runs on one thread, the GUI thread. A worker that needs something
-// done there queues a call and blocks until the GUI thread has run it; so a
-// worker has at most one call pending, and whatever it hands over cannot change
-// under the GUI thread. Calls run on the GUI thread in the order they were
-// queued.
+// done there queues a call and blocks until the GUI thread has run it (or
+// posts it and awaits it before it queues the next); so a worker has at most
+// one call pending, and whatever it hands over cannot change under the GUI
+// thread. Calls run on the GUI thread in the order they were queued.
 //
 //  - The GUI thread is the thread that made the queue (BindToCurrentThread
 //    moves it).
@@ -19,17 +19,17 @@
 //    finishes it. When the join happens inside that very worker's call (a
 //    handler closing the port), the worker is released instead: its running
 //    call finishes on the GUI thread, its later calls are skipped.
-//  - A queued call is copied onto the GUI thread's stack before it runs, so a
-//    handler may end the worker that queued it; a handler must not destroy
-//    the object (the port) whose event it is handling.
+//  - A call made with Invoke is copied onto the GUI thread's stack before it
+//    runs, so a handler may end the worker that queued it (a posted call
+//    copies what it needs itself and asks CallReleased() after each
+//    handler); a handler must not destroy the object (the port) whose event
+//    it is handling.
 //
-// No allocation per call: each worker owns one PendingCall record.
-//
-// During a burst (a byte per call) both sides keep the hand-off hot: a worker
-// that has queued a call watches for its completion for a few microseconds
-// before it sleeps, and ServePending, once it has run a call, watches for the
-// next one as long before it returns. On a machine with one processor neither
-// side spins.
+// No allocation per call: each worker owns one PendingCall record. Neither
+// side spins: a worker sleeps until its call has run (or, after Post, until it
+// has something else to do), the GUI thread until a call is queued. A worker
+// with much to hand over (the receive worker during a stream) hands it over
+// in one call, so a busy line costs one hand-off per burst, not one per byte.
 #pragma once
 
 #include <atomic>
@@ -55,9 +55,8 @@ class GuiCallQueue {
     void* ctx = nullptr;
     PendingCall* next = nullptr;
     bool queued = false;
-    bool done = false;
-    bool released = false;              // sticky: the worker is being ended, calls are skipped
-    std::atomic<bool> finished{false};  // done || released, readable without the lock
+    bool done = true;       // nothing posted, or the last posted call has run
+    bool released = false;  // sticky: the worker is being ended, calls are skipped
     std::condition_variable cv;
   };
 
@@ -75,6 +74,14 @@ class GuiCallQueue {
   // Runs fn(ctx) on the GUI thread and returns when it has run (or at once
   // when rec has been released). On the GUI thread fn runs directly.
   void Call(PendingCall& rec, void (*fn)(void*), void* ctx);
+
+  // Call in two halves, for a worker that has other work to do meanwhile:
+  // Post queues fn(ctx) and returns at once (ctx must stay valid until the
+  // call has run); Await blocks until it has run or rec was released. The
+  // worker awaits before it posts rec again and before it ends, so the rule
+  // of one pending call per worker holds. On the GUI thread Post runs fn at once.
+  void Post(PendingCall& rec, void (*fn)(void*), void* ctx);
+  void Await(PendingCall& rec);
 
   // Convenience: runs a small copyable callable f on the GUI thread. The
   // callable is copied onto the GUI thread's stack before it runs.
@@ -96,6 +103,9 @@ class GuiCallQueue {
   // never keeps the rest of the GUI thread's work waiting. Returns the number
   // of calls run.
   int ServePending();
+  // The same, ending the pass at `end` at the latest (after one call at
+  // least): a loop ends it when its next timer is due.
+  int ServePendingUntil(std::chrono::steady_clock::time_point end);
   bool HasPending() const;
 
   // GUI thread: blocks until a call is queued, Wake() is called or the
@@ -109,6 +119,10 @@ class GuiCallQueue {
   void Release(PendingCall& rec);
   // Whether rec's call is running on the GUI thread right now (up the stack).
   bool IsRunning(const PendingCall& rec) const;
+  // GUI thread, inside a worker's call: whether that worker has been released
+  // meanwhile (a handler the call ran closed the port, which ends the worker).
+  // The call must then stop and touch nothing of the worker's any more.
+  bool CallReleased() const { return frames_ != nullptr && frames_->abandoned; }
 
  private:
   friend class QueueThread;
@@ -121,11 +135,10 @@ class GuiCallQueue {
   void WaitEnded(const std::atomic<bool>& ended, PendingCall* rec);
 
   mutable std::mutex mu_;
-  std::atomic<int> queuedCount_{0};  // calls in the queue, readable without the lock
   std::condition_variable guiCv_;
   PendingCall* head_ = nullptr;
   PendingCall* tail_ = nullptr;
-  Frame* frames_ = nullptr;  // calls running on the GUI thread, innermost first
+  Frame* frames_ = nullptr;  // calls running on the GUI thread, innermost first (GUI thread only)
   bool woken_ = false;
   std::thread::id gui_;
   std::function<void()> wakeHook_;

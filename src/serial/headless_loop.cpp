@@ -80,7 +80,8 @@ bool HeadlessLoop::RunUntil(const std::function<bool()>& done, std::chrono::mill
   for (;;) {
     if (done && done()) return true;
     if (quit_.exchange(false)) return false;
-    bool worked = queue_->ServePending() > 0;
+    // A stream of hand-offs does not keep a due timer waiting.
+    bool worked = queue_->ServePendingUntil(NextDeadline(end)) > 0;
     worked = FireDueTimers() || worked;
     const Clock::time_point now = Clock::now();
     if (now >= end) return done ? done() : false;

@@ -137,13 +137,19 @@ class SerialPlatform {
 
   // Blocks until a masked event happens (mask set) or wake is set (mask 0).
   virtual PlatformResult WaitCommEvent(DeviceHandle h, EventHandle wake, std::uint32_t& mask) = 0;
-  // Blocks until one byte has arrived (count 1) or wake is set or the read
-  // is purged (count 0). The other end going away is a failure (EIO).
-  virtual PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) = 0;
+  // Blocks until bytes have arrived, then gives what has arrived, up to
+  // `size` (count 1..size), or returns when wake is set or the read is
+  // purged (count 0). Bytes that came before a break or a line error are
+  // given before the event is raised. The other end going away is a failure
+  // (EIO).
+  virtual PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                                  std::uint32_t& count) = 0;
   // Blocks until every byte has been taken by the driver. Ended early by wake
   // or a transmit purge: fails with ECANCELED, written says how far it got.
   virtual PlatformResult WriteFile(DeviceHandle h, EventHandle wake, const std::uint8_t* data, std::uint32_t len,
                                    std::uint32_t& written) = 0;
+  // kPurgeRxClear also throws away bytes a read has taken from the driver
+  // but not given yet.
   virtual PlatformResult PurgeComm(DeviceHandle h, std::uint32_t flags) = 0;
   // Reads and clears the accumulated line-error bits.
   virtual PlatformResult ClearCommError(DeviceHandle h, std::uint32_t& errors) = 0;

@@ -3,9 +3,9 @@
 //
 // The modem lines are the exception: the kernel tells of their changes only
 // through the TIOCMIWAIT ioctl, which cannot be polled. The status wait blocks
-// in it (an idle open port wakes nobody) and is woken by a signal sent to its
-// thread (see PokeModemWait); breaks and line errors found by the receive
-// path, a wake-up for closing and settings changes all poke it.
+// in it (an idle open port wakes nobody) and is woken by a signal, SIGRTMIN+4,
+// sent to its thread (see PokeModemWait); breaks and line errors found by the
+// receive path, a wake-up for closing and settings changes all poke it.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -49,8 +49,8 @@ struct PlatformDevice {
   std::atomic<bool> markErrors{false};  // PARMRK on: 0xFF starts a mark sequence
 
   // Status wait only.
-  enum class Lines { Unknown, Wait, Sample, None };
-  Lines lines = Lines::Unknown;
+  enum class Lines { Wait, Sample, None };
+  Lines lines = Lines::None;
   int lastModem = 0;
   bool watchCounts = true;
   bool haveCounts = false;
@@ -60,9 +60,13 @@ struct PlatformDevice {
   std::atomic<pid_t> modemWaitTid{0};
   std::atomic<unsigned> modemWaitExits{0};
 
-  // Read path only.
-  bool haveCarry = false;
-  std::uint8_t carry = 0;
+  // Read path only: what has been read from the driver and not yet handed
+  // over (the head of a mark sequence may wait here for its rest).
+  std::uint8_t held[256];
+  std::uint32_t heldPos = 0;
+  std::uint32_t heldLen = 0;
+  bool drained = false;               // the last read emptied the driver's queue
+  std::atomic<bool> dropHeld{false};  // an input purge: what is held goes too
   bool readCountsUsable = true;
   bool haveReadCounts = false;
   serial_icounter_struct readCounts{};
@@ -91,29 +95,61 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-// Sampling period for devices whose driver refuses TIOCMIWAIT.
+// Sampling period for devices whose driver refuses TIOCMIWAIT, and while the
+// application has taken the wake-up signal.
 constexpr int kModemSampleMs = 100;
 constexpr unsigned long kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR;
+// How a status wait in the driver ended, besides 0 (look again) and errors.
+constexpr int kWaitWoken = -1;
+constexpr int kWaitUnwakeable = -2;
 
-void NoOpSignalHandler(int) {}
+// The signal that interrupts TIOCMIWAIT (the README names it): a real-time
+// signal with a handler that does nothing, installed without SA_RESTART so
+// that the ioctl returns EINTR instead of being restarted. The signal is the
+// application's as much as ours: it may install its own handler later (with
+// signal(), which asks for SA_RESTART, the wait would simply go on) or ignore
+// it (then it wakes nobody). So it is looked at afresh each time it is
+// needed: the status wait blocks in TIOCMIWAIT only while the handler is
+// ours (or the signal is unused, and ours is put in), and samples the lines
+// otherwise.
+int WakeSignal() { return SIGRTMIN + 4; }
 
-// The signal that interrupts TIOCMIWAIT: a real-time signal with a handler
-// that does nothing, installed without SA_RESTART so that the ioctl returns
-// EINTR instead of being restarted. Installed once; a handler the
-// application put there itself is left alone.
-// -1 when the signal is taken, and the modem lines are sampled instead.
-int ModemWakeSignal() {
-  static const int sig = [] {
-    const int s = SIGRTMIN + 4;
-    struct sigaction old {};
-    if (::sigaction(s, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) return -1;
-    struct sigaction sa {};
-    sa.sa_handler = NoOpSignalHandler;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;
-    return ::sigaction(s, &sa, nullptr) == 0 ? s : -1;
-  }();
-  return sig;
+void WakeHandler(int) {}
+
+std::mutex wakeSignalMu;  // one change of the signal's handler at a time
+
+// Whether the wake-up signal is ours to use right now; puts our handler in
+// when nobody uses the signal.
+bool HoldWakeSignal() {
+  struct sigaction cur {};
+  if (::sigaction(WakeSignal(), nullptr, &cur) != 0) return false;
+  const bool plain = (cur.sa_flags & SA_SIGINFO) == 0;
+  if (plain && cur.sa_handler == WakeHandler) return true;
+  if (!plain || cur.sa_handler != SIG_DFL) return false;  // the application's
+  std::lock_guard<std::mutex> lock(wakeSignalMu);
+  struct sigaction sa {};
+  sa.sa_handler = WakeHandler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  return ::sigaction(WakeSignal(), &sa, nullptr) == 0;
+}
+
+// While the port borrows the signal back (see PokeModemWait): the
+// application's own handling, and the thread being woken.
+struct sigaction lentAction {};
+std::atomic<pid_t> borrowTarget{0};
+
+// The borrowed handler: the wake-up of the thread being woken ends its wait
+// and nothing else; every other delivery goes on to the application's handler.
+void BorrowedWakeHandler(int sig, siginfo_t* info, void* context) {
+  if (info && info->si_code == SI_TKILL && info->si_pid == ::getpid() &&
+      static_cast<pid_t>(::syscall(SYS_gettid)) == borrowTarget.load())
+    return;
+  if (lentAction.sa_flags & SA_SIGINFO) {
+    if (lentAction.sa_sigaction) lentAction.sa_sigaction(sig, info, context);
+  } else if (lentAction.sa_handler != SIG_IGN && lentAction.sa_handler != SIG_DFL) {
+    lentAction.sa_handler(sig);
+  }
 }
 
 bool EventIsSet(EventHandle e) {
@@ -122,22 +158,52 @@ bool EventIsSet(EventHandle e) {
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-// Makes a status wait blocked in TIOCMIWAIT look at the device again. The
-// caller has already recorded why (an event set, a pending line event, a new
-// mask). A signal that lands just before the waiting thread enters the ioctl
-// is lost, so the signal is repeated until the thread has come out of the
-// ioctl (or was never in it); after that it sees the reason before it could
-// block again.
-void PokeModemWait(PlatformDevice* d) {
-  const unsigned exits = d->modemWaitExits.load();
+// Sends the wake-up signal to the status wait's thread until it has come out
+// of TIOCMIWAIT (or was never in it). A signal that lands just before the
+// thread enters the ioctl is lost, hence the repetition; once out, the
+// thread sees the reason before it could block again.
+void SignalUntilOut(PlatformDevice* d, unsigned exits) {
   auto pause = std::chrono::microseconds(50);
   for (;;) {
     const pid_t tid = d->modemWaitTid.load();
     if (tid == 0 || d->modemWaitExits.load() != exits) return;
-    ::syscall(SYS_tgkill, ::getpid(), tid, ModemWakeSignal());
+    borrowTarget.store(tid);
+    ::syscall(SYS_tgkill, ::getpid(), tid, WakeSignal());
     std::this_thread::sleep_for(pause);
     if (pause < std::chrono::milliseconds(2)) pause *= 2;
   }
+}
+
+// Makes a status wait blocked in TIOCMIWAIT look at the device again. The
+// caller has already recorded why (an event set, a pending line event, a new
+// mask).
+//
+// When the application took the signal (or ignored it) after the wait began,
+// the signal as it is now would not end the wait. The port then borrows it
+// for that moment: its own handler without SA_RESTART goes in, passing every
+// delivery but the wake-up on to the application's handler, and the
+// application's handling is put back as soon as the thread is out. The
+// thread then samples the lines until the signal is the port's again.
+void PokeModemWait(PlatformDevice* d) {
+  const unsigned exits = d->modemWaitExits.load();
+  if (d->modemWaitTid.load() == 0) return;
+  if (HoldWakeSignal()) {
+    SignalUntilOut(d, exits);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(wakeSignalMu);
+  struct sigaction borrowed {};
+  borrowed.sa_sigaction = BorrowedWakeHandler;
+  sigemptyset(&borrowed.sa_mask);
+  borrowed.sa_flags = SA_SIGINFO;
+  struct sigaction app {};
+  if (::sigaction(WakeSignal(), nullptr, &lentAction) != 0 || ::sigaction(WakeSignal(), &borrowed, &app) != 0) return;
+  SignalUntilOut(d, exits);
+  // Back to the application, unless it changed the signal meanwhile.
+  struct sigaction now {};
+  ::sigaction(WakeSignal(), &app, &now);
+  if (!(now.sa_flags & SA_SIGINFO) || now.sa_sigaction != BorrowedWakeHandler) ::sigaction(WakeSignal(), &now, nullptr);
+  borrowTarget.store(0);
 }
 
 speed_t SpeedCode(std::uint32_t baud, bool& ok) {
@@ -158,7 +224,7 @@ speed_t SpeedCode(std::uint32_t baud, bool& ok) {
   }
 }
 
-enum class Got { Byte, Woken, Aborted, Failed };
+enum class Got { Bytes, Woken, Aborted, Failed };
 
 void NoteLineEvent(PlatformDevice* d, std::uint32_t ev, std::uint32_t errors);
 
@@ -193,20 +259,37 @@ void CheckOverruns(PlatformDevice* d) {
   if (ReadErrorCounts(d, overruns, bad) && overruns) NoteLineEvent(d, kEvErr, overruns);
 }
 
-// Reads one raw byte from the device, waiting for it. err is set on Failed.
-Got ReadRaw(PlatformDevice* d, EventHandle wake, std::uint8_t& b, int& err) {
+// Reads what the driver has into the held bytes (after any held already),
+// waiting until there is something. err is set on Failed.
+Got ReadMore(PlatformDevice* d, EventHandle wake, int& err) {
+  if (d->heldPos > 0) {
+    std::memmove(d->held, d->held + d->heldPos, d->heldLen - d->heldPos);
+    d->heldLen -= d->heldPos;
+    d->heldPos = 0;
+  }
   for (;;) {
-    const ssize_t n = ::read(d->fd, &b, 1);
-    if (n == 1) return Got::Byte;
-    if (n == 0) {  // the other end has gone (hang-up)
-      err = EIO;
-      return Got::Failed;
+    // Bytes held when the input was purged are gone; the ones about to be
+    // read are not (the purge may have come while this waited for them).
+    if (d->dropHeld.exchange(false)) d->heldLen = 0;
+    if (!d->drained) {
+      const std::size_t room = sizeof d->held - d->heldLen;
+      const ssize_t n = ::read(d->fd, d->held + d->heldLen, room);
+      if (n > 0) {
+        d->heldLen += static_cast<std::uint32_t>(n);
+        d->drained = static_cast<std::size_t>(n) < room;
+        return Got::Bytes;
+      }
+      if (n == 0) {  // the other end has gone (hang-up)
+        err = EIO;
+        return Got::Failed;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        err = errno;
+        return Got::Failed;
+      }
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      err = errno;
-      return Got::Failed;
-    }
+    d->drained = false;
     CheckOverruns(d);
     pollfd p[3] = {{d->fd, POLLIN, 0}, {d->rxAbortFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
     const int r = ::poll(p, 3, -1);
@@ -260,6 +343,7 @@ class PosixPlatform final : public SerialPlatform {
       ::ioctl(d->fd, TIOCNXCL);
       return Abandon(d, e);
     }
+    NoteStartingPoint(d);
     out = d;
     return PlatformResult::Ok();
   }
@@ -415,7 +499,6 @@ class PosixPlatform final : public SerialPlatform {
   PlatformResult WaitCommEvent(DeviceHandle d, EventHandle wake, std::uint32_t& mask) override {
     if (!d) return PlatformResult::Fail(EBADF);
     mask = 0;
-    if (d->lines == PlatformDevice::Lines::Unknown) StartWatchingLines(d);
     for (;;) {
       std::uint32_t ev = d->pendingEvents.exchange(0) | LineChanges(d);
       ev &= d->eventMask.load();
@@ -423,73 +506,38 @@ class PosixPlatform final : public SerialPlatform {
         mask = ev;
         return PlatformResult::Ok();
       }
+      bool sample = d->lines == PlatformDevice::Lines::Sample;
       if (d->lines == PlatformDevice::Lines::Wait) {
         const int err = WaitForLineChange(d, wake);
-        if (err == -1) return PlatformResult::Ok();  // woken: mask 0
-        if (err != 0) return PlatformResult::Fail(err);
-        continue;
+        if (err == kWaitWoken) return PlatformResult::Ok();  // mask 0
+        if (err == 0) continue;
+        if (err != kWaitUnwakeable) return PlatformResult::Fail(err);
+        sample = true;  // the wake-up signal is the application's for now
       }
-      // No modem lines, or a driver that cannot wait for them: breaks and
-      // line errors come from the read path through statusFd at once; lines
-      // are sampled where there are any.
+      // No modem lines, a driver that cannot wait for them, or no signal to
+      // end the wait: breaks and line errors come from the read path through
+      // statusFd at once; lines are sampled where there are any.
       pollfd p[2] = {{d->statusFd, POLLIN, 0}, {wake ? wake->fd : -1, POLLIN, 0}};
-      const int r = ::poll(p, 2, d->lines == PlatformDevice::Lines::Sample ? kModemSampleMs : -1);
+      const int r = ::poll(p, 2, sample ? kModemSampleMs : -1);
       if (r < 0 && errno != EINTR) return PlatformResult::Fail(errno);
       if (r > 0 && (p[1].revents & POLLIN)) return PlatformResult::Ok();  // woken: mask 0
       if (r > 0 && (p[0].revents & POLLIN)) Drain(d->statusFd);
     }
   }
 
-  PlatformResult ReadFile(DeviceHandle d, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) override {
+  PlatformResult ReadFile(DeviceHandle d, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t& count) override {
     if (!d) return PlatformResult::Fail(EBADF);
     count = 0;
-    if (d->haveCarry) {
-      d->haveCarry = false;
-      byte = d->carry;
-      count = 1;
-      return PlatformResult::Ok();
-    }
+    if (!buffer || size == 0) return PlatformResult::Fail(EINVAL);
     for (;;) {
+      if (d->dropHeld.exchange(false)) d->heldPos = d->heldLen = 0;  // purged since the last read
+      TakeHeld(d, buffer, size, count);
+      if (count > 0) return PlatformResult::Ok();
       int err = 0;
-      std::uint8_t b = 0;
-      Got g = ReadRaw(d, wake, b, err);
+      const Got g = ReadMore(d, wake, err);
       if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();  // woken or purged: nothing read
-      if (b != 0xFF || !d->markErrors.load()) {
-        byte = b;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      // 0xFF 0xFF is a data byte 0xFF; 0xFF 0x00 0x00 a break; 0xFF 0x00 c a
-      // character c received with a framing or parity error.
-      std::uint8_t second = 0;
-      g = ReadRaw(d, wake, second, err);
-      if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();
-      if (second == 0xFF) {
-        byte = 0xFF;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      if (second != 0x00) {  // not a mark: both are data
-        byte = 0xFF;
-        d->carry = second;
-        d->haveCarry = true;
-        count = 1;
-        return PlatformResult::Ok();
-      }
-      std::uint8_t c = 0;
-      g = ReadRaw(d, wake, c, err);
-      if (g == Got::Failed) return PlatformResult::Fail(err);
-      if (g != Got::Byte) return PlatformResult::Ok();
-      if (c == 0x00) {  // a NUL with a framing error reads the same: taken as a break
-        NoteLineEvent(d, kEvBreak, 0);
-        continue;
-      }
-      NoteLineEvent(d, kEvErr, CharErrorBits(d));
-      byte = c;
-      count = 1;
-      return PlatformResult::Ok();
+      if (g != Got::Bytes) return PlatformResult::Ok();  // woken or purged: nothing read
     }
   }
 
@@ -499,6 +547,9 @@ class PosixPlatform final : public SerialPlatform {
     written = 0;
     Drain(d->txAbortFd);  // an abort asked for before this write is not for it
     while (written < len) {
+      // A wake-up set before the write began (an abort) ends it before its
+      // first byte, as one set later ends it between two.
+      if (EventIsSet(wake)) return PlatformResult::Fail(ECANCELED);
       const ssize_t n = ::write(d->fd, data + written, len - written);
       if (n > 0) {
         written += static_cast<std::uint32_t>(n);
@@ -533,7 +584,10 @@ class PosixPlatform final : public SerialPlatform {
     }
     if (flags & kPurgeRxAbort) Signal(d->rxAbortFd);
     if ((flags & kPurgeTxClear) && ::tcflush(d->fd, TCOFLUSH) != 0) err = errno;
-    if ((flags & kPurgeRxClear) && ::tcflush(d->fd, TCIFLUSH) != 0) err = errno;
+    if (flags & kPurgeRxClear) {
+      d->dropHeld.store(true);  // read from the driver but not handed over: gone too
+      if (::tcflush(d->fd, TCIFLUSH) != 0) err = errno;
+    }
     return err ? PlatformResult::Fail(err) : PlatformResult::Ok();
   }
 
@@ -603,27 +657,36 @@ class PosixPlatform final : public SerialPlatform {
     return w;
   }
 
-  // First status wait on a device: which way its modem lines can be watched.
-  static void StartWatchingLines(PlatformDevice* d) {
+  // At open: whether the device has modem lines, and the levels and the
+  // driver's counters from which the status wait and the read path count
+  // (a change or an overrun after the open is reported, however soon after
+  // it the workers first look).
+  static void NoteStartingPoint(PlatformDevice* d) {
     int bits = 0;
     if (::ioctl(d->fd, TIOCMGET, &bits) != 0) {
-      // No modem lines (a pseudo-terminal); the port has said so at open.
-      d->lines = PlatformDevice::Lines::None;
+      d->lines = PlatformDevice::Lines::None;  // a pseudo-terminal; the port says so at open
+    } else {
+      d->lines = PlatformDevice::Lines::Wait;  // until the driver refuses the wait
+      d->lastModem = bits;
+    }
+    serial_icounter_struct c{};
+    if (::ioctl(d->fd, TIOCGICOUNT, &c) != 0) {
+      d->watchCounts = d->readCountsUsable = false;
       return;
     }
-    d->lastModem = bits;
-    std::uint32_t ignored = 0;
-    CountChanges(d, ignored);  // the starting point of the transition counters
-    d->lines = ModemWakeSignal() > 0 ? PlatformDevice::Lines::Wait : PlatformDevice::Lines::Sample;
+    d->lastCounts = d->readCounts = c;
+    d->haveCounts = d->haveReadCounts = true;
   }
 
   // Modem-line events since the last look. The driver's transition counters
-  // catch a pulse too short to be seen in the levels; without counters the
-  // levels are compared.
+  // catch a pulse too short to be seen in the levels; the levels are compared
+  // too, for drivers that keep no counters and for an 8250 whose counters
+  // stand still while no TIOCMIWAIT has switched its modem-status interrupt
+  // on (a tcsetattr switches it off), as when the lines are sampled.
   static std::uint32_t LineChanges(PlatformDevice* d) {
     std::uint32_t ev = 0;
     if (d->lines == PlatformDevice::Lines::None) return ev;
-    if (CountChanges(d, ev)) return ev;
+    CountChanges(d, ev);
     int bits = 0;
     if (::ioctl(d->fd, TIOCMGET, &bits) != 0) return ev;
     const int changed = bits ^ d->lastModem;
@@ -657,27 +720,35 @@ class PosixPlatform final : public SerialPlatform {
   }
 
   // Blocks in TIOCMIWAIT until a modem line changes or a poke comes. Returns
-  // 0 to look again, -1 when woken through `wake`, or an error that ends the
-  // wait (the device has gone). A driver that refuses the wait (CDC-ACM
-  // adapters refuse it for DSR) is sampled from then on.
+  // 0 to look again, kWaitWoken when woken through `wake`, kWaitUnwakeable
+  // when the wake-up signal is not the port's right now (the caller samples
+  // instead), or an error that ends the wait (the device has gone). A driver that refuses the wait
+  // (CDC-ACM adapters refuse it for DSR) is sampled from then on.
   static int WaitForLineChange(PlatformDevice* d, EventHandle wake) {
-    sigset_t unblock;
-    sigemptyset(&unblock);
-    sigaddset(&unblock, ModemWakeSignal());
-    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
-
     d->modemWaitTid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
     if (wake) wake->modemWaiter.store(d);
     // Announced first, then checked: whoever records a reason after this
-    // check finds the thread announced and pokes it.
+    // check finds the thread announced and pokes it. The signal is looked at
+    // after the announcement too: an application that takes it from now on
+    // is met by the poke.
     int result = 0;
     if (EventIsSet(wake)) {
-      result = -1;
+      result = kWaitWoken;
+    } else if (!HoldWakeSignal()) {
+      result = kWaitUnwakeable;
     } else if ((d->pendingEvents.load() & d->eventMask.load()) == 0) {
       Drain(d->statusFd);
-      if (::ioctl(d->fd, TIOCMIWAIT, kModemLines) != 0 && errno != EINTR) {
-        if (errno == EIO || errno == ENXIO || errno == ENODEV)
-          result = errno;
+      // The signal reaches this thread only while it waits here.
+      sigset_t wakeOnly, old;
+      sigemptyset(&wakeOnly);
+      sigaddset(&wakeOnly, WakeSignal());
+      pthread_sigmask(SIG_UNBLOCK, &wakeOnly, &old);
+      const int r = ::ioctl(d->fd, TIOCMIWAIT, kModemLines);
+      const int err = errno;
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      if (r != 0 && err != EINTR) {
+        if (err == EIO || err == ENXIO || err == ENODEV)
+          result = err;
         else
           d->lines = PlatformDevice::Lines::Sample;
       }
@@ -685,8 +756,42 @@ class PosixPlatform final : public SerialPlatform {
     if (wake) wake->modemWaiter.store(nullptr);
     d->modemWaitTid.store(0);
     d->modemWaitExits.fetch_add(1);
-    if (result == 0 && EventIsSet(wake)) result = -1;
+    if (result == 0 && EventIsSet(wake)) result = kWaitWoken;
     return result;
+  }
+
+  // Moves the held bytes to the caller's buffer, up to `size`, taking the
+  // mark sequences apart: 0xFF 0xFF is a data byte 0xFF; 0xFF 0x00 0x00 a
+  // break; 0xFF 0x00 c a character c received with a framing or parity error.
+  // Stops before a sequence whose rest has not arrived, and before a break or
+  // an error when bytes are already taken, so that the status worker hears
+  // of it only after the bytes that came first have been handed over.
+  static void TakeHeld(PlatformDevice* d, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& count) {
+    const bool marked = d->markErrors.load();
+    while (d->heldPos < d->heldLen && count < size) {
+      const std::uint8_t* at = d->held + d->heldPos;
+      const std::uint32_t left = d->heldLen - d->heldPos;
+      if (at[0] != 0xFF || !marked) {
+        buffer[count++] = at[0];
+        ++d->heldPos;
+        continue;
+      }
+      if (left < 2) return;
+      if (at[1] != 0x00) {  // 0xFF 0xFF, or no mark at all: 0xFF is data
+        buffer[count++] = 0xFF;
+        d->heldPos += at[1] == 0xFF ? 2 : 1;
+        continue;
+      }
+      if (count > 0 || left < 3) return;
+      const std::uint8_t c = at[2];
+      d->heldPos += 3;
+      if (c == 0x00) {  // a NUL with a framing error reads the same: taken as a break
+        NoteLineEvent(d, kEvBreak, 0);
+        continue;
+      }
+      NoteLineEvent(d, kEvErr, CharErrorBits(d));
+      buffer[count++] = c;
+    }
   }
 
   // Which error a marked character had, from the driver's counters where it

@@ -3,8 +3,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+
+#include "session/trace_file.h"
 
 namespace mv {
 
@@ -125,10 +128,11 @@ struct DriveClient::Job {
 
   bool done = false;  // under mu_
   // Client's thread only:
-  bool giveUp = false;   // the caller gave it up
-  bool queued = false;   // in the queue
-  bool inInbox = false;  // handed over, not yet taken
-  Job* next = nullptr;   // the queue, or the Stop's waiters
+  bool giveUp = false;    // the caller gave it up
+  bool finished = false;  // Finish ran: the caller may be gone any moment
+  bool queued = false;    // in the queue
+  bool inInbox = false;   // handed over, not yet taken
+  Job* next = nullptr;    // the queue, or the Stop's waiters
   Job* inbox = nullptr;
   GuiCallQueue::PendingCall rec;
 };
@@ -243,11 +247,11 @@ void DriveClient::GiveUp(Job& job) {
   // Handed over again, now to be given up; the job is finished (and off
   // every list of the loop) before the caller's frame goes.
   session_->Loop().Queue().Invoke(job.rec, [this, &job] {
+    // Finished meanwhile: its caller returns at once and the job goes with
+    // it, so it must not be linked anywhere again.
+    if (job.finished) return;
     job.giveUp = true;
-    // A job that ended since its caller last looked is off every list
-    // already: linked again, it would stay in the inbox after the caller's
-    // frame has gone (done is written only on this thread).
-    if (!job.inInbox && !job.done) {
+    if (!job.inInbox) {
       job.inbox = inbox_;
       job.inInbox = true;
       inbox_ = &job;
@@ -260,9 +264,11 @@ void DriveClient::GiveUp(Job& job) {
 // ---- the client's thread ----------------------------------------------------
 
 void DriveClient::Finish(Job& job) {
-  // A job given up while its request was ending is back in the inbox: its
-  // caller may not go before Pump has taken it out (and finishes it then).
+  // A job given up while its request was ending (in the same pass of the
+  // loop) is back in the inbox: its caller may not go before Pump has taken
+  // it out, and Pump finishes it then.
   if (job.inInbox) return;
+  job.finished = true;
   {
     const std::lock_guard<std::mutex> lock(mu_);
     job.done = true;
@@ -351,7 +357,7 @@ void DriveClient::Enqueue(Job& job) {
 }
 
 void DriveClient::Abandon(Job& job) {
-  if (job.done) return;
+  if (job.finished) return;
   DriveSession& s = session_->Session();
   if (job.queued) {
     Job* before = nullptr;
@@ -552,6 +558,37 @@ LinkCounters DriveClient::Counters() {
   LinkCounters c;
   OnLoop([this, &c] { c = session_->Session().Engine().Counters(); });
   return c;
+}
+
+DriveClient::TraceCopy DriveClient::Trace() {
+  TraceCopy copy;
+  OnLoop([this, &copy] {
+    const LinkRecorder& recorder = session_->Session().Recorder();
+    const TraceRing& ring = recorder.Ring();
+    copy.events.reserve(ring.Size());
+    for (std::uint64_t seq = ring.First(); seq < ring.End(); ++seq) copy.events.push_back(ring.At(seq));
+    copy.wallOffsetUs = recorder.WallTimeUs(0);
+  });
+  return copy;
+}
+
+DriveClient::TraceCopy DriveClient::TraceSince(std::uint64_t& next) {
+  TraceCopy copy;
+  OnLoop([this, &copy, &next] {
+    const LinkRecorder& recorder = session_->Session().Recorder();
+    const TraceRing& ring = recorder.Ring();
+    if (next > ring.End()) next = ring.End();
+    for (std::uint64_t seq = std::max(next, ring.First()); seq < ring.End(); ++seq) copy.events.push_back(ring.At(seq));
+    next = ring.End();
+    copy.wallOffsetUs = recorder.WallTimeUs(0);
+  });
+  return copy;
+}
+
+std::string DriveClient::TraceText() {
+  std::string text;
+  OnLoop([this, &text] { text = TraceFileText(session_->Session().Recorder()); });
+  return text;
 }
 
 void DriveClient::ResetCounters() {

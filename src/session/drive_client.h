@@ -29,12 +29,14 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "control/status_requests.h"
 #include "link/engine.h"
 #include "link/main_requests.h"
 #include "profiles/motor_profile.h"
 #include "session/headless_session.h"
+#include "session/link_recorder.h"
 
 namespace mv {
 
@@ -94,6 +96,20 @@ class DriveClient {
   std::string DevicePath();
   LinkCounters Counters();
   void ResetCounters();
+  // What the link's recorder keeps, oldest first: a copy of its events and
+  // the offset that turns their times into wall-clock time
+  // (LinkRecorder::WallTimeUs).
+  struct TraceCopy {
+    std::vector<TraceEvent> events;
+    std::int64_t wallOffsetUs = 0;
+  };
+  TraceCopy Trace();
+  // Only the events recorded since `next` (a sequence number of the
+  // recorder's ring, see TraceRing), and `next` moved past them; a `next`
+  // beyond the newest event gives none and marks the newest.
+  TraceCopy TraceSince(std::uint64_t& next);
+  // The trace file's text of everything recorded so far.
+  std::string TraceText();
 
   MainResult Info();
   MainResult GetProfile(int slotIndex);

@@ -2,18 +2,32 @@
 
 #include <utility>
 
+#include "session/report_line.h"
+
 namespace mv {
 
 DriveSession::DriveSession(GuiCallQueue& queue, Timer& responseTimer, std::shared_ptr<SerialPlatform> platform,
                            LinkView* linkView)
     : port_(queue, std::move(platform)),
       link_(port_),
+      recorder_(&link_),
       engine_(link_, responseTimer, linkView),
       main_(engine_.Sender()) {
   control_.SetRequestSender(engine_.Sender());
+  // Always on: the engine tells the recorder what it makes of every frame
+  // and byte; the line's own events are added here.
+  engine_.SetTrace(&recorder_);
   port_.OnRxChar = [this](void*, std::uint8_t ch) { engine_.RxChar(ch); };
-  port_.OnRxError = [this](void*) { engine_.RxError(); };
-  port_.OnRxBreak = [this](void*) { engine_.RxBreak(); };
+  port_.OnRxError = [this](void*) {
+    recorder_.LineError();
+    engine_.RxError();
+  };
+  port_.OnRxBreak = [this](void*) {
+    recorder_.LineBreak();
+    engine_.RxBreak();
+  };
+  port_.OnOpen = [this](void*) { recorder_.PortOpened(port_.DevicePath(), link_.BitsPerSecond()); };
+  port_.OnClose = [this](void*) { recorder_.PortClosed(); };
   port_.OnReport = [this](void*, PLKDVX::TReportType type, const std::string& func, const std::string& desc,
                           const std::string& file, int line,
                           int err) { PortReported(type, func, desc, file, line, err); };
@@ -29,12 +43,17 @@ DriveSession::~DriveSession() {
   port_.OnRxChar = nullptr;
   port_.OnRxError = nullptr;
   port_.OnRxBreak = nullptr;
+  port_.OnOpen = nullptr;
+  port_.OnClose = nullptr;
   port_.OnReport = nullptr;
 }
 
 void DriveSession::PortReported(PLKDVX::TReportType type, const std::string& func, const std::string& desc,
                                 const std::string& file, int line, int err) {
   const PLKDVX::TReportCode code = port_.ReportCode();
+  std::string words = ReportLine(port_.GetPortStr(), type, func, desc, file, line, err);
+  if (const std::size_t cr = words.find('\r'); cr != std::string::npos) words.replace(cr, 1, " | ");
+  recorder_.Report(type, words);
   if (code == PLKDVX::rcOpenDevice) openError_ = err;
   if (code == PLKDVX::rcDeviceGone && !deviceGone_) {
     // Nothing will answer: a request waiting now ends as such, not by a

@@ -25,6 +25,7 @@
 #include "serial/gui_queue.h"
 #include "serial/platform.h"
 #include "session/config_file.h"
+#include "session/link_recorder.h"
 
 namespace mv {
 
@@ -55,6 +56,9 @@ class DriveSession final {
   const RequestEngine& Engine() const { return engine_; }
   MainRequests& Main() { return main_; }
   ControlStatusRequests& Control() { return control_; }
+  // The link's flight recorder: every frame and port event of this session.
+  LinkRecorder& Recorder() { return recorder_; }
+  const LinkRecorder& Recorder() const { return recorder_; }
   // Where the requests' results go (until set, nowhere).
   void SetMainSink(MainResultSink sink) { main_.SetResultSink(sink); }
   void SetControlSink(ControlResultSink sink) { control_.SetResultSink(sink); }
@@ -105,6 +109,7 @@ class DriveSession final {
 
   PLKDVX::TDVXCOMPort port_;
   SerialLinkPort link_;
+  LinkRecorder recorder_;
   RequestEngine engine_;
   MainRequests main_;
   ControlStatusRequests control_;

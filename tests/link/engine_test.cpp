@@ -477,3 +477,14 @@ TEST(RequestEngine, AbandonEndsAfterTheStepInFlight) {
   ASSERT_TRUE(rig.engine.SendRequest(two, 1));
   EXPECT_EQ(rig.port.frames.size(), 2u);
 }
+
+// A Stop without an answer is left to arrive (a drive that stops late still
+// does what was asked); every other request withdraws its frame.
+TEST(RequestEngine, AStopWithoutAnAnswerIsNotWithdrawn) {
+  Rig rig;
+  const RequestStep stop{0x25, nullptr, 0, {}};
+  ASSERT_EQ(rig.engine.Start(&stop, 1, mv::RequestPriority::JumpQueue), RequestOutcome::Pending);
+  rig.timer.Expire();
+  EXPECT_EQ(rig.bar.ended.back(), RequestOutcome::Timeout);
+  EXPECT_EQ(rig.port.outputDiscards, 0);
+}

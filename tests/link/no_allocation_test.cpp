@@ -1,5 +1,6 @@
 // The link path allocates nothing per request or per byte: a whole profile
-// transfer and a status-sized exchange run with the global allocator unused.
+// transfer and a status-sized exchange run with the global allocator unused,
+// the link's flight recorder watching as it always does.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <new>
 
 #include "link/main_requests.h"
+#include "session/link_recorder.h"
 #include "support/link_fakes.h"
 
 namespace {
@@ -46,6 +48,8 @@ TEST(LinkPath, NoAllocationPerRequestOrByte) {
   rig.bar.ended.reserve(64);
   rig.bar.ends.reserve(64);
   QuietWindow window;
+  mv::LinkRecorder recorder(&rig.port);  // its ring is made here, once
+  rig.engine.SetTrace(&recorder);
   mv::MainRequests requests(rig.engine.Sender());
   requests.SetResultSink(mv::MainResultSink::Bind<&QuietWindow::Ended>(&window));
   std::uint8_t block[1 + mv::kSlotBlockSize];
@@ -69,4 +73,5 @@ TEST(LinkPath, NoAllocationPerRequestOrByte) {
   EXPECT_EQ(gAllocations.load() - before, frames);  // one vector per recorded frame, nothing else
   EXPECT_EQ(window.messages, 0);
   EXPECT_EQ(window.slots[5], p);
+  EXPECT_EQ(recorder.Ring().Size(), 2u + 6 * 2 + 2 + 4 * 2);  // every frame and answer was recorded
 }

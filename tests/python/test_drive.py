@@ -216,7 +216,20 @@ def test_the_ports_reports_and_each_request_are_logged(start_sim, caplog):
     caplog.set_level(logging.DEBUG, logger="morvane")
     drive = morvane.Drive(sim.path)
     drive.info()
-    assert ("morvane", logging.DEBUG, "info: completed") in caplog.record_tuples
+    debug = [m for name, level, m in caplog.record_tuples if level == logging.DEBUG]  # the link trace of the call
+    assert f"port opened: {sim.path}, 115200 bit/s" in debug
+    assert debug[-10:] == [
+        "request begun: #1 info: 4 steps",
+        "frame 77: #1 info step 1 of 4: 0x77 get name",
+        'received 77 4D 6F 72 76 61 6E 65 20 53 49 4D 2D 31 00 00 00: #1 info step 1 of 4: answer 0x77 name '
+        '"Morvane SIM-1"',
+        "frame 0D: #1 info step 2 of 4: 0x0D get version",
+        "received DD 01 00 03 02 00 01: #1 info step 2 of 4: answer 0xDD version S0001-03, H0002-01",
+        "frame 78: #1 info step 3 of 4: 0x78 get serial no",
+        "received 07 92 10: #1 info step 3 of 4: answer 0x07 serial no 4242",
+        "frame 10 00 00: #1 info step 4 of 4: 0x10 get hardware id",
+        "received C1 12 AB: #1 info step 4 of 4: answer 0xC1 hardware id 0xC1 0x12 0xAB",
+        "request ended: #1 info ended: completed"]
     sim.stop()  # the adapter is pulled out
     time.sleep(0.3)
     with pytest.raises(morvane.PortError) as e:

@@ -41,7 +41,8 @@ def packages():
 def what_is_there():
     """Every path the packages could leave behind."""
     found = set()
-    for top in (SITE, Path("/usr/bin"), Path("/usr/share/applications"), Path("/usr/share/icons/hicolor")):
+    tops = [SITE, Path("/usr/bin"), Path("/usr/share/applications"), Path("/usr/share/icons/hicolor")]
+    for top in tops + [Path(p) for p in glob.glob("/usr/lib/*/wireshark/plugins")]:
         found |= {str(p) for p in top.rglob("*") if "morvane" in str(p)}
     return found
 

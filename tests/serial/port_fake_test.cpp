@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -416,6 +417,36 @@ TEST_F(PortFake, FrameSentBeforeThePreviousEndOfSendIsHandedOverIsAccepted) {
   EXPECT_TRUE(reports.empty());
 }
 
+// A frame offered while the last write is just ending (its answer reached
+// the GUI thread before the transmit worker ran again) is not refused: TxData
+// waits a moment for the write to end. Timed by the scheduler, so one of a
+// few tries must make it; without the wait none can.
+TEST_F(PortFake, FrameOfferedWhileTheLastWriteEndsWaitsForIt) {
+  static const std::uint8_t a[] = {1}, b[] = {2};
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  bool accepted = false;
+  for (int attempt = 0; attempt < 3 && !accepted; ++attempt) {
+    fake->HoldWrites(true);
+    ASSERT_TRUE(Poll([&] { return port->TxData(a, 1); }));
+    ASSERT_TRUE(Poll([&] { return fake->WriteInProgress(); }));
+    std::atomic<bool> offering{false};
+    std::thread line([&] {
+      while (!offering) std::this_thread::yield();
+      std::this_thread::sleep_for(1ms);
+      fake->HoldWrites(false);
+    });
+    offering = true;
+    accepted = port->TxData(b, 1);
+    line.join();
+    ASSERT_TRUE(loop.RunUntil([&] { return !port->TxInProgress(); }, 5s));
+  }
+  EXPECT_TRUE(accepted);
+  loop.RunFor(10ms);
+  EXPECT_EQ(fake->Written().back(), 2);
+}
+
 TEST_F(PortFake, StatusEventsReachTheirHandlersInOrderWithLampPulses) {
   std::vector<std::string> log;
   LogLamp brk("BRK", log), err("ERR", log), cts("CTS", log);
@@ -501,6 +532,27 @@ TEST_F(PortFake, HandlersMayCloseThePortFromInsideAHandOff) {
   ASSERT_TRUE(loop.RunUntil([&] { return received > 2; }, 5s));
   EXPECT_EQ(received, 3);
   EXPECT_TRUE(port->Close());
+}
+
+// What has arrived is handed over in one call, a byte per OnRxChar: a
+// handler that throws the input away (PurgeInput) or closes the port ends the
+// delivery there; what arrives later is delivered.
+TEST_F(PortFake, HandlerThatThrowsTheInputAwayEndsTheDeliveryOfWhatHadArrived) {
+  std::vector<std::uint8_t> got;
+  port->OnRxChar = [&](void*, std::uint8_t ch) {
+    got.push_back(ch);
+    if (ch == 2) {
+      EXPECT_TRUE(port->PurgeInput());
+    }
+  };
+  ASSERT_TRUE(port->Open());
+  fake->InjectBytes({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 2; }, 5s));
+  loop.RunFor(20ms);
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2}));
+  fake->InjectBytes({6});
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 3; }, 5s));
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2, 6}));
 }
 
 // A handler may end the worker whose hand-off runs it: closing the port from

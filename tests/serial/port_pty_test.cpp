@@ -9,17 +9,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "serial/TDVXCOMPort.h"
 #include "serial/headless_loop.h"
 #include "serial/port_map.h"
+#include "support/raw_pty.h"
 #include "support/test_support.h"
 
 namespace {
@@ -40,6 +45,8 @@ int CountEntries(const char* dir) {
 }
 
 // A pseudo-terminal whose terminal end is linked into a fresh port map as COM7.
+// The test holds both of its ends until it ends, and no other program may
+// have it open meanwhile.
 class PtyPort : public ::testing::Test {
  protected:
   static constexpr int kCom = 7;
@@ -47,7 +54,11 @@ class PtyPort : public ::testing::Test {
   void SetUp() override {
     if (const char* old = std::getenv("MORVANE_PORT_MAP")) savedMap_ = old, hadMap_ = true;
     ::setenv("MORVANE_PORT_MAP", dir.Path().c_str(), 1);
-    OpenPty();
+    ASSERT_TRUE(pty.Ok());
+    master = pty.Master();
+    slave = pty.Slave();
+    slavePath = pty.Path();
+    ASSERT_EQ(::symlink(slavePath.c_str(), dir.File("COM" + std::to_string(kCom)).c_str()), 0);
     port = std::make_unique<TDVXCOMPort>(loop.Queue());
     port->SetPort1(kCom);
     port->SetBaudRate(PLKDVX::br115200);
@@ -59,29 +70,14 @@ class PtyPort : public ::testing::Test {
   }
 
   void TearDown() override {
+    EXPECT_EQ(pty.Intruders(), "") << slavePath << " was open in another program";
     if (HasFailure())
       for (size_t i = 0; i < reports.size(); ++i) std::fprintf(stderr, "report %s %d\n", reports[i].c_str(), errs[i]);
     port.reset();
-    if (master >= 0) ::close(master);
-    if (slave >= 0) ::close(slave);
     if (hadMap_)
       ::setenv("MORVANE_PORT_MAP", savedMap_.c_str(), 1);
     else
       ::unsetenv("MORVANE_PORT_MAP");
-  }
-
-  void OpenPty() {
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
-    slavePath = ::ttyname(slave);
-    const std::string link = dir.File("COM" + std::to_string(kCom));
-    ::unlink(link.c_str());
-    ASSERT_EQ(::symlink(slavePath.c_str(), link.c_str()), 0);
   }
 
   int Count(const std::string& what) const {
@@ -91,6 +87,7 @@ class PtyPort : public ::testing::Test {
   }
 
   mvtest::TempDir dir;
+  mvtest::RawPty pty;
   mv::HeadlessLoop loop;
   std::unique_ptr<TDVXCOMPort> port;
   int master = -1, slave = -1;
@@ -135,7 +132,11 @@ TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
   constexpr int kBytes = 20000;
   std::vector<std::uint8_t> got;
   got.reserve(kBytes);
-  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  int elsewhere = 0;  // OnRxChar on another thread than the loop's
+  port->OnRxChar = [&, loopThread = std::this_thread::get_id()](void*, std::uint8_t ch) {
+    got.push_back(ch);
+    elsewhere += std::this_thread::get_id() != loopThread;
+  };
   ASSERT_TRUE(port->Open());
   std::vector<std::uint8_t> sent(kBytes);
   for (int i = 0; i < kBytes; ++i) sent[i] = static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF);
@@ -153,6 +154,7 @@ TEST_F(PtyPort, BurstArrivesCompleteAndInOrderWhileTheGuiIsSlow) {
   EXPECT_TRUE(loop.RunUntil([&] { return got.size() >= sent.size(); }, 30s));
   writer.join();
   EXPECT_EQ(got, sent);  // includes 0xFF and 0x00 bytes unchanged
+  EXPECT_EQ(elsewhere, 0);
   EXPECT_TRUE(port->Close());
 }
 
@@ -179,6 +181,88 @@ TEST_F(PtyPort, TransmitLongBufferAbortAndNextBuffer) {
   ASSERT_TRUE(loop.RunUntil([&] { return accepted || (accepted = port->TxData(frame, 3)); }, 5s));
   ASSERT_TRUE(loop.RunUntil([&] { return !txLens.empty(); }, 5s));
   EXPECT_EQ(txLens, std::vector<int>{3});
+  EXPECT_TRUE(port->Close());
+}
+
+// PurgeInput throws away what had arrived and was not delivered yet, also
+// what the receive worker already holds for the GUI thread; what arrives
+// after it is delivered, also when the purge came while the port waited.
+TEST_F(PtyPort, PurgeInputThrowsAwayWhatHadArrivedAndKeepsWhatComesAfter) {
+  std::vector<std::uint8_t> got;
+  port->OnRxChar = [&](void*, std::uint8_t ch) { got.push_back(ch); };
+  ASSERT_TRUE(port->Open());
+  // Arrived while the program was busy elsewhere: part of it waits in the
+  // hand-off, the rest in the driver.
+  const std::vector<std::uint8_t> stale(1000, 0x11);
+  ASSERT_EQ(::write(master, stale.data(), stale.size()), 1000);
+  for (int i = 0; i < 5000 && !loop.Queue().HasPending(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(port->PurgeInput());
+  loop.RunFor(50ms);
+  EXPECT_TRUE(got.empty()) << got.size() << " stale bytes delivered";
+  ASSERT_TRUE(port->PurgeInput());  // the receive worker waits for input now
+  const std::uint8_t fresh[] = {1, 2, 3};
+  ASSERT_EQ(::write(master, fresh, 3), 3);
+  ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 3; }, 2s));
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_TRUE(port->Close());
+}
+
+// TxAbort while the transmit worker holds a frame it has not begun to write:
+// once TxAbort has said yes, nothing of the frame leaves and the caller's
+// buffer is never read again (freed at once here; the AddressSanitizer build
+// catches a read of a long frame, which is sent from the caller's memory).
+TEST_F(PtyPort, AbortBetweenTakingAFrameAndWritingItSendsNothing) {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool taken = false, resume = false;
+  port->SetTxFrameTakenHook([&] {
+    std::unique_lock<std::mutex> lock(mu);
+    taken = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return resume; });
+  });
+  std::vector<int> txLens;
+  port->OnTxData = [&](void*, int n) { txLens.push_back(n); };
+  ASSERT_TRUE(port->Open());
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  auto lineCarried = [&] {
+    std::size_t n = 0;
+    std::uint8_t buf[4096];
+    for (ssize_t r; (r = ::read(master, buf, sizeof buf)) > 0;) n += static_cast<std::size_t>(r);
+    return n;
+  };
+  for (const int size : {3, 4096}) {  // a copied frame, and one sent from the caller's memory
+    SCOPED_TRACE(size);
+    auto frame = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(size));
+    std::fill(frame.get(), frame.get() + size, 0x5A);
+    ASSERT_TRUE(port->TxData(frame.get(), size));
+    {
+      std::unique_lock<std::mutex> lock(mu);
+      ASSERT_TRUE(cv.wait_for(lock, 5s, [&] { return taken; }));
+    }
+    EXPECT_TRUE(port->TxAbort());
+    EXPECT_FALSE(port->TxInProgress());  // free at once for the next frame
+    frame.reset();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      resume = true;
+      cv.notify_all();
+    }
+    loop.RunFor(20ms);
+    EXPECT_EQ(lineCarried(), 0u);
+    EXPECT_TRUE(txLens.empty());
+    std::lock_guard<std::mutex> lock(mu);
+    taken = resume = false;
+  }
+  // The transmitter is free for the next frame.
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    resume = true;
+  }
+  static const std::uint8_t next[] = {0x24};
+  ASSERT_TRUE(port->TxData(next, 1));
+  ASSERT_TRUE(loop.RunUntil([&] { return !txLens.empty(); }, 5s));
+  EXPECT_EQ(lineCarried(), 1u);
   EXPECT_TRUE(port->Close());
 }
 
@@ -226,7 +310,7 @@ TEST_F(PtyPort, OtherEndClosedGivesOneReportFromTheReceiverAndNoSpin) {
   loop.RunFor(20ms);
   reports.clear();
   errs.clear();
-  ::close(master);
+  pty.CloseMaster();
   master = -1;
   ASSERT_TRUE(loop.RunUntil([&] { return Count("Execute/ReadFile") > 0; }, 5s));
   // Let it run: a spinning worker would keep reporting or burn the CPU.

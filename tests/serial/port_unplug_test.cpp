@@ -43,9 +43,12 @@ class PortUnplug : public ::testing::Test {
   // Pulls the adapter: from now on every device call fails as the kernel
   // fails them for a device that has gone; the waits in progress end.
   void Unplug() {
-    // The receiver is inside its read (as it is nearly all the time).
-    for (int i = 0; i < 5000 && fake->ReadsWaiting() == 0; ++i) loop.RunFor(1ms);
+    // The receiver is inside its read and the status worker inside its wait
+    // (as they are nearly all the time), so that each meets the failure in
+    // the call it is making, and only there.
+    for (int i = 0; i < 5000 && (fake->ReadsWaiting() == 0 || fake->StatusWaitsWaiting() == 0); ++i) loop.RunFor(1ms);
     ASSERT_EQ(fake->ReadsWaiting(), 1);
+    ASSERT_EQ(fake->StatusWaitsWaiting(), 1);
     fake->ClearCalls();
     for (const char* call : {"ReadFile", "WaitCommEvent", "WriteFile"}) fake->FailAlways(call, ENXIO);
     fake->InjectReadFailure(ENXIO);      // the pending read ends with the error
@@ -96,7 +99,9 @@ TEST_F(PortUnplug, CloseAndReopenOnceTheAdapterIsBack) {
   Unplug();
   ASSERT_TRUE(port.TxData(frame, 3));
   ASSERT_TRUE(loop.RunUntil([&] { return reports.size() >= 3; }, 5s));
-  // The dead transmitter keeps refusing until the port is reopened.
+  // The dead transmitter keeps refusing until the port is reopened, also
+  // after an abort.
+  EXPECT_TRUE(port.TxAbort());
   reports.clear();
   EXPECT_FALSE(port.TxData(frame, 3));
   ASSERT_EQ(reports.size(), 2u);

@@ -20,6 +20,7 @@
 #include <functional>
 #include <string>
 
+#include "app/ui/link_trace_window.h"
 #include "app/ui/log_window.h"
 #include "app/ui/main_form.h"
 #include "control/ui/TControlStatusForm.h"
@@ -108,6 +109,12 @@ inline void OpenEveryWindow(mv::ui::TMainForm& main, const WindowCheck& check) {
   check({main.LogWindow, &main, "Report Log"});
   Screenshot("Report Log");
   main.LogWindow->close();
+
+  main.LinkTrace1->trigger();
+  ASSERT_TRUE(WaitFor([&] { return Exposed(main.LinkTraceWindow); })) << "the link trace did not show";
+  check({main.LinkTraceWindow, &main, "Link Trace"});
+  Screenshot("Link Trace");
+  main.LinkTraceWindow->close();
 
   WhileModal([&] { main.About1->trigger(); }, &main, "About", check);
   WhileModal([&] { main.Settings1->trigger(); }, &main, "COM Port Settings", check);

@@ -149,6 +149,11 @@ int FakeSerialPlatform::ReadsWaiting() const {
   return readsWaiting_;
 }
 
+int FakeSerialPlatform::StatusWaitsWaiting() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return statusWaitsWaiting_;
+}
+
 PlatformResult FakeSerialPlatform::CreateFile(const std::string& path, DeviceHandle& out) {
   out = nullptr;
   FAKE_ENTER("CreateFile");
@@ -227,14 +232,17 @@ PlatformResult FakeSerialPlatform::GetCommModemStatus(DeviceHandle, std::uint32_
 PlatformResult FakeSerialPlatform::WaitCommEvent(DeviceHandle, EventHandle wake, std::uint32_t& mask) {
   FAKE_ENTER("WaitCommEvent");
   mask = 0;
+  ++statusWaitsWaiting_;
   cv_.wait(lock, [&] { return (wake && Ev(wake)->set) || (pendingEvents_ & mask_); });
+  --statusWaitsWaiting_;
   if (wake && Ev(wake)->set) return PlatformResult::Ok();
   mask = pendingEvents_ & mask_;
   pendingEvents_ &= ~mask;
   return PlatformResult::Ok();
 }
 
-PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) {
+PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                                            std::uint32_t& count) {
   FAKE_ENTER("ReadFile");
   count = 0;
   ++readsWaiting_;
@@ -245,11 +253,8 @@ PlatformResult FakeSerialPlatform::ReadFile(DeviceHandle, EventHandle wake, std:
     rxAbort_ = false;
     return PlatformResult::Ok();
   }
-  if (rxPos_ < rx_.size()) {
-    byte = rx_[rxPos_++];
-    count = 1;
-    return PlatformResult::Ok();
-  }
+  while (rxPos_ < rx_.size() && count < size) buffer[count++] = rx_[rxPos_++];
+  if (count > 0) return PlatformResult::Ok();
   const int e = readFailure_;
   readFailure_ = 0;
   return PlatformResult::Fail(e);

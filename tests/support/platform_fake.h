@@ -50,7 +50,9 @@ class FakeSerialPlatform final : public SerialPlatform {
   std::string LastPath() const;
   DeviceSettings LastSettings() const;
   bool WriteInProgress() const;
+  // Workers blocked right now in ReadFile, in WaitCommEvent.
   int ReadsWaiting() const;
+  int StatusWaitsWaiting() const;
 
   // --- platform ---
   PlatformResult CreateFile(const std::string& path, DeviceHandle& out) override;
@@ -65,7 +67,8 @@ class FakeSerialPlatform final : public SerialPlatform {
   PlatformResult EscapeCommFunction(DeviceHandle h, std::uint32_t func) override;
   PlatformResult GetCommModemStatus(DeviceHandle h, std::uint32_t& status) override;
   PlatformResult WaitCommEvent(DeviceHandle h, EventHandle wake, std::uint32_t& mask) override;
-  PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t& byte, std::uint32_t& count) override;
+  PlatformResult ReadFile(DeviceHandle h, EventHandle wake, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t& count) override;
   PlatformResult WriteFile(DeviceHandle h, EventHandle wake, const std::uint8_t* data, std::uint32_t len,
                            std::uint32_t& written) override;
   PlatformResult PurgeComm(DeviceHandle h, std::uint32_t flags) override;
@@ -102,6 +105,7 @@ class FakeSerialPlatform final : public SerialPlatform {
   bool txAbort_ = false;
   bool writing_ = false;
   int readsWaiting_ = 0;
+  int statusWaitsWaiting_ = 0;
   std::vector<std::uint8_t> written_;
   int openDevices_ = 0;
   int liveEvents_ = 0;

@@ -14,6 +14,7 @@
 
 #include "app/ui/TProfileCompareForm.h"
 #include "app/ui/about_form.h"
+#include "app/ui/link_trace_window.h"
 #include "app/ui/log_window.h"
 #include "control/ui/TControlStatusForm.h"
 #include "core/ui/qt_prompts.h"
@@ -127,6 +128,9 @@ TMainForm::~TMainForm() {
     delete ControlStatusForm;
     ControlStatusForm = nullptr;
   }
+  // It reads the session's recorder: it goes before the session does.
+  delete LinkTraceWindow;
+  LinkTraceWindow = nullptr;
   // Close the port while the log still exists; the session then stops its
   // events from reaching the engine.
   if (!closed_) DVXCOMPort.Close();
@@ -162,6 +166,7 @@ void TMainForm::BuildMenus() {
   Tools1 = MainMenu->addMenu(QStringLiteral("&Tools"));
   Tools1->setObjectName(QStringLiteral("Tools1"));
   Compare1 = action(Tools1, "Compare1", QStringLiteral("Co&mpare Profiles..."), &TMainForm::Compare1Click);
+  LinkTrace1 = action(Tools1, "LinkTrace1", QStringLiteral("&Link Trace"), &TMainForm::LinkTrace1Click);
   Help1 = MainMenu->addMenu(QStringLiteral("&Help"));
   Help1->setObjectName(QStringLiteral("Help1"));
   About1 = action(Help1, "About1", QStringLiteral("&About"), &TMainForm::About1Click);
@@ -471,6 +476,13 @@ void TMainForm::Compare1Click() {
   h.prompts = prompts_;
   mv::ui::TProfileCompareForm form(this, std::move(h), 0);
   form.exec();
+}
+
+void TMainForm::LinkTrace1Click() {
+  if (LinkTraceWindow == nullptr) LinkTraceWindow = new TLinkTraceWindow(this, session_.Recorder(), *prompts_);
+  LinkTraceWindow->show();
+  LinkTraceWindow->raise();
+  LinkTraceWindow->activateWindow();
 }
 
 void TMainForm::Log1Click() {

@@ -39,6 +39,7 @@ namespace mv::ui {
 
 class TLogWindow;
 class TControlStatusForm;
+class TLinkTraceWindow;
 
 class TMainForm : public QMainWindow, private mv::LinkView {
   Q_OBJECT
@@ -101,8 +102,9 @@ class TMainForm : public QMainWindow, private mv::LinkView {
   QAction* Close1;
   QAction* ControlStatus1;
   QAction* Log1;
-  QMenu* Tools1;      // "&Tools": additions beyond the drive's own menus
-  QAction* Compare1;  // Tools > Compare Profiles...: a slot against the drive and a file
+  QMenu* Tools1;        // "&Tools": additions beyond the drive's own menus
+  QAction* Compare1;    // Tools > Compare Profiles...: a slot against the drive and a file
+  QAction* LinkTrace1;  // Tools > Link Trace: every frame on the line, live
   QAction* About1;
   QStatusBar* StatusBar;
   std::array<QLabel*, kPanelCount> StatusPanels{};
@@ -135,6 +137,8 @@ class TMainForm : public QMainWindow, private mv::LinkView {
   QLabel* RequestResultLabel;
 
   TLogWindow* LogWindow;
+  // Made at its first use and only hidden after it.
+  TLinkTraceWindow* LinkTraceWindow = nullptr;
   // Made once at start-up (CreateControlStatusForm) and only hidden after use.
   TControlStatusForm* ControlStatusForm = nullptr;
 
@@ -166,6 +170,7 @@ class TMainForm : public QMainWindow, private mv::LinkView {
   void ControlStatus1Click();
   void Log1Click();
   void Compare1Click();
+  void LinkTrace1Click();
   void About1Click();
 
   // Drive information and the profile group.

@@ -20,7 +20,7 @@ those about a port or a file are OSErrors too. Values given to a profile are
 checked (ValueError naming the field, its unit and its range) unless the
 profile editor's clamping is asked for (``Profile.set(key, value,
 clamp=True)``). The port's reports are logged to ``logging.getLogger("morvane")``
-at WARNING, each request's end at DEBUG.
+at WARNING, each frame and event of the link at DEBUG.
 """
 
 import logging as _logging
@@ -70,10 +70,10 @@ _morvane._bind_python(
     logger=_log,
 )
 
-from ._morvane import Drive, Profile, ProfileDifference, ProfileField, StatusPoll  # noqa: E402
+from ._morvane import Drive, Profile, ProfileDifference, ProfileField, StatusPoll, TraceEvent  # noqa: E402
 from . import hex, spl  # noqa: E402
 
-for _cls in (Drive, Profile, ProfileDifference, ProfileField, StatusPoll):
+for _cls in (Drive, Profile, ProfileDifference, ProfileField, StatusPoll, TraceEvent):
     _cls.__module__ = __name__  # where scripts, pickles and help() find them
 del _cls
 
@@ -116,6 +116,7 @@ __all__ = [
     "Status",
     "StatusBits",
     "StatusPoll",
+    "TraceEvent",
     "__version__",
     "hex",
     "list_ports",

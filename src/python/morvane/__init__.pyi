@@ -214,6 +214,30 @@ class StatusPoll(Iterator[Status]):
         self, type: type[BaseException] | None, value: BaseException | None, traceback: TracebackType | None
     ) -> bool: ...
 
+class TraceEvent:
+    """One event of the link's flight recorder (Drive.trace)."""
+
+    @property
+    def time(self) -> float:
+        """Seconds since 1970."""
+    @property
+    def kind(self) -> str:
+        """'frame', 'received', 'request begun', 'verify', 'request ended', 'port opened', 'port closed',
+        'line speed', 'break', 'line error' or 'report'."""
+    @property
+    def data(self) -> bytes:
+        """The bytes of a frame or of what was received."""
+    @property
+    def request(self) -> str | None:
+        """'get-all', 'status', ...; None for the port's events."""
+    @property
+    def step(self) -> int | None: ...
+    @property
+    def failure(self) -> bool: ...
+    @property
+    def text(self) -> str:
+        """What the host made of it, in words."""
+
 class Drive:
     """One drive on one serial port; opens at once, closes at the end of a with block."""
 
@@ -224,7 +248,11 @@ class Drive:
         device: _Path | None = None,
         baud: int = 115200,
         stop_on_exit: bool = False,
+        trace: _Path | None = None,
     ) -> None: ...
+    @property
+    def trace(self) -> list[TraceEvent]:
+        """The link's flight recorder, oldest first; with trace=PATH also written there when the port closes."""
     def open(self) -> None: ...
     def close(self) -> None: ...
     @property

@@ -23,6 +23,7 @@
 #include "profiles/profile_file.h"
 #include "session/drive_client.h"
 #include "session/drive_session.h"
+#include "session/trace_file.h"
 #include "tools/cli/cli.h"
 
 namespace mv::cli {
@@ -30,10 +31,10 @@ namespace mv::cli {
 namespace {
 
 constexpr const char* kDriveUsage =
-    "drive (--port N | --device PATH) [--baud B] [--counters] COMMAND\n"
+    "drive (--port N | --device PATH) [--baud B] [--counters] [--trace FILE] COMMAND\n"
     "  info | get-profile SLOT OUT | get-all DIR | save-profile SLOT FILE | save-all F1..F6 |\n"
     "  activate SLOT|none | start | stop | reset | speed RPM | status [--every MS --count N] [--csv FILE]\n"
-    "  (SLOT is 1 to 6)";
+    "  (SLOT is 1 to 6; --trace writes every frame of the run to FILE, a link trace)";
 
 bool ParseSlot(const std::string& text, int& slotIndex) {
   if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kSlotCount) return false;
@@ -73,6 +74,7 @@ void PrintPoll(const StatusReading& s) {
 struct DriveArgs {
   PortOptions port;
   bool counters = false;
+  std::string trace;                 // where the link trace goes ("" = nowhere)
   std::vector<std::string> command;  // command word and its arguments
 };
 
@@ -82,7 +84,13 @@ int ParseDriveArgs(int argc, char** argv, DriveArgs& a) {
     const int taken = TakePortOption("drive", argc, argv, i, a.port);
     if (taken == 2) return 2;
     if (taken == 1) continue;
-    if (std::string(argv[i]) != "--counters") break;
+    const std::string arg = argv[i];
+    if (arg == "--trace") {
+      if (i + 1 >= argc || *argv[i + 1] == '\0') return Usage("drive --trace FILE: FILE is where the link trace goes");
+      a.trace = argv[++i];
+      continue;
+    }
+    if (arg != "--counters") break;
     a.counters = true;
   }
   if ((a.port.port != 0) == !a.port.device.empty()) return Usage("drive needs one of --port N or --device PATH");
@@ -338,19 +346,38 @@ int Drive(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
+  if (!args.trace.empty()) {
+    const std::size_t slash = args.trace.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : args.trace.substr(0, slash + 1);
+    if (!IsFolder(folder)) return Fail("morvane-cli: --trace: " + folder + " is not a folder");
+  }
+
   DriveRun s(args);
+  int rc = 0;
   try {
-    if (!s.Open()) return 1;
-    // Opened once the port is: a port that cannot be opened leaves no log file.
-    if (!csvPath.empty() && !csv.Open(csvPath, message)) return Fail(message);
-    return RunCommand(s, cmd, rest, slot, files, rpm, periodMs, count, csv);
+    if (!s.Open()) {
+      rc = 1;
+    } else if (!csvPath.empty() && !csv.Open(csvPath, message)) {
+      // Opened once the port is: a port that cannot be opened leaves no log file.
+      rc = Fail(message);
+    } else {
+      rc = RunCommand(s, cmd, rest, slot, files, rpm, periodMs, count, csv);
+    }
   } catch (const Interrupted&) {
     s.Client().Close();
     std::string ignored;
     csv.Close(ignored);
     std::fprintf(stderr, "morvane-cli: %s: interrupted; the port is closed\n", cmd.c_str());
-    return 128 + gSignal;
+    rc = 128 + gSignal;
   }
+  // The trace of the whole run, a failed open and an interrupted one too,
+  // up to the port's close.
+  if (!args.trace.empty()) s.Client().Close();
+  if (!args.trace.empty() && !WriteTraceFile(args.trace, s.Client().TraceText(), message)) {
+    std::fprintf(stderr, "morvane-cli: %s\n", message.c_str());
+    if (rc == 0) rc = 1;
+  }
+  return rc;
 }
 
 }  // namespace mv::cli

@@ -9,7 +9,8 @@
 // byte time (10 bits) after the one before, a frame is acted on when its last
 // byte has arrived, and every answer byte is handed over one byte time after
 // the one before. With --stall it stops reading for a while, as a drive that
-// is busy elsewhere, so the host's frames wait in the line.
+// is busy elsewhere, so the host's frames wait in the line. With --replay it
+// plays the drive's side of a link trace instead of a drive (sim_replay.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,12 +31,14 @@
 
 #include "tools/sim/port_map_link.h"
 #include "tools/sim/sim_drive.h"
+#include "tools/sim/sim_replay.h"
 
 namespace {
 
 const char* kUsage =
     "usage: morvane-sim [--com N] [--trace] [--fault KIND[:COMMAND[:NTH]]]... [--fault-rate P] [--seed N]\n"
     "                   [--supply DECIVOLT] [--serial N] [--baud B] [--stall MS[@FRAME]]...\n"
+    "       morvane-sim [--com N] [--trace] [--baud B] --replay TRACE\n"
     "  --com N          link the terminal into the port map as COMN (1..255)\n"
     "  --trace          log every received frame to stderr in hex\n"
     "  --fault ...      none (no answer), late (first byte after 150 ms), gap (pause of 120 ms inside\n"
@@ -48,7 +51,11 @@ const char* kUsage =
     "  --serial N       serial number the drive reports (default 4242)\n"
     "  --baud B         keep the line's pace at B bit/s (10 bits a byte) in both directions:\n"
     "                   110 300 600 1200 2400 4800 9600 19200 38400 57600 115200\n"
-    "  --stall MS[@N]   stop reading for MS milliseconds when the N-th frame (default 1) starts\n";
+    "  --stall MS[@N]   stop reading for MS milliseconds when the N-th frame (default 1) starts\n"
+    "  --replay TRACE   answer as the drive did in a link trace (morvane-cli drive --trace, the\n"
+    "                   Link Trace window's Save): the same bytes after the same frames, with the\n"
+    "                   same delays; a frame the trace does not hold is said on stderr and nothing\n"
+    "                   is answered any more (exit status 3 at the end)\n";
 
 volatile sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
@@ -118,6 +125,8 @@ int main(int argc, char** argv) {
   bool trace = false;
   double byteTime = 0;  // seconds a byte takes on the line; 0 = no pacing
   std::vector<Stall> stalls;
+  std::string replayPath;
+  const char* driveOption = nullptr;  // an option of the simulated drive, which a replay has no use for
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -127,6 +136,10 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--trace") {
       trace = true;
+    } else if (a == "--replay") {
+      if (next == nullptr || *next == '\0') return UsageError("--replay takes a trace file");
+      replayPath = next;
+      ++i;
     } else if (a == "--com") {
       if (!ParseLong(next, 1, 255, v)) return UsageError("--com takes a port number 1..255");
       com = static_cast<int>(v);
@@ -170,6 +183,16 @@ int main(int argc, char** argv) {
     } else {
       return UsageError("unknown argument '" + a + "'");
     }
+    if (a == "--fault" || a == "--fault-rate" || a == "--seed" || a == "--supply" || a == "--serial" || a == "--stall")
+      driveOption = argv[i - 1];
+  }
+  mvsim::Replay replay;
+  const bool replaying = !replayPath.empty();
+  if (replaying && driveOption != nullptr)
+    return UsageError(std::string("--replay answers as the trace did; it takes no ") + driveOption);
+  if (std::string error; replaying && !replay.Load(replayPath, error)) {
+    std::fprintf(stderr, "morvane-sim: %s\n", error.c_str());
+    return 1;
   }
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -211,6 +234,12 @@ int main(int argc, char** argv) {
   std::printf("%s\n", slavePath.c_str());
   std::fflush(stdout);
   if (com != 0) std::fprintf(stderr, "morvane-sim: COM%d -> %s\n", com, slavePath.c_str());
+  if (replaying && trace) {
+    std::fprintf(stderr, "morvane-sim: replay of %s: %zu frames", replayPath.c_str(), replay.Frames());
+    if (replay.SkippedBytes() > 0)
+      std::fprintf(stderr, " (%zu bytes before the first left out)", replay.SkippedBytes());
+    std::fputc('\n', stderr);
+  }
 
   sigset_t block, waitMask;
   sigemptyset(&block);
@@ -247,6 +276,13 @@ int main(int argc, char** argv) {
   constexpr double kUnreadLimit = 0.25;
   double unreadCheck = -1;  // when to look for unread bytes; -1 = nothing sent since the last look
 
+  auto schedule = [&](std::vector<mvsim::Chunk>& out) {
+    for (auto& c : out) {
+      auto pos = std::upper_bound(pending.begin(), pending.end(), c.due,
+                                  [](double due, const mvsim::Chunk& x) { return due < x.due; });
+      pending.insert(pos, std::move(c));
+    }
+  };
   auto traceFrame = [&](const char* what, const std::vector<std::uint8_t>& bytes) {
     if (!trace) return;
     std::string line = std::string("morvane-sim: ") + what;
@@ -278,6 +314,22 @@ int main(int argc, char** argv) {
       inbox.pop_front();
       rxLineFree = std::max(rxLineFree, now) + byteTime;
       lastByteAt = rxLineFree;
+      if (replaying) {
+        // The trace frames the host's bytes: each is compared as it comes.
+        std::vector<mvsim::Chunk> out;
+        const std::size_t before = replay.Answered();
+        frame.push_back(b);
+        replay.Byte(b, rxLineFree, out);
+        if (replay.Answered() != before || replay.Stopped()) {
+          traceFrame("rx", frame);
+          frame.clear();
+        }
+        need = replay.MidFrame() ? 1 : -1;
+        schedule(out);
+        if (const std::string note = replay.TakeNote(); !note.empty())
+          std::fprintf(stderr, "morvane-sim: %s\n", note.c_str());
+        continue;
+      }
       if (need < 0) {
         frame.assign(1, b);
         need = mvsim::CommandDataLength(b);
@@ -305,11 +357,7 @@ int main(int argc, char** argv) {
       traceFrame("rx", f);
       std::vector<mvsim::Chunk> out;
       drive.HandleFrame(f[0], f.data() + 1, static_cast<int>(f.size()) - 1, at, out);
-      for (auto& c : out) {
-        auto pos = std::upper_bound(pending.begin(), pending.end(), c.due,
-                                    [](double due, const mvsim::Chunk& x) { return due < x.due; });
-        pending.insert(pos, std::move(c));
-      }
+      schedule(out);
     }
     // Answers that are due go on the line, a byte time apart.
     while (!pending.empty() && pending.front().due <= now) {
@@ -343,6 +391,7 @@ int main(int argc, char** argv) {
       traceFrame("dropped partial frame", frame);
       frame.clear();
       need = -1;
+      replay.DropPartial();
     }
 
     double wait = 1.0;
@@ -380,6 +429,7 @@ int main(int argc, char** argv) {
           dropped += frame.size();
           frame.clear();
           need = -1;
+          replay.DropPartial();
         }
         if (trace && dropped > 0) std::fprintf(stderr, "morvane-sim: the host withdrew %zu bytes\n", dropped);
       }
@@ -392,5 +442,5 @@ int main(int argc, char** argv) {
   link.Remove();
   close(slave);
   close(master);
-  return 0;
+  return replay.Stopped() ? 3 : 0;
 }

@@ -64,7 +64,9 @@ TEST_F(DriveTest, TimeoutOnTheVersionLeavesTheLaterFieldsAsTheyWere) {
   // Said in words where the user looks, and to a screen reader.
   const QString said = "Get (drive information): no answer from the drive (timeout) at step 2 of 4";
   EXPECT_EQ(form->RequestResultLabel->text(), said);
-  if (alerts.Listening()) EXPECT_EQ(alerts.texts, std::vector<QString>{said});
+  if (alerts.Listening()) {
+    EXPECT_EQ(alerts.texts, std::vector<QString>{said});
+  }
 }
 
 TEST_F(DriveTest, BadChecksumIsReportedWithTheAskedProfileAndLeavesTheSlot) {

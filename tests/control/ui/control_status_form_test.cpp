@@ -417,15 +417,18 @@ TEST_F(ControlStatusFormTest, StatusLampsAnnounceChanges) {
 // A click the engine refuses is said where the user looks and announced to
 // a screen reader (checked where one listens: the wm group).
 TEST_F(ControlStatusFormTest, RefusedClickIsSaidAndAnnounced) {
-  if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"))  // the bridge connects in the background
+  if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {  // the bridge connects in the background
     ASSERT_TRUE(mvtest::WaitFor([] { return QAccessible::isActive(); })) << "the accessibility bus is not listening";
+  }
   mvtest::AlertRecorder alerts;
   fake.busy = true;
   Child<QPushButton>("StartButton")->click();
   fake.busy = false;
   const QString said = QStringLiteral("Start: another request is in progress");
   EXPECT_EQ(Child<QLabel>("ResultLabel")->text(), said);
-  if (alerts.Listening()) EXPECT_EQ(alerts.texts, std::vector<QString>{said});
+  if (alerts.Listening()) {
+    EXPECT_EQ(alerts.texts, std::vector<QString>{said});
+  }
 }
 
 }  // namespace

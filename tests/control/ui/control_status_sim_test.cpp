@@ -118,6 +118,7 @@ TEST(ControlStatusWithSimulatedDrive, EveryStopReachesTheDriveDuringContinuousPo
   }
   form.findChild<QCheckBox*>(QStringLiteral("RepeatEnableCheckBox"))->setChecked(false);
   run(std::chrono::milliseconds(300));
+  ASSERT_TRUE(link.loop.RunUntil([&] { return !link.engine.Busy(); }, std::chrono::seconds(5)));
   EXPECT_GE(whileBusy, kClicks / 2);  // the case that matters was met
   link.serial.Close();
   sim.Stop();
