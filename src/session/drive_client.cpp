@@ -130,8 +130,8 @@ struct DriveClient::Job {
   bool giveUp = false;    // the caller gave it up
   bool finished = false;  // Finish ran: the caller may be gone any moment
   bool queued = false;    // in the queue
-  bool inInbox = false;  // handed over, not yet taken
-  Job* next = nullptr;   // the queue, or the Stop's waiters
+  bool inInbox = false;   // handed over, not yet taken
+  Job* next = nullptr;    // the queue, or the Stop's waiters
   Job* inbox = nullptr;
   GuiCallQueue::PendingCall rec;
 };
