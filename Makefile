@@ -9,7 +9,7 @@ SOAK_BUILD ?= build-soak
 FUZZ_SECONDS ?= 60
 FUZZ_PARALLEL ?= 1
 
-.PHONY: all check check-layers check-format deps configure build test test-wm test-wayland test-nonroot test-packaging test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
+.PHONY: all check check-layers check-format deps configure build test test-wm test-wayland test-nonroot test-repeat test-packaging test-asan test-tsan fuzz fuzz-build fuzz-smoke soak run bench install package clean
 
 all: build
 
@@ -44,6 +44,13 @@ test-wayland: build
 # write any file, so the permission cases hold only there.
 test-nonroot: build
 	@cd $(BUILD) && ctest --output-on-failure -L '^nonroot$$'
+
+# The groups whose tests use threads, pseudo-terminals, the simulated drive
+# or the Python module, REPEAT times in a row (default 20), stopping at the
+# first failure: a test that fails now and then shows here.
+REPEAT ?= 20
+test-repeat: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(serial|line|python)$$' --repeat until-fail:$(REPEAT)
 
 # House rules held by tools: the floors of src/ (no include points to a floor
 # above, no folder loop) and the layout of every C++ file (.clang-format).

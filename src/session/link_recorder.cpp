@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 #include "control/status_requests.h"
 #include "link/main_requests.h"
@@ -253,8 +255,9 @@ std::string DescribeEvent(const TraceEvent& e) {
 
 TraceRing::TraceRing(std::size_t capacity)
     : capacity_(capacity > 0 ? capacity : 1),
-      // Not value-initialised: the pages are touched only as events fill them.
-      slots_(new TraceEvent[capacity_]) {}
+      slots_(static_cast<TraceEvent*>(::operator new[](capacity_ * sizeof(TraceEvent)))) {
+  static_assert(std::is_aggregate_v<TraceEvent> && std::is_trivially_destructible_v<TraceEvent>);
+}
 
 void TraceRing::Commit() {
   ++end_;

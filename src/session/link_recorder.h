@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "link/engine.h"
@@ -81,6 +82,7 @@ TraceRequest TraceRequestOf(const RequestStep* steps, std::uint32_t count);
 const char* CommandName(std::uint8_t command);
 
 struct TraceEvent {
+  // Every field is written by LinkRecorder::Start (data up to length).
   std::int64_t timeUs = 0;    // monotonic; received bytes: when the first came
   std::uint32_t spanUs = 0;   // received bytes: from the first to the last
   std::uint32_t request = 0;  // number of the request it belongs to (from 1; 0: none)
@@ -130,8 +132,15 @@ class TraceRing {
   void Clear() { first_ = end_; }
 
  private:
+  // The slots are bare memory (an event is a plain aggregate, so writing its
+  // fields brings it to life): a page of the ring is touched only when an
+  // event first lands in it, and a recorder that records little costs
+  // little memory.
+  struct FreeSlots {
+    void operator()(TraceEvent* memory) const { ::operator delete[](memory); }
+  };
   std::size_t capacity_;
-  std::unique_ptr<TraceEvent[]> slots_;
+  std::unique_ptr<TraceEvent[], FreeSlots> slots_;
   std::uint64_t first_ = 0;
   std::uint64_t end_ = 0;
   std::size_t next_ = 0;  // end_ % capacity_, kept without a division per byte

@@ -5,12 +5,14 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <vector>
 
 #include "app/ui/TProfileCompareForm.h"
 #include "app/ui/about_form.h"
@@ -39,15 +41,26 @@ constexpr const char* kIniFilter = "INI Files|*.ini";
 
 // The width of the widest text a slot's name label can show: the longest name
 // and comment of any one printable character, measured in the label's font.
-int WidestSlotText(const QFontMetrics& fm) {
-  int widest = 0;
+// Only the characters of the widest advance are measured as whole texts
+// (shaping a text costs far more than looking up one advance).
+int WidestSlotText(const QFontMetrics& fm, const QFontMetricsF& fmf) {
+  qreal widestAdvance = 0;
+  std::vector<QChar> widestChars;
   for (int c = 0x20; c <= 0xFF; ++c) {
     if (c > 0x7E && c < 0xA0) continue;
     const QChar ch(c);
+    const qreal advance = fmf.horizontalAdvance(ch);
+    if (advance > widestAdvance + 0.01) {
+      widestAdvance = advance;
+      widestChars.clear();
+    }
+    if (advance >= widestAdvance - 0.01) widestChars.push_back(ch);
+  }
+  int widest = 0;
+  for (const QChar ch : widestChars)
     widest = std::max(
         widest, fm.horizontalAdvance(QString(static_cast<qsizetype>(mv::kNameMaxChars), ch) + QStringLiteral(": ") +
                                      QString(static_cast<qsizetype>(mv::kCommentMaxChars), ch)));
-  }
   return widest;
 }
 
@@ -287,7 +300,7 @@ QWidget* TMainForm::BuildSlot(QWidget* parent, int i) {
   s.NameLabel->setTextFormat(Qt::PlainText);
   s.NameLabel->setAccessibleDescription(tag + QStringLiteral(" profile name"));
   // Room for the widest name and comment the slot can hold.
-  s.NameLabel->setMinimumWidth(WidestSlotText(s.NameLabel->fontMetrics()));
+  s.NameLabel->setMinimumWidth(WidestSlotText(s.NameLabel->fontMetrics(), QFontMetricsF(s.NameLabel->font())));
   row->addSpacing(6);
   row->addWidget(s.NameLabel, 1);
 
