@@ -261,6 +261,14 @@ void RequestEngine::End(RequestOutcome outcome, bool trusted, std::uint32_t step
   if (view_ != nullptr) view_->RequestEnded(end);
 }
 
+void RequestEngine::EndJumper(RequestOutcome outcome) {
+  const Queued jumped = jumper_;
+  jumper_ = Queued{};
+  const RequestEnd end{outcome, 0, jumped.count, false};
+  if (jumped.done != nullptr) (*jumped.done)(end);
+  if (view_ != nullptr) view_->RequestEnded(end);
+}
+
 void RequestEngine::Fail(RequestOutcome outcome, std::uint32_t& counter, bool resetParser) {
   timer_.SetEnabled(false);
   if (resetParser) parser_.ResetParser();
@@ -410,9 +418,7 @@ void RequestEngine::RxTimeout() {
 void RequestEngine::Abandon(const RequestCompletion* done) {
   if (done == nullptr) return;
   if (jumper_.done == done) {
-    jumper_ = Queued{};
-    RequestEnd end{RequestOutcome::Abandoned, 0, 0, false};
-    (*done)(end);
+    EndJumper(RequestOutcome::Abandoned);
     return;
   }
   if (!busy_ || done_ != done) return;
@@ -432,11 +438,7 @@ void RequestEngine::EndNow(RequestOutcome outcome) {
   timer_.SetEnabled(false);
   parser_.ResetParser();
   suspect_ = true;
-  if (jumper_.steps != nullptr) {
-    const RequestCompletion* jumped = jumper_.done;
-    jumper_ = Queued{};
-    if (jumped != nullptr) (*jumped)(RequestEnd{outcome, 0, 0, false});
-  }
+  if (jumper_.steps != nullptr) EndJumper(outcome);
   if (busy_) End(outcome, false, StepInFlight());
   Changed();
 }

@@ -394,6 +394,8 @@ class RequestEngine {
   // Ends the current request at `step` (1-based, 0: nothing sent); starts
   // the one waiting to jump, if any.
   void End(RequestOutcome outcome, bool trusted, std::uint32_t step);
+  // Ends the request waiting to jump before any frame of it has gone out.
+  void EndJumper(RequestOutcome outcome);
   std::uint32_t StepInFlight() const;
   void OnComplete();
   void OnTimer();

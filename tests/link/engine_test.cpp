@@ -478,6 +478,36 @@ TEST(RequestEngine, AbandonEndsAfterTheStepInFlight) {
   EXPECT_EQ(rig.port.frames.size(), 2u);
 }
 
+// A Stop still waiting to jump that is given up, or whose device goes away,
+// ends before any frame of it went out: its caller and the view hear of it,
+// with its own number of steps.
+TEST(RequestEngine, AWaitingStopEndsWithoutAFrameAndIsTold) {
+  for (const bool deviceGone : {false, true}) {
+    SCOPED_TRACE(deviceGone ? "device gone" : "abandoned");
+    Rig rig;
+    std::vector<mv::RequestEnd> told;
+    const mv::RequestCompletion done{
+        [](void* o, const mv::RequestEnd& e) { static_cast<std::vector<mv::RequestEnd>*>(o)->push_back(e); }, &told};
+    RequestStep poll[2] = {{0x74, nullptr, 0, {}}, {0x42, nullptr, 0, {}}};
+    const RequestStep stop[2] = {{0x25, nullptr, 0, {}}, {0x25, nullptr, 0, {}}};
+    ASSERT_TRUE(rig.engine.SendRequest(poll, 2));
+    ASSERT_EQ(rig.engine.Start(stop, 2, mv::RequestPriority::JumpQueue, &done), RequestOutcome::Pending);
+    if (deviceGone)
+      rig.engine.EndNow(RequestOutcome::DeviceGone);
+    else
+      rig.engine.Abandon(&done);
+    const RequestOutcome expected = deviceGone ? RequestOutcome::DeviceGone : RequestOutcome::Abandoned;
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].outcome, expected);
+    EXPECT_EQ(told[0].step, 0u);
+    EXPECT_EQ(told[0].count, 2u);
+    ASSERT_FALSE(rig.bar.ends.empty());
+    EXPECT_EQ(rig.bar.ends[0].outcome, expected);
+    EXPECT_EQ(rig.bar.ends[0].count, 2u);
+    EXPECT_EQ(rig.port.frames.size(), 1u);  // the poll's first frame only
+  }
+}
+
 // A Stop without an answer is left to arrive (a drive that stops late still
 // does what was asked); every other request withdraws its frame.
 TEST(RequestEngine, AStopWithoutAnAnswerIsNotWithdrawn) {
