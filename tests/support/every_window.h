@@ -139,6 +139,13 @@ inline void OpenEveryWindow(mv::ui::TMainForm& main, const WindowCheck& check) {
                check({plot, control, "Status Plot"});
                Screenshot("Status Plot");
                plot->close();
+               Click(control, "TraceButton");
+               QWidget* trace = static_cast<mv::ui::TControlStatusForm*>(control)->TraceWindow();
+               ASSERT_NE(trace, nullptr);
+               ASSERT_TRUE(WaitFor([&] { return Exposed(trace); })) << "the control window's trace did not show";
+               check({trace, control, "Link Trace of Control/Status"});
+               Screenshot("Link Trace of Control-Status");
+               trace->close();
              });
 }
 

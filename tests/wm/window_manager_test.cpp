@@ -346,27 +346,39 @@ TEST_F(ControlStatusWindow, ReopensAtTheSamePlaceWithTheFocusOffTheMotorButtons)
     });
 }
 
-// The plot belongs to the control/status window and never covers Stop, also
-// when that window is made active again as Alt+Tab or wmctrl -a does.
-TEST_F(ControlStatusWindow, PlotStaysWithItsWindowAndNeverCoversStop) {
-  InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
-    ButtonIn(control, "PlotButton")->click();
-    QWidget* plot = control->PlotForm();
-    ASSERT_NE(plot, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return StackIndex(plot) >= 0; })) << "the plot window is not managed";
-    EXPECT_EQ(TransientFor(plot), static_cast<unsigned long>(control->winId()));
-    ASSERT_TRUE(WaitFor([&] { return plot->isActiveWindow(); })) << "the plot window is not active";
-    QProcess::execute(QStringLiteral("xdotool"), {"windowactivate", QString::number(control->winId())});
-    EXPECT_TRUE(WaitFor([&] { return control->isActiveWindow(); })) << "the control/status window is not active";
-    WaitFor([&] { return false; }, 300);  // the manager's restacking
-    QWidget* stop = ButtonIn(control, "StopButton");
-    const QRect stopOnScreen(stop->mapToGlobal(QPoint(0, 0)), stop->size());
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->isVisible() && StackIndex(w) > StackIndex(control)) {
-        EXPECT_FALSE(w->frameGeometry().intersects(stopOnScreen)) << Describe(w) << " covers Stop";
+// The plot and the link trace opened from the control/status window belong
+// to it and never cover Stop, also when that window is made active again as
+// Alt+Tab or wmctrl -a does; the trace takes the keyboard while the
+// control/status window is modal.
+TEST_F(ControlStatusWindow, ItsWindowsStayWithItNeverCoverStopAndTakeInput) {
+  for (const char* button : {"PlotButton", "TraceButton"}) {
+    SCOPED_TRACE(button);
+    InWindow<TControlStatusForm>(form->ControlStatus1, [&](TControlStatusForm* control) {
+      ButtonIn(control, button)->click();
+      QWidget* opened = std::string(button) == "PlotButton" ? control->PlotForm() : control->TraceWindow();
+      ASSERT_NE(opened, nullptr);
+      ASSERT_TRUE(WaitFor([&] { return StackIndex(opened) >= 0; })) << "the window is not managed";
+      EXPECT_EQ(TransientFor(opened), static_cast<unsigned long>(control->winId()));
+      ASSERT_TRUE(WaitFor([&] { return opened->isActiveWindow(); })) << "the window is not active";
+      if (auto* find = opened->findChild<QLineEdit*>(QStringLiteral("FindEdit"))) {
+        find->setFocus();
+        Keys({"3", "5"});
+        EXPECT_TRUE(WaitFor([&] { return find->text() == QStringLiteral("35"); }))
+            << "typed keys did not reach the trace: \"" << find->text().toStdString() << "\"";
       }
-    }
-  });
+      QProcess::execute(QStringLiteral("xdotool"), {"windowactivate", QString::number(control->winId())});
+      EXPECT_TRUE(WaitFor([&] { return control->isActiveWindow(); })) << "the control/status window is not active";
+      WaitFor([&] { return false; }, 300);  // the manager's restacking
+      QWidget* stop = ButtonIn(control, "StopButton");
+      const QRect stopOnScreen(stop->mapToGlobal(QPoint(0, 0)), stop->size());
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && StackIndex(w) > StackIndex(control)) {
+          EXPECT_FALSE(w->frameGeometry().intersects(stopOnScreen)) << Describe(w) << " covers Stop";
+        }
+      }
+      opened->close();
+    });
+  }
 }
 
 // The report log belongs to the main window, opens over it and closes on

@@ -412,7 +412,7 @@ void TLinkTraceWindow::FilterChanged() {
 void TLinkTraceWindow::showEvent(QShowEvent* e) {
   Pull();
   if (!Paused()) pullTimer_.start();
-  if (!e->spontaneous()) mv::ui::CentreOverOwner(this);
+  if (!e->spontaneous() && centred_) mv::ui::CentreOverOwner(this);
   QDialog::showEvent(e);
 }
 

@@ -92,6 +92,9 @@ class TLinkTraceWindow : public QDialog {
   // Takes in what the recorder kept since the last look (a timer does it
   // while the window is shown and not paused).
   void Pull();
+  // Shown centred over its owner (the default), or where its owner put it
+  // (beside Control/Status, never over Stop).
+  void SetCentredOverOwner(bool centred) { centred_ = centred; }
   bool Paused() const { return PauseButton->isChecked(); }
   // Rows after the filters; the text of a shown row as Copy gives it.
   int ShownRows() const { return filter_->rowCount(); }
@@ -133,6 +136,7 @@ class TLinkTraceWindow : public QDialog {
   LinkTraceModel* model_;
   LinkTraceFilter* filter_;
   QTimer pullTimer_;
+  bool centred_ = true;
   std::uint64_t seen_ = 0;  // the recorder's sequence number up to which the list holds
   std::uint64_t lost_ = 0;  // events the recorder dropped before the window took them
 };

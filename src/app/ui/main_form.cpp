@@ -577,6 +577,13 @@ void TMainForm::CreateControlStatusForm() {
   ControlStatusForm->SetPort(&DVXCOMPort);
   ControlStatusForm->SetRequests(session_.Control());
   ControlStatusForm->SetPrompts(prompts_);
+  // Its own link trace window: the main window's takes no input while
+  // Control/Status is modal.
+  ControlStatusForm->SetTraceMaker([this](QWidget* owner) -> QWidget* {
+    auto* trace = new TLinkTraceWindow(owner, session_.Recorder(), *prompts_);
+    trace->SetCentredOverOwner(false);
+    return trace;
+  });
   ControlStatusForm->hide();
 }
 

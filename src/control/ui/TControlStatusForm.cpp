@@ -155,9 +155,13 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   RecordCheckBox->setAccessibleName(QStringLiteral("Record status log"));
   RecordCheckBox->setToolTip(QStringLiteral("Append every completed poll to a CSV file"));
   PlotButton = Button("Plot...", "PlotButton", this);
+  TraceButton = Button("Trace...", "TraceButton", this);
+  TraceButton->setToolTip(QStringLiteral("Every frame on the line, as Tools > Link Trace shows it"));
+  TraceButton->hide();  // until there is a trace to show
   pollRow->addWidget(RecordCheckBox, 1, 3);
   pollRow->addWidget(PlotButton, 1, 4);
-  pollRow->setColumnStretch(5, 1);
+  pollRow->addWidget(TraceButton, 1, 5);
+  pollRow->setColumnStretch(6, 1);
 
   auto* lampRow = new QHBoxLayout;
   lampRow->addWidget(StatusBitsGroupBox);
@@ -193,6 +197,7 @@ TControlStatusForm::TControlStatusForm(QWidget* owner)
   MotorSpeedEdit->installEventFilter(this);
   StatusUpdatePerLabeledEdit->installEventFilter(this);
   connect(PlotButton, &QPushButton::clicked, this, &TControlStatusForm::PlotButtonClick);
+  connect(TraceButton, &QPushButton::clicked, this, &TControlStatusForm::TraceButtonClick);
   connect(RecordCheckBox, &QCheckBox::clicked, this, &TControlStatusForm::RecordCheckBoxClick);
 }
 
@@ -407,6 +412,11 @@ void TControlStatusForm::SetPort(PLKDVX::TDVXCOMPort* port) {
 
 void TControlStatusForm::SetPrompts(mv::Prompts* prompts) { prompts_ = prompts; }
 
+void TControlStatusForm::SetTraceMaker(std::function<QWidget*(QWidget* owner)> maker) {
+  traceMaker_ = std::move(maker);
+  TraceButton->setVisible(static_cast<bool>(traceMaker_));
+}
+
 double TControlStatusForm::MonotonicSeconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -420,13 +430,22 @@ void TControlStatusForm::PlotButtonClick() {
       plot_->HistoryCleared();
     });
   }
-  // Beside this window: being transient for it, the plot stays above it, so
-  // it must never lie over the commands (Stop among them).
-  if (!plot_->isVisible())
-    mv::ui::PlaceBesideOwner(plot_, QRect(CommandsGroupBox->mapToGlobal(QPoint(0, 0)), CommandsGroupBox->size()));
-  plot_->show();
-  plot_->raise();
-  plot_->activateWindow();
+  ShowBeside(plot_);
+}
+
+void TControlStatusForm::TraceButtonClick() {
+  if (trace_ == nullptr && traceMaker_) trace_ = traceMaker_(this);
+  if (trace_ != nullptr) ShowBeside(trace_);
+}
+
+void TControlStatusForm::ShowBeside(QWidget* window) {
+  // Beside this window: being transient for it, the window stays above it,
+  // so it must never lie over the commands (Stop among them).
+  if (!window->isVisible())
+    mv::ui::PlaceBesideOwner(window, QRect(CommandsGroupBox->mapToGlobal(QPoint(0, 0)), CommandsGroupBox->size()));
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void TControlStatusForm::RecordCheckBoxClick(bool checked) {

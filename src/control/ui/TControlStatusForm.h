@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "control/status_csv.h"
@@ -61,11 +62,16 @@ class TControlStatusForm : public QDialog {
   // The message boxes and file dialogs of "Record", raised as this window's.
   // Without them "Record" cannot ask for a file and stays off.
   void SetPrompts(mv::Prompts* prompts);
+  // Makes the link trace window for this window ("Trace..."), a child of the
+  // given owner so that it takes input while this window is modal. Without
+  // it the button is hidden.
+  void SetTraceMaker(std::function<QWidget*(QWidget* owner)> maker);
 
   // Recent completed polls (the plot's data), the status log and the plot.
   const mv::StatusHistory& History() const { return history_; }
   const mv::StatusCsvWriter& StatusLog() const { return csv_; }
   TStatusPlotForm* PlotForm() const { return plot_; }
+  QWidget* TraceWindow() const { return trace_; }
   // Seconds on the monotonic clock the history and the poll rate use.
   double MonotonicSeconds() const;
 
@@ -88,6 +94,8 @@ class TControlStatusForm : public QDialog {
   void StatusUpdatePerLabeledEditExit();
   // "Plot...": shows the plot window (made on first use).
   void PlotButtonClick();
+  // "Trace...": shows the link trace window (made on first use).
+  void TraceButtonClick();
   // "Record" toggled: on asks for a CSV file and starts the status log, off
   // closes it.
   void RecordCheckBoxClick(bool checked);
@@ -97,6 +105,8 @@ class TControlStatusForm : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void reject() override;
   void hideEvent(QHideEvent* event) override;
+  // Shows a window of this one where it never covers the commands.
+  void ShowBeside(QWidget* window);
 
  private:
   void RequestEnded(const mv::ControlResult& result);
@@ -141,6 +151,7 @@ class TControlStatusForm : public QDialog {
 
   // Additions: live plot, status log and link health.
   QPushButton* PlotButton = nullptr;
+  QPushButton* TraceButton = nullptr;
   QCheckBox* RecordCheckBox = nullptr;
   QGroupBox* LinkHealthGroupBox = nullptr;
   QLabel* RoundTripLabel = nullptr;  // value of the last request's round trip
@@ -153,6 +164,8 @@ class TControlStatusForm : public QDialog {
   mv::PollRateMeter pollRate_;
   mv::StatusCsvWriter csv_;
   TStatusPlotForm* plot_ = nullptr;
+  std::function<QWidget*(QWidget* owner)> traceMaker_;
+  QWidget* trace_ = nullptr;
 
   std::int32_t speed_ = 6000;
   std::int32_t previousSpeed_ = 6000;

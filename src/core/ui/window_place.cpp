@@ -65,9 +65,14 @@ void PlaceBesideOwner(QWidget* window, const QRect& keepVisible) {
     window->resize(width - frameWidth, window->height());
     return MoveFrameTo(window, {right ? o.right() + 1 : o.left() - width, top}, frame);
   }
-  // No room beside it: at the screen's edge farthest from what must stay visible.
+  // No room beside it: at the screen's edge farthest from what must stay
+  // visible, narrowed (down to its smallest useful width) so as to leave that
+  // uncovered.
   const bool right = keepVisible.center().x() < screen.center().x();
-  MoveFrameTo(window, {right ? screen.right() + 1 - wanted : screen.left(), top}, frame);
+  const int room = right ? screen.right() - keepVisible.right() : keepVisible.left() - screen.left();
+  const int width = std::min(wanted, std::max(room, smallest));
+  if (width != wanted) window->resize(width - frameWidth, window->height());
+  MoveFrameTo(window, {right ? screen.right() + 1 - width : screen.left(), top}, frame);
 }
 
 int WidthForTitle(const QString& title, const QFont& font) {

@@ -22,7 +22,8 @@ void CentreOverOwner(QWidget* window);
 // Moves `window` beside its owner (right, else left), narrowed down to its
 // smallest useful width when the screen has no more room there; when there
 // is no room beside it at all, puts it at the screen's edge away from
-// `keepVisible` (in global coordinates).
+// `keepVisible` (in global coordinates), narrowed so as not to cover it as
+// far as its smallest useful width allows.
 void PlaceBesideOwner(QWidget* window, const QRect& keepVisible);
 
 // The width a window needs to show `title` whole in its title bar, drawn by
