@@ -204,7 +204,7 @@ TLinkTraceWindow::TLinkTraceWindow(QWidget* parent, mv::LinkRecorder& recorder, 
   // The longest outcome's words would make the box as wide as the window.
   for (QComboBox* box : {RequestFilterCombo, OutcomeFilterCombo}) {
     box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    box->setMinimumContentsLength(box == OutcomeFilterCombo ? 24 : 12);
+    box->setMinimumContentsLength(box == OutcomeFilterCombo ? 14 : 10);
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);  // the list shows them whole
   }
 
@@ -213,6 +213,10 @@ TLinkTraceWindow::TLinkTraceWindow(QWidget* parent, mv::LinkRecorder& recorder, 
   FindEdit->setObjectName(QStringLiteral("FindEdit"));
   FindEdit->setAccessibleName(QStringLiteral("Find:"));
   FindEdit->setClearButtonEnabled(true);
+  // Room for a few bytes or a word and the clear button, which shows once
+  // something is typed: the window never grows while the user types.
+  FindEdit->setMinimumWidth(FindEdit->fontMetrics().horizontalAdvance(QString(10, QLatin1Char('0'))) +
+                            FindEdit->sizeHint().height() + 8);
   FindLabel->setBuddy(FindEdit);
   FindNextButton = new QPushButton(QStringLiteral("Find &Next"), this);
   FindNextButton->setObjectName(QStringLiteral("FindNextButton"));
