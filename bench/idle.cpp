@@ -99,6 +99,20 @@ pid_t StartLineFeeder(int master, std::chrono::milliseconds duration) {
   ::_exit(0);
 }
 
+// A port at 115200 baud on a pseudo-terminal, served by a headless loop,
+// counting what it delivers.
+struct StreamRig {
+  mvtest::RawPty pty;
+  mv::HeadlessLoop loop;
+  PLKDVX::TDVXCOMPort port{loop.Queue()};
+  long received = 0;
+  StreamRig() {
+    port.SetBaudRate(PLKDVX::br115200);
+    port.SetDevicePathOverride(pty.Path());
+    port.OnRxChar = [this](void*, std::uint8_t) { ++received; };
+  }
+};
+
 }  // namespace
 
 int main() {
@@ -125,14 +139,9 @@ int main() {
   {
     // A source that never pauses, a handler that takes a little time, and a
     // 10 ms timer on the same thread: how late does the timer get?
-    mvtest::RawPty pty;
-    mv::HeadlessLoop loop;
-    PLKDVX::TDVXCOMPort port(loop.Queue());
-    port.SetBaudRate(PLKDVX::br115200);
-    port.SetDevicePathOverride(pty.Path());
-    long received = 0;
-    port.OnRxChar = [&](void*, std::uint8_t) { ++received; };
-    if (!port.Open()) return 2;
+    StreamRig rig;
+    if (!rig.port.Open()) return 2;
+    auto& [pty, loop, port, received] = rig;
     std::atomic<bool> stop{false};
     ::fcntl(pty.Master(), F_SETFL, ::fcntl(pty.Master(), F_GETFL) | O_NONBLOCK);  // never stuck once the port is gone
     std::thread writer([&] {
@@ -174,14 +183,9 @@ int main() {
   {
     // A continuous stream at the line's own rate: what the port's threads and
     // the loop that serves them cost while it runs.
-    mvtest::RawPty pty;
-    mv::HeadlessLoop loop;
-    PLKDVX::TDVXCOMPort port(loop.Queue());
-    port.SetBaudRate(PLKDVX::br115200);
-    port.SetDevicePathOverride(pty.Path());
-    long received = 0;
-    port.OnRxChar = [&](void*, std::uint8_t) { ++received; };
-    if (!port.Open()) return 2;
+    StreamRig rig;
+    if (!rig.port.Open()) return 2;
+    auto& [pty, loop, port, received] = rig;
     loop.RunFor(100ms);
     constexpr auto kStream = 3s;
     const pid_t feeder = StartLineFeeder(pty.Master(), kStream);

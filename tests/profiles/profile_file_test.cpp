@@ -10,8 +10,10 @@
 namespace {
 
 using namespace mv;
+using mvtest::LineCase;
 using mvtest::ReadFile;
 using mvtest::TempDir;
+using mvtest::With;
 using mvtest::WriteFile;
 
 std::vector<std::string> DefaultLines() { return MotorProfileFileLines(MotorProfileDefaults(0)); }
@@ -41,22 +43,9 @@ MotorProfile ReadOk(const std::vector<std::string>& lines) {
   return out;
 }
 
-std::vector<std::string> With(std::vector<std::string> lines, int number, const std::string& text) {
-  lines.at(static_cast<std::size_t>(number - 1)) = text;
-  return lines;
-}
-
-// The default file with one line (numbered from 1) changed, and the message it is refused with.
-struct LineCase {
-  int line;
-  std::string text;
-  std::string expected;
-};
-
+// Each case refused, named by its line.
 void ExpectLinesRefused(const std::vector<LineCase>& cases) {
-  for (const LineCase& c : cases)
-    ExpectRefused("line " + std::to_string(c.line) + " \"" + c.text + "\"", With(DefaultLines(), c.line, c.text),
-                  c.expected);
+  for (const LineCase& c : cases) ExpectRefused(c.Name(), With(DefaultLines(), c.line, c.text), c.expected);
 }
 
 TEST(ProfileFileWriter, DefaultProfileLinesAndRoundTrip) {

@@ -8,8 +8,10 @@ namespace {
 
 using namespace mv;
 using namespace PLKDVX;
+using mvtest::LineCase;
 using mvtest::ReadFile;
 using mvtest::TempDir;
+using mvtest::With;
 using mvtest::WriteFile;
 
 AppConfig Sample() {
@@ -26,11 +28,6 @@ AppConfig Sample() {
   return c;
 }
 
-std::vector<std::string> With(std::vector<std::string> lines, int number, const std::string& text) {
-  lines.at(static_cast<std::size_t>(number - 1)) = text;
-  return lines;
-}
-
 // Parses lines, expecting failure with `expected` and nothing changed; a
 // failure names the case.
 void ExpectRefused(const std::string& name, const std::vector<std::string>& lines, const std::string& expected) {
@@ -42,17 +39,9 @@ void ExpectRefused(const std::string& name, const std::vector<std::string>& line
   EXPECT_EQ(out, Sample()) << "settings changed by a refused load";
 }
 
-// The sample's file with one line (numbered from 1) changed, and the message it is refused with.
-struct LineCase {
-  int line;
-  std::string text;
-  std::string expected;
-};
-
+// Each case refused, named by its line.
 void ExpectLinesRefused(const std::vector<LineCase>& cases) {
-  for (const LineCase& c : cases)
-    ExpectRefused("line " + std::to_string(c.line) + " \"" + c.text + "\"",
-                  With(ConfigFileLines(Sample()), c.line, c.text), c.expected);
+  for (const LineCase& c : cases) ExpectRefused(c.Name(), With(ConfigFileLines(Sample()), c.line, c.text), c.expected);
 }
 
 AppConfig ReadOk(const std::vector<std::string>& lines) {

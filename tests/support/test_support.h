@@ -42,6 +42,21 @@ inline int Count(const std::string& text, const std::string& part) {
   return n;
 }
 
+// A text file's lines with line `number` (from 1) replaced by `text`.
+inline std::vector<std::string> With(std::vector<std::string> lines, int number, const std::string& text) {
+  lines.at(static_cast<std::size_t>(number - 1)) = text;
+  return lines;
+}
+
+// One line (numbered from 1) of a valid file changed, and the message the
+// reader refuses the file with; Name() says which case failed.
+struct LineCase {
+  int line;
+  std::string text;
+  std::string expected;
+  std::string Name() const { return "line " + std::to_string(line) + " \"" + text + "\""; }
+};
+
 inline std::string CliPath() { return MV_CLI_PATH; }
 inline std::string SimPath() { return MV_SIM_PATH; }
 

@@ -18,8 +18,8 @@ class _Lamps(enum.IntFlag):
     def __str__(self) -> str:
         return enum.Flag.__str__(self)
 
-    def __format__(self, spec: str) -> str:
-        return str(self) if not spec else format(int(self), spec)
+    def __format__(self, format_spec: str) -> str:
+        return str(self) if not format_spec else format(int(self), format_spec)
 
 
 def _lamp_class(name: str) -> Any:
