@@ -169,6 +169,8 @@ void DriveClient::SetErrorLineHandler(std::function<void(const PortReport&, cons
 }
 
 void DriveClient::Run(const PortChoice& choice) {
+  // Named so that top -H, a debugger or a script tells it from the caller's.
+  pthread_setname_np(pthread_self(), "Drive client");
   HeadlessSession session(choice);  // its loop belongs to this thread
   DriveSession& s = session.Session();
   session.OnErrorLine = [this](const PortReport& r, const std::string& line) {

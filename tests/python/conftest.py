@@ -82,11 +82,22 @@ def child_env():
 
 
 def task_count(expected=None):
-    """Threads of this process, the core's workers included. With `expected`,
-    waits up to a second for it: a Python thread that has been joined leaves
-    /proc a moment later."""
+    """Threads of the core in this process: every thread named otherwise than
+    the main one (the drive client and the port's workers name theirs; Python's
+    own threads keep the program's name, and one that has been joined may stay
+    in /proc a moment). With `expected`, waits up to a second for it."""
+    tasks = "/proc/self/task"
+
+    def name(task):
+        try:
+            with open(f"{tasks}/{task}/comm") as f:
+                return f.read()
+        except FileNotFoundError:  # ended meanwhile
+            return None
+
+    main = name(str(os.getpid()))
     for _ in range(100 if expected is not None else 1):
-        count = len(os.listdir("/proc/self/task"))
+        count = sum(1 for t in os.listdir(tasks) if name(t) not in (main, None))
         if count == expected:
             break
         time.sleep(0.01)
