@@ -160,8 +160,8 @@ def test_the_port_its_threads_and_its_polls_go_with_the_drive(sim):
     assert task_count() == before and not drive.is_open
     start = time.monotonic()
     with pytest.raises(morvane.RequestRefusedError, match="status: request refused: COM port not opened"):
-        next(poll)  # at once, not after its period
-    assert time.monotonic() - start < 0.2
+        next(poll)  # at once, not after its period (1.5 s)
+    assert time.monotonic() - start < 0.5
 
     # A poll that waits in another thread is refused once the drive is closed.
     drive.open()
@@ -181,7 +181,7 @@ def test_the_port_its_threads_and_its_polls_go_with_the_drive(sim):
     closed = time.monotonic()
     drive.close()
     waiting.join(5)
-    assert refused and refused[0] - closed < 0.3
+    assert refused and refused[0] - closed < 0.5
     assert task_count(before) == before
     drive.open()
     assert drive.info().name == "Morvane SIM-1"
