@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -269,16 +270,22 @@ TLinkTraceWindow::TLinkTraceWindow(QWidget* parent, mv::LinkRecorder& recorder, 
   auto* copy = new QShortcut(QKeySequence::Copy, EventsView, nullptr, nullptr, Qt::WidgetShortcut);
   connect(copy, &QShortcut::activated, this, &TLinkTraceWindow::CopyButtonClick);
 
-  auto* top = new QHBoxLayout;
-  top->addWidget(RequestFilterLabel);
-  top->addWidget(RequestFilterCombo);
-  top->addSpacing(12);
-  top->addWidget(OutcomeFilterLabel);
-  top->addWidget(OutcomeFilterCombo);
-  top->addSpacing(12);
-  top->addWidget(FindLabel);
-  top->addWidget(FindEdit, 1);
-  top->addWidget(FindNextButton);
+  // The filters, then Find on a row of its own: narrow enough to stand
+  // beside Control/Status, away from its commands, on an 800-pixel screen.
+  auto* top = new QGridLayout;
+  top->addWidget(RequestFilterLabel, 0, 0);
+  auto* filters = new QHBoxLayout;
+  filters->addWidget(RequestFilterCombo);
+  filters->addSpacing(12);
+  filters->addWidget(OutcomeFilterLabel);
+  filters->addWidget(OutcomeFilterCombo);
+  filters->addStretch(1);
+  top->addLayout(filters, 0, 1);
+  top->addWidget(FindLabel, 1, 0);
+  auto* find = new QHBoxLayout;
+  find->addWidget(FindEdit, 1);
+  find->addWidget(FindNextButton);
+  top->addLayout(find, 1, 1);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(StateLabel, 1);
   bottom->addWidget(PauseButton);

@@ -48,6 +48,9 @@ void CentreOverOwner(QWidget* window) {
 void PlaceBesideOwner(QWidget* window, const QRect& keepVisible) {
   const QWidget* owner = OwnerOf(window);
   if (owner == nullptr) return;
+  // A window never shown nor sized is not yet the size its first show gives
+  // it (its size hint): place it by that size.
+  if (!window->isVisible() && !window->testAttribute(Qt::WA_Resized)) window->adjustSize();
   const QMargins frame = ExpectedFrame(window, owner);
   const QRect o = owner->frameGeometry();
   const QRect screen = owner->screen() ? owner->screen()->availableGeometry() : QRect();

@@ -347,6 +347,23 @@ TEST_F(ControlStatusFormTest, ShowingAgainRereadsTheEditsAndKeepsValues) {
   EXPECT_EQ(PeriodEdit()->text(), QStringLiteral("1500"));
 }
 
+// The plot is placed by the size it will show at (not the size a window has
+// before its first show), so it opens whole on the screen and never over
+// Stop, whether or not a window manager would have pulled it back.
+TEST_F(ControlStatusFormTest, PlotOpensWholeOnTheScreenAndNeverOverStop) {
+  form.move(form.screen()->availableGeometry().topLeft());
+  form.PlotButtonClick();
+  QWidget* plot = form.PlotForm();
+  ASSERT_NE(plot, nullptr);
+  QApplication::processEvents();
+  const QRect screen = form.screen()->availableGeometry();
+  QWidget* stop = Child<QPushButton>("StopButton");
+  const QRect at = plot->geometry();  // this platform's frames are not placed as a window manager's
+  EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y() << " " << at.width() << "x" << at.height()
+                                   << " on a screen of " << screen.width() << "x" << screen.height();
+  EXPECT_FALSE(at.intersects(QRect(stop->mapToGlobal(QPoint(0, 0)), stop->size())));
+}
+
 TEST_F(ControlStatusFormTest, ScreenReaderHearsCaptionsValuesAndLabelledFields) {
   EXPECT_EQ(mvtest::AccessibilityFaults(&form), "");
   EXPECT_EQ(mvtest::AccessibleName(Child<QLineEdit>("PhaseCurrentLabeledEdit")), "Phase Current (A)");
