@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -130,23 +131,31 @@ inline void OpenEveryWindow(mv::ui::TMainForm& main, const WindowCheck& check) {
                type->setCurrentIndex(1);  // AC: "V/F Data" applies
                WhileModal([&] { Click(editor, "VFDataBitBtn"); }, editor, "V/F Data", check);
              });
-  WhileModal([&] { main.ControlStatus1->trigger(); }, &main, "Motor Control/Status", check,
-             [&](QWidget* control) {
-               Click(control, "PlotButton");
-               auto* plot = static_cast<mv::ui::TControlStatusForm*>(control)->PlotForm();
-               ASSERT_NE(plot, nullptr);
-               ASSERT_TRUE(WaitFor([&] { return Exposed(plot); })) << "the plot did not show";
-               check({plot, control, "Status Plot"});
-               Screenshot("Status Plot");
-               plot->close();
-               Click(control, "TraceButton");
-               QWidget* trace = static_cast<mv::ui::TControlStatusForm*>(control)->TraceWindow();
-               ASSERT_NE(trace, nullptr);
-               ASSERT_TRUE(WaitFor([&] { return Exposed(trace); })) << "the control window's trace did not show";
-               check({trace, control, "Link Trace of Control/Status"});
-               Screenshot("Link Trace of Control-Status");
-               trace->close();
-             });
+  WhileModal(
+      [&] { main.ControlStatus1->trigger(); }, &main, "Motor Control/Status", check,
+      [&](QWidget* control) {
+        auto* form = static_cast<mv::ui::TControlStatusForm*>(control);
+        const struct {
+          const char* button;
+          QWidget* (*window)(mv::ui::TControlStatusForm*);
+          const char* name;
+        } opened[] = {
+            {"PlotButton", [](mv::ui::TControlStatusForm* f) -> QWidget* { return f->PlotForm(); }, "Status Plot"},
+            {"TraceButton", [](mv::ui::TControlStatusForm* f) { return f->TraceWindow(); },
+             "Link Trace of Control/Status"},
+        };
+        for (const auto& o : opened) {
+          Click(control, o.button);
+          QWidget* window = o.window(form);
+          ASSERT_NE(window, nullptr) << o.name;
+          ASSERT_TRUE(WaitFor([&] { return Exposed(window); })) << o.name << " did not show";
+          check({window, control, o.name});
+          std::string file = o.name;
+          std::replace(file.begin(), file.end(), '/', '-');
+          Screenshot(file);
+          window->close();
+        }
+      });
 }
 
 }  // namespace mvtest
